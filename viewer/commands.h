@@ -1,0 +1,30 @@
+// Key commands of the viewer that live in their own files. LOOKFM dispatches to
+// them and then redraws at the level its key table names.
+#pragma once
+
+#include "viewer/viewer_state.h"
+
+namespace korax {
+
+// The viewer itself.
+void LOOKFM();
+
+// Line measurement (measure.cpp): O, 9, =; the 0 key's dialog, which starts
+// PEAKFINDER's level setting (levels.cpp) on a negative answer.
+void key_measure(ViewerState& v);
+void key_cursor_as_measurement(ViewerState& v);
+void key_average(ViewerState& v);
+void key_fitting_width(ViewerState& v);
+void peakfinder_levels(ViewerState& v);
+
+// Smoothing and baseline subtraction (baseline.cpp): N and B, screens included.
+void key_smooth(ViewerState& v);
+void key_baseline(ViewerState& v);
+
+// Append (append.cpp): &.
+void key_append(ViewerState& v);
+
+// Help (help.cpp).
+void HELP(std::int16_t& rows);
+
+} // namespace korax

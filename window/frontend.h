@@ -1,0 +1,40 @@
+// What a front-end gives the window: keys, the file-open box, and a place to show
+// the canvas. The Qt window and the key-script player are the two front-ends.
+#pragma once
+
+#include "window/canvas.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korax {
+
+struct FileFilter {
+    std::string description; // "All Files (*.*)"
+    std::string pattern;     // "*.*"
+};
+
+// Splits the driver's filter text (" All Files (*.*), *.*; ...") into its entries.
+std::vector<FileFilter> parse_filter_list(std::string_view text);
+
+class FrontEnd {
+public:
+    virtual ~FrontEnd() = default;
+    // Blocks until a key arrives; returns its code 0..255. Keys without a
+    // character arrive as two calls: 0 or 224, then the key's code.
+    // May throw RunEnded when the window was closed or the script ran out.
+    virtual int wait_key() = 0;
+    // nullopt: the box was cancelled.
+    virtual std::optional<std::string> open_file_box(const std::vector<FileFilter>& filters) = 0;
+    // The canvas changed inside `changed`; show the newest picture.
+    virtual void show(const Canvas& canvas, const Rect& changed) = 0;
+    // The canvas got a new size.
+    virtual void resized(int width, int height) = 0;
+    // Normal exit: close at once.
+    virtual void close() = 0;
+    // Fatal end: keep showing the last picture until the operator closes it.
+    virtual void hold() = 0;
+};
+
+} // namespace korax

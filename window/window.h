@@ -1,0 +1,177 @@
+// The one window every screen of KORAX is drawn in: an 80-column text grid and a
+// palette-indexed pixel canvas at the same time. The core calls only this class;
+// a FrontEnd (Qt window or the off-screen key-script player) shows the canvas and
+// supplies keys and the file-open box.
+#pragma once
+
+#include "window/canvas.h"
+#include "window/text_grid.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korax {
+
+class FrontEnd;
+class FontCache;
+
+enum class WriteMode { Copy, Xor };
+enum class LineEnd { NewLine, Stay };
+enum class Fill { Outline, Solid };
+
+// How a run ended; also the exit status of `korax --play`.
+enum class RunEnd : int { Normal = 0, Fatal = 1 };
+
+// Thrown by Window::normal_exit and Window::fatal_end (and by a front-end whose
+// window the operator closed, or whose key script ran out) so that the program
+// unwinds to its entry point from wherever it stands.
+struct RunEnded {
+    int status;
+};
+
+class Window {
+public:
+    explicit Window(FrontEnd& front_end);
+    ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    // ---- geometry -------------------------------------------------------
+    // Sizes the canvas to width x height pixels with `rows` text rows of 80
+    // columns, clears it to colour 0 and tells the front-end. The plot area
+    // becomes the whole window.
+    void set_geometry(int width, int height, int rows);
+    int width() const { return m_canvas.width(); }
+    int height() const { return m_canvas.height(); }
+    int rows() const { return m_grid.rows(); }
+    static constexpr int columns = 80;
+    int cell_width() const;  // width / 80
+    int cell_height() const; // height / rows
+
+    // ---- text -----------------------------------------------------------
+    // Fills the whole window with the text background colour and puts the text
+    // position at row 1, column 1.
+    void clear_window();
+    // Fills only the plot area with the text background colour.
+    void clear_plot_area();
+    void set_text_position(int row, int column); // both from 1
+    int text_row() const { return m_row; }
+    int text_column() const { return m_column; }
+    void set_text_color(int color);
+    void set_text_background(int color);
+    void set_text_cursor(bool on);
+    // Draws the characters of `text` at the text position (clipped at column 80)
+    // and leaves the position just after them. The next write_line record then
+    // starts on a new row.
+    void write_chars(std::string_view text);
+    // One output record: starts on a new row at column 1 unless the previous
+    // record ended with LineEnd::Stay (or the text position was just set or the
+    // window cleared). Text beyond column 80 continues on the next row. Moving
+    // below the last row scrolls the whole window (pixels and cells) up one row.
+    void write_line(std::string_view text, LineEnd end = LineEnd::NewLine);
+    // Reads one typed line with echo at the text position; BACKSPACE edits,
+    // ENTER ends (the next record then starts on a new row), keys without a
+    // character are read and dropped. Never fails.
+    std::string read_line();
+
+    // ---- graphics -------------------------------------------------------
+    void set_color(int color);
+    int color() const { return m_color; }
+    // Pixel rectangle of the window, corners included.
+    void set_plot_area(int x1, int y1, int x2, int y2);
+    // (x1, y1) is the bottom-left corner of the plot area, (x2, y2) the top-right.
+    void set_plot_coords(double x1, double y1, double x2, double y2);
+    // Pixel coordinates count from the top-left corner of the plot area.
+    void move_to_px(int x, int y);
+    // Draws from the graphics position up to, not including, (x, y) with the
+    // graphics colour, line style and write mode, clipped to the plot area.
+    void line_to_px(int x, int y);
+    void move_to(double x, double y); // plot coordinates
+    void line_to(double x, double y); // plot coordinates
+    // Equivalent to move_to(x[0], y[0]) and line_to for every further point,
+    // pixel for pixel, with every y first clamped into [y_low, y_high]; computed
+    // in one linear pass so that millions of points stay fast.
+    void polyline(std::span<const double> x, std::span<const std::int32_t> y, double y_low,
+                  double y_high);
+    void polyline(std::span<const double> x, std::span<const double> y);
+    void rectangle(Fill fill, double x1, double y1, double x2, double y2); // plot coordinates
+    // Fills from (x, y) (pixels, plot area origin) with the graphics colour up to
+    // pixels of colour `boundary`.
+    void flood_fill(int x, int y, int boundary);
+    void set_line_style(std::uint16_t mask); // bit 15 is the first pixel
+    void set_write_mode(WriteMode mode);
+    // The pixel of plot coordinates (x, y), in window pixels; used by tests.
+    int to_pixel_x(double x) const;
+    int to_pixel_y(double y) const;
+
+    // ---- fonts ------------------------------------------------------------
+    void load_fonts();
+    // "t'Arial'h18w9ei": typeface, pixel height and width, bold, italic.
+    // Returns false when the string cannot be parsed; an unknown face is
+    // replaced by a similar one.
+    bool select_font(std::string_view spec);
+    // The font of the text grid, from the configuration (name and attributes).
+    void set_text_font(std::string_view name, std::uint32_t attributes);
+    // Draws text in the current font with its top-left corner at the graphics
+    // position, in the graphics colour (copy or exclusive-or as set).
+    void draw_text(std::string_view text);
+
+    // ---- keys and the file-open box ------------------------------------------
+    // Waits for one key without echo and returns its character code (0..255);
+    // a key without a character arrives as two codes, 0 or 224 first.
+    int get_char();
+    // Shows the file-open box with a filter list in the driver's text form
+    // (" All Files (*.*), *.*; ..."); nullopt when it was cancelled.
+    std::optional<std::string> open_file_box(std::string_view filter_list);
+    // Shows what was drawn; called by get_char, read_line and the file box by
+    // themselves, and by long work that wants its progress seen.
+    void flush();
+
+    // ---- ends -----------------------------------------------------------
+    [[noreturn]] void normal_exit(); // closes the window at once
+    [[noreturn]] void fatal_end();   // window stays until the operator closes it
+
+    // ---- inspection (front-ends, tests) ------------------------------------------
+    const Canvas& canvas() const { return m_canvas; }
+    Canvas& canvas() { return m_canvas; }
+    const TextGrid& text_grid() const { return m_grid; }
+
+private:
+    void new_row();
+    void scroll_up();
+    void put_char_cell(int row, int column, unsigned char c);
+    void plot_pixel(int x, int y); // window pixels, clipped, with write mode
+    void raw_line(int x0, int y0, int x1, int y1);
+    void mark_dirty(int x1, int y1, int x2, int y2);
+    void draw_text_cursor(bool visible);
+
+    FrontEnd& m_front_end;
+    Canvas m_canvas;
+    TextGrid m_grid;
+    std::unique_ptr<FontCache> m_fonts;
+
+    int m_row = 1, m_column = 1;
+    bool m_pending_new_row = false;
+    int m_text_color = 15, m_text_background = 0;
+    bool m_text_cursor = false;
+
+    int m_color = 15;
+    WriteMode m_write_mode = WriteMode::Copy;
+    std::uint16_t m_line_style = 0xFFFF;
+    int m_style_phase = 0;
+    int m_area_x1 = 0, m_area_y1 = 0, m_area_x2 = 0, m_area_y2 = 0;
+    double m_wx1 = 0, m_wy1 = 0, m_wx2 = 1, m_wy2 = 1;
+    int m_gx = 0, m_gy = 0; // graphics position, window pixels
+    Rect m_dirty{};
+};
+
+// The window of this run, set up by the program's entry point.
+Window& window();
+void set_window(Window* w);
+
+} // namespace korax
