@@ -1,0 +1,39 @@
+// The GLE script text of one strip, appended to the page (control file) it belongs to.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korax {
+
+// One control file being composed in memory; nothing reaches the disk until
+// the whole output has been composed.
+struct GlePage {
+    std::int32_t number = 0;
+    std::string file_name; // base, page number, ".gle"
+    std::string text;
+};
+
+// Starts a new page for the first strip of a page and appends the strip's graph
+// block (and, on the first strip, the page header and title) to it. `name` is the
+// spectrum file name; its first `base_length` characters are the output files'
+// base name (folder included). Strips must come in order from 1.
+void WRIGLE(double strip_start, double strip_end, double marker_spacing, std::int32_t strip,
+            std::int32_t strips_per_page, std::string_view name, std::int32_t base_length,
+            std::vector<GlePage>& pages);
+
+// The axis label lines of a strip from start to end with large-tick interval
+// `interval`, in groups of seven ticks (XLAB); none when the strip spans five
+// intervals or less.
+void strip_labels(double start, double end, double interval, std::string& out);
+
+// Control file name of a page: base, the page number as written, ".gle".
+std::string control_file_name(std::string_view base, std::int32_t page);
+// The title line's text: the file name without its folder, with "{\tt-\rm}"
+// after every underscore so that GLE shows the underscore instead of lowering
+// what follows it.
+std::string gle_title(std::string_view fname);
+
+} // namespace korax
