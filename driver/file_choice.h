@@ -1,0 +1,41 @@
+// The choice of a spectrum file at the start of every load: a typed name, or the
+// file-open box, whose first entry remembers the last name that could not be
+// opened ("abc" offers abc*.*) for the whole run.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace korax {
+
+inline constexpr std::string_view DEFAULT_FILTER =
+    " All Files (*.*), *.*; Spectral Files (*.0*), *.0*; Spectral Files (*.1*), *.1*;"
+    " Spectral Files (*.2*), *.2*; Spectral Files (*.3*), *.3*;";
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The box entry made from a name that did not open: " P files (P*.*), P*.*;"
+// with P the text before the first ".", "\", "/" or blank. Empty when there is no
+// such prefix: a ":" before it (a drive letter), a leading blank, or nothing
+// before the first separator.
+std::string generic_entry(std::string_view fname);
+
+// Opens an existing file for reading its bytes; a folder or an unreadable file
+// gives nullptr. A name written with "\" is tried with "/" as well, and becomes
+// that form when it opens so.
+FilePtr open_spectrum_file(std::string& name);
+
+// The remembered box entry, blank at start-up.
+void forget_generic_entry();
+const std::string& generic_entry_in_use();
+
+// Asks for a file until one opens, from the current text position; sets
+// store().FNAME to the name typed or chosen.
+FilePtr choose_spectrum_file();
+
+} // namespace korax

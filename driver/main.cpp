@@ -1,0 +1,69 @@
+// The process entry: reads the command line, puts a window on the chosen front-end
+// (the Qt window, or the off-screen key-script player of `--play`) and runs the
+// main program on it until it ends.
+#include "driver/main_korax.h"
+#include "driver/sgame.h"
+#include "driver/startg.h"
+#include "driver/store.h"
+#include "window/headless/command_line.h"
+#include "window/headless/script_player.h"
+#ifdef KORAX_HAVE_QT
+#include "window/qt/run_interactive.h"
+#endif
+
+#include <iostream>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+void run_main_program() {
+    // The store's arrays are sized here, at start-up, rather than at the first load.
+    korax::store();
+    korax::MAIN_KORAX();
+}
+
+korax::ConfigSource config_source(const std::optional<std::string>& config) {
+    korax::ConfigSource source;
+    if (!config) return source;
+    if (*config == "none") {
+        source.kind = korax::ConfigSource::Kind::None;
+    } else {
+        source.kind = korax::ConfigSource::Kind::File;
+        source.path = *config;
+    }
+    return source;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using korax::CommandLine;
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const CommandLine command_line = korax::parse_command_line(args);
+
+    switch (command_line.mode) {
+    case CommandLine::Mode::Help:
+        std::cout << korax::help_text();
+        return 0;
+    case CommandLine::Mode::Version:
+        std::cout << korax::version_text() << "\n";
+        return 0;
+    case CommandLine::Mode::Bad:
+        std::cerr << "korax: " << command_line.error << "\n" << korax::usage_text();
+        return korax::EXIT_USAGE;
+    case CommandLine::Mode::Play:
+        korax::set_config_source(config_source(command_line.play.config));
+        korax::set_banner_seed(command_line.play.seed);
+        return korax::run_play(command_line.play, run_main_program, std::cerr);
+    case CommandLine::Mode::Interactive:
+        break;
+    }
+#ifdef KORAX_HAVE_QT
+    return korax::run_interactive(argc, argv, run_main_program);
+#else
+    std::cerr << "korax: this build has no on-screen window; only --play SCRIPT can run\n"
+              << korax::usage_text();
+    return korax::EXIT_USAGE;
+#endif
+}

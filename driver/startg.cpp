@@ -1,0 +1,133 @@
+// STARTG and NARGR: the window's size and text font from the configuration file,
+// and the viewer's toggle between 30 and 17 text rows. The file is read once per
+// run; what went wrong with it is kept for the notice on the title screen.
+#include "driver/startg.h"
+
+#include "driver/config_file.h"
+#include "driver/store.h"
+#include "window/format.h"
+#include "window/inkey.h"
+#include "window/window.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace korax {
+
+namespace {
+
+ConfigSource g_source;
+std::optional<ConfigProblem> g_problem;
+
+// The lines of the configuration file without their line ends (a file written on
+// another system may end its lines with CR LF); nullopt when it cannot be opened.
+std::optional<std::vector<std::string>> read_config_lines() {
+    if (g_source.kind == ConfigSource::Kind::None) return std::nullopt;
+    const std::string path =
+        g_source.kind == ConfigSource::Kind::File ? g_source.path : standard_config_path();
+    std::error_code ec;
+    if (path.empty() || std::filesystem::is_directory(path, ec)) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+void record_geometry() {
+    const Window& w = window();
+    store().SCREEN = screen_geometry(w.width(), w.height(), w.rows());
+}
+
+void apply(const WindowConfig& config) {
+    Window& w = window();
+    w.set_geometry(config.width, config.height, config.rows);
+    w.set_text_font(config.font, config.attributes);
+    record_geometry();
+}
+
+[[noreturn]] void illegal_attribute_end(int number) {
+    Window& w = window();
+    w.write_line("");
+    w.write_line("");
+    w.write_line(" Extended font attribute from KORAX.CFG is" + fmt_int(number, 5) +
+                 ", which is illegal (1-15 allowed)");
+    w.write_line("");
+    w.write_line(" **** TRY AGAIN! *****");
+    w.write_line("");
+    w.write_line("");
+    wait_for_enter();
+    w.fatal_end();
+}
+
+} // namespace
+
+void set_config_source(ConfigSource source) {
+    g_source = std::move(source);
+}
+
+std::string standard_config_path() {
+    // Relative values of XDG_CONFIG_HOME are to be ignored, as if it were unset.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+        return std::string(xdg) + "/korax/korax.cfg";
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && *h)
+        home = h;
+    else if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
+        home = pw->pw_dir;
+    return home + "/.config/korax/korax.cfg";
+}
+
+std::string config_path_for_messages() {
+    return g_source.kind == ConfigSource::Kind::File ? g_source.path : standard_config_path();
+}
+
+void STARTG(std::int32_t& found) {
+    found = 0;
+    g_problem.reset();
+    ConfigResult result;
+    if (const auto lines = read_config_lines()) {
+        result = parse_config(*lines);
+        found = 1;
+    }
+    if (result.illegal_attribute) {
+        // The message needs a window to stand in; it gets the default one.
+        apply(WindowConfig{});
+        illegal_attribute_end(*result.illegal_attribute);
+    }
+    g_problem = result.problem;
+    apply(result.config);
+}
+
+void NARGR() {
+    const WindowConfig size = toggled_size(store().SCREEN);
+    window().set_geometry(size.width, size.height, size.rows);
+    record_geometry();
+}
+
+bool draw_config_notice(std::int32_t found) {
+    if (found != 0 && !g_problem) return false;
+    Window& w = window();
+    const ScreenGeometry& screen = store().SCREEN;
+    const std::string path = config_path_for_messages();
+    w.set_plot_area(0, 0, screen.MAXX, screen.MAXY);
+    w.set_color(12);
+    w.select_font("t'Arial'h18w9e");
+    w.move_to_px(100, 200);
+    w.draw_text(found == 0 ? "Configuration file " + path + " was not found:"
+                           : "Configuration file " + path + " " + g_problem->problem + ":");
+    w.select_font("t'Arial'h18w9i");
+    w.move_to_px(250, 220);
+    w.draw_text("default sized window of 800x540 pixels will be used");
+    w.set_text_position(15, 1);
+    return true;
+}
+
+} // namespace korax

@@ -1,0 +1,191 @@
+// The synthetic spectra of korax-mkspectrum. Random numbers come from
+// std::mt19937_64 through hand-written transforms, whose results the standard
+// fixes, so that a seed gives the same file with every compiler and library.
+#include "examples/spectrum_maker.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numbers>
+#include <random>
+
+namespace korax {
+
+namespace {
+
+class Random {
+  public:
+    explicit Random(std::uint64_t seed) : m_engine(seed) {}
+    double uniform() { return static_cast<double>(m_engine() >> 11) * 0x1.0p-53; } // [0, 1)
+    double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
+    int integer(int lo, int hi) { return lo + static_cast<int>(uniform() * (hi - lo + 1)); }
+    double normal() {
+        // Box-Muller; 1 - u keeps the logarithm away from zero.
+        const double u1 = 1.0 - uniform();
+        const double u2 = uniform();
+        return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
+    }
+
+  private:
+    std::mt19937_64 m_engine;
+};
+
+struct Line {
+    double centre, amplitude, width;
+};
+
+std::vector<Line> make_lines(const SpectrumRecipe& r, double first, double last, Random& random) {
+    const std::int64_t wanted = r.lines >= 0 ? r.lines : std::max<std::int64_t>(3, r.points / 400);
+    std::vector<Line> lines;
+    lines.reserve(static_cast<std::size_t>(wanted));
+    for (std::int64_t i = 0; i < wanted; ++i) {
+        Line line{};
+        line.centre = random.uniform(first, last);
+        // Strengths spread over two decades, weak lines being the most common.
+        line.amplitude = 150.0 * std::pow(10.0, 2.0 * random.uniform() * random.uniform());
+        line.width = r.width * random.uniform(0.8, 1.25);
+        lines.push_back(line);
+    }
+    // One strong line a little left of the middle, as in a recording centred
+    // near a known transition.
+    if (!lines.empty()) {
+        lines.front().centre = first + 0.43 * (last - first);
+        lines.front().amplitude = 14000.0;
+    }
+    return lines;
+}
+
+template <class T> void put(std::vector<unsigned char>& out, T value) {
+    unsigned char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof(T));
+    // The format is little-endian; so is every machine this is built for, which
+    // the static_assert below checks rather than trusts.
+    out.insert(out.end(), bytes, bytes + sizeof(T));
+}
+static_assert(std::endian::native == std::endian::little);
+
+void put_text(std::vector<unsigned char>& out, const std::string& text, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i)
+        out.push_back(i < text.size() ? text[i] : ' ');
+}
+
+std::string default_comment(const SpectrumRecipe& r, const SyntheticSpectrum& s) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%s  %.2f - %.2f  synthetic 2f spectrum, seed %llu",
+                  r.sample.c_str(), s.start, s.end, static_cast<unsigned long long>(r.seed));
+    return text;
+}
+
+} // namespace
+
+SyntheticSpectrum make_spectrum(const SpectrumRecipe& r) {
+    SyntheticSpectrum s;
+    const auto n = static_cast<std::size_t>(std::max<std::int64_t>(r.points, 0));
+    s.start = r.start;
+    s.step = r.step;
+    s.end = r.start + static_cast<double>(n > 0 ? n - 1 : 0) * r.step;
+    s.freq.resize(n);
+    s.intens.resize(n);
+    if (n == 0) return s;
+
+    Random random(r.seed);
+    // Offsets below half a step keep the frequencies increasing.
+    const double uneven = std::clamp(r.unevenness, 0.0, 0.45);
+    double k = 0.0;
+    for (std::size_t i = 0; i < n; ++i, k += 1.0) {
+        s.freq[i] = r.start + k * r.step;
+        if (uneven > 0.0 && i > 0 && i + 1 < n)
+            s.freq[i] += random.uniform(-uneven, uneven) * r.step;
+    }
+
+    std::vector<double> y(n, 0.0);
+    const double span = std::max(s.end - s.start, r.step);
+    const double phase1 = random.uniform(0.0, 6.28), phase2 = random.uniform(0.0, 6.28);
+    const double slope = random.uniform(-0.5, 0.5);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = (s.freq[i] - s.start) / span;
+        y[i] = r.drift * (0.6 * std::sin(8.2 * x + phase1) + 0.4 * std::sin(23.0 * x + phase2) +
+                          slope * x) +
+               r.noise * random.normal();
+    }
+
+    for (const Line& line : make_lines(r, s.start, s.end, random)) {
+        // Beyond 60 half widths a line adds less than a millionth of its height.
+        const double reach = 60.0 * line.width;
+        const auto from = static_cast<std::size_t>(
+            std::lower_bound(s.freq.begin(), s.freq.end(), line.centre - reach) - s.freq.begin());
+        for (std::size_t i = from; i < n && s.freq[i] <= line.centre + reach; ++i) {
+            const double t = (s.freq[i] - line.centre) / line.width;
+            const double u = t * t + 1.0;
+            y[i] -= line.amplitude * (3.0 * u - 4.0) / (u * u * u);
+        }
+    }
+
+    for (std::size_t i = 0; i < n; ++i)
+        s.intens[i] = static_cast<std::int16_t>(std::trunc(std::clamp(y[i], -32767.0, 32767.0)));
+    return s;
+}
+
+std::vector<unsigned char> pelmo_file_bytes(const SpectrumRecipe& r, const SyntheticSpectrum& s) {
+    std::vector<unsigned char> out;
+    const std::size_t n = s.intens.size();
+    out.reserve(188 + 2 * n);
+
+    // The recording details come from their own generator, so that they do not
+    // change the points of a recipe.
+    Random random(r.seed ^ 0x9E3779B97F4A7C15ull);
+    put_text(out, r.comment.empty() ? default_comment(r, s) : r.comment, 72);
+    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(1, 28)));        // day
+    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(1, 12)));        // month
+    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(1985, 2045)));   // year
+    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(8, 21)));        // hour
+    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(0, 59)));        // minute
+    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(0, 59)));        // second
+    put_text(out, "OB-24", 6);                                                       // lamp
+    put<float>(out, 1520.0f);                                                        // Vkm low, mV
+    put<float>(out, static_cast<float>(std::round(random.uniform(2100.0, 2600.0)))); // Vkm high
+    put<float>(out, static_cast<float>(std::round(random.uniform(90.0, 160.0) * 10.0) / 10.0));
+    put_text(out, r.sample, 20);
+    put<float>(out, static_cast<float>(std::round(random.uniform(5.0, 30.0) * 10.0) / 10.0));
+    put<float>(out, 0.05f); // gain, mV: a sensitive lock-in range
+    put<float>(out, 0.01f); // time constant, s
+    put<float>(out, 42.5f); // phase, degrees
+    put_text(out, "2, 8", 6);
+    put<float>(out, 25.0f);  // points per second
+    put<float>(out, 12.5f);  // modulation frequency, kHz
+    put<float>(out, 180.0f); // deviation, kHz
+
+    if (n > 1 && n <= 32000) {
+        const auto [lo, hi] = std::minmax_element(s.intens.begin(), s.intens.end());
+        put<std::int16_t>(out, static_cast<std::int16_t>(n));
+        put<std::int16_t>(out, *lo);
+        put<std::int16_t>(out, *hi);
+    } else {
+        put<std::int16_t>(out, -1);
+        put<std::int32_t>(out, static_cast<std::int32_t>(n));
+    }
+    for (std::int16_t v : s.intens)
+        put<std::int16_t>(out, v);
+    put<double>(out, s.start);
+    put<double>(out, s.end);
+    put<double>(out, s.step);
+    put<std::int16_t>(out, 0);
+    return out;
+}
+
+std::string ascii_file_text(const SpectrumRecipe& r, const SyntheticSpectrum& s) {
+    std::string text = (r.comment.empty() ? default_comment(r, s) : r.comment) + "\n";
+    text.reserve(text.size() + 32 * s.intens.size());
+    char line[64];
+    for (std::size_t i = 0; i < s.intens.size(); ++i) {
+        // A lock-in output of a few millivolts.
+        const int length =
+            std::snprintf(line, sizeof line, "%.5f  %.5E\n", s.freq[i], s.intens[i] * 2.5e-7);
+        text.append(line, static_cast<std::size_t>(length));
+    }
+    return text;
+}
+
+} // namespace korax
