@@ -1,4 +1,5 @@
 // The state of one stay in the viewer, and the settings it keeps for the run.
+// A fresh ViewerState is made at every entry to LOOKFM; only FMEMO outlives it.
 #pragma once
 
 #include <array>
