@@ -1,0 +1,32 @@
+# Runs one key script with the options every end-to-end test uses and compares the
+# exit status with the one the script names on a line "# status: N".
+# Called as: cmake -DKORAX=... -DSCRIPT=... -DSHOTS=... -P run_play.cmake
+foreach(var KORAX SCRIPT SHOTS)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "run_play.cmake needs -D${var}=...")
+  endif()
+endforeach()
+
+set(expected 0)
+file(STRINGS ${SCRIPT} status_lines REGEX "^#[ \t]*status:[ \t]*[0-9]+[ \t\r]*$")
+if(status_lines)
+  list(GET status_lines 0 status_line)
+  string(REGEX REPLACE "^#[ \t]*status:[ \t]*([0-9]+).*$" "\\1" expected "${status_line}")
+endif()
+
+# Pictures of an earlier run must not pass for this one's.
+file(REMOVE_RECURSE ${SHOTS})
+file(MAKE_DIRECTORY ${SHOTS})
+
+execute_process(
+  COMMAND ${KORAX} --play ${SCRIPT} --shots ${SHOTS} --seed 1 --config none
+  RESULT_VARIABLE status
+  OUTPUT_VARIABLE out
+  ERROR_VARIABLE err)
+
+if(NOT "${status}" STREQUAL "${expected}")
+  message("${out}")
+  message("${err}")
+  message(FATAL_ERROR "${SCRIPT}: exit status ${status}, expected ${expected}")
+endif()
+message(STATUS "${SCRIPT}: exit status ${status} as expected")

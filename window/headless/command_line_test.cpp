@@ -1,0 +1,75 @@
+#include "window/headless/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace korax {
+namespace {
+
+CommandLine parse(std::vector<std::string_view> args) {
+    return parse_command_line(args);
+}
+
+TEST(CommandLine, AcceptedForms) {
+    EXPECT_EQ(CommandLine::Mode::Interactive, parse({}).mode);
+    EXPECT_EQ(CommandLine::Mode::Help, parse({"--help"}).mode);
+    EXPECT_EQ(CommandLine::Mode::Version, parse({"--version"}).mode);
+
+    const CommandLine plain = parse({"--play", "s.play"});
+    ASSERT_EQ(CommandLine::Mode::Play, plain.mode);
+    EXPECT_EQ("s.play", plain.play.script);
+    EXPECT_EQ(".", plain.play.shots_dir);
+    EXPECT_FALSE(plain.play.seed.has_value());
+    EXPECT_FALSE(plain.play.config.has_value());
+
+    const CommandLine full = parse({"--play", "t/x.play", "--shots", "out", "--seed",
+                                    "18446744073709551615", "--config", "none"});
+    ASSERT_EQ(CommandLine::Mode::Play, full.mode);
+    EXPECT_EQ("t/x.play", full.play.script);
+    EXPECT_EQ("out", full.play.shots_dir);
+    EXPECT_EQ(18446744073709551615u, full.play.seed.value());
+    EXPECT_EQ("none", full.play.config.value());
+
+    const CommandLine reordered = parse({"--seed", "1", "--config", "a.cfg", "--play", "x"});
+    ASSERT_EQ(CommandLine::Mode::Play, reordered.mode);
+    EXPECT_EQ(1u, reordered.play.seed.value());
+    EXPECT_EQ("a.cfg", reordered.play.config.value());
+}
+
+TEST(CommandLine, RefusedForms) {
+    const std::vector<std::vector<std::string_view>> table = {
+        {"spectrum.001"},
+        {"--play"},
+        {"--play", ""},
+        {"--play", "a", "--play", "b"},
+        {"--play", "a", "--seed"},
+        {"--play", "a", "--seed", "-1"},
+        {"--play", "a", "--seed", "12x"},
+        {"--play", "a", "--seed", "18446744073709551616"},
+        {"--play", "a", "--shots", "d", "--shots", "e"},
+        {"--play", "a", "--config", "x", "--config", "none"},
+        {"--play", "a", "extra"},
+        {"--play", "a", "--help"},
+        {"--seed", "1"},
+        {"--help", "--version"},
+        {"--version", "x"},
+        {"--frobnicate"},
+    };
+    for (const auto& args : table) {
+        const CommandLine c = parse(args);
+        std::string shown;
+        for (auto a : args)
+            shown += std::string(a) + " ";
+        EXPECT_EQ(CommandLine::Mode::Bad, c.mode) << shown;
+        EXPECT_FALSE(c.error.empty()) << shown;
+    }
+}
+
+TEST(CommandLine, VersionNamesTheProjectVersion) {
+    EXPECT_EQ(0u, version_text().rfind("korax ", 0));
+    EXPECT_NE(std::string::npos, usage_text().find("--play SCRIPT"));
+}
+
+} // namespace
+} // namespace korax

@@ -1,0 +1,190 @@
+// Parsing of key scripts. Every input command is turned into the key codes the
+// keyboard would deliver, so the player only has to hand them out one by one.
+#include "window/headless/script.h"
+
+#include <array>
+#include <cctype>
+#include <utility>
+
+namespace korax {
+
+namespace {
+
+constexpr int ENTER = 13;
+
+struct NamedKey {
+    std::string_view name;
+    int first, second; // second < 0: a one-code key
+};
+
+// Keys without a character arrive as 0 and the key's scan code, as on the keyboard
+// the program was designed for.
+constexpr std::array<NamedKey, 24> named_keys{{
+    {"home", 0, 71}, {"end", 0, 79},       {"pgup", 0, 73},  {"pgdn", 0, 81},   {"up", 0, 72},
+    {"down", 0, 80}, {"left", 0, 75},      {"right", 0, 77}, {"ins", 0, 82},    {"del", 0, 83},
+    {"f1", 0, 59},   {"f2", 0, 60},        {"f3", 0, 61},    {"f4", 0, 62},     {"f5", 0, 63},
+    {"f6", 0, 64},   {"f7", 0, 65},        {"f8", 0, 66},    {"f9", 0, 67},     {"f10", 0, 68},
+    {"esc", 27, -1}, {"backspace", 8, -1}, {"tab", 9, -1},   {"enter", 13, -1},
+}};
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+std::string_view trim_trailing_blanks(std::string_view s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string quoted(std::string_view text) {
+    std::string q = "\"";
+    q += text;
+    q += '"';
+    return q;
+}
+
+std::vector<int> codes_of(std::string_view text) {
+    std::vector<int> codes;
+    for (unsigned char c : utf8_to_latin1(text))
+        codes.push_back(c);
+    return codes;
+}
+
+enum class Argument { None, Required, Optional };
+
+struct CommandWord {
+    std::string_view word;
+    Argument argument;
+};
+
+constexpr std::array<CommandWord, 8> command_words{{
+    {"type", Argument::Optional}, // `type` alone: an empty answer, i.e. just ENTER
+    {"keys", Argument::Required},
+    {"enter", Argument::None},
+    {"key", Argument::Required},
+    {"box", Argument::Required},
+    {"shot", Argument::Required},
+    {"screen", Argument::Required},
+    {"expect", Argument::Required},
+}};
+
+// One non-comment line; returns an error text or fills `line`.
+std::optional<std::string> parse_line(std::string_view text, ScriptLine& line) {
+    const std::size_t end_of_word = text.find(' ');
+    const std::string_view word = text.substr(0, end_of_word);
+    const bool has_argument = end_of_word != std::string_view::npos;
+    const std::string_view argument =
+        has_argument ? text.substr(end_of_word + 1) : std::string_view{};
+
+    const CommandWord* found = nullptr;
+    for (const CommandWord& c : command_words) {
+        if (c.word == word) found = &c;
+    }
+    if (!found) return "unknown command " + quoted(word);
+    if (found->argument == Argument::Required && !has_argument)
+        return quoted(word) + " needs an argument";
+    if (found->argument == Argument::None && !trim_trailing_blanks(argument).empty())
+        return quoted(word) + " takes no argument";
+
+    if (word == "type") {
+        line.command = ScriptCommand::Keys;
+        line.keys = codes_of(argument);
+        line.keys.push_back(ENTER);
+    } else if (word == "keys") {
+        line.command = ScriptCommand::Keys;
+        line.keys = codes_of(argument);
+    } else if (word == "enter") {
+        line.command = ScriptCommand::Keys;
+        line.keys = {ENTER};
+    } else if (word == "key") {
+        // A key name is invisible if it carries trailing blanks; they mean nothing here.
+        auto codes = key_sequence(trim_trailing_blanks(argument));
+        if (!codes) return "unknown key name " + quoted(argument);
+        line.command = ScriptCommand::Keys;
+        line.keys = std::move(*codes);
+    } else if (word == "box") {
+        // Only the exact word cancels: any other text is a path, however odd.
+        line.command = argument == "cancel" ? ScriptCommand::BoxCancel : ScriptCommand::Box;
+        line.argument = std::string(argument);
+    } else if (word == "shot" || word == "screen") {
+        if (trim_trailing_blanks(argument).empty())
+            return quoted(word) + " needs a file name";
+        line.command = word == "shot" ? ScriptCommand::Shot : ScriptCommand::Screen;
+        line.argument = std::string(argument);
+    } else {
+        line.command = ScriptCommand::Expect;
+        line.argument = utf8_to_latin1(argument);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::vector<int>> key_sequence(std::string_view name) {
+    for (const NamedKey& k : named_keys) {
+        if (!equal_ignoring_case(k.name, name)) continue;
+        if (k.second < 0) return std::vector<int>{k.first};
+        return std::vector<int>{k.first, k.second};
+    }
+    return std::nullopt;
+}
+
+std::string utf8_to_latin1(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool changed = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        // Only the two-byte forms C2 xx and C3 xx encode U+0080..U+00FF.
+        if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if ((next & 0xC0) == 0x80) {
+                out.push_back(static_cast<char>(((c & 0x03) << 6) | (next & 0x3F)));
+                ++i;
+                changed = true;
+                continue;
+            }
+        }
+        return std::string(text); // not UTF-8 of Latin-1 text: keep the bytes
+    }
+    return changed ? out : std::string(text);
+}
+
+ParsedScript parse_script(std::string_view text) {
+    ParsedScript result;
+    int number = 0;
+    while (!text.empty()) {
+        const std::size_t newline = text.find('\n');
+        std::string_view raw = text.substr(0, newline);
+        text = newline == std::string_view::npos ? std::string_view{} : text.substr(newline + 1);
+        ++number;
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+
+        std::size_t start = 0;
+        while (start < raw.size() && (raw[start] == ' ' || raw[start] == '\t'))
+            ++start;
+        if (start == raw.size() || raw[start] == '#') continue;
+
+        ScriptLine line;
+        line.number = number;
+        if (auto error = parse_line(raw.substr(start), line)) {
+            result.error = ScriptError{number, std::move(*error)};
+            return result;
+        }
+        result.lines.push_back(std::move(line));
+    }
+    return result;
+}
+
+} // namespace korax

@@ -1,0 +1,61 @@
+// Key scripts of `korax --play`: one command per line, parsed completely before the
+// run starts so that a misspelt command fails at once instead of halfway through
+// a long session.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korax {
+
+enum class ScriptCommand {
+    // Input: consumed as the program asks for keys or opens the file-open box.
+    Keys,      // characters of `keys`, ENTER included for `type`
+    Box,       // `box PATH`: `path` answers the file-open box
+    BoxCancel, // `box cancel`
+    // Inspection: acts on the window as it stands at the next request for input.
+    Shot,
+    Screen,
+    Expect,
+};
+
+struct ScriptLine {
+    int number = 0; // line of the script file, from 1
+    ScriptCommand command = ScriptCommand::Keys;
+    std::vector<int> keys; // Keys: the codes to press, in order
+    std::string argument;  // Box: the path; Shot, Screen: the name; Expect: the text
+    bool is_input() const {
+        return command == ScriptCommand::Keys || command == ScriptCommand::Box ||
+               command == ScriptCommand::BoxCancel;
+    }
+};
+
+struct ScriptError {
+    int line = 0;
+    std::string message;
+};
+
+struct ParsedScript {
+    std::vector<ScriptLine> lines;
+    std::optional<ScriptError> error; // the first bad line; `lines` is then incomplete
+};
+
+// Splits a whole script into commands. Blank lines and lines whose first non-blank
+// character is '#' are skipped; a command word may be indented and is followed by
+// exactly one blank and its argument, kept verbatim up to the end of the line
+// (trailing blanks included; only the CR of a CRLF line end is dropped). Text to
+// be typed or expected is taken from UTF-8 into the window's Latin-1.
+ParsedScript parse_script(std::string_view text);
+
+// The codes one `key NAME` presses: {0, 71} for "home", {27} for "esc" and so on;
+// nullopt for a name no key has. Names are matched without regard to case.
+std::optional<std::vector<int>> key_sequence(std::string_view name);
+
+// Text valid as UTF-8 whose characters all lie in Latin-1 becomes Latin-1 bytes;
+// anything else (plain ASCII, bytes already in Latin-1, characters beyond it)
+// stays as it is, so no byte is ever lost.
+std::string utf8_to_latin1(std::string_view text);
+
+} // namespace korax
