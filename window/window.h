@@ -106,6 +106,9 @@ public:
     void set_line_style(std::uint16_t mask); // bit 15 is the first pixel
     void set_write_mode(WriteMode mode);
     // The pixel of plot coordinates (x, y), in window pixels; used by tests.
+    // x1 maps to the left edge of the plot area and x2 to its right edge (y1 to
+    // the bottom, y2 to the top), linearly in between, rounded to the nearest
+    // pixel with halves going to the larger coordinate.
     int to_pixel_x(double x) const;
     int to_pixel_y(double y) const;
 
@@ -147,6 +150,13 @@ private:
     void put_char_cell(int row, int column, unsigned char c);
     void plot_pixel(int x, int y); // window pixels, clipped, with write mode
     void raw_line(int x0, int y0, int x1, int y1);
+    // A line between window pixel positions given as reals; far or huge ends are
+    // clipped in floating point first, non-finite ones draw nothing.
+    void draw_segment(double x0, double y0, double x1, double y1);
+    bool near_window(double x, double y) const;
+    void update_scale();
+    double map_x(double x) const; // plot coordinates to window pixels, unrounded
+    double map_y(double y) const;
     void mark_dirty(int x1, int y1, int x2, int y2);
     void draw_text_cursor(bool visible);
 
@@ -166,7 +176,12 @@ private:
     int m_style_phase = 0;
     int m_area_x1 = 0, m_area_y1 = 0, m_area_x2 = 0, m_area_y2 = 0;
     double m_wx1 = 0, m_wy1 = 0, m_wx2 = 1, m_wy2 = 1;
-    int m_gx = 0, m_gy = 0; // graphics position, window pixels
+    double m_sx = 0, m_sy = 0; // pixels per plot unit
+    // Graphics position in window pixels; a real so that a move far outside the
+    // window (or to a non-finite value) is kept as it was given.
+    double m_gx = 0, m_gy = 0;
+    std::string m_text_font_name = "Courier New";
+    std::uint32_t m_text_font_attributes = 0;
     Rect m_dirty{};
 };
 
