@@ -1,7 +1,382 @@
-// Placeholder until this command is built.
+// The two-column ASCII reader: a comment line, then frequency-intensity pairs,
+// rescaled to integers between -10000 and 10000. The file is mapped and read
+// once; the intensities wait as float bit patterns in INTENS until the extremes
+// of all pairs are known, which gives exactly the result of a counting pass
+// followed by a conversion pass.
 #include "input/ascii.h"
 
+#include "driver/sgame.h"
+#include "driver/store.h"
+#include "input/pairs.h"
+#include "window/format.h"
+#include "window/window.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <system_error>
+#include <type_traits>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace korax {
-bool read_ascii_spectrum() { return false; }
-void linearise_axis() {}
+
+namespace {
+
+bool is_gap(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+bool ends_token(char c) {
+    return is_gap(c) || c == ',' || c == '\n';
+}
+bool is_digit(char c) {
+    return static_cast<unsigned char>(c - '0') < 10;
+}
+
+// A number token taken apart in one scan: mantissa times ten to the power.
+// The mantissa is exact while there are at most 19 significant digits.
+struct Decimal {
+    bool negative = false;
+    std::uint64_t mantissa = 0;
+    long long significant = 0;
+    long long power = 0;
+    const char* exponent_letter = nullptr; // E, e, D or d when there is one
+};
+
+// Scans the form [sign] digits [. digits] [exponent letter [sign] digits] with
+// at least one mantissa digit, starting at p; p is left after what was scanned.
+// The caller checks that a delimiter follows.
+bool scan_number(const char*& p, const char* end, Decimal& d) {
+    if (p != end && (*p == '+' || *p == '-')) d.negative = *p++ == '-';
+    const char* first = p;
+    while (p != end && *p == '0')
+        ++p;
+    const char* significant_start = p;
+    std::uint64_t m = 0;
+    while (p != end && is_digit(*p))
+        m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    long long significant = p - significant_start;
+    bool any = p != first;
+    if (p != end && *p == '.') {
+        const char* fraction = ++p;
+        if (significant == 0)
+            while (p != end && *p == '0')
+                ++p;
+        const char* digits = p;
+        while (p != end && is_digit(*p))
+            m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        significant += p - digits;
+        d.power = -(p - fraction);
+        any = any || p != fraction;
+    }
+    if (!any) return false;
+    d.mantissa = m;
+    d.significant = significant;
+    if (p == end || (*p != 'e' && *p != 'E' && *p != 'd' && *p != 'D')) return true;
+    d.exponent_letter = p++;
+    bool negative_exponent = false;
+    if (p != end && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
+    const char* digits = p;
+    long long e = 0;
+    while (p != end && is_digit(*p))
+        e = std::min(e * 10 + (*p++ - '0'), 1000000LL);
+    if (p == digits) return false;
+    d.power += negative_exponent ? -e : e;
+    return true;
+}
+
+constexpr double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr float POW10F[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+// The value of a scanned token. Most tokens of a spectrum have few digits and
+// a small exponent: then mantissa and power of ten are both exact in the type,
+// and one correctly rounded multiplication or division gives the correctly
+// rounded value, as from_chars would. Other tokens go through from_chars.
+// Too small for the type reads as 0; too large is nullopt.
+template <class T> std::optional<T> value_of(const Decimal& d, std::string_view token) {
+    constexpr bool is_double = std::is_same_v<T, double>;
+    constexpr std::uint64_t max_exact = is_double ? (1ULL << 53) : (1ULL << 24);
+    constexpr long long max_power = is_double ? 22 : 10;
+    if (d.mantissa == 0 && d.significant == 0) return d.negative ? -T(0) : T(0);
+    if (d.significant <= 19 && d.mantissa <= max_exact && d.power <= max_power &&
+        d.power >= -max_power) {
+        const T m = static_cast<T>(d.mantissa);
+        const auto k = static_cast<std::size_t>(d.power < 0 ? -d.power : d.power);
+        T scale;
+        if constexpr (is_double)
+            scale = POW10[k];
+        else
+            scale = POW10F[k];
+        const T v = d.power < 0 ? m / scale : m * scale;
+        return d.negative ? -v : v;
+    }
+    std::string_view digits = token[0] == '+' ? token.substr(1) : token;
+    std::string with_e; // from_chars knows no D exponent
+    if (d.exponent_letter && (*d.exponent_letter == 'd' || *d.exponent_letter == 'D')) {
+        with_e.assign(digits);
+        with_e[static_cast<std::size_t>(d.exponent_letter - digits.data())] = 'e';
+        digits = with_e;
+    }
+    T value{};
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec == std::errc::result_out_of_range) {
+        // The value is about 0.1 to 1 times ten to (significant + power).
+        if (d.significant + d.power > 0) return std::nullopt;
+        return d.negative ? -T(0) : T(0);
+    }
+    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+}
+
+// The frequency must also be readable as a 32-bit float, as the intensity is:
+// from 2^128 - 2^103 on, a decimal rounds to infinity there.
+bool fits_float(double v) {
+    return std::fabs(v) < 0x1p128 - 0x1p103;
+}
+
+template <class T> std::optional<T> parse_token(std::string_view token) {
+    const char* p = token.data();
+    const char* end = p + token.size();
+    Decimal d;
+    if (!scan_number(p, end, d) || p != end) return std::nullopt;
+    return value_of<T>(d, token);
+}
+
+} // namespace
+
+std::optional<double> parse_real(std::string_view token) {
+    const auto v = parse_token<double>(token);
+    if (!v || !fits_float(*v)) return std::nullopt;
+    return v;
+}
+
+std::optional<float> parse_real32(std::string_view token) {
+    return parse_token<float>(token);
+}
+
+void PairScanner::skip_line() {
+    while (m_p != m_end && *m_p != '\n')
+        ++m_p;
+    if (m_p != m_end) ++m_p;
+}
+
+void PairScanner::skip_blanks() {
+    while (m_p != m_end && is_gap(*m_p))
+        ++m_p;
+}
+
+template <class T> std::optional<T> PairScanner::number() {
+    const char* start = m_p;
+    Decimal d;
+    if (!scan_number(m_p, m_end, d) || (m_p != m_end && !ends_token(*m_p))) return std::nullopt;
+    return value_of<T>(d, {start, static_cast<std::size_t>(m_p - start)});
+}
+
+std::optional<NumberPair> PairScanner::next() {
+    for (;;) {
+        skip_blanks();
+        if (m_p == m_end) return std::nullopt;
+        if (*m_p == '\n') {
+            ++m_p;
+            continue;
+        }
+        const auto x = number<double>();
+        if (!x || !fits_float(*x)) {
+            skip_line();
+            continue;
+        }
+        skip_blanks();
+        if (m_p != m_end && *m_p == ',') {
+            ++m_p;
+            skip_blanks();
+        }
+        // The second number may stand on a later line.
+        while (m_p != m_end && *m_p == '\n') {
+            ++m_p;
+            skip_blanks();
+        }
+        if (m_p == m_end) return std::nullopt;
+        const auto y = number<float>();
+        // An unreadable second number costs the whole pair, and the line it
+        // stands on; the next pair starts on the line after it.
+        skip_line();
+        if (y) return NumberPair{*x, *y};
+    }
+}
+
+namespace {
+
+// The file as one read-only view, mapped rather than copied.
+class MappedFile {
+  public:
+    explicit MappedFile(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0) return;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            m_ok = true;
+            m_size = static_cast<std::size_t>(st.st_size);
+            if (m_size > 0) {
+                void* p = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+                if (p == MAP_FAILED) {
+                    m_ok = false;
+                } else {
+                    m_data = static_cast<const char*>(p);
+                    ::madvise(p, m_size, MADV_SEQUENTIAL);
+                }
+            }
+        }
+        ::close(fd);
+    }
+    ~MappedFile() {
+        if (m_data) ::munmap(const_cast<char*>(m_data), m_size);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    bool ok() const { return m_ok; }
+    std::string_view text() const { return {m_data, m_data ? m_size : 0}; }
+
+  private:
+    const char* m_data = nullptr;
+    std::size_t m_size = 0;
+    bool m_ok = false;
+};
+
+// The failure report. A counter of 0 (the comment or the file itself failed)
+// leaves out the "Failed at point:" line.
+bool fail(std::string_view message, std::int32_t counter) {
+    Window& w = window();
+    const SpectrumStore& s = store();
+    w.set_text_color(0);
+    w.set_text_background(7);
+    w.clear_window();
+    w.write_line("");
+    w.write_line(blanks(10) + "File:  ", LineEnd::Stay);
+    w.set_text_color(12);
+    w.write_line(trim_right(s.FNAME));
+    w.set_text_color(0);
+    w.write_line("");
+    w.write_line(blanks(10) + "Unsuccessful ASCII input:  " + std::string(trim_right(message)));
+    if (counter > 0) {
+        w.write_line(blanks(10) + "         Failed at point:  " + fmt_int(counter, 7));
+        w.write_line("");
+        w.write_line("");
+    }
+    SGAME();
+    return false;
+}
+
+void report_success(float ymin, float ymax) {
+    Window& w = window();
+    SpectrumStore& s = store();
+    w.set_text_color(0);
+    w.set_text_background(7);
+    w.clear_window();
+    w.write_line("  Successful ASCII input from: ", LineEnd::Stay);
+    w.set_text_color(12);
+    w.write_line(trim_right(s.FNAME));
+
+    w.set_text_color(15);
+    w.set_text_background(1);
+    const std::string band = blanks(76);
+    w.set_text_position(3, 3);
+    w.write_chars(band);
+    w.set_text_position(4, 3);
+    w.write_chars("  " + field_text(s.SPHEAD.COMENT) + "  ");
+    w.set_text_position(5, 3);
+    w.write_chars(band);
+
+    w.set_text_color(0);
+    w.set_text_background(7);
+    w.write_line("");
+    std::string counts(" ");
+    counts += fmt_int(s.NPTS, 7);
+    counts += " points:  intensity from";
+    counts += fmt_exp(static_cast<double>(ymin), 12, 4);
+    counts += " to";
+    counts += fmt_exp(static_cast<double>(ymax), 12, 4);
+    w.write_line(counts);
+    w.write_line("                  frequency from  " + fmt_fixed(s.FSTART, 10, 2) + " to  " +
+                 fmt_fixed(s.FEND, 10, 2) + blanks(6));
+    w.write_line("");
+}
+
+} // namespace
+
+bool read_ascii_spectrum() {
+    SpectrumStore& s = store();
+
+    const MappedFile file(std::string(trim_right(s.FNAME)));
+    if (!file.ok()) return fail("The file could not be opened again", 0);
+    std::string_view text = file.text();
+
+    // Whatever the PELMO attempt decoded from the first bytes of a text file
+    // is not a recording parameter.
+    s.SPHEAD.clear();
+    if (text.empty()) return fail("Problem with the comment", 0);
+    const std::size_t eol = text.find('\n');
+    std::string_view comment = text.substr(0, eol);
+    if (!comment.empty() && comment.back() == '\r') comment.remove_suffix(1);
+    set_field(s.SPHEAD.COMENT, comment.substr(0, 72));
+    text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
+
+    float ymin = 1.0e20f, ymax = -1.0e20f;
+    std::int32_t n = 0;
+    PairScanner pairs(text);
+    double* freq = s.FREQ.data();
+    std::int32_t* intens = s.INTENS.data();
+    while (n < MAXPTS) {
+        const auto p = pairs.next();
+        if (!p) break;
+        ++n;
+        freq[n] = p->x;
+        intens[n] = std::bit_cast<std::int32_t>(p->y);
+        if (p->y > ymax) ymax = p->y;
+        if (p->y < ymin) ymin = p->y;
+    }
+    const std::int32_t counter = n + 1; // the pair counter as the report shows it
+    s.NPTS = n;
+    // Checked for files of every size: with equal intensities the scale below
+    // would be infinite.
+    if (ymax == ymin) return fail("Zero range of Y-values", counter);
+    if (n < MAXPTS && n <= 3) return fail("Too few X,Y pairs", counter);
+
+    const float scale = 20000.0f / (ymax - ymin);
+    bool decreasing = false;
+    for (std::int32_t i = 1; i <= n; ++i) {
+        const float y = std::bit_cast<float>(intens[i]);
+        float t = (y - ymin) * scale - 10000.0f;
+        // Only a range that overflows the float type can leave these bounds;
+        // keep the conversion to an integer defined even then.
+        if (!(t >= -10000.0f)) t = -10000.0f;
+        if (t > 10000.0f) t = 10000.0f;
+        intens[i] = static_cast<std::int32_t>(t);
+        if (i > 1 && freq[i] < freq[i - 1]) decreasing = true;
+    }
+    if (decreasing) return fail("Frequencies not continuously increasing", counter);
+
+    s.FSTART = freq[1];
+    s.FEND = freq[n];
+    s.FSTEP = (s.FEND - s.FSTART) / static_cast<double>(n - 1);
+    if (s.FSTART == s.FEND) return fail("Zero frequency range", counter);
+
+    SpectrumHeader& h = s.SPHEAD;
+    h.PTSSEC = 51.0f;
+    h.IDAY = 1;
+    h.IMONTH = 1;
+    h.IYEAR = 2000;
+    s.IYMIN = -10000;
+    s.IYMAX = 10000;
+    set_field(h.SAMPLE, fmt_exp(static_cast<double>(ymax), 10, 3) + blanks(10));
+
+    report_success(ymin, ymax);
+    return true;
+}
+
 } // namespace korax

@@ -1,6 +1,339 @@
-// Placeholder until this command is built.
+// The & key: a second PELMO spectrum from the same folder is resampled onto the
+// grid of the one in work and joined to its high-frequency end; the operator
+// then moves the appended part up or down until the two meet.
 #include "viewer/commands.h"
 
+#include "driver/files.h"
+#include "driver/store.h"
+#include "input/pelmo.h"
+#include "input/pelmo_io.h"
+#include "viewer/display.h"
+#include "window/format.h"
+#include "window/inkey.h"
+#include "window/window.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 namespace korax {
-void key_append(ViewerState&) {}
+
+namespace {
+
+// The second spectrum as read: its intensities wait in ORIGNL[1 .. n].
+struct Appended {
+    std::int32_t n = 0;
+    double mean = 0;
+    double fa = 0, sa = 0, ea = 0;
+};
+
+// Reads the second spectrum; nullopt for anything that cannot be appended
+// (short, unreadable, fewer than 10 or more than MAXPTS points, a step that
+// is not a positive finite number).
+std::optional<Appended> read_second(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return std::nullopt;
+    std::optional<Appended> result;
+    std::array<unsigned char, PELMO_HEADER_BYTES + PELMO_COUNT_BYTES> head{};
+    if (std::fread(head.data(), 1, head.size(), file) == head.size()) {
+        const unsigned char* count = head.data() + PELMO_HEADER_BYTES;
+        // Only -1 selects the long count form here.
+        const std::int16_t word = get_le<std::int16_t>(count);
+        const std::int32_t n = word == -1 ? get_le<std::int32_t>(count + 2) : word;
+        if (n >= 10 && n <= MAXPTS) {
+            SpectrumStore& s = store();
+            const auto block =
+                read_intensity_block(file, &s.ORIGNL[1], static_cast<std::size_t>(n));
+            std::array<unsigned char, PELMO_AXIS_BYTES> axis{};
+            if (block.points_read == static_cast<std::size_t>(n) &&
+                std::fread(axis.data(), 1, axis.size(), file) == axis.size()) {
+                Appended a;
+                a.n = n;
+                double sum = 0;
+                for (std::int32_t i = 1; i <= n; ++i)
+                    sum += s.ORIGNL[static_cast<std::size_t>(i)];
+                a.mean = sum / n;
+                a.fa = get_le<double>(axis.data());
+                a.sa = get_le<double>(axis.data() + 16);
+                a.ea = a.fa + static_cast<double>(n - 1) * a.sa;
+                if (std::isfinite(a.fa) && std::isfinite(a.sa) && a.sa > 0 && std::isfinite(a.ea))
+                    result = a;
+            }
+        }
+    }
+    std::fclose(file);
+    return result;
+}
+
+void restore_from_intensities() {
+    SpectrumStore& s = store();
+    std::copy_n(&s.INTENS[1], s.NPTS, &s.ORIGNL[1]);
+}
+
+// Where the appended part is drawn: dummies beyond 20 are hidden by drawing from
+// `first` on, shifted left by `shift`, so the data start 10 steps after the junction.
+struct AppendedView {
+    std::int32_t ic = 0, first = 0, last = 0;
+    double shift = 0;
+};
+
+// The appended part and its mean line, with offset d, in exclusive-or: drawing
+// it twice with the same offset erases it.
+void draw_appended(const AppendedView& view, const ViewerState& v, double mean, std::int32_t d) {
+    const SpectrumStore& s = store();
+    Window& w = window();
+    std::vector<double> x;
+    std::vector<std::int32_t> y;
+    x.push_back(s.FREQ[static_cast<std::size_t>(view.ic)]);
+    y.push_back(s.INTENS[static_cast<std::size_t>(view.ic)]);
+    for (std::int32_t i = view.first; i <= view.last; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        x.push_back(s.FREQ[at] - view.shift);
+        y.push_back(s.INTENS[at] + d);
+    }
+    w.set_write_mode(WriteMode::Xor);
+    w.set_color(10);
+    w.polyline(x, y, v.YLOW, v.YHIGH);
+    w.set_color(12);
+    w.move_to(s.FREQ[static_cast<std::size_t>(view.ic)], mean + d);
+    w.line_to(x.back(), mean + d);
+    w.set_color(10);
+}
+
+void adjust_offset(ViewerState& v, std::int32_t n0, std::int32_t dummies,
+                   std::int32_t first_resampled, double mean) {
+    SpectrumStore& s = store();
+    Window& w = window();
+
+    v.FCURS = s.FREQ[static_cast<std::size_t>(n0)];
+    v.FLOW = v.FCURS - 200 * s.FSTEP;
+    v.FHIGH = v.FCURS + 200 * s.FSTEP;
+    // Fewer than 200 points on a side would put these outside the spectrum.
+    const auto clamp_index = [&](double f) { return std::clamp(index_of_frequency(f), 1, s.NPTS); };
+    const std::int32_t i1 = clamp_index(v.FLOW), i2 = clamp_index(v.FHIGH);
+    const std::int32_t ic = clamp_index(v.FCURS);
+
+    w.set_text_color(12);
+    w.set_text_background(7);
+    const std::string row_blanks = blanks(80);
+    for (int row : {1, 2, int(s.SCREEN.NROWS) - 1, int(s.SCREEN.NROWS)}) {
+        w.set_text_position(row, 1);
+        w.write_chars(row_blanks);
+    }
+    w.set_text_position(1, 1);
+    w.write_chars(" Adjust Y-position of appended spectrum with W,Z keys, terminate with ENTER");
+
+    set_viewer_coords(v);
+    w.set_write_mode(WriteMode::Copy);
+    w.clear_plot_area();
+    w.set_line_style(0xFFFF);
+    w.set_color(12);
+    w.move_to(s.FREQ[static_cast<std::size_t>(i1)], v.YMEAN);
+    w.line_to(s.FREQ[static_cast<std::size_t>(ic)], v.YMEAN);
+    w.set_color(1);
+    const auto from = static_cast<std::size_t>(i1);
+    const auto count = static_cast<std::size_t>(ic - i1 + 1);
+    w.polyline(std::span<const double>(&s.FREQ[from], count),
+               std::span<const std::int32_t>(&s.INTENS[from], count), v.YLOW, v.YHIGH);
+
+    AppendedView view{ic, ic + 1, i2, 0.0};
+    if (dummies > 20) {
+        view.first = first_resampled - 10;
+        view.shift =
+            s.FREQ[static_cast<std::size_t>(view.first)] - s.FREQ[static_cast<std::size_t>(ic)];
+        view.last = std::min(s.NPTS, i2 + (view.first - ic));
+    }
+    std::int32_t d = 0;
+    draw_appended(view, v, mean, d);
+
+    const double pixel = (v.YHIGH - v.YLOW) / s.SCREEN.MAXY;
+    for (;;) {
+        const std::int16_t key = INKEY();
+        if (key == KEY_ENTER) break;
+        double step = 0;
+        int repeats = 0;
+        switch (key) {
+        case 'z':
+            step = -pixel, repeats = 1;
+            break;
+        case 'Z':
+            step = -pixel, repeats = 2;
+            break;
+        case 'w':
+            step = pixel, repeats = 1;
+            break;
+        case 'W':
+            step = pixel, repeats = 2;
+            break;
+        default:
+            continue;
+        }
+        std::int32_t moved = static_cast<std::int32_t>(d + step);
+        if (repeats == 2) moved = static_cast<std::int32_t>(moved + 9 * step);
+        draw_appended(view, v, mean, d);
+        d = moved;
+        draw_appended(view, v, mean, d);
+    }
+    w.set_write_mode(WriteMode::Copy);
+
+    for (std::int32_t i = n0 + 1; i <= s.NPTS; ++i) {
+        s.INTENS[static_cast<std::size_t>(i)] += d;
+        s.ORIGNL[static_cast<std::size_t>(i)] += d;
+    }
+}
+
+struct Join {
+    std::int32_t skipped = 0, dummies = 0, first_resampled = 0;
+    bool truncated = false;
+};
+
+// Resamples the second spectrum (in ORIGNL) onto the grid continuing from
+// point n0. nullopt: the gap alone would pass MAXPTS points.
+std::optional<Join> join(const Appended& a, std::int32_t n0) {
+    SpectrumStore& s = store();
+    const std::int32_t* av = s.ORIGNL.data(); // a(b) is av[b]
+    auto f = [&](std::int64_t k) { return a.fa + static_cast<double>(k) * a.sa; };
+    Join r;
+    double fnext = s.FREQ[static_cast<std::size_t>(n0)] + s.FSTEP;
+
+    std::int32_t k = 0;
+    while (fnext - f(k) > a.sa)
+        ++k;
+    r.skipped = k;
+
+    std::size_t j = static_cast<std::size_t>(n0) + 1;
+    while (fnext < f(k)) {
+        if (j > static_cast<std::size_t>(MAXPTS)) return std::nullopt;
+        s.FREQ[j] = fnext;
+        s.INTENS[j] = av[1];
+        ++j;
+        fnext = s.FREQ[j - 1] + s.FSTEP;
+    }
+    r.dummies = static_cast<std::int32_t>(j) - n0 - 1;
+    r.first_resampled = static_cast<std::int32_t>(j);
+
+    std::int32_t b = k + 1;
+    double fb = f(k);
+    while (j <= static_cast<std::size_t>(MAXPTS)) {
+        s.FREQ[j] = fnext;
+        const double y = av[b] + (fnext - fb) * (av[b + 1] - av[b]) / a.sa;
+        s.INTENS[j] = static_cast<std::int32_t>(y);
+        ++j;
+        fnext += s.FSTEP;
+        if (fnext > a.ea) break;
+        // Move the bracket as far as the next point needs, so that a coarse
+        // current grid still interpolates between true neighbours; it never
+        // passes the last interval of the appended data.
+        while (fnext - fb > a.sa && b < a.n - 1) {
+            ++b;
+            fb = f(b - 1);
+        }
+    }
+    r.truncated = j > static_cast<std::size_t>(MAXPTS);
+    s.NPTS = r.truncated ? MAXPTS : static_cast<std::int32_t>(j) - 1;
+    return r;
+}
+
+} // namespace
+
+void key_append(ViewerState& v) {
+    SpectrumStore& s = store();
+    Window& w = window();
+
+    std::copy_n(&s.ORIGNL[1], s.NPTS, &s.INTENS[1]);
+    v.YREF = v.YREF_ENTRY;
+
+    for (;;) {
+        w.set_text_color(0);
+        w.set_text_background(7);
+        w.clear_window();
+        w.set_text_position(1, 1);
+        w.set_text_cursor(true);
+        w.write_line(" ");
+        w.write_line(heading("A P P E N D   S P E C T R U M"));
+        w.write_line("");
+        w.write_line("");
+        w.write_line(" ");
+        w.write_line(
+            "     Specify name of spectrum to be appended - do not type the path, which is");
+        w.write_line("     implied by the current spectrum (or press ENTER to exit)");
+        w.write_line("");
+        const std::string shown = s.FNAME.size() < 50 ? pad(s.FNAME, 50) : s.FNAME;
+        w.write_line("      Current spectrum:  " + shown);
+        w.write_line("        To be appended:  ", LineEnd::Stay);
+        const std::string typed = w.read_line();
+        w.set_text_cursor(false);
+        const std::string name(trim_right(typed));
+        if (name.find_first_not_of(' ') == std::string::npos) {
+            screen_redraw(v);
+            return;
+        }
+
+        const auto a = read_second(directory_part(s.FNAME) + name);
+        if (!a) {
+            restore_from_intensities();
+            continue;
+        }
+        if (a->ea - s.FEND < 2 * s.FSTEP) {
+            w.set_text_color(12);
+            w.write_line(" ");
+            w.write_line("");
+            w.write_line("     SORRY - Prepending or merging of spectra is not possible");
+            w.set_text_color(0);
+            w.write_line(" ");
+            w.write_line("     Press ENTER to continue");
+            wait_for_enter();
+            restore_from_intensities();
+            continue;
+        }
+        w.write_line(" ");
+        w.write_line("");
+        w.write_line(blanks(20) + "Npts" + blanks(10) + "Fstart" + blanks(10) + "Fend" + blanks(9) +
+                     "Fstep");
+        w.write_line("");
+        const auto table_row = [&](const char* words, std::int32_t n, double f1, double f2,
+                                   double step) {
+            w.write_line(std::string("     ") + words + fmt_int(n, 8) + "  " +
+                         fmt_fixed(f1, 14, 4) + fmt_fixed(f2, 14, 4) + fmt_fixed(step, 14, 6));
+        };
+        table_row(" Current:  ", s.NPTS, s.FREQ[1], s.FREQ[static_cast<std::size_t>(s.NPTS)],
+                  s.FSTEP);
+        table_row("Appended:  ", a->n, a->fa, a->ea, a->sa);
+
+        const std::int32_t n0 = s.NPTS;
+        const auto joined = join(*a, n0);
+        if (!joined) {
+            restore_from_intensities();
+            continue;
+        }
+        if (joined->skipped > 0)
+            w.write_line(fmt_int(joined->skipped, 8) +
+                         " points from the appended spectrum have been skipped");
+        if (joined->dummies > 0)
+            w.write_line(fmt_int(joined->dummies, 8) +
+                         " dummy points inserted between current and appended spectrum");
+        if (joined->truncated) {
+            w.set_text_color(12);
+            w.write_line("     The maximum number of" + fmt_int(MAXPTS, 7) +
+                         " points has been reached");
+            w.set_text_color(0);
+        }
+        w.write_line(" ");
+        w.write_line("     Press ENTER to continue");
+        wait_for_enter();
+
+        std::copy_n(&s.INTENS[1], s.NPTS, &s.ORIGNL[1]);
+        s.FSTART = s.FREQ[1];
+        s.FEND = s.FREQ[static_cast<std::size_t>(s.NPTS)];
+
+        adjust_offset(v, n0, joined->dummies, joined->first_resampled, a->mean);
+        set_field(s.SPHEAD.COMENT, " Merged spectrum");
+        screen_redraw(v);
+        return;
+    }
+}
+
 } // namespace korax

@@ -1,0 +1,134 @@
+// Load speed of the two spectrum readers at full capacity: a 3,000,000-point
+// PELMO binary file and a 3,000,000-pair ASCII file (about 50 MB), both made
+// here in the temporary folder. Prints the median of repeated loads, which
+// come from the page cache as a repeat load by the operator would.
+//
+//   load_bench [runs]      (default 11)
+#include "driver/store.h"
+#include "input/ascii.h"
+#include "input/pelmo.h"
+#include "input/pelmo_io.h"
+#include "window/test_window.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <time.h>
+
+namespace {
+
+using namespace korax;
+using Clock = std::chrono::steady_clock;
+
+// CPU time of this thread: on a machine shared with other work the wall clock
+// also counts the time the loader waited for a core.
+double cpu_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+std::string make_pelmo(const std::filesystem::path& path) {
+    SpectrumHeader h;
+    h.clear();
+    set_field(h.COMENT, "benchmark spectrum");
+    h.IDAY = 1, h.IMONTH = 6, h.IYEAR = 1999;
+    std::vector<unsigned char> b(PELMO_HEADER_BYTES + PELMO_COUNT_BYTES + 2 * std::size_t(MAXPTS) +
+                                 PELMO_AXIS_BYTES);
+    encode_pelmo_header(h,
+                        std::span<unsigned char, PELMO_HEADER_BYTES>(b.data(), PELMO_HEADER_BYTES));
+    unsigned char* p = b.data() + PELMO_HEADER_BYTES;
+    put_le<std::int16_t>(p, -1);
+    put_le<std::int32_t>(p + 2, MAXPTS);
+    p += PELMO_COUNT_BYTES;
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> y(-30000, 30000);
+    for (int i = 0; i < MAXPTS; ++i, p += 2)
+        put_le<std::int16_t>(p, static_cast<std::int16_t>(y(rng)));
+    put_le(p, 10000.0);
+    put_le(p + 8, 10000.0 + (MAXPTS - 1) * 0.001);
+    put_le(p + 16, 0.001);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(b.data(), 1, b.size(), f);
+    std::fclose(f);
+    return path.string();
+}
+
+std::string make_ascii(const std::filesystem::path& path) {
+    std::string text = "benchmark spectrum, two columns\n";
+    text.reserve(18 * std::size_t(MAXPTS) + 64);
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> y(-9999, 9999);
+    char line[48];
+    for (int i = 0; i < MAXPTS; ++i) {
+        const int n = std::snprintf(line, sizeof line, "%.5f %d\n", 10000.0 + i * 0.001, y(rng));
+        text.append(line, static_cast<std::size_t>(n));
+    }
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return path.string();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 11;
+    const auto dir = std::filesystem::temp_directory_path();
+    const std::string pelmo = make_pelmo(dir / "korax_bench.001");
+    const std::string ascii = make_ascii(dir / "korax_bench.txt");
+
+    store().SCREEN = ScreenGeometry{799, 539, 30, 80, 19};
+    TestWindow window;
+
+    std::vector<double> pelmo_ms, ascii_ms, linear_ms, pelmo_cpu, ascii_cpu;
+    for (int r = 0; r < runs; ++r) {
+        std::FILE* f = std::fopen(pelmo.c_str(), "rb");
+        const double c0 = cpu_ms();
+        const auto t0 = Clock::now();
+        const PelmoOutcome outcome = read_pelmo(f);
+        const auto t1 = Clock::now();
+        pelmo_cpu.push_back(cpu_ms() - c0);
+        std::fclose(f);
+        if (outcome != PelmoOutcome::Loaded || store().NPTS != MAXPTS) {
+            std::fprintf(stderr, "PELMO load failed\n");
+            return 1;
+        }
+        pelmo_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    store().FNAME = ascii;
+    for (int r = 0; r < runs; ++r) {
+        const double c0 = cpu_ms();
+        const auto t0 = Clock::now();
+        const bool ok = read_ascii_spectrum();
+        const auto t1 = Clock::now();
+        ascii_cpu.push_back(cpu_ms() - c0);
+        linearise_axis();
+        const auto t2 = Clock::now();
+        if (!ok || store().NPTS != MAXPTS) {
+            std::fprintf(stderr, "ASCII load failed\n");
+            return 1;
+        }
+        ascii_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        linear_ms.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
+    }
+    std::printf("PELMO binary, %d points: median %8.2f ms wall, %8.2f ms CPU over %d loads\n",
+                MAXPTS, median(pelmo_ms), median(pelmo_cpu), runs);
+    std::printf("ASCII pairs, %d pairs:   median %8.2f ms wall, %8.2f ms CPU over %d loads\n",
+                MAXPTS, median(ascii_ms), median(ascii_cpu), runs);
+    std::printf("axis check after the ASCII load: median %8.2f ms\n", median(linear_ms));
+    std::filesystem::remove(pelmo);
+    std::filesystem::remove(ascii);
+    return 0;
+}

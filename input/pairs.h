@@ -1,0 +1,42 @@
+// Free-format number pairs of two-column ASCII spectra, read the way a list-
+// directed read takes them: blanks, tabs or one comma between the numbers, a
+// pair may continue on the next line, the rest of a line after the second
+// number is ignored, and a line that cannot be read is skipped.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace korax {
+
+struct NumberPair {
+    double x = 0; // the frequency, at full precision
+    float y = 0;  // the intensity, rounded once from its decimal form
+};
+
+// One number token: optional sign, digits with an optional point, optional
+// exponent with E, e, D or d. "nan", "inf", hexadecimal forms and values beyond
+// the 32-bit float range are not numbers here; values too small for it read as 0.
+std::optional<double> parse_real(std::string_view token);
+std::optional<float> parse_real32(std::string_view token);
+
+class PairScanner {
+  public:
+    explicit PairScanner(std::string_view text)
+        : m_p(text.data()), m_end(text.data() + text.size()) {}
+    // The next readable pair; nullopt at the end of the text (a pair cut off by
+    // the end is not counted).
+    std::optional<NumberPair> next();
+
+  private:
+    void skip_line();
+    void skip_blanks();
+    // The number at the scan position, which must end at a blank, tab,
+    // comma, line end or the end of the text.
+    template <class T> std::optional<T> number();
+
+    const char* m_p;
+    const char* m_end;
+};
+
+} // namespace korax

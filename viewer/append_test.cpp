@@ -1,0 +1,228 @@
+// The & key: joining a second spectrum with no gap, across a gap, with an
+// overlap, the refusals, and the offset of the appended part.
+#include "viewer/commands.h"
+
+#include "driver/store.h"
+#include "input/pelmo.h"
+#include "input/pelmo_io.h"
+#include "window/test_window.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace korax {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Append : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("korax_append_" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::create_directories(dir);
+        auto& s = store();
+        s.reset();
+        s.SCREEN = ScreenGeometry{799, 539, 30, 80, 19};
+        // 100 points at 0, 1, ..., 99 with intensities 10 * (i - 1).
+        s.NPTS = 100;
+        for (int i = 1; i <= 100; ++i) {
+            s.FREQ[i] = i - 1;
+            s.INTENS[i] = s.ORIGNL[i] = 10 * (i - 1);
+        }
+        s.FSTART = 0, s.FEND = 99, s.FSTEP = 1;
+        s.FNAME = (dir / "cur.001").string();
+        set_field(s.SPHEAD.COMENT, "first");
+        v.FLOW = 0, v.FHIGH = 99, v.FCURS = 50;
+        v.YLOW = 0, v.YHIGH = 1078; // 2 intensity units per pixel row
+        v.YREF = v.YREF_ENTRY = 250;
+        v.YMEAN = 495;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // A second spectrum of n points from fa with step sa, a(i) = 1000 + 10 i.
+    void second(double fa, double sa, std::int32_t n, bool long_form = false) {
+        std::vector<unsigned char> b(PELMO_HEADER_BYTES + PELMO_COUNT_BYTES + 2 * std::size_t(n) +
+                                     24);
+        unsigned char* p = b.data() + PELMO_HEADER_BYTES;
+        if (long_form) {
+            put_le<std::int16_t>(p, -1);
+            put_le<std::int32_t>(p + 2, n);
+        } else {
+            put_le<std::int16_t>(p, static_cast<std::int16_t>(n));
+        }
+        p += PELMO_COUNT_BYTES;
+        for (std::int32_t i = 1; i <= n; ++i, p += 2)
+            put_le<std::int16_t>(p, static_cast<std::int16_t>(1000 + 10 * i));
+        put_le(p, fa);
+        put_le(p + 8, fa + (n - 1) * sa + 77.0); // stored end: never used
+        put_le(p + 16, sa);
+        std::ofstream(dir / "app.002", std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+    }
+    // Runs & with the queued keys; true when the keys ran out (RunEnded 2).
+    bool run() {
+        try {
+            key_append(v);
+            return false;
+        } catch (const RunEnded& e) {
+            EXPECT_EQ(2, e.status);
+            return true;
+        }
+    }
+    void expect_orignl_is_intens() {
+        const auto& s = store();
+        for (int i = 1; i <= s.NPTS; ++i)
+            ASSERT_EQ(s.INTENS[i], s.ORIGNL[i]) << i;
+    }
+
+    fs::path dir;
+    ViewerState v;
+    TestWindow w;
+};
+
+TEST_F(Append, NoGap) {
+    second(100, 1, 20);
+    w.type("app.002");
+    ASSERT_TRUE(run()); // stops at "Press ENTER to continue"
+    EXPECT_TRUE(
+        w.screen_contains("                    Npts          Fstart          Fend         Fstep"));
+    EXPECT_TRUE(
+        w.screen_contains("      Current:       100          0.0000       99.0000      1.000000"));
+    EXPECT_TRUE(
+        w.screen_contains("     Appended:        20        100.0000      119.0000      1.000000"));
+    EXPECT_FALSE(w.screen_contains("skipped"));
+    EXPECT_FALSE(w.screen_contains("dummy"));
+
+    SetUp();
+    w.type("app.002");
+    w.type("");
+    w.type("");
+    ASSERT_FALSE(run());
+    const auto& s = store();
+    EXPECT_EQ(120, s.NPTS);
+    EXPECT_EQ(100.0, s.FREQ[101]);
+    EXPECT_EQ(119.0, s.FREQ[120]);
+    EXPECT_EQ(1010, s.INTENS[101]);
+    EXPECT_EQ(1200, s.INTENS[120]);
+    EXPECT_EQ(990, s.INTENS[100]);
+    EXPECT_EQ(0.0, s.FSTART);
+    EXPECT_EQ(119.0, s.FEND);
+    EXPECT_EQ(" Merged spectrum" + std::string(56, ' '), field_text(s.SPHEAD.COMENT));
+    EXPECT_EQ(99.0, v.FCURS);
+    expect_orignl_is_intens();
+}
+
+TEST_F(Append, GapOfFiveAndAHalfSteps) {
+    second(104.5, 1, 20);
+    w.type("app.002");
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(
+        w.screen_contains("       5 dummy points inserted between current and appended spectrum"));
+
+    SetUp();
+    w.type("app.002");
+    w.type("");
+    w.type("");
+    ASSERT_FALSE(run());
+    const auto& s = store();
+    for (int i = 101; i <= 105; ++i) {
+        EXPECT_EQ(i - 1.0, s.FREQ[i]);
+        EXPECT_EQ(1010, s.INTENS[i]) << i;
+    }
+    EXPECT_EQ(1015, s.INTENS[106]); // half way between a(1) and a(2)
+    EXPECT_EQ(1025, s.INTENS[107]);
+    EXPECT_EQ(123.0, s.FREQ[124]); // the last point not beyond 123.5
+    EXPECT_EQ(124, s.NPTS);
+    expect_orignl_is_intens();
+}
+
+TEST_F(Append, OverlapIsSkipped) {
+    second(90, 1, 30);
+    w.type("app.002");
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(w.screen_contains("       9 points from the appended spectrum have been skipped"));
+
+    SetUp();
+    w.type("app.002");
+    w.type("");
+    w.type("");
+    ASSERT_FALSE(run());
+    EXPECT_EQ(120, store().NPTS);
+    EXPECT_EQ(1110, store().INTENS[101]); // a(11), at frequency 100
+}
+
+TEST_F(Append, RefusalsReturnToTheNamePrompt) {
+    // Ends one step beyond the current end: refused with a message.
+    second(91, 1, 10);
+    w.type("app.002");
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(w.screen_contains("     SORRY - Prepending or merging of spectra is not possible"));
+
+    // Nine points, a missing file, a text file, a zero step: silently back.
+    for (int variant = 0; variant < 5; ++variant) {
+        SetUp();
+        store().INTENS[5] = -1; // smoothing since the viewer was entered
+        v.YREF = 0;
+        if (variant == 0) second(91, 1, 10);
+        if (variant == 1) second(100, 1, 9);
+        if (variant == 3) std::ofstream(dir / "app.002") << "comment\n1 2\n3 4\n5 6\n7 8\n";
+        if (variant == 4) second(100, 0, 20, true);
+        w.type(variant == 2 ? "missing.002" : "app.002");
+        if (variant == 0) w.type("");
+        w.type("   ");
+        ASSERT_FALSE(run()) << variant;
+        EXPECT_EQ(100, store().NPTS) << variant;
+        EXPECT_EQ(40, store().INTENS[5]) << variant;
+        EXPECT_EQ(250, v.YREF);
+        expect_orignl_is_intens();
+        EXPECT_EQ("first", field_text(store().SPHEAD.COMENT).substr(0, 5));
+    }
+}
+
+TEST_F(Append, OffsetMovesTheAppendedPart) {
+    second(100, 1, 20, true);
+    w.type("app.002");
+    w.type("");
+    w.keys("Wqz"); // +2 then +18, ignored, -2
+    w.type("");
+    ASSERT_FALSE(run());
+    EXPECT_EQ(990, store().INTENS[100]);
+    EXPECT_EQ(1010 + 18, store().INTENS[101]);
+    EXPECT_EQ(1200 + 18, store().INTENS[120]);
+    expect_orignl_is_intens();
+}
+
+TEST_F(Append, FineAppendedStepIsInterpolatedBetweenTrueNeighbours) {
+    // Step 0.25 under a current step of 1: point at f takes a at (f - 100) / 0.25 + 1.
+    second(100, 0.25, 80);
+    w.type("app.002");
+    w.type("");
+    w.type("");
+    ASSERT_FALSE(run());
+    EXPECT_EQ(1010, store().INTENS[101]); // f = 100: a(1)
+    EXPECT_EQ(1050, store().INTENS[102]); // f = 101: a(5)
+    EXPECT_EQ(1410, store().INTENS[111]); // f = 110: a(41)
+    EXPECT_EQ(1770, store().INTENS[120]); // f = 119: a(77)
+    EXPECT_EQ(120, store().NPTS);
+}
+
+TEST_F(Append, LongGapDrawsWithHiddenDummies) {
+    second(150, 1, 20);
+    w.type("app.002");
+    w.type("");
+    w.keys("w");
+    w.type("");
+    ASSERT_FALSE(run());
+    EXPECT_EQ(169 + 1, store().NPTS);
+    EXPECT_EQ(1010 + 2, store().INTENS[101]); // a dummy, moved with the rest
+    EXPECT_EQ(1010 + 2, store().INTENS[151]);
+}
+
+} // namespace
+} // namespace korax
