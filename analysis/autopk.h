@@ -2,10 +2,44 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
 
 namespace korax {
 
-void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff,
-            std::int16_t& baseline, std::int16_t& NFIT, double& height);
+void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std::int16_t& baseline,
+            std::int16_t& NFIT, double& height);
+
+struct PeakSearchSettings {
+    std::int32_t start = 1, end = 1; // search range, points
+    std::int16_t cutoff = 0;         // absolute intensity a line must reach
+    std::int16_t baseline = 0;       // intensities are reported above this level
+    std::int16_t nfit = 7;           // fitting points, odd, 5..499
+    double height = 1;               // intensity that gets the full bar of 32
+};
+
+// Lines with a usable fit are counted; FWHH enters the mean only when both
+// half-height crossings were found.
+struct PeakSearchTotals {
+    std::int32_t count = 0;     // lines reported with a fit
+    std::int32_t failed = 0;    // candidates whose fit had no curvature
+    std::int32_t with_fwhh = 0; // lines whose FWHH enters the mean
+    double sum = 0, sum2 = 0;   // of those FWHH
+};
+
+// Scans freq/intens (1-based, npts points) for lines and appends one results
+// line per candidate to `text` (CRLF ends). `progress` is called with the count
+// at every tenth line. The range must lie inside 1..npts.
+PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std::int32_t> intens,
+                              std::int32_t npts, const PeakSearchSettings& settings,
+                              std::string& text,
+                              const std::function<void(std::int32_t)>& progress = {});
+
+// The head and the summary of the results file, CRLF line ends.
+std::string results_head(std::string_view fname, std::int16_t cutoff, std::int16_t baseline,
+                         std::int16_t nfit);
+std::string results_summary(const PeakSearchTotals& totals);
 
 } // namespace korax

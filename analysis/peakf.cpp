@@ -1,7 +1,75 @@
-// Placeholder until this command is built.
+// The line fit shared by the O key and PEAKFINDER, and the work arrays both fill.
+// The parabola is forced through the centre point; its other two coefficients come
+// from a straight-line regression of the chord slopes seen from that point.
 #include "analysis/peakf.h"
 
+#include <cassert>
+#include <cmath>
+
 namespace korax {
-FitArrays& fit_arrays() { static FitArrays a; return a; }
-bool PEAKF(std::int16_t&, double&, double&, double&, double&, double&) { return false; }
+
+FitArrays& fit_arrays() {
+    static FitArrays arrays;
+    return arrays;
+}
+
+bool PEAKF(std::int16_t& nc, double& FPEAK, double& FPERR, double& YPEAK, double& CLIN,
+           double& CQUAD) {
+    assert(nc >= 3 && nc <= MAXFIT && "PEAKF needs 3 to MAXFIT points");
+    auto& XFIT = fit_arrays().XFIT;
+    auto& YFIT = fit_arrays().YFIT;
+    const int k0 = nc / 2 + 1;
+    const double xc = XFIT[k0];
+    const double yc = YFIT[k0];
+
+    double sx = 0, sy = 0, sxy = 0, syy = 0, sxx = 0;
+    for (int i = 1; i <= nc; ++i) {
+        if (i == k0) continue;
+        // The i * 1e-7 keeps d away from zero even when two frequencies coincide.
+        const double d = XFIT[i] - xc + i * 1e-7;
+        const double s = (YFIT[i] - yc) / d;
+        XFIT[i] = d;
+        YFIT[i] = s;
+        sx += d;
+        sy += s;
+        sxy += d * s;
+        syy += s * s;
+        sxx += d * d;
+    }
+    const double e = nc - 1;
+    const double f = sxx - sx * sx / e;
+    const double quad = (sxy - sx * sy / e) / f;
+    // A straight line (or points that give no usable slope at all) has no vertex.
+    if (quad == 0 || !std::isfinite(quad)) {
+        CQUAD = quad == 0 ? 0.0 : quad;
+        FPEAK = 0;
+        FPERR = 0;
+        return false;
+    }
+    CQUAD = quad;
+    CLIN = (sy - sx * CQUAD) / e;
+    FPEAK = xc - 0.5 * CLIN / CQUAD;
+    const double t = FPEAK - xc;
+    YPEAK = t * (CLIN + CQUAD * t) + yc;
+
+    // With three points nothing is left over to estimate the scatter.
+    if (e - 2 <= 0) {
+        FPERR = 0;
+        return true;
+    }
+    const double sigma2 = ((syy - sy * sy / e) / f - CQUAD * CQUAD) / (e - 2);
+    const double var_lin = sxx * sigma2 / e;
+    if (CLIN == 0) {
+        // The relative form below divides by CLIN; its limit is the plain one.
+        FPERR = var_lin > 0 ? std::sqrt(var_lin) * std::abs(0.5 / CQUAD) : 0.0;
+        return true;
+    }
+    const double q = var_lin / (CLIN * CLIN) + sigma2 / (CQUAD * CQUAD);
+    if (q <= 0 || !std::isfinite(q))
+        FPERR = 0;
+    else
+        FPERR = std::sqrt(q) * std::abs(0.5 * CLIN / CQUAD);
+    return true;
+}
+
 } // namespace korax

@@ -16,8 +16,9 @@ struct FitArrays {
 FitArrays& fit_arrays();
 
 // Fits XFIT/YFIT(1..nc) with the centre at nc div 2 + 1; rewrites both arrays
-// (all points but the centre). When CQUAD comes out 0, FPEAK = FPERR = 0 and
-// YPEAK, CLIN are left unchanged; the return value is false then.
+// (all points but the centre). When CQUAD comes out 0 (or not finite: points
+// that give no slope at all), FPEAK = FPERR = 0 and YPEAK, CLIN are left
+// unchanged; the return value is false then and the caller reports a failed fit.
 bool PEAKF(std::int16_t& nc, double& FPEAK, double& FPERR, double& YPEAK, double& CLIN,
            double& CQUAD);
 

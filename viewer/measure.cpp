@@ -1,9 +1,321 @@
-// Placeholder until this command is built.
+// The viewer's measurement keys: O (fit the line under the cursor), 9 (the cursor
+// as a measurement and its ordinate as baseline), = (average and difference of
+// the last two measurements) and 0 (fitting width, or PEAKFINDER when negative).
+#include "viewer/measure.h"
+
+#include "analysis/peakf.h"
+#include "driver/store.h"
 #include "viewer/commands.h"
+#include "viewer/display.h"
+#include "window/answer.h"
+#include "window/format.h"
+#include "window/window.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace korax {
-void key_measure(ViewerState&) {}
-void key_cursor_as_measurement(ViewerState&) {}
-void key_average(ViewerState&) {}
-void key_fitting_width(ViewerState&) {}
+
+MeasurementMemory& measurement_memory() {
+    static MeasurementMemory memory;
+    return memory;
+}
+
+namespace {
+
+constexpr int NTRIES = 4;
+constexpr std::int64_t FAR_AWAY = std::int64_t(1) << 40;
+
+// NINT that cannot overflow: a wild value lands far outside every index range.
+std::int64_t nint(double x) {
+    if (!(x > -double(FAR_AWAY))) return -FAR_AWAY;
+    if (x > double(FAR_AWAY)) return FAR_AWAY;
+    return static_cast<std::int64_t>(std::round(x));
+}
+
+// What the O key measures on: the interpolated display points when the display
+// is expanded, otherwise the spectrum itself.
+struct MeasureData {
+    std::span<const double> x;
+    std::span<const std::int32_t> y;
+    std::int32_t count = 0;
+    std::int32_t first = 1, last = 1; // the displayed points
+    bool expanded = false;
+};
+
+MeasureData measure_data(const ViewerState& v) {
+    MeasureData d;
+    if (v.IXEXP > 1) {
+        d.x = v.FEXP;
+        d.y = v.YEXP;
+        d.count = v.NEXP;
+        d.first = 1;
+        d.last = v.NEXP;
+        d.expanded = true;
+    } else {
+        auto& s = store();
+        d.x = s.FREQ;
+        d.y = s.INTENS;
+        d.count = s.NPTS;
+        d.first = v.IFIRST;
+        d.last = v.ILAST;
+    }
+    return d;
+}
+
+// The data point a frequency falls on. Unlimited for re-centring a fit (a
+// centre off the data is then refused); limited to the data otherwise.
+std::int64_t point_of(const ViewerState& v, const MeasureData& d, double f, bool limited) {
+    const double width = v.FHIGH - v.FLOW;
+    std::int64_t j;
+    if (d.expanded)
+        j = nint((f - v.FLOW) / width * (d.count - 1)) + 1;
+    else
+        j = v.IFIRST + nint((f - v.FLOW) * (v.ILAST - v.IFIRST) / width);
+    if (limited) j = std::clamp<std::int64_t>(j, 1, d.count);
+    return j;
+}
+
+void write_rows(Window& w, ViewerState& v, const std::string& row1, const std::string& row2) {
+    w.set_text_color(1);
+    w.set_text_background(7);
+    w.set_text_position(1, 1);
+    w.write_chars(pad(row1, 80));
+    w.set_text_position(2, 1);
+    // A refusal blanks the second row.
+    const bool error = row1.size() >= 6 && row1.compare(1, 5, "ERROR") == 0;
+    w.write_chars(pad(error ? std::string() : row2, 80));
+    v.STALE = true;
+}
+
+void refuse(Window& w, ViewerState& v, const std::string& text) {
+    write_rows(w, v, text, "");
+}
+
+void draw_line(Window& w, double x1, double y1, double x2, double y2) {
+    w.move_to(x1, y1);
+    w.line_to(x2, y2);
+}
+
+} // namespace
+
+std::int32_t climb_to_extremum(std::span<const std::int32_t> y, std::int32_t count,
+                               std::int32_t start, double ymean) {
+    std::int32_t i = std::clamp(start, 1, count);
+    auto rise = [&](std::int32_t k) {
+        return std::int64_t(y[std::size_t(k + 1)]) - y[std::size_t(k)];
+    };
+    int s = (i < count && rise(i) >= 0) ? 1 : -1;
+    if (!(double(y[std::size_t(i)]) > ymean)) s = -s; // a line pointing down
+    const bool up = double(y[std::size_t(i)]) > ymean;
+    auto step = [&]() {
+        if (i + s < 1 || i + s > count) return false;
+        i += s;
+        return true;
+    };
+    if (!step()) return i;
+    // The test reads the point to the right, so the climb also ends at the last point.
+    while (i < count) {
+        const std::int64_t r = rise(i) * s;
+        if (up ? r <= 0 : r >= 0) break;
+        if (!step()) break;
+    }
+    return i;
+}
+
+std::optional<double> half_height_left(std::span<const double> x, std::span<const std::int32_t> y,
+                                       std::int32_t j0, std::int32_t first, double level) {
+    for (std::int64_t j = std::int64_t(j0) - 1; j >= first; --j) {
+        const auto a = std::size_t(j), b = a + 1;
+        if ((y[a] - level) * (y[b] - level) <= 0)
+            return y[a] == y[b] ? x[a]
+                                : x[a] + (level - y[a]) * (x[b] - x[a]) / double(y[b] - y[a]);
+    }
+    return std::nullopt;
+}
+
+std::optional<double> half_height_right(std::span<const double> x, std::span<const std::int32_t> y,
+                                        std::int32_t j0, std::int32_t last, double level) {
+    for (std::int64_t j = j0; j + 1 <= last; ++j) {
+        const auto a = std::size_t(j), b = a + 1;
+        if ((y[a] - level) * (y[b] - level) <= 0)
+            return y[a] == y[b] ? x[a]
+                                : x[a] + (level - y[a]) * (x[b] - x[a]) / double(y[b] - y[a]);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int16_t> accept_fitting_width(std::string_view line) {
+    const auto value = read_int<std::int16_t>(line, 5);
+    if (!value) return std::nullopt;
+    const int n = *value;
+    if (std::abs(n) >= 500 || (n >= -4 && n <= 2) || n % 2 == 0) return std::nullopt;
+    return *value;
+}
+
+void key_measure(ViewerState& v) {
+    auto& w = window();
+    const std::int64_t np = std::int64_t(v.NFIT) * v.IXEXP;
+    if (np < 5) {
+        refuse(w, v,
+               std::string(" ERROR: 3 point width allowed only") +
+                   "on expanded data: increase X-expansion");
+        return;
+    }
+    const MeasureData d = measure_data(v);
+    if (d.count < 1) return;
+
+    std::int64_t start;
+    if (d.expanded)
+        start = nint((v.FCURS - v.FLOW) / (v.FHIGH - v.FLOW) * (v.NEXP - 1)) + 1;
+    else
+        start = v.ICURS;
+    std::int64_t centre = climb_to_extremum(
+        d.y, d.count, static_cast<std::int32_t>(std::clamp<std::int64_t>(start, 1, d.count)),
+        v.YMEAN);
+
+    const std::int64_t half = np / 2;
+    auto& fit = fit_arrays();
+    double FPEAK = 0, FPERR = 0, YPEAK = 0, CLIN = 0, CQUAD = 0;
+    std::int16_t nc = 0;
+    for (int attempt = 1; attempt <= NTRIES; ++attempt) {
+        if (centre - half < 1 || centre + half > d.count) {
+            refuse(w, v, " ERROR: fitting interval exceeds data bounds");
+            return;
+        }
+        if (np > 500) {
+            refuse(w, v,
+                   std::string(" ERROR: Too many points for peak ") +
+                       "measurement: reduce X-expansion");
+            return;
+        }
+        nc = static_cast<std::int16_t>(2 * half + 1);
+        for (std::int64_t k = 1; k <= nc; ++k) {
+            fit.XFIT[std::size_t(k)] = d.x[std::size_t(centre - half - 1 + k)];
+            fit.YFIT[std::size_t(k)] = d.y[std::size_t(centre - half - 1 + k)];
+        }
+        // A straight stretch has no vertex: report it rather than show the
+        // values of an earlier fit.
+        if (!PEAKF(nc, FPEAK, FPERR, YPEAK, CLIN, CQUAD) || !std::isfinite(FPEAK)) {
+            refuse(w, v, " ERROR: line fit failed (no curvature)");
+            return;
+        }
+        if (attempt < NTRIES) centre = point_of(v, d, FPEAK, false);
+    }
+
+    auto& memory = measurement_memory();
+    memory.FPREV = memory.FLAST;
+    memory.FLAST = FPEAK;
+    memory.EPREV = memory.ELAST;
+    memory.ELAST = FPERR;
+
+    // The picture: data, cursor and scale afresh, then the fitted parabola.
+    w.set_color(15);
+    w.set_text_background(1);
+    redraw_plot_contents(v);
+    set_viewer_coords(v);
+    const int k0 = nc / 2 + 1;
+    const double xc = fit.XFIT[std::size_t(k0)];
+    const double yc = fit.YFIT[std::size_t(k0)];
+    std::vector<double> px(static_cast<std::size_t>(nc)), py(static_cast<std::size_t>(nc));
+    for (int k = 1; k <= nc; ++k) {
+        const double dx = fit.XFIT[std::size_t(k)];
+        px[std::size_t(k - 1)] = k == k0 ? xc : xc + dx;
+        py[std::size_t(k - 1)] = k == k0 ? yc : (CQUAD * dx + CLIN) * dx + yc;
+    }
+    w.set_color(12);
+    w.polyline(px, py);
+
+    const double level = (YPEAK + v.YMEAN) / 2;
+    const auto j0 = static_cast<std::int32_t>(point_of(v, d, FPEAK, true));
+    const auto left = half_height_left(d.x, d.y, j0, d.first, level);
+    const auto right = half_height_right(d.x, d.y, j0, d.last, level);
+
+    const std::int64_t edge = d.expanded ? half : v.NFIT / 2;
+    const double x_first = d.x[std::size_t(std::clamp<std::int64_t>(centre - edge, 1, d.count))];
+    const double x_last = d.x[std::size_t(std::clamp<std::int64_t>(centre + edge, 1, d.count))];
+    w.set_color(11);
+    draw_line(w, FPEAK, v.YMEAN, FPEAK, YPEAK);
+    w.set_color(14);
+    w.set_line_style(0x9999);
+    draw_line(w, x_first, v.YBOTM, x_first, v.YHIGH);
+    draw_line(w, x_last, v.YBOTM, x_last, v.YHIGH);
+    w.set_line_style(0xFFFF);
+    w.set_color(11);
+    draw_line(w, v.FLOW, v.YMEAN, v.FHIGH, v.YMEAN);
+    draw_line(w, x_first, YPEAK, x_last, YPEAK);
+    if (left && right) {
+        w.set_color(14);
+        draw_line(w, *left, level, *right, level);
+    }
+    w.set_color(15);
+    MARSCA(v.FLOW, v.FHIGH, v);
+
+    std::string row1 = " Fitted peak frequency: " + fmt_fixed(FPEAK, 14, 4) + " +-" +
+                       fmt_fixed(FPERR, 7, 4) + blanks(9) +
+                       "Intensity:" + fmt_fixed(YPEAK - v.YMEAN, 12, 2);
+    // Without both crossings there is no width to show.
+    const std::string width_field =
+        left && right ? fmt_fixed(*right - *left, 14, 4) : blanks(5) + "not found";
+    std::string row2 = "      Halfwidth (FWHH): " + width_field + blanks(17) + "Data points:";
+    if (v.IXEXP == 1)
+        row2 += fmt_int(v.NFIT, 9);
+    else
+        row2 += fmt_int(v.NFIT, 4) + " *" + fmt_int(v.IXEXP, 3);
+    write_rows(w, v, row1, row2);
+}
+
+void key_cursor_as_measurement(ViewerState& v) {
+    auto& w = window();
+    auto& memory = measurement_memory();
+    memory.FPREV = memory.FLAST;
+    memory.FLAST = v.FCURS;
+    memory.EPREV = memory.ELAST;
+    memory.ELAST = 0;
+    const MeasureData d = measure_data(v);
+    const auto j = static_cast<std::int32_t>(point_of(v, d, v.FCURS, true));
+    v.YMEAN = d.y[std::size_t(j)];
+    write_rows(
+        w, v,
+        "    Cursor frequency = " + fmt_fixed(v.FCURS, 14, 4) + "  taken as measured frequency",
+        "    Cursor ordinate  = " + fmt_fixed(v.YMEAN, 14, 4) + "  taken as new baseline level");
+}
+
+void key_average(ViewerState& v) {
+    const auto& m = measurement_memory();
+    const double average = (m.FLAST + m.FPREV) / 2;
+    const float error = static_cast<float>(std::sqrt(m.EPREV * m.EPREV + m.ELAST * m.ELAST));
+    const std::string e = " +-" + fmt_fixed(error, 7, 4) + blanks(11);
+    write_rows(window(), v,
+               "    Average frequency = " + fmt_fixed(average, 14, 4) + e +
+                   "Line1 =" + fmt_fixed(m.FLAST, 13, 4),
+               " Difference frequency = " + fmt_fixed(std::abs(m.FLAST - m.FPREV), 14, 4) + e +
+                   "Line2 =" + fmt_fixed(m.FPREV, 13, 4));
+}
+
+void key_fitting_width(ViewerState& v) {
+    auto& w = window();
+    std::optional<std::int16_t> answer;
+    while (!answer) {
+        w.set_text_color(1);
+        w.set_text_background(7);
+        w.set_text_position(1, 1);
+        w.write_chars(blanks(80));
+        w.set_text_position(2, 1);
+        w.write_chars(blanks(80));
+        w.set_text_position(1, 1);
+        w.write_line(" Current no. of points for fitting lineshape: " + fmt_int(v.NFIT, 3));
+        w.write_line("        New number (odd, -ve for PEAKFINDER):  ", LineEnd::Stay);
+        answer = accept_fitting_width(w.read_line());
+    }
+    v.NFIT = static_cast<std::int16_t>(std::abs(*answer));
+    if (*answer > 0) return;
+    peakfinder_levels(v);
+    w.set_text_cursor(false);
+    w.set_write_mode(WriteMode::Copy);
+}
+
 } // namespace korax

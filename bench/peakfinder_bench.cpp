@@ -1,0 +1,86 @@
+// PEAKFINDER over a whole 3,000,000-point spectrum with 7 fitting points: the
+// scan, the fits, the half-height crossings and the results file put in place.
+// Run twice: with a baseline near the data, and with one far below it, where
+// every half-height search would run to the end of the range if unbounded.
+#include "analysis/autopk.h"
+#include "driver/files.h"
+#include "driver/store.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+namespace {
+
+double thread_cpu_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return 1e3 * double(t.tv_sec) + 1e-6 * double(t.tv_nsec);
+}
+
+} // namespace
+
+int main() {
+    using namespace korax;
+    auto& s = store();
+    s.NPTS = MAXPTS;
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise(0, 20);
+    std::uniform_real_distribution<double> height(800, 5000);
+    for (std::int32_t i = 1; i <= s.NPTS; ++i) {
+        s.FREQ[std::size_t(i)] = 10000 + 0.01 * (i - 1);
+        s.INTENS[std::size_t(i)] = static_cast<std::int32_t>(noise(random));
+    }
+    // A line about every 300 points, 6 points wide at half height.
+    for (std::int32_t centre = 200; centre + 50 < s.NPTS; centre += 300) {
+        const double h = height(random);
+        for (std::int32_t k = -40; k <= 40; ++k)
+            s.INTENS[std::size_t(centre + k)] +=
+                static_cast<std::int32_t>(h / (1 + (k / 3.0) * (k / 3.0)));
+    }
+    s.FNAME = "bench.001";
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "korax_peakfinder_bench.txt").string();
+
+    for (std::int16_t baseline : {std::int16_t(0), std::int16_t(-30000)}) {
+        std::vector<double> ms, cpu;
+        std::int32_t lines = 0;
+        for (int run = 0; run < 7; ++run) {
+            const double c0 = thread_cpu_ms();
+            const auto t0 = std::chrono::steady_clock::now();
+            PeakSearchSettings st;
+            st.start = 1;
+            st.end = s.NPTS;
+            st.cutoff = 500;
+            st.baseline = baseline;
+            st.nfit = 7;
+            st.height = 5000;
+            std::string text = results_head(s.FNAME, st.cutoff, st.baseline, st.nfit);
+            text.reserve(text.size() + std::size_t(80) * 11000);
+            const auto totals = search_lines(s.FREQ, s.INTENS, s.NPTS, st, text);
+            text += results_summary(totals);
+            SafeFile file;
+            if (file.open(path, OpenMode::Unknown) != SafeFile::Status::Ok) return 1;
+            file.write(text);
+            if (!file.commit()) return 1;
+            lines = totals.count;
+            ms.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                    .count());
+            cpu.push_back(thread_cpu_ms() - c0);
+        }
+        std::sort(ms.begin(), ms.end());
+        std::sort(cpu.begin(), cpu.end());
+        std::printf(
+            "PEAKFINDER, %d points, NFIT 7, baseline %6d: %d lines, %7.1f ms (cpu %7.1f ms)\n",
+            s.NPTS, baseline, lines, ms[ms.size() / 2], cpu[cpu.size() / 2]);
+    }
+    std::filesystem::remove(path);
+    return 0;
+}
