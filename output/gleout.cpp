@@ -335,6 +335,29 @@ bool Dialog::write_output() {
         return false;
     }
 
+    // Files are never replaced without the operator's yes: one question covers
+    // the whole set, named by the first file that exists.
+    std::vector<std::string> targets{data_name};
+    for (const GlePage& page : pages) targets.push_back(page.file_name);
+    const auto existing = std::count_if(targets.begin(), targets.end(), [](const std::string& t) {
+        std::error_code ec;
+        return std::filesystem::exists(t, ec);
+    });
+    if (existing > 0) {
+        const auto first = *std::find_if(targets.begin(), targets.end(), [](const std::string& t) {
+            std::error_code ec;
+            return std::filesystem::exists(t, ec);
+        });
+        w.write_line("     " + first +
+                     (existing > 1 ? " and " + std::to_string(existing - 1) + " more" : "") +
+                     " ALREADY EXIST" + (existing > 1 ? "" : "S") + ", OVERWRITE (Y/N)?  ",
+                     LineEnd::Stay);
+        const std::string answer = w.read_line();
+        const auto letter = answer.find_first_not_of(' ');
+        if (letter == std::string::npos || (answer[letter] != 'Y' && answer[letter] != 'y'))
+            return false;
+    }
+
     // All temporaries are written before the first file is put in place, so a
     // failure leaves the old set whole. Only so many files are held open at
     // once; an output of more pages goes in batches.

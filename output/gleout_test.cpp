@@ -274,6 +274,40 @@ TEST_F(GleDialog, WritesDataAndControlFilesNextToTheSpectrum) {
     EXPECT_EQ(1095, std::count(data.begin(), data.end(), '\n'));
 }
 
+TEST_F(GleDialog, ExistingFilesAreReplacedOnlyAfterYes) {
+    fs::path data = dir / "MY_SPEC.dat";
+    {
+        std::ofstream old(data);
+        old << "old";
+    }
+    t.type(""); // write: the question stands on the screen when the keys run out
+    EXPECT_THROW(GLEOUT(start, end, ylow, yhigh), RunEnded);
+    EXPECT_TRUE(t.screen_contains(" ALREADY EXISTS, OVERWRITE (Y/N)?"));
+
+    t.type("");
+    t.type("n"); // keep the old files: back to the menu
+    t.type("-1");
+    GLEOUT(start, end, ylow, yhigh);
+    EXPECT_EQ("old", file_text(data));
+    EXPECT_FALSE(fs::exists(dir / "MY_SPEC1.gle"));
+
+    t.type("");
+    t.type("y");
+    t.type(""); // "f i n i s h e d"
+    GLEOUT(start, end, ylow, yhigh);
+    EXPECT_TRUE(file_text(data).starts_with("!  Spectrum from file:  "));
+    EXPECT_TRUE(fs::exists(dir / "MY_SPEC1.gle"));
+
+    t.type("");
+    t.type(""); // ENTER alone is no yes either
+    t.type("-1");
+    GLEOUT(start, end, ylow, yhigh);
+    EXPECT_TRUE(t.front_end.keys.empty());
+    t.type("");
+    EXPECT_THROW(GLEOUT(start, end, ylow, yhigh), RunEnded);
+    EXPECT_TRUE(t.screen_contains(" and 1 more ALREADY EXIST,"));
+}
+
 TEST_F(GleDialog, ManyPagesAreAllWritten) {
     // 0.01 units/mm: strips of 2.73 units, 200 pages, more than are held open at once.
     t.type("3");

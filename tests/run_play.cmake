@@ -14,6 +14,17 @@ if(status_lines)
   string(REGEX REPLACE "^#[ \t]*status:[ \t]*([0-9]+).*$" "\\1" expected "${status_line}")
 endif()
 
+# Files a script writes and names on lines "# clean: PATH" (relative to the
+# repository root) are removed first, so that every run meets the same folder.
+file(STRINGS ${SCRIPT} clean_lines REGEX "^#[ \t]*clean:")
+foreach(line ${clean_lines})
+  string(REGEX REPLACE "^#[ \t]*clean:[ \t]*(.*[^ \t\r])[ \t\r]*$" "\\1" path "${line}")
+  file(GLOB doomed ${CMAKE_CURRENT_LIST_DIR}/../${path})
+  if(doomed)
+    file(REMOVE ${doomed})
+  endif()
+endforeach()
+
 # Pictures of an earlier run must not pass for this one's.
 file(REMOVE_RECURSE ${SHOTS})
 file(MAKE_DIRECTORY ${SHOTS})
