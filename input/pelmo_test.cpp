@@ -4,6 +4,7 @@
 
 #include "driver/store.h"
 #include "input/pelmo_io.h"
+#include "window/format.h"
 #include "window/test_window.h"
 
 #include <gtest/gtest.h>
@@ -229,11 +230,9 @@ TEST_F(PelmoRead, FileCutAtEveryOffset) {
         } else if (cut < 172) {
             EXPECT_EQ(PelmoOutcome::Fatal, got) << cut;
             const std::int64_t point = cut < 162 ? 1 : static_cast<std::int64_t>(cut - 162) / 2 + 1;
-            char expected[64];
-            std::snprintf(expected, sizeof expected,
-                          "  PROBLEMS WITH INPUT OF INTENSITIES at pt. %8lld",
-                          static_cast<long long>(point));
-            EXPECT_TRUE(w.screen_contains(expected)) << cut;
+            EXPECT_TRUE(w.screen_contains("  PROBLEMS WITH INPUT OF INTENSITIES at pt. " +
+                                          fmt_int(point, 8)))
+                << cut;
         } else {
             EXPECT_EQ(PelmoOutcome::RejectedAxis, got) << cut;
             EXPECT_TRUE(w.screen_contains("          PROBLEMS WITH FREQUENCY LIMITS:")) << cut;
