@@ -1,14 +1,40 @@
 #!/usr/bin/env python3
-"""The same work as KORAX's benchmark rows, done with the tools a user would
-otherwise reach for. Prints one line per task: name and the median in ms.
+"""The same work as KORAX's benchmark rows (bench/rows_bench.cpp), done with the
+tools a user would otherwise reach for. Prints one line: task and the median of
+the repeats in ms.
 
-usage: peers.py TASK BINARY_FILE ASCII_FILE REPEATS
+usage: peers.py TASK BINARY_FILE ASCII_FILE REPEATS [CUTOFF]
+
+The intensities come from BINARY_FILE, as KORAX's rows load them; CUTOFF is the
+height find_peaks asks of a line (the cutoff KORAX's PEAKFINDER row uses). Files
+are written next to BINARY_FILE and removed afterwards.
 """
+import os
 import statistics
 import sys
 import time
 
 import numpy as np
+
+pd = plt = convolve1d = savgol_coeffs = scipy_find_peaks = None
+
+
+def import_tools(task):
+    # A task's modules are loaded before timing starts, as a user's session
+    # would already hold them; only those it needs, since starting a process
+    # per call is what keeps the run alternating between KORAX and its peer.
+    global pd, plt, convolve1d, savgol_coeffs, scipy_find_peaks
+    if task == "load_ascii_pandas":
+        import pandas as pd
+    if task == "draw":
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    if task.startswith(("smooth_", "baseline_")):
+        from scipy.ndimage import convolve1d
+        from scipy.signal import savgol_coeffs
+    if task == "find_peaks":
+        from scipy.signal import find_peaks as scipy_find_peaks
 
 
 def load_binary(path):
@@ -27,65 +53,100 @@ def load_ascii_numpy(path):
 
 
 def load_ascii_pandas(path):
-    import pandas as pd
     return pd.read_csv(path, sep=r"\s+", header=None, skiprows=1, engine="c").to_numpy()
 
 
-def savgol(window):
-    from scipy.signal import savgol_coeffs
-    return savgol_coeffs(window, 3)
-
-
 def smooth(y, window, passes):
-    from scipy.ndimage import convolve1d
-    c = savgol(window)
+    # Cubic Savitzky-Golay, mirrored ends with the end point repeated ("reflect"),
+    # truncated back to integers after every pass as KORAX does.
+    c = savgol_coeffs(window, 3)
     out = y.astype(np.float64)
     for _ in range(passes):
         out = np.trunc(convolve1d(out, c, mode="reflect"))
     return out
 
 
-def find_peaks(x, y):
-    from scipy.signal import find_peaks as fp
-    peaks, _ = fp(y, height=np.percentile(y, 99))
+def baseline(y, window):
+    # Five passes make the baseline; the spectrum minus it is the result.
+    return y - smooth(y, window, 5)
+
+
+def find_peaks(x, y, cutoff, out):
+    peaks, props = scipy_find_peaks(y, height=cutoff)
+    np.savetxt(out, np.column_stack([x[peaks], props["peak_heights"]]), fmt="%14.5f%8d",
+               newline="\r\n")
     return peaks
 
 
 def draw(x, y, out):
-    import matplotlib
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
     fig = plt.figure(figsize=(8, 5.4), dpi=100)
     plt.plot(x, y, linewidth=1)
     fig.savefig(out)
     plt.close(fig)
 
 
-def savetxt(x, y, out):
+def data_header(binary):
+    return f"!  Spectrum from file:  {binary}\r\n!"
+
+
+def savetxt(x, y, binary, out):
     norm = (y - y.min()) / float(y.max() - y.min())
-    np.savetxt(out, np.column_stack([x, norm]), fmt="%12.4f%9.4f")
+    np.savetxt(out, np.column_stack([x, norm]), fmt="%12.4f%9.4f", newline="\r\n",
+               header=data_header(binary), comments="")
+
+
+def fstring(x, y, binary, out):
+    low = float(y.min())
+    span = float(y.max()) - low
+    with open(out, "w", newline="") as f:
+        f.write(data_header(binary) + "\r\n")
+        f.writelines(f"{a:12.4f}{(b - low) / span:9.4f}\r\n"
+                     for a, b in zip(x.tolist(), y.tolist()))
 
 
 def main():
+    if len(sys.argv) not in (5, 6):
+        sys.exit(__doc__)
     task, binary, ascii_file, repeats = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
     x, y = load_binary(binary)
+    cutoff = float(sys.argv[5]) if len(sys.argv) == 6 else float(np.percentile(y, 99))
+    folder = os.path.dirname(os.path.abspath(binary))
+    outputs = {
+        "find_peaks": os.path.join(folder, "peer-peaks.txt"),
+        "draw": os.path.join(folder, "peer-plot.png"),
+        "savetxt": os.path.join(folder, "peer-gle.dat"),
+        "fstring": os.path.join(folder, "peer-gle.dat"),
+    }
     jobs = {
         "load_binary": lambda: load_binary(binary),
         "load_ascii_numpy": lambda: load_ascii_numpy(ascii_file),
         "load_ascii_pandas": lambda: load_ascii_pandas(ascii_file),
-        "find_peaks": lambda: find_peaks(x, y),
-        "draw": lambda: draw(x, y, "/tmp/korax-bench-peer.png"),
-        "savetxt": lambda: savetxt(x, y, "/tmp/korax-bench-peer.dat"),
+        "find_peaks": lambda: find_peaks(x, y, cutoff, outputs["find_peaks"]),
+        "draw": lambda: draw(x, y, outputs["draw"]),
+        "savetxt": lambda: savetxt(x, y, binary, outputs["savetxt"]),
+        "fstring": lambda: fstring(x, y, binary, outputs["fstring"]),
     }
     for w in (5, 25, 101, 501):
         jobs[f"smooth_{w}"] = lambda w=w: smooth(y, w, 1)
-        jobs[f"baseline_{w}"] = lambda w=w: smooth(y, w, 5)
+        jobs[f"baseline_{w}"] = lambda w=w: baseline(y, w)
+    if task not in jobs:
+        sys.exit(f"unknown task {task}; one of: {' '.join(sorted(jobs))}")
     job = jobs[task]
+    import_tools(task)
+    if task == "draw":
+        # The first figure of a process loads fonts and sets up the backend.
+        draw(x[:10], y[:10], outputs["draw"])
     times = []
     for _ in range(repeats):
         t0 = time.perf_counter()
         job()
         times.append(time.perf_counter() - t0)
+    if task in outputs and os.path.exists(outputs[task]):
+        os.remove(outputs[task])
+    if task == "find_peaks":
+        found = len(find_peaks(x, y, cutoff, os.devnull))
+        print(f"find_peaks: {len(y)} points, height {cutoff:g}, {found} peaks",
+              file=sys.stderr)
     print(f"{task} {statistics.median(times) * 1000:.2f}")
 
 
