@@ -132,25 +132,41 @@ class CrossingFinder {
         return above ? double(m_min[std::size_t(level_index - 1)][b]) <= level
                      : double(m_max[std::size_t(level_index - 1)][b]) >= level;
     }
+    // The lowest level is taken straight from the data (no copy of millions of
+    // points), every further level from the one below it.
     void build() {
         if (!m_min.empty()) return;
-        std::vector<std::int32_t> lo_values(m_y.begin() + m_lo, m_y.begin() + m_hi + 1);
-        std::vector<std::int32_t> hi_values = lo_values;
-        while (lo_values.size() > 1) {
-            const std::size_t blocks = (lo_values.size() + FANOUT - 1) / FANOUT;
-            std::vector<std::int32_t> mins(blocks), maxs(blocks);
-            for (std::size_t b = 0; b < blocks; ++b) {
-                const std::size_t first = b * FANOUT;
-                const std::size_t last = std::min(lo_values.size(), first + FANOUT);
-                mins[b] = *std::min_element(lo_values.begin() + std::ptrdiff_t(first),
-                                            lo_values.begin() + std::ptrdiff_t(last));
-                maxs[b] = *std::max_element(hi_values.begin() + std::ptrdiff_t(first),
-                                            hi_values.begin() + std::ptrdiff_t(last));
+        const std::int64_t n = std::int64_t(m_hi) - m_lo + 1;
+        std::vector<std::int32_t> mins(std::size_t((n + FANOUT - 1) / FANOUT));
+        std::vector<std::int32_t> maxs(mins.size());
+        for (std::size_t b = 0; b < mins.size(); ++b) {
+            const std::int64_t first = m_lo + std::int64_t(b) * FANOUT;
+            const std::int64_t last = std::min<std::int64_t>(std::int64_t(m_hi) + 1, first + FANOUT);
+            std::int32_t lo = m_y[std::size_t(first)], hi = lo;
+            for (std::int64_t k = first + 1; k < last; ++k) {
+                lo = std::min(lo, m_y[std::size_t(k)]);
+                hi = std::max(hi, m_y[std::size_t(k)]);
             }
-            m_min.push_back(mins);
-            m_max.push_back(maxs);
-            lo_values = std::move(mins);
-            hi_values = std::move(maxs);
+            mins[b] = lo;
+            maxs[b] = hi;
+        }
+        for (;;) {
+            const std::size_t size = mins.size();
+            m_min.push_back(std::move(mins));
+            m_max.push_back(std::move(maxs));
+            if (size <= 1) break;
+            const auto& below_min = m_min.back();
+            const auto& below_max = m_max.back();
+            mins.assign((size + FANOUT - 1) / FANOUT, 0);
+            maxs.assign(mins.size(), 0);
+            for (std::size_t b = 0; b < mins.size(); ++b) {
+                const std::size_t first = b * std::size_t(FANOUT);
+                const std::size_t last = std::min(size, first + std::size_t(FANOUT));
+                mins[b] = *std::min_element(below_min.begin() + std::ptrdiff_t(first),
+                                            below_min.begin() + std::ptrdiff_t(last));
+                maxs[b] = *std::max_element(below_max.begin() + std::ptrdiff_t(first),
+                                            below_max.begin() + std::ptrdiff_t(last));
+            }
         }
     }
 
@@ -158,6 +174,23 @@ class CrossingFinder {
     std::int32_t m_lo, m_hi; // the points the block levels cover
     std::vector<std::vector<std::int32_t>> m_min, m_max;
 };
+
+// The first k in [from, to] with y[k] >= level, or to + 1. Most of a spectrum
+// lies below the cutoff; testing whole blocks at once lets the compiler use
+// vector compares for that stretch.
+std::int64_t next_reaching(std::span<const std::int32_t> y, std::int64_t from, std::int64_t to,
+                           std::int32_t level) {
+    constexpr std::int64_t block = 16;
+    std::int64_t k = from;
+    while (k + block - 1 <= to) {
+        bool any = false;
+        for (std::int64_t j = 0; j < block; ++j) any |= y[std::size_t(k + j)] >= level;
+        if (any) break;
+        k += block;
+    }
+    while (k <= to && y[std::size_t(k)] < level) ++k;
+    return k;
+}
 
 double crossing(std::span<const double> x, std::span<const std::int32_t> y, std::int32_t j,
                 double level) {
@@ -233,7 +266,11 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
 
     for (std::int64_t i = std::int64_t(st.start) + w + 1; i <= std::int64_t(st.end) - w;) {
         const std::int32_t y = intens[std::size_t(i)];
-        if (!(y >= st.cutoff && y > intens[std::size_t(i + q)] &&
+        if (y < st.cutoff) {
+            i = next_reaching(intens, i + 1, std::int64_t(st.end) - w, st.cutoff);
+            continue;
+        }
+        if (!(y > intens[std::size_t(i + q)] &&
               y > intens[std::size_t(i + 2 * q)] && y > intens[std::size_t(i - 2 * q)] &&
               y > intens[std::size_t(i - q)])) {
             ++i;
