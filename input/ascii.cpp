@@ -5,9 +5,12 @@
 // followed by a conversion pass.
 #include "input/ascii.h"
 
+#include "input/speinf_screen.h"
+
 #include "driver/sgame.h"
 #include "driver/store.h"
 #include "input/pairs.h"
+#include "input/speinf_screen.h"
 #include "window/format.h"
 #include "window/window.h"
 
@@ -282,15 +285,7 @@ void report_success(float ymin, float ymax) {
     w.set_text_color(12);
     w.write_line(trim_right(s.FNAME));
 
-    w.set_text_color(15);
-    w.set_text_background(1);
-    const std::string band = blanks(76);
-    w.set_text_position(3, 3);
-    w.write_chars(band);
-    w.set_text_position(4, 3);
-    w.write_chars("  " + field_text(s.SPHEAD.COMENT) + "  ");
-    w.set_text_position(5, 3);
-    w.write_chars(band);
+    draw_comment_band();
 
     w.set_text_color(0);
     w.set_text_background(7);

@@ -27,6 +27,19 @@ std::string number(float value, int width, int decimals) {
 
 } // namespace
 
+void draw_comment_band() {
+    Window& w = window();
+    w.set_text_color(15);
+    w.set_text_background(1);
+    const std::string band = blanks(76);
+    w.set_text_position(3, 3);
+    w.write_chars(band);
+    w.set_text_position(4, 3);
+    w.write_chars("  " + field_text(store().SPHEAD.COMENT) + "  ");
+    w.set_text_position(5, 3);
+    w.write_chars(band);
+}
+
 void show_spectral_information(std::int16_t rows, RangeLine range) {
     Window& w = window();
     const SpectrumStore& s = store();
@@ -37,15 +50,7 @@ void show_spectral_information(std::int16_t rows, RangeLine range) {
     w.write_line(blanks(60) + "___/\\_____/\\_/\\____");
     w.write_line(blanks(60) + "    |      |  |");
 
-    w.set_text_color(15);
-    w.set_text_background(1);
-    const std::string band = blanks(76);
-    w.set_text_position(3, 3);
-    w.write_chars(band);
-    w.set_text_position(4, 3);
-    w.write_chars("  " + field_text(h.COMENT) + "  ");
-    w.set_text_position(5, 3);
-    w.write_chars(band);
+    draw_comment_band();
     w.set_text_color(0);
     w.set_text_background(7);
 

@@ -13,4 +13,8 @@ enum class RangeLine { Known, Unknown };
 // that moment belong to the previous spectrum.
 void show_spectral_information(std::int16_t rows, RangeLine range);
 
+// The comment of the spectrum in work as a white-on-blue band on rows 3 to 5;
+// leaves white on blue set.
+void draw_comment_band();
+
 } // namespace korax
