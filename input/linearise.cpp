@@ -49,9 +49,15 @@ void resample_linear(std::span<double> freq, std::span<std::int32_t> intens,
     for (std::size_t j = 2; j < n; ++j) {
         const double f = fstart + k * fstep;
         k += 1.0;
-        // f lies below the last frequency, so u never passes n.
-        while (freq[u] <= f)
+        // f may round onto the last frequency when the step is finer than the
+        // frequencies' own resolution: the search stops at point n, and a grid
+        // point on or beyond it takes the last intensity.
+        while (u < n && freq[u] <= f)
             ++u;
+        if (f >= freq[u]) {
+            scratch[j] = intens[u];
+            continue;
+        }
         const std::int32_t rise = intens[u] - intens[u - 1];
         const double y = intens[u - 1] + (f - freq[u - 1]) * rise / (freq[u] - freq[u - 1]);
         scratch[j] = static_cast<std::int32_t>(y);

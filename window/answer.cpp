@@ -32,7 +32,11 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 std::optional<double> parse_real(std::string_view s) {
     std::string text;
     std::size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) text.push_back(s[i++]);
+    // from_chars takes no '+': a plus sign is read and dropped.
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        if (s[i] == '-') text.push_back('-');
+        ++i;
+    }
     int digits = 0;
     int leading = 0;     // digits before the point
     int first_nonzero = -1; // position of the first significant digit, counted from the point
@@ -97,8 +101,10 @@ std::optional<long long> read_integer(std::string_view line, int width, long lon
     constexpr unsigned long long cap = 1ULL << 63;
     for (; i < s.size(); ++i) {
         if (!is_digit(s[i])) return std::nullopt;
-        magnitude = magnitude * 10 + unsigned(s[i] - '0');
-        if (magnitude > cap) return std::nullopt;
+        // Checked before it grows, so that a long field cannot wrap around.
+        const unsigned digit = unsigned(s[i] - '0');
+        if (magnitude > (cap - digit) / 10) return std::nullopt;
+        magnitude = magnitude * 10 + digit;
     }
     long long value = 0;
     if (negative)

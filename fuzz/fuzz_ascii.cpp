@@ -1,0 +1,123 @@
+// The two-column ASCII reader on arbitrary text, three ways: the pair scanner
+// over the buffer, its number tokens against the C library, and the whole
+// reader (from a file, since it reads by name) followed by the axis check and
+// linearisation that the program runs after every successful read.
+#include "fuzz/fuzz_common.h"
+#include "fuzz/fuzz_reference.h"
+#include "input/ascii.h"
+#include "input/pairs.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include <unistd.h>
+
+namespace {
+
+using korax::fuzz::require;
+
+// Scratch file for the reader, one per fuzzing process: in TMPDIR when it is
+// set (fuzz/run points it into its own folder), else in memory under /dev/shm.
+const std::string& scratch_path() {
+    static const std::string path = [] {
+        std::error_code ec;
+        std::filesystem::path dir = "/dev/shm";
+        if (std::getenv("TMPDIR") || !std::filesystem::is_directory(dir, ec))
+            dir = std::filesystem::temp_directory_path();
+        return (dir / ("korax_fuzz_ascii_" + std::to_string(::getpid()) + ".txt")).string();
+    }();
+    return path;
+}
+
+// Removed after every input: libFuzzer may end the process without running
+// static destructors, and a crash would leave the file behind anyway.
+struct RemoveAfterRead {
+    ~RemoveAfterRead() { std::remove(scratch_path().c_str()); }
+};
+
+bool fits_float(double v) { return std::fabs(v) < 0x1p128 - 0x1p103; }
+
+void check_pairs(std::string_view text) {
+    korax::PairScanner scanner(text);
+    std::size_t pairs = 0;
+    while (const auto p = scanner.next()) {
+        require(std::isfinite(p->x) && fits_float(p->x), "a frequency beyond the float range");
+        require(std::isfinite(p->y), "an intensity that is not finite");
+        // Two numbers of at least one digit and a separator each.
+        require(++pairs * 4 <= text.size() + 1, "more pairs than the text can hold");
+    }
+}
+
+void check_tokens(std::string_view text) {
+    int checked = 0;
+    while (!text.empty() && checked < 64) {
+        const std::size_t end = text.find_first_of(" \t\r\n,");
+        const std::string_view token = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (token.empty() || token.size() > 400) continue;
+        ++checked;
+        const auto d = korax::parse_real(token);
+        const auto f = korax::parse_real32(token);
+        const bool plain = korax::fuzz::plain_decimal(token);
+        const auto ref_d = plain ? korax::fuzz::c_library_value<double>(token) : std::nullopt;
+        const auto ref_f = plain ? korax::fuzz::c_library_value<float>(token) : std::nullopt;
+        if (d) {
+            require(ref_d.has_value(), "a 64-bit number the C library does not read");
+            require(korax::fuzz::same_value(*d, *ref_d), "a 64-bit value unlike the C library's");
+        } else if (ref_d && std::isfinite(*ref_d) && fits_float(*ref_d)) {
+            require(false, "a plain 64-bit number refused");
+        }
+        if (f) {
+            require(ref_f.has_value(), "a 32-bit number the C library does not read");
+            require(korax::fuzz::same_value(*f, *ref_f), "a 32-bit value unlike the C library's");
+        } else if (ref_f && std::isfinite(*ref_f)) {
+            require(false, "a plain 32-bit number refused");
+        }
+    }
+}
+
+void check_reader(const std::uint8_t* data, std::size_t size) {
+    using namespace korax;
+    const RemoveAfterRead cleanup;
+    {
+        std::FILE* f = std::fopen(scratch_path().c_str(), "wb");
+        require(f != nullptr, "the scratch file could not be created");
+        require(std::fwrite(data, 1, size, f) == size, "the scratch file could not be written");
+        std::fclose(f);
+    }
+    fuzz::prepare_run();
+    SpectrumStore& s = store();
+    s.FNAME = scratch_path();
+    try {
+        if (!read_ascii_spectrum()) return;
+        require(s.NPTS >= 4 && s.NPTS <= MAXPTS, "a loaded point count outside 4..MAXPTS");
+        require(s.FSTART < s.FEND, "a loaded axis that does not rise");
+        require(std::isfinite(s.FSTEP) && s.FSTEP > 0, "a loaded step that is not positive");
+        linearise_axis();
+    } catch (const RunEnded&) {
+        // Only a wait for a key the harness never gives ends the run here.
+        return;
+    }
+    for (std::int32_t i = 1; i <= s.NPTS; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        require(std::isfinite(s.FREQ[k]), "a frequency that is not finite");
+        require(s.INTENS[k] >= -10000 && s.INTENS[k] <= 10000,
+                "an intensity outside -10000..10000");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    check_pairs(text);
+    check_tokens(text);
+    check_reader(data, size);
+    return 0;
+}
