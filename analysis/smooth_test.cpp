@@ -86,22 +86,25 @@ TEST(Smooth, ConstantStaysAndRampIsBentOnlyAtTheEnds) {
 
 TEST(Smooth, FastPassIsBitIdenticalToThePlainOrder) {
     std::mt19937 random(7);
-    std::uniform_int_distribution<std::int32_t> value(-2000000, 2000000);
-    for (int window : {5, 25, 101, 501}) {
-        const auto c = coefficients(window / 2);
-        for (std::int32_t n : {1, 3, 17, 100, 499, 1000, 40037}) {
-            std::vector<std::int32_t> in(std::size_t(n) + 1), out(std::size_t(n) + 1);
-            for (std::int32_t i = 1; i <= n; ++i)
-                in[std::size_t(i)] = value(random);
-            const auto expected = reference_pass(in, n, c);
-            for (int threads : {1, 2, 3}) {
-                std::fill(out.begin(), out.end(), 0);
-                smooth_pass_threads(in, out, n, c, threads);
-                ASSERT_EQ(expected, out)
-                    << "window " << window << " points " << n << " threads " << threads;
+    // Intensities of ordinary size, whose products with the coefficients are
+    // exact, and up to 2^30, whose products round (sums still fit 32 bits).
+    for (std::int32_t amplitude : {2000000, 1073741823})
+        for (int window : {5, 25, 101, 501}) {
+            std::uniform_int_distribution<std::int32_t> value(-amplitude, amplitude);
+            const auto c = coefficients(window / 2);
+            for (std::int32_t n : {1, 3, 17, 100, 499, 1000, 40037}) {
+                std::vector<std::int32_t> in(std::size_t(n) + 1), out(std::size_t(n) + 1);
+                for (std::int32_t i = 1; i <= n; ++i)
+                    in[std::size_t(i)] = value(random);
+                const auto expected = reference_pass(in, n, c);
+                for (int threads : {1, 2, 3}) {
+                    std::fill(out.begin(), out.end(), 0);
+                    smooth_pass_threads(in, out, n, c, threads);
+                    ASSERT_EQ(expected, out)
+                        << "window " << window << " points " << n << " threads " << threads;
+                }
             }
         }
-    }
 }
 
 TEST(Smooth, PromptRules) {
