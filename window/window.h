@@ -189,4 +189,14 @@ private:
 Window& window();
 void set_window(Window* w);
 
+// Makes a window the one of this run for its own lifetime, and leaves window()
+// unset however the run ends, so that nothing can reach a dead window.
+class InstalledWindow {
+public:
+    explicit InstalledWindow(Window& w) { set_window(&w); }
+    ~InstalledWindow() { set_window(nullptr); }
+    InstalledWindow(const InstalledWindow&) = delete;
+    InstalledWindow& operator=(const InstalledWindow&) = delete;
+};
+
 } // namespace korax

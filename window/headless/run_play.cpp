@@ -12,18 +12,6 @@
 
 namespace korax {
 
-namespace {
-
-// Leaves window() unset however the run ends, so nothing can reach a dead window.
-struct WindowInstalled {
-    explicit WindowInstalled(Window& w) { set_window(&w); }
-    ~WindowInstalled() { set_window(nullptr); }
-    WindowInstalled(const WindowInstalled&) = delete;
-    WindowInstalled& operator=(const WindowInstalled&) = delete;
-};
-
-} // namespace
-
 int run_play(const PlayOptions& options, const std::function<void()>& program, std::ostream& err) {
     std::error_code ec;
     std::ifstream file(options.script, std::ios::binary);
@@ -42,7 +30,7 @@ int run_play(const PlayOptions& options, const std::function<void()>& program, s
     ScriptPlayer player(options.script, std::move(script.lines), options.shots_dir, err);
     Window window(player);
     player.attach(window);
-    WindowInstalled installed(window);
+    InstalledWindow installed(window);
 
     // A program routine that simply returns (only tests do) ends like the normal exit.
     int end_status = 0;

@@ -9,17 +9,6 @@
 
 namespace korax {
 
-namespace {
-
-struct WindowInstalled {
-    explicit WindowInstalled(Window& w) { set_window(&w); }
-    ~WindowInstalled() { set_window(nullptr); }
-    WindowInstalled(const WindowInstalled&) = delete;
-    WindowInstalled& operator=(const WindowInstalled&) = delete;
-};
-
-} // namespace
-
 int run_interactive(int argc, char** argv, const std::function<void()>& program) {
     // QApplication keeps a reference to the count for its whole life.
     int qt_argc = argc;
@@ -30,7 +19,7 @@ int run_interactive(int argc, char** argv, const std::function<void()>& program)
 
     QtFrontEnd front_end;
     Window window(front_end);
-    WindowInstalled installed(window);
+    InstalledWindow installed(window);
     try {
         program();
     } catch (const RunEnded& end) {
