@@ -131,6 +131,18 @@ void Window::clear_plot_area() {
     m_canvas.fill_rect(Rect{m_area_x1, m_area_y1, m_area_x2, m_area_y2},
                        static_cast<std::uint8_t>(m_text_background));
     mark_dirty(m_area_x1, m_area_y1, m_area_x2, m_area_y2);
+    // Characters whose cell the clearing covers (judged by the cell's centre)
+    // are gone from the picture, so they leave the text grid too.
+    const int cw = cell_width(), ch = cell_height();
+    if (cw <= 0 || ch <= 0) return;
+    for (int row = 1; row <= rows(); ++row) {
+        const int cy = (row - 1) * ch + ch / 2;
+        if (cy < m_area_y1 || cy > m_area_y2) continue;
+        for (int column = 1; column <= columns; ++column) {
+            const int cx = (column - 1) * cw + cw / 2;
+            if (cx >= m_area_x1 && cx <= m_area_x2) m_grid.set(row, column, ' ');
+        }
+    }
 }
 
 void Window::set_text_position(int row, int column) {

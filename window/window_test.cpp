@@ -201,6 +201,32 @@ TEST(Text, CharactersAreDrawnInTheirCells) {
     EXPECT_EQ(20 * 18, count(w.canvas(), 1) + count(w.canvas(), 14));
 }
 
+TEST(Text, ClearingThePlotAreaTakesItsCharactersAlong) {
+    TestWindow tw(800, 540, 30);
+    Window& w = tw.window();
+    for (int row = 1; row <= 30; ++row) {
+        w.set_text_position(row, 1);
+        w.write_chars(std::string(80, 'x'));
+    }
+    // The viewer's plot area covers rows 3 to 28 (the centres of their first
+    // and last cells too); a narrower area leaves the columns beside it.
+    w.set_plot_area(2, 36, 797, 503);
+    w.clear_plot_area();
+    EXPECT_EQ(std::string(80, 'x'), tw.row(2));
+    EXPECT_EQ("", tw.row(3));
+    EXPECT_EQ("", tw.row(28));
+    EXPECT_EQ(std::string(80, 'x'), tw.row(29));
+    w.set_plot_area(0, 0, 799, 539);
+    for (int row = 1; row <= 30; ++row) {
+        w.set_text_position(row, 1);
+        w.write_chars(std::string(80, 'x'));
+    }
+    w.set_plot_area(6, 36, 793, 53);
+    w.clear_plot_area();
+    EXPECT_EQ("x" + std::string(78, ' ') + "x", tw.row(3));
+    EXPECT_EQ(std::string(80, 'x'), tw.row(4));
+}
+
 TEST(Text, LastRowScrollsOnlyWhenTheNextRecordComes) {
     TestWindow tw(800, 90, 5); // cells of 10 x 18
     Window& w = tw.window();
