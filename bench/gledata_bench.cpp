@@ -1,6 +1,7 @@
 // Writing the GLE data file of a full 3,000,000-point spectrum: formatting every
 // point as "%12.4f%9.4f" plus CR LF and putting the file in place through
 // SafeFile (flush and sync included). Prints the median of several runs.
+#include "bench/timing.h"
 #include "driver/files.h"
 #include "output/gleout.h"
 
@@ -28,15 +29,11 @@ int main() {
     constexpr int runs = 7;
     // Wall time is what the operator waits; processor time shows what the
     // machine's other load did to it.
-    std::vector<double> ms, cpu_ms;
     std::size_t bytes = 0;
-    for (int run = 0; run < runs; ++run) {
-        const auto t0 = std::chrono::steady_clock::now();
-        const std::clock_t c0 = std::clock();
+    const bench::Timing t = bench::time_runs(runs, [&] {
         SafeFile file;
         if (file.open(path, OpenMode::Unknown) != SafeFile::Status::Ok) {
-            std::fprintf(stderr, "cannot open %s: %s\n", path.c_str(), file.error_text().c_str());
-            return 1;
+            bench::bench_failed(file);
         }
         bytes = 0;
         gle_data_text("bench.001", freq, intens, freq.front(), freq.back(), -20000, 20000,
@@ -45,20 +42,12 @@ int main() {
                           bytes += text.size();
                       });
         if (!file.commit()) {
-            std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), file.error_text().c_str());
-            return 1;
+            bench::bench_failed(file);
         }
-        ms.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                .count());
-        cpu_ms.push_back(1000.0 * static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
-    }
+    });
     std::filesystem::remove(path);
-    std::sort(ms.begin(), ms.end());
-    std::sort(cpu_ms.begin(), cpu_ms.end());
     std::printf("gle data file, %zu points, %zu bytes: median %.1f ms (min %.1f, max %.1f; "
                 "processor %.1f ms) of %d runs\n",
-                points, bytes, ms[ms.size() / 2], ms.front(), ms.back(), cpu_ms[cpu_ms.size() / 2],
-                runs);
+                points, bytes, t.median_ms, t.min_ms, t.max_ms, t.cpu_ms, runs);
     return 0;
 }

@@ -3,6 +3,7 @@
 // Run twice: with a baseline near the data, and with one far below it, where
 // every half-height search would run to the end of the range if unbounded.
 #include "analysis/autopk.h"
+#include "bench/timing.h"
 #include "driver/files.h"
 #include "driver/store.h"
 
@@ -16,15 +17,7 @@
 #include <random>
 #include <vector>
 
-namespace {
-
-double thread_cpu_ms() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return 1e3 * double(t.tv_sec) + 1e-6 * double(t.tv_nsec);
-}
-
-} // namespace
+namespace {} // namespace
 
 int main() {
     using namespace korax;
@@ -49,11 +42,8 @@ int main() {
         (std::filesystem::temp_directory_path() / "korax_peakfinder_bench.txt").string();
 
     for (std::int16_t baseline : {std::int16_t(0), std::int16_t(-30000)}) {
-        std::vector<double> ms, cpu;
         std::int32_t lines = 0;
-        for (int run = 0; run < 7; ++run) {
-            const double c0 = thread_cpu_ms();
-            const auto t0 = std::chrono::steady_clock::now();
+        const bench::Timing t = bench::time_runs(7, [&] {
             PeakSearchSettings st;
             st.start = 1;
             st.end = s.NPTS;
@@ -66,20 +56,15 @@ int main() {
             const auto totals = search_lines(s.FREQ, s.INTENS, s.NPTS, st, text);
             text += results_summary(totals);
             SafeFile file;
-            if (file.open(path, OpenMode::Unknown) != SafeFile::Status::Ok) return 1;
+            if (file.open(path, OpenMode::Unknown) != SafeFile::Status::Ok)
+                bench::bench_failed(file);
             file.write(text);
-            if (!file.commit()) return 1;
+            if (!file.commit()) bench::bench_failed(file);
             lines = totals.count;
-            ms.push_back(
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                    .count());
-            cpu.push_back(thread_cpu_ms() - c0);
-        }
-        std::sort(ms.begin(), ms.end());
-        std::sort(cpu.begin(), cpu.end());
+        });
         std::printf(
             "PEAKFINDER, %d points, NFIT 7, baseline %6d: %d lines, %7.1f ms (cpu %7.1f ms)\n",
-            s.NPTS, baseline, lines, ms[ms.size() / 2], cpu[cpu.size() / 2]);
+            s.NPTS, baseline, lines, t.median_ms, t.cpu_ms);
     }
     std::filesystem::remove(path);
     return 0;

@@ -1,6 +1,7 @@
 // Saving a full 3,000,000-point spectrum as a PELMO file: scaling, composing the
 // 6 MB image and putting it in place through SafeFile (flush and sync included).
 // Prints the median of several runs.
+#include "bench/timing.h"
 #include "driver/files.h"
 #include "driver/store.h"
 #include "output/savesp.h"
@@ -28,33 +29,22 @@ int main() {
     constexpr int runs = 9;
     // Wall time is what the operator waits; processor time shows what the
     // machine's other load did to it.
-    std::vector<double> ms, cpu_ms;
-    for (int run = 0; run < runs; ++run) {
-        const auto t0 = std::chrono::steady_clock::now();
-        const std::clock_t c0 = std::clock();
+    const bench::Timing t = bench::time_runs(runs, [&] {
         SafeFile file;
         if (file.open(path, OpenMode::Unknown) != SafeFile::Status::Ok) {
-            std::fprintf(stderr, "cannot open %s: %s\n", path.c_str(), file.error_text().c_str());
-            return 1;
+            bench::bench_failed(file);
         }
         const SaveScaling scaling = save_scaling(intens);
         file.write(pelmo_file_image(header, intens, 1000.0, 2000.0, 1.0 / 3000.0, scaling));
         if (!file.commit()) {
-            std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), file.error_text().c_str());
-            return 1;
+            bench::bench_failed(file);
         }
-        ms.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                .count());
-        cpu_ms.push_back(1000.0 * static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
-    }
+    });
     const auto size = std::filesystem::file_size(path);
     std::filesystem::remove(path);
-    std::sort(ms.begin(), ms.end());
-    std::sort(cpu_ms.begin(), cpu_ms.end());
     std::printf("PELMO save, %zu points, %ju bytes: median %.1f ms (min %.1f, max %.1f; processor "
                 "%.1f ms) of %d runs\n",
-                points, static_cast<std::uintmax_t>(size), ms[ms.size() / 2], ms.front(), ms.back(),
-                cpu_ms[cpu_ms.size() / 2], runs);
+                points, static_cast<std::uintmax_t>(size), t.median_ms, t.min_ms, t.max_ms,
+                t.cpu_ms, runs);
     return 0;
 }

@@ -2,6 +2,7 @@
 // on one thread and on every core, and the five-pass baseline subtraction as the
 // B key runs it (copies included). Prints the median of several runs in ms.
 #include "analysis/smooth.h"
+#include "bench/timing.h"
 #include "driver/store.h"
 
 #include <algorithm>
@@ -15,29 +16,11 @@
 
 namespace {
 
-double thread_cpu_ms() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return 1e3 * double(t.tv_sec) + 1e-6 * double(t.tv_nsec);
-}
-
-// Median wall time; on a shared machine the processor time of the calling
-// thread (cpu_ms) shows what the work itself costs.
+// Median wall time of several runs; `cpu_ms` gets the thread's processor time.
 template <class F> double median_ms(int runs, F work, double* cpu_ms = nullptr) {
-    std::vector<double> ms, cpu;
-    for (int run = 0; run < runs; ++run) {
-        const double c0 = thread_cpu_ms();
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        ms.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                .count());
-        cpu.push_back(thread_cpu_ms() - c0);
-    }
-    std::sort(ms.begin(), ms.end());
-    std::sort(cpu.begin(), cpu.end());
-    if (cpu_ms) *cpu_ms = cpu[cpu.size() / 2];
-    return ms[ms.size() / 2];
+    const korax::bench::Timing t = korax::bench::time_runs(runs, work);
+    if (cpu_ms) *cpu_ms = t.cpu_ms;
+    return t.median_ms;
 }
 
 } // namespace
