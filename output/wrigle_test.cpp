@@ -1,3 +1,4 @@
+#include "output/test_lines.h"
 #include "output/wrigle.h"
 
 #include <gtest/gtest.h>
@@ -10,13 +11,7 @@ namespace korax {
 namespace {
 
 std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    for (auto at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", from)) {
-        lines.push_back(text.substr(from, at - from));
-        from = at + 2;
-    }
-    EXPECT_EQ(text.size(), from) << "every line ends with CR LF";
+    auto lines = crlf_lines(text);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), std::ptrdiff_t(lines.size()));
     return lines;
 }

@@ -1,3 +1,4 @@
+#include "output/test_lines.h"
 #include "output/wrigle.h"
 #include "output/xlab.h"
 
@@ -10,16 +11,7 @@
 namespace korax {
 namespace {
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    for (auto at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", from)) {
-        lines.push_back(text.substr(from, at - from));
-        from = at + 2;
-    }
-    EXPECT_EQ(text.size(), from) << "text must end with CR LF";
-    return lines;
-}
+std::vector<std::string> lines_of(const std::string& text) { return crlf_lines(text); }
 
 std::string labels(double start, double end, double interval) {
     std::string out;
