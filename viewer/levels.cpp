@@ -10,6 +10,7 @@
 #include "window/window.h"
 
 #include <cmath>
+#include <optional>
 
 namespace korax {
 
@@ -21,57 +22,44 @@ std::int16_t to_level(double value) {
     return static_cast<std::int16_t>(t);
 }
 
-std::int16_t move_baseline(std::int16_t b, int key, double delta, double ylow, double yhigh) {
-    std::int16_t next = b;
+namespace {
+
+// One W/Z step of a level line: lower case one pixel row, upper case ten, each
+// truncated to a 16-bit level. nullopt for any other key.
+std::optional<std::int16_t> step_level(std::int16_t level, int key, double delta) {
     switch (key) {
     case 'z':
-        next = to_level(b - delta);
-        break;
+        return to_level(level - delta);
     case 'Z':
-        next = to_level(to_level(b - delta) - 9 * delta);
-        break;
+        return to_level(to_level(level - delta) - 9 * delta);
     case 'w':
-        next = to_level(b + delta);
-        break;
+        return to_level(level + delta);
     case 'W':
-        next = to_level(to_level(b + delta) + 9 * delta);
-        break;
+        return to_level(to_level(level + delta) + 9 * delta);
     default:
-        return b;
+        return std::nullopt;
     }
-    if (key == 'z' || key == 'Z') {
-        if (next < ylow) next = to_level(ylow);
-    } else if (next > yhigh) {
-        next = to_level(yhigh);
-    }
-    return next;
+}
+
+bool moves_down(int key) {
+    return key == 'z' || key == 'Z';
+}
+
+} // namespace
+
+std::int16_t move_baseline(std::int16_t b, int key, double delta, double ylow, double yhigh) {
+    const auto next = step_level(b, key, delta);
+    if (!next) return b;
+    if (moves_down(key)) return *next < ylow ? to_level(ylow) : *next;
+    return *next > yhigh ? to_level(yhigh) : *next;
 }
 
 std::int16_t move_cutoff(std::int16_t u, int key, double delta, std::int16_t b, double yhigh) {
-    std::int16_t next = u;
-    switch (key) {
-    case 'z':
-        next = to_level(u - delta);
-        break;
-    case 'Z':
-        next = to_level(to_level(u - delta) - 9 * delta);
-        break;
-    case 'w':
-        next = to_level(u + delta);
-        break;
-    case 'W':
-        next = to_level(to_level(u + delta) + 9 * delta);
-        break;
-    default:
-        return u;
-    }
+    const auto next = step_level(u, key, delta);
+    if (!next) return u;
     // The cutoff stays above the baseline.
-    if (key == 'z' || key == 'Z') {
-        if (next <= b) next = to_level(b + delta);
-    } else if (next > yhigh) {
-        next = to_level(yhigh);
-    }
-    return next;
+    if (moves_down(key)) return *next <= b ? to_level(b + delta) : *next;
+    return *next > yhigh ? to_level(yhigh) : *next;
 }
 
 namespace {
