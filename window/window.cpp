@@ -114,6 +114,13 @@ void Window::set_geometry(int width, int height, int rows) {
 
 int Window::cell_width() const { return width() / columns; }
 
+int Window::column_x(int column) const {
+    // The 80 columns share the whole width: a width that is not a multiple of
+    // 80 gives cells one pixel wider here and there instead of a grid that
+    // stops short of the right edge (and scale labels that miss their ticks).
+    return int(std::int64_t(column - 1) * width() / columns);
+}
+
 int Window::cell_height() const { return rows() > 0 ? height() / rows() : 0; }
 
 // ---- text ----------------------------------------------------------------------
@@ -133,13 +140,14 @@ void Window::clear_plot_area() {
     mark_dirty(m_area_x1, m_area_y1, m_area_x2, m_area_y2);
     // Characters whose cell the clearing covers (judged by the cell's centre)
     // are gone from the picture, so they leave the text grid too.
-    const int cw = cell_width(), ch = cell_height();
-    if (cw <= 0 || ch <= 0) return;
+    const int ch = cell_height();
+    if (cell_width() <= 0 || ch <= 0) return;
     for (int row = 1; row <= rows(); ++row) {
         const int cy = (row - 1) * ch + ch / 2;
         if (cy < m_area_y1 || cy > m_area_y2) continue;
         for (int column = 1; column <= columns; ++column) {
-            const int cx = (column - 1) * cw + cw / 2;
+            const int x0 = column_x(column);
+            const int cx = x0 + (column_x(column + 1) - x0) / 2;
             if (cx >= m_area_x1 && cx <= m_area_x2) m_grid.set(row, column, ' ');
         }
     }
@@ -245,8 +253,8 @@ void Window::scroll_up() {
 void Window::put_char_cell(int row, int column, unsigned char c) {
     if (row < 1 || row > rows() || column < 1 || column > columns) return;
     m_grid.set(row, column, static_cast<char>(c));
-    const int cw = cell_width(), ch = cell_height();
-    const int x0 = (column - 1) * cw, y0 = (row - 1) * ch;
+    const int ch = cell_height();
+    const int x0 = column_x(column), cw = column_x(column + 1) - x0, y0 = (row - 1) * ch;
     m_canvas.fill_rect(Rect{x0, y0, x0 + cw - 1, y0 + ch - 1},
                        static_cast<std::uint8_t>(m_text_background));
     mark_dirty(x0, y0, x0 + cw - 1, y0 + ch - 1);
@@ -272,8 +280,8 @@ void Window::put_char_cell(int row, int column, unsigned char c) {
 void Window::draw_text_cursor(bool) {
     // Exclusive-or: the same call shows and removes the bar.
     if (m_row < 1 || m_row > rows() || m_column < 1 || m_column > columns) return;
-    const int cw = cell_width(), ch = cell_height();
-    const int x0 = (m_column - 1) * cw, y1 = m_row * ch - 1;
+    const int ch = cell_height();
+    const int x0 = column_x(m_column), cw = column_x(m_column + 1) - x0, y1 = m_row * ch - 1;
     const int y0 = std::max(y1 - 1, (m_row - 1) * ch);
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x < x0 + cw; ++x)

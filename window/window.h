@@ -50,7 +50,10 @@ public:
     int height() const { return m_canvas.height(); }
     int rows() const { return m_grid.rows(); }
     static constexpr int columns = 80;
-    int cell_width() const;  // width / 80
+    int cell_width() const;  // width / 80, the narrowest cell; the text font fits it
+    // Left pixel of text column `column` (1..81; 81 gives the width): the
+    // columns are spread over the whole width, floor((column - 1) * width / 80).
+    int column_x(int column) const;
     int cell_height() const; // height / rows
 
     // ---- text -----------------------------------------------------------

@@ -434,5 +434,64 @@ TEST(Fonts, GraphicsTextDrawsInTheGraphicsColour) {
     EXPECT_NEAR(200, wide, 25);
 }
 
+// FNV-1a of every pixel: a fingerprint of a whole picture.
+std::uint64_t fingerprint(const Canvas& c) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (std::uint8_t p : c.pixels()) h = (h ^ p) * 1099511628211ull;
+    return h;
+}
+
+// A screenful of text in every colour pair, as the screens of the program
+// write it; drawn the same way in every window size.
+void fill_with_text(Window& w) {
+    w.load_fonts();
+    w.set_text_background(7);
+    w.clear_window();
+    for (int row = 1; row <= w.rows(); ++row) {
+        w.set_text_color(row % 16);
+        w.set_text_background((row * 7 + 3) % 16);
+        w.set_text_position(row, 1);
+        std::string line;
+        for (int c = 0; c < 80; ++c) line += static_cast<char>(33 + (row * 80 + c) % 94);
+        w.write_chars(line);
+    }
+}
+
+TEST(Text, ColumnsSpreadOverTheWholeWidth) {
+    // The 800-pixel window is the picture it always was: this fingerprint was
+    // taken from the 10-pixel cells before the columns were spread.
+    {
+        TestWindow tw(800, 540, 30);
+        fill_with_text(tw.window());
+        EXPECT_EQ(810463655051815482ull, fingerprint(tw.window().canvas()));
+    }
+    // 1024 pixels: column c starts at floor((c - 1) * 1024 / 80), so the cells
+    // are 12 or 13 pixels wide and the last one ends at the right edge.
+    TestWindow tw(1024, 690, 30);
+    Window& w = tw.window();
+    EXPECT_EQ(0, w.column_x(1));
+    EXPECT_EQ(512, w.column_x(41));
+    EXPECT_EQ(1011, w.column_x(80));
+    EXPECT_EQ(1024, w.column_x(81));
+    fill_with_text(w);
+    const int ch = w.cell_height();
+    for (int row = 1; row <= 30; ++row) {
+        const int background = (row * 7 + 3) % 16, ink = row % 16;
+        for (int x = 0; x < 1024; ++x) {
+            const int p = w.canvas().pixel(x, (row - 1) * ch);
+            ASSERT_TRUE(p == background || p == ink) << "row " << row << " x " << x;
+        }
+    }
+    // Each character lies in its own cell: a lone "M" at column 41 inks only
+    // pixels 512..524.
+    w.set_text_background(1);
+    w.clear_window();
+    w.set_text_color(14);
+    w.set_text_position(5, 41);
+    w.write_chars("M");
+    EXPECT_GT(count(w.canvas(), 14, 512, 4 * ch, 524, 5 * ch - 1), 10);
+    EXPECT_EQ(count(w.canvas(), 14), count(w.canvas(), 14, 512, 4 * ch, 524, 5 * ch - 1));
+}
+
 } // namespace
 } // namespace korax
