@@ -82,6 +82,32 @@ TEST(QtSmoke, WidgetShowsTheNewestCanvas) {
     EXPECT_EQ(rgb_of(2), image.pixel(100, 50) | 0xFF000000u);
 }
 
+TEST(QtSmoke, TextCursorBlinks) {
+    QtFrontEnd front_end;
+    front_end.resized(160, 100);
+    QWidget* w = front_end.widget();
+    // Black on grey: the window drew the bar by exclusive-or with 0 ^ 7.
+    Canvas canvas(160, 100);
+    canvas.fill(7);
+    canvas.fill_rect(Rect{50, 16, 59, 17}, 0);
+    front_end.show(canvas, Rect{0, 0, 159, 99});
+    front_end.text_cursor(Rect{50, 16, 59, 17}, 7);
+    auto bar_colour = [&] { return w->grab().toImage().pixel(55, 17) | 0xFF000000u; };
+    EXPECT_EQ(rgb_of(0), bar_colour()) << "a new cursor starts visible";
+    front_end.blink_text_cursor();
+    EXPECT_EQ(rgb_of(7), bar_colour());
+    EXPECT_EQ(rgb_of(7), w->grab().toImage().pixel(49, 17) | 0xFF000000u);
+    front_end.blink_text_cursor();
+    EXPECT_EQ(rgb_of(0), bar_colour());
+    front_end.blink_text_cursor();
+    // The key arrived: the window takes the bar off, nothing blinks any more.
+    front_end.text_cursor(Rect{}, 0);
+    canvas.fill_rect(Rect{50, 16, 59, 17}, 7);
+    front_end.show(canvas, Rect{50, 16, 59, 17});
+    front_end.blink_text_cursor();
+    EXPECT_EQ(rgb_of(7), bar_colour());
+}
+
 TEST(QtSmoke, ClosingTheWindowEndsTheRunCleanly) {
     QtFrontEnd front_end;
     front_end.resized(160, 100);

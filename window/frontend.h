@@ -31,6 +31,14 @@ public:
     virtual void show(const Canvas& canvas, const Rect& changed) = 0;
     // The canvas got a new size.
     virtual void resized(int width, int height) = 0;
+    // While the program waits for a key with the text cursor on, `bar` is the
+    // cursor drawn into the canvas by exclusive-or with `mask`; a front-end may
+    // blink it by showing those pixels exclusive-ored with `mask` again. An
+    // empty `bar` when the key has arrived: nothing to blink.
+    virtual void text_cursor(const Rect& bar, std::uint8_t mask) {
+        (void)bar;
+        (void)mask;
+    }
     // Normal exit: close at once.
     virtual void close() = 0;
     // Fatal end: keep showing the last picture until the operator closes it.

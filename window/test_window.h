@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korax {
 
@@ -18,6 +19,12 @@ public:
     std::deque<std::optional<std::string>> boxes;
     int shows = 0;
     bool closed = false, held = false;
+    // The picture of the last show(), kept only when asked for.
+    bool keep_pictures = false;
+    std::vector<std::uint8_t> picture;
+    // The last text cursor announced, and whether it is still up.
+    Rect cursor_bar{};
+    bool cursor_up = false;
 
     // Ends the run like a script that ran out when the test supplied too few keys.
     int wait_key() override {
@@ -32,7 +39,14 @@ public:
         boxes.pop_front();
         return b;
     }
-    void show(const Canvas&, const Rect&) override { ++shows; }
+    void show(const Canvas& canvas, const Rect&) override {
+        ++shows;
+        if (keep_pictures) picture = canvas.pixels();
+    }
+    void text_cursor(const Rect& bar, std::uint8_t) override {
+        cursor_up = !bar.empty();
+        if (cursor_up) cursor_bar = bar;
+    }
     void resized(int, int) override {}
     void close() override { closed = true; }
     void hold() override { held = true; }

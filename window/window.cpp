@@ -277,16 +277,31 @@ void Window::put_char_cell(int row, int column, unsigned char c) {
     }
 }
 
-void Window::draw_text_cursor(bool) {
-    // Exclusive-or: the same call shows and removes the bar.
-    if (m_row < 1 || m_row > rows() || m_column < 1 || m_column > columns) return;
+Rect Window::text_cursor_bar() const {
+    if (m_row < 1 || m_row > rows() || m_column < 1 || m_column > columns) return Rect{};
     const int ch = cell_height();
-    const int x0 = column_x(m_column), cw = column_x(m_column + 1) - x0, y1 = m_row * ch - 1;
+    const int x0 = column_x(m_column), x1 = column_x(m_column + 1) - 1, y1 = m_row * ch - 1;
     const int y0 = std::max(y1 - 1, (m_row - 1) * ch);
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x < x0 + cw; ++x)
-            m_canvas.set_pixel(x, y, static_cast<std::uint8_t>(m_canvas.pixel(x, y) ^ m_text_color));
-    mark_dirty(x0, y0, x0 + cw - 1, y1);
+    return Rect{x0, y0, x1, y1};
+}
+
+std::uint8_t Window::text_cursor_mask() const {
+    // Exclusive-or with text colour ^ background turns the background under
+    // the bar into the text colour, so the bar looks like the typed text on
+    // whatever colours a prompt uses (black on grey included, which a plain
+    // exclusive-or with the text colour 0 leaves unchanged). Where text and
+    // background are alike, bright white still changes every pixel.
+    const int mask = m_text_color ^ m_text_background;
+    return static_cast<std::uint8_t>(mask != 0 ? mask : 15);
+}
+
+void Window::toggle_text_cursor(const Rect& bar, std::uint8_t mask) {
+    // Exclusive-or: the same call shows and removes the bar.
+    if (bar.empty()) return;
+    for (int y = bar.y1; y <= bar.y2; ++y)
+        for (int x = bar.x1; x <= bar.x2; ++x)
+            m_canvas.set_pixel(x, y, static_cast<std::uint8_t>(m_canvas.pixel(x, y) ^ mask));
+    mark_dirty(bar.x1, bar.y1, bar.x2, bar.y2);
 }
 
 // ---- graphics ------------------------------------------------------------------
@@ -752,21 +767,28 @@ void Window::draw_text(std::string_view text) {
 
 // ---- keys, file box, ends -------------------------------------------------------
 
-int Window::get_char() {
+int Window::next_key() {
     // The bar goes before the key is awaited and comes off afterwards, even when
     // the run ends while waiting, so that a picture never keeps a stale cursor.
-    const bool bar = m_text_cursor;
-    if (bar) draw_text_cursor(true);
+    const Rect bar = m_text_cursor ? text_cursor_bar() : Rect{};
+    const std::uint8_t mask = text_cursor_mask();
+    toggle_text_cursor(bar, mask);
     struct Remove {
         Window* w;
-        bool on;
+        Rect bar;
+        std::uint8_t mask;
         ~Remove() {
-            if (on) w->draw_text_cursor(false);
+            if (bar.empty()) return;
+            w->m_front_end.text_cursor(Rect{}, 0);
+            w->toggle_text_cursor(bar, mask);
         }
-    } remove{this, bar};
+    } remove{this, bar, mask};
     flush();
+    if (!bar.empty()) m_front_end.text_cursor(bar, mask);
     return m_front_end.wait_key();
 }
+
+int Window::get_char() { return next_key(); }
 
 std::optional<std::string> Window::open_file_box(std::string_view filter_list) {
     flush();

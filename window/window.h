@@ -161,7 +161,14 @@ private:
     double map_x(double x) const; // plot coordinates to window pixels, unrounded
     double map_y(double y) const;
     void mark_dirty(int x1, int y1, int x2, int y2);
-    void draw_text_cursor(bool visible);
+    // The two bottom pixel rows of the cell at the text position, empty when
+    // the position lies outside the grid.
+    Rect text_cursor_bar() const;
+    std::uint8_t text_cursor_mask() const;
+    void toggle_text_cursor(const Rect& bar, std::uint8_t mask);
+    // Waits for the next code of the front-end, with the text cursor shown
+    // while waiting when it is on.
+    int next_key();
 
     FrontEnd& m_front_end;
     Canvas m_canvas;

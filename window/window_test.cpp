@@ -272,18 +272,49 @@ TEST(Text, ReadLineEchoesAndEdits) {
     EXPECT_EQ(std::string(15, 'n'), tw.row(4));
 }
 
-TEST(Text, CursorBarIsGoneWhenTheKeyArrives) {
-    TestWindow tw(160, 36, 2); // cells of 2 x 18
+TEST(Text, CursorBarIsVisibleOnEveryColourPairAndGoneWhenTheKeyArrives) {
+    // Every text colour on every background: prompts use black on grey, light
+    // red on grey and white on blue among others.
+    TestWindow tw(800, 540, 30);
     Window& w = tw.window();
-    w.set_text_color(15);
-    w.clear_window();
+    tw.front_end.keep_pictures = true;
     w.set_text_cursor(true);
+    for (int text = 0; text < 16; ++text) {
+        for (int background = 0; background < 16; ++background) {
+            w.set_text_color(text);
+            w.set_text_background(background);
+            w.clear_window();
+            w.write_line(" ... ", LineEnd::Stay);
+            const auto before = w.canvas().pixels();
+            tw.keys("a");
+            EXPECT_EQ('a', w.get_char());
+            EXPECT_EQ(before, w.canvas().pixels()) << "the bar is taken off again";
+            // The picture shown while waiting: the bar under column 6 of row 1
+            // (x 50..59, y 16..17) stands out from the background.
+            const Rect bar = tw.front_end.cursor_bar;
+            EXPECT_EQ(50, bar.x1);
+            EXPECT_EQ(59, bar.x2);
+            EXPECT_EQ(16, bar.y1);
+            EXPECT_EQ(17, bar.y2);
+            for (int y = 16; y <= 17; ++y)
+                for (int x = 50; x <= 59; ++x) {
+                    const auto shown = tw.front_end.picture[std::size_t(y) * 800 + std::size_t(x)];
+                    ASSERT_NE(background, shown) << "text " << text << " on " << background;
+                    if (text != background) {
+                        EXPECT_EQ(text, shown);
+                    }
+                }
+        }
+    }
+    EXPECT_FALSE(tw.front_end.cursor_up);
     const auto blank = w.canvas().pixels();
-    tw.keys("a");
-    EXPECT_EQ('a', w.get_char());
-    EXPECT_EQ(blank, w.canvas().pixels());
     EXPECT_THROW(w.get_char(), RunEnded); // the script ran out
     EXPECT_EQ(blank, w.canvas().pixels());
+    // Without the cursor nothing is drawn.
+    w.set_text_cursor(false);
+    tw.keys("b");
+    EXPECT_EQ('b', w.get_char());
+    EXPECT_EQ(blank, tw.front_end.picture);
 }
 
 TEST(Keys, InkeyTurnsTwoCodeKeysNegative) {

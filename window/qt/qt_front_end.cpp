@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWidget>
 
 namespace korax {
@@ -29,9 +30,29 @@ class CanvasWidget final : public QWidget {
         setFocusPolicy(Qt::StrongFocus);
         for (const Rgb& c : korax::palette())
             m_colors.push_back(qRgb(c.r, c.g, c.b));
+        m_blink.callOnTimeout(this, [this] { blink(); });
     }
 
     void set_canvas(const Canvas* canvas) { m_canvas = canvas; }
+
+    // The text cursor in the canvas blinks: every half period its pixels are
+    // shown without it, then with it again. It starts visible so that a key
+    // pressed at once always meets a visible cursor.
+    void set_text_cursor(const Rect& bar, std::uint8_t mask) {
+        repaint_bar();
+        m_bar = bar;
+        m_mask = mask;
+        m_bar_hidden = false;
+        m_blink.stop();
+        const int period = QApplication::cursorFlashTime(); // 0: the desktop wants no blinking
+        if (!bar.empty() && period > 0) m_blink.start(period / 2);
+    }
+
+    void blink() {
+        if (m_bar.empty()) return;
+        m_bar_hidden = !m_bar_hidden;
+        repaint_bar();
+    }
 
   protected:
     void paintEvent(QPaintEvent* event) override {
@@ -52,6 +73,7 @@ class CanvasWidget final : public QWidget {
         const QRegion rest = QRegion(wanted) - QRegion(image.rect());
         for (const QRect& r : rest)
             painter.fillRect(r, QColor(m_colors[0]));
+        if (m_bar_hidden) paint_without_bar(painter, wanted);
     }
 
     void keyPressEvent(QKeyEvent* event) override { m_owner.key_pressed(*event); }
@@ -65,9 +87,35 @@ class CanvasWidget final : public QWidget {
     bool focusNextPrevChild(bool) override { return false; }
 
   private:
+    QRect bar_rect() const {
+        return QRect(m_bar.x1, m_bar.y1, m_bar.x2 - m_bar.x1 + 1, m_bar.y2 - m_bar.y1 + 1);
+    }
+
+    void repaint_bar() {
+        if (!m_bar.empty()) update(bar_rect());
+    }
+
+    void paint_without_bar(QPainter& painter, const QRect& wanted) {
+        const QRect area = bar_rect() & wanted & QRect(0, 0, m_canvas->width(), m_canvas->height());
+        if (area.isEmpty()) return;
+        QImage off(area.size(), QImage::Format_Indexed8);
+        off.setColorTable(m_colors);
+        for (int y = 0; y < area.height(); ++y) {
+            uchar* line = off.scanLine(y);
+            for (int x = 0; x < area.width(); ++x)
+                line[x] = static_cast<uchar>(
+                    (m_canvas->pixel(area.x() + x, area.y() + y) ^ m_mask) & 15);
+        }
+        painter.drawImage(area.topLeft(), off);
+    }
+
     QtFrontEnd& m_owner;
     const Canvas* m_canvas = nullptr;
     QList<QRgb> m_colors;
+    Rect m_bar{};
+    std::uint8_t m_mask = 0;
+    bool m_bar_hidden = false;
+    QTimer m_blink;
 };
 
 std::vector<int> key_codes(int qt_key, const QString& text) {
@@ -207,8 +255,17 @@ void QtFrontEnd::resized(int width, int height) {
     m_widget->update();
 }
 
+void QtFrontEnd::text_cursor(const Rect& bar, std::uint8_t mask) {
+    m_widget->set_text_cursor(bar, mask);
+}
+
+void QtFrontEnd::blink_text_cursor() {
+    m_widget->blink();
+}
+
 void QtFrontEnd::close() {
     m_closed = true;
+    m_widget->set_text_cursor(Rect{}, 0);
     m_widget->set_canvas(nullptr);
     m_widget->hide();
 }

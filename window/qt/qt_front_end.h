@@ -32,6 +32,9 @@ class QtFrontEnd : public FrontEnd {
     std::optional<std::string> open_file_box(const std::vector<FileFilter>& filters) override;
     void show(const Canvas& canvas, const Rect& changed) override;
     void resized(int width, int height) override;
+    void text_cursor(const Rect& bar, std::uint8_t mask) override;
+    // One step of the cursor's blinking (a timer calls it every half period).
+    void blink_text_cursor();
     void close() override;
     void hold() override;
 
