@@ -14,6 +14,7 @@
 #include "window/answer.h"
 #include "window/format.h"
 #include "window/inkey.h"
+#include "window/utf8.h"
 #include "window/window.h"
 
 namespace korax {
@@ -64,8 +65,8 @@ void view() {
 // longer name after "...".
 std::string menu_name(std::string_view fname) {
     fname = trim_right(fname);
-    if (fname.size() <= 25) return std::string(fname);
-    return "..." + std::string(fname.substr(fname.size() - 25));
+    if (character_count(fname) <= 25) return std::string(fname);
+    return "..." + std::string(last_characters(fname, 25));
 }
 
 enum class MenuChoice { AnotherSpectrum, AnotherLook };

@@ -6,6 +6,7 @@
 #include "driver/files.h"
 #include "window/format.h"
 #include "window/inkey.h"
+#include "window/utf8.h"
 #include "window/window.h"
 
 #include <algorithm>
@@ -144,7 +145,7 @@ void SAVESP() {
     w.write_line("");
     w.write_line(" ");
     std::string shown = s.FNAME;
-    if (shown.size() < 50) shown.resize(50, ' ');
+    if (character_count(shown) < 50) shown = pad(shown, 50);
     w.write_line("     This spectrum is from file:  " + shown);
     w.write_line("");
     w.write_line("     Specify file name for output");

@@ -6,6 +6,7 @@
 #include "driver/files.h"
 #include "output/xlab.h"
 #include "window/format.h"
+#include "window/utf8.h"
 
 #include <cassert>
 #include <cmath>
@@ -53,7 +54,7 @@ std::string data_file_in_script(std::string_view base) {
     const std::string_view bare = slash == std::string_view::npos ? base : base.substr(slash + 1);
     std::string name(bare);
     name += ".dat";
-    if (name.size() < 50) name.resize(50, ' ');
+    if (character_count(name) < 50) name = pad(name, 50);
     return name;
 }
 

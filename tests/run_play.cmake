@@ -16,7 +16,7 @@ endif()
 
 # Files a script writes and names on lines "# clean: PATH" (relative to the
 # repository root) are removed first, so that every run meets the same folder.
-file(STRINGS ${SCRIPT} clean_lines REGEX "^#[ \t]*clean:")
+file(STRINGS ${SCRIPT} clean_lines REGEX "^#[ \t]*clean:" ENCODING UTF-8)
 foreach(line ${clean_lines})
   string(REGEX REPLACE "^#[ \t]*clean:[ \t]*(.*[^ \t\r])[ \t\r]*$" "\\1" path "${line}")
   file(GLOB doomed ${CMAKE_CURRENT_LIST_DIR}/../${path})
@@ -40,4 +40,15 @@ if(NOT "${status}" STREQUAL "${expected}")
   message("${err}")
   message(FATAL_ERROR "${SCRIPT}: exit status ${status}, expected ${expected}")
 endif()
+
+# Files the run must have left, named on lines "# exists: PATH" (relative to the
+# repository root, UTF-8 as typed in the script).
+file(STRINGS ${SCRIPT} exists_lines REGEX "^#[ \t]*exists:" ENCODING UTF-8)
+foreach(line ${exists_lines})
+  string(REGEX REPLACE "^#[ \t]*exists:[ \t]*(.*[^ \t\r])[ \t\r]*$" "\\1" path "${line}")
+  if(NOT EXISTS ${CMAKE_CURRENT_LIST_DIR}/../${path})
+    message("${err}")
+    message(FATAL_ERROR "${SCRIPT}: the run did not leave ${path}")
+  endif()
+endforeach()
 message(STATUS "${SCRIPT}: exit status ${status} as expected")

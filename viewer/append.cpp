@@ -10,6 +10,7 @@
 #include "viewer/display.h"
 #include "window/format.h"
 #include "window/inkey.h"
+#include "window/utf8.h"
 #include "window/window.h"
 
 #include <algorithm>
@@ -261,7 +262,7 @@ void key_append(ViewerState& v) {
             "     Specify name of spectrum to be appended - do not type the path, which is");
         w.write_line("     implied by the current spectrum (or press ENTER to exit)");
         w.write_line("");
-        const std::string shown = s.FNAME.size() < 50 ? pad(s.FNAME, 50) : s.FNAME;
+        const std::string shown = character_count(s.FNAME) < 50 ? pad(s.FNAME, 50) : s.FNAME;
         w.write_line("      Current spectrum:  " + shown);
         w.write_line("        To be appended:  ", LineEnd::Stay);
         const std::string typed = w.read_line();

@@ -6,6 +6,7 @@
 
 #include "driver/store.h"
 #include "window/format.h"
+#include "window/utf8.h"
 #include "window/window.h"
 
 #include <algorithm>
@@ -105,8 +106,8 @@ std::string key_line() {
 
 std::string file_name_field(std::string_view fname) {
     std::string_view name = trim_right(fname);
-    if (name.size() <= 30) return pad(fname, 30);
-    return "..." + std::string(name.substr(name.size() - 28));
+    if (character_count(name) <= 30) return pad(fname, 30);
+    return "..." + std::string(last_characters(name, 28));
 }
 
 void set_viewer_plot_area() {

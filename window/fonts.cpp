@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cmath>
 #include <map>
+#include <unordered_map>
 
 namespace korax {
 
@@ -65,7 +66,9 @@ struct FontCache::Face {
     int ascent = 0;
     bool embolden = false; // the matched face lacks the weight that was asked for
     bool oblique = false;  // ... or the slant
-    std::array<std::unique_ptr<Glyph>, 256> glyphs;
+    std::array<std::unique_ptr<Glyph>, 256> glyphs; // Latin-1, the usual ones
+    std::unordered_map<char32_t, std::unique_ptr<Glyph>> other_glyphs;
+    std::unique_ptr<Glyph> replacement;
     ~Face() {
         if (face) FT_Done_Face(face);
     }
@@ -215,12 +218,13 @@ std::unique_ptr<FontCache::Face> FontCache::open_face(const FontSpec& spec, bool
 
 namespace {
 
-std::unique_ptr<Glyph> render(FT_Face face, unsigned char c, bool embolden, bool oblique) {
+// Null when the face has no picture of `c`.
+std::unique_ptr<Glyph> render(FT_Face face, char32_t c, bool embolden, bool oblique) {
+    const bool control = c < 32 || (c >= 127 && c < 160);
+    if (control || (c != ' ' && FT_Get_Char_Index(face, FT_ULong(c)) == 0)) return nullptr;
     auto g = std::make_unique<Glyph>();
-    // Control characters have no picture; they still take a place.
-    const bool blank = c < 32 || (c >= 127 && c < 160);
-    if (FT_Load_Char(face, blank ? FT_ULong(' ') : FT_ULong(c), FT_LOAD_TARGET_MONO) != 0)
-        return g;
+    const bool blank = c == ' ';
+    if (FT_Load_Char(face, FT_ULong(c), FT_LOAD_TARGET_MONO) != 0) return g;
     FT_GlyphSlot slot = face->glyph;
     if (oblique) FT_GlyphSlot_Oblique(slot);
     if (embolden) FT_GlyphSlot_Embolden(slot);
@@ -243,6 +247,19 @@ std::unique_ptr<Glyph> render(FT_Face face, unsigned char c, bool embolden, bool
     return g;
 }
 
+// One box for every character the face cannot draw: the outline of the
+// face's "M", so that it has the size of a letter and cannot be mistaken for
+// one.
+std::unique_ptr<Glyph> replacement_box(FT_Face face, bool embolden, bool oblique) {
+    auto box = render(face, U'M', embolden, oblique);
+    if (!box) return std::make_unique<Glyph>();
+    for (int y = 0; y < box->height; ++y)
+        for (int x = 0; x < box->width; ++x)
+            box->bits[std::size_t(y) * std::size_t(box->width) + std::size_t(x)] =
+                y == 0 || x == 0 || y == box->height - 1 || x == box->width - 1;
+    return box;
+}
+
 std::string face_key(const FontSpec& s, bool fit_cell, int cell_width) {
     return s.face + '\n' + std::to_string(s.height) + ' ' + std::to_string(s.width) + ' ' +
            (s.bold ? "b" : "") + (s.italic ? "i" : "") + (fit_cell ? " cell " : " ") +
@@ -251,7 +268,7 @@ std::string face_key(const FontSpec& s, bool fit_cell, int cell_width) {
 
 } // namespace
 
-const Glyph* FontCache::graphics_glyph(unsigned char c) {
+const Glyph* FontCache::graphics_glyph(char32_t c) {
     if (!m->graphics_open) {
         m->graphics_open = true;
         const auto key = face_key(m->graphics_spec, false, 0);
@@ -259,14 +276,22 @@ const Glyph* FontCache::graphics_glyph(unsigned char c) {
         if (!slot) slot = open_face(m->graphics_spec, false, 0);
         m->graphics = slot.get();
     }
-    Face* f = m->graphics;
-    if (!f) return nullptr;
-    auto& g = f->glyphs[c];
-    if (!g) g = render(f->face, c, f->embolden, f->oblique);
+    return m->graphics ? glyph(*m->graphics, c) : nullptr;
+}
+
+const Glyph* FontCache::glyph(Face& f, char32_t c) {
+    auto& g = c < 256 ? f.glyphs[c] : f.other_glyphs[c];
+    if (!g) {
+        g = render(f.face, c, f.embolden, f.oblique);
+        if (!g) {
+            if (!f.replacement) f.replacement = replacement_box(f.face, f.embolden, f.oblique);
+            return f.replacement.get();
+        }
+    }
     return g.get();
 }
 
-const Glyph* FontCache::text_glyph(unsigned char c) {
+const Glyph* FontCache::text_glyph(char32_t c) {
     if (!m->text_open) {
         m->text_open = true;
         FontSpec spec = m->text_spec;
@@ -276,11 +301,7 @@ const Glyph* FontCache::text_glyph(unsigned char c) {
         if (!slot && m->cell_height > 0 && m->cell_width > 0) slot = open_face(spec, true, m->cell_width);
         m->text = slot.get();
     }
-    Face* f = m->text;
-    if (!f) return nullptr;
-    auto& g = f->glyphs[c];
-    if (!g) g = render(f->face, c, f->embolden, f->oblique);
-    return g.get();
+    return m->text ? glyph(*m->text, c) : nullptr;
 }
 
 int FontCache::graphics_ascent() {

@@ -47,10 +47,11 @@ public:
     void set_text_font(std::string_view name, std::uint32_t attributes, int cell_width,
                        int cell_height);
 
-    // Glyph of Latin-1 character `c` in the graphics font or the text font;
-    // nullptr when no font could be loaded.
-    const Glyph* graphics_glyph(unsigned char c);
-    const Glyph* text_glyph(unsigned char c);
+    // Glyph of character `c` in the graphics font or the text font; a
+    // character the face has no picture for (control characters included)
+    // gets the replacement box. nullptr when no font could be loaded.
+    const Glyph* graphics_glyph(char32_t c);
+    const Glyph* text_glyph(char32_t c);
     // Pixels from the top of a line to the baseline (opening the face if needed).
     int graphics_ascent();
     int text_ascent();
@@ -59,6 +60,7 @@ private:
     struct Face;
     struct Impl;
     std::unique_ptr<Face> open_face(const FontSpec& spec, bool fit_cell, int cell_width);
+    static const Glyph* glyph(Face& face, char32_t c);
     std::unique_ptr<Impl> m;
 };
 

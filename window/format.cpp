@@ -3,6 +3,8 @@
 // so that columns of screens and text files never shift.
 #include "window/format.h"
 
+#include "window/utf8.h"
+
 #include <algorithm>
 #include <cassert>
 #include <charconv>
@@ -47,8 +49,9 @@ std::string fmt_point(double value, int width) {
 }
 
 std::string pad(std::string_view text, std::size_t width) {
-    std::string out(text.substr(0, width));
-    out.resize(width, ' ');
+    // Characters, not bytes: a name with accents fills its field like any other.
+    std::string out(first_characters(text, width));
+    out.append(width - character_count(out), ' ');
     return out;
 }
 

@@ -16,7 +16,7 @@ std::string fmt_fixed(double value, int width, int decimals);
 std::string fmt_exp(double value, int width, int decimals);
 // %#w.0f: no decimals but a trailing decimal point ("1234567.").
 std::string fmt_point(double value, int width);
-// Text padded with blanks (or cut) to exactly `width` characters.
+// Text padded with blanks (or cut) to exactly `width` characters (UTF-8).
 std::string pad(std::string_view text, std::size_t width);
 // Text without trailing blanks.
 std::string_view trim_right(std::string_view text);

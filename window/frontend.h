@@ -10,6 +10,17 @@
 
 namespace korax {
 
+// Keys travel from a front-end to the window as ints: an ASCII character as its
+// code, any other character as text_key(its code point), and a key without a
+// character as 0 followed by its keyboard code. Characters beyond ASCII are kept
+// out of 0..255 so that none can be taken for the 0 or 224 that begin a
+// two-code key, as 'a' with a grave accent (U+00E0, the unshifted 0 key of
+// AZERTY keyboards) otherwise would be.
+inline constexpr int text_key_base = 0x1000000;
+constexpr int text_key(char32_t c) {
+    return c < 0x80 ? static_cast<int>(c) : text_key_base + static_cast<int>(c);
+}
+
 struct FileFilter {
     std::string description; // "All Files (*.*)"
     std::string pattern;     // "*.*"
@@ -21,8 +32,8 @@ std::vector<FileFilter> parse_filter_list(std::string_view text);
 class FrontEnd {
 public:
     virtual ~FrontEnd() = default;
-    // Blocks until a key arrives; returns its code 0..255. Keys without a
-    // character arrive as two calls: 0 or 224, then the key's code.
+    // Blocks until a key arrives and returns it as text_key() above tells.
+    // Keys without a character arrive as two calls: 0, then the key's code.
     // May throw RunEnded when the window was closed or the script ran out.
     virtual int wait_key() = 0;
     // nullopt: the box was cancelled.

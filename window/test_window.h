@@ -3,6 +3,7 @@
 #pragma once
 
 #include "window/frontend.h"
+#include "window/utf8.h"
 #include "window/window.h"
 
 #include <deque>
@@ -62,9 +63,10 @@ public:
     TestWindow(const TestWindow&) = delete;
     TestWindow& operator=(const TestWindow&) = delete;
 
-    // Queues the characters of `text` (and ENTER unless told otherwise).
+    // Queues the keys of the UTF-8 `text` (and ENTER unless told otherwise).
     void type(std::string_view text, bool enter = true) {
-        for (unsigned char c : text) front_end.keys.push_back(c);
+        for (std::size_t i = 0; i < text.size();)
+            front_end.keys.push_back(text_key(next_character(text, i)));
         if (enter) front_end.keys.push_back(13);
     }
     void keys(std::string_view text) { type(text, false); }

@@ -1,6 +1,8 @@
 // The character cells behind the window's text: what screen dumps and tests read.
 #include "window/text_grid.h"
 
+#include "window/utf8.h"
+
 #include <algorithm>
 #include <cassert>
 
@@ -25,19 +27,33 @@ void TextGrid::scroll_up() {
     clear_row(m_rows);
 }
 
+namespace {
+
+// The cells of one row as UTF-8, all 80 of them.
+std::string encode(const char32_t* cells) {
+    std::string text;
+    for (int c = 0; c < TextGrid::columns; ++c) append_utf8(text, cells[c]);
+    return text;
+}
+
+} // namespace
+
 std::string TextGrid::row_text(int row) const {
     assert(row >= 1 && row <= m_rows);
-    const auto first = m_cells.begin() + std::ptrdiff_t(index(row, 1));
-    std::string text(first, first + columns);
+    std::string text = encode(m_cells.data() + index(row, 1));
     const auto end = text.find_last_not_of(' ');
     text.erase(end == std::string::npos ? 0 : end + 1);
     return text;
 }
 
 bool TextGrid::contains(std::string_view text) const {
+    // Read the way the window reads what it writes, so that bytes that are not
+    // UTF-8 match the characters they were drawn as.
+    std::string wanted;
+    for (std::size_t i = 0; i < text.size();) append_utf8(wanted, next_character(text, i));
     for (int r = 1; r <= m_rows; ++r) {
-        const std::string_view line(m_cells.data() + index(r, 1), columns);
-        if (line.find(text) != std::string_view::npos) return true;
+        // Whole characters only: a UTF-8 match always starts at a character.
+        if (encode(m_cells.data() + index(r, 1)).find(wanted) != std::string::npos) return true;
     }
     return false;
 }

@@ -5,6 +5,7 @@
 
 #include "window/fonts.h"
 #include "window/frontend.h"
+#include "window/utf8.h"
 
 #include <algorithm>
 #include <cassert>
@@ -173,9 +174,8 @@ void Window::set_text_background(int color) {
 void Window::set_text_cursor(bool on) { m_text_cursor = on; }
 
 void Window::write_chars(std::string_view text) {
-    for (unsigned char c : text) {
-        if (m_column > columns) break;
-        put_char_cell(m_row, m_column, c);
+    for (std::size_t i = 0; i < text.size() && m_column <= columns;) {
+        put_char_cell(m_row, m_column, next_character(text, i));
         ++m_column;
     }
     m_column = std::min(m_column, columns);
@@ -186,7 +186,8 @@ void Window::write_line(std::string_view text, LineEnd end) {
     // The new row is taken only when the next record arrives, so that a record
     // written on the last row does not scroll the screen before it is needed.
     if (m_pending_new_row) new_row();
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t c = next_character(text, i);
         if (m_column > columns) new_row();
         put_char_cell(m_row, m_column, c);
         ++m_column;
@@ -199,15 +200,15 @@ std::string Window::read_line() {
     m_pending_new_row = false;
     std::string line;
     for (;;) {
-        const int k = get_char();
+        const int k = next_key();
         if (k == 13) break;
         if (k == 0 || k == 224) {
-            get_char(); // a key without a character has no place in a typed line
+            next_key(); // a key without a character has no place in a typed line
             continue;
         }
         if (k == 8) {
             if (line.empty()) continue;
-            line.pop_back();
+            drop_last_character(line);
             if (m_column > 1) {
                 --m_column;
             } else if (m_row > 1) {
@@ -217,12 +218,15 @@ std::string Window::read_line() {
             put_char_cell(m_row, m_column, ' ');
             continue;
         }
+        // Codes 128..255 from a front-end that sends Latin-1 are its characters.
+        const char32_t c = k >= text_key_base ? char32_t(k - text_key_base) : char32_t(k);
         // Other control codes (ESC, TAB, ...) would only corrupt the answer.
-        if (k < 32 || (k >= 127 && k < 160)) continue;
+        if (k < 32 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || (c >= 127 && c < 160))
+            continue;
         if (m_column > columns) new_row();
-        put_char_cell(m_row, m_column, static_cast<unsigned char>(k));
+        put_char_cell(m_row, m_column, c);
         ++m_column;
-        line.push_back(static_cast<char>(k));
+        append_utf8(line, c);
     }
     m_pending_new_row = true;
     return line;
@@ -250,9 +254,9 @@ void Window::scroll_up() {
     mark_dirty(0, 0, w - 1, h - 1);
 }
 
-void Window::put_char_cell(int row, int column, unsigned char c) {
+void Window::put_char_cell(int row, int column, char32_t c) {
     if (row < 1 || row > rows() || column < 1 || column > columns) return;
-    m_grid.set(row, column, static_cast<char>(c));
+    m_grid.set(row, column, c);
     const int ch = cell_height();
     const int x0 = column_x(column), cw = column_x(column + 1) - x0, y0 = (row - 1) * ch;
     m_canvas.fill_rect(Rect{x0, y0, x0 + cw - 1, y0 + ch - 1},
@@ -750,8 +754,8 @@ void Window::draw_text(std::string_view text) {
     if (!std::isfinite(m_gx) || !std::isfinite(m_gy) || !near_window(m_gx, m_gy)) return;
     int pen = round_pixel(m_gx);
     const int baseline = round_pixel(m_gy) + m_fonts->graphics_ascent();
-    for (unsigned char c : text) {
-        const Glyph* g = m_fonts->graphics_glyph(c);
+    for (std::size_t at = 0; at < text.size();) {
+        const Glyph* g = m_fonts->graphics_glyph(next_character(text, at));
         if (!g) return;
         const int gx = pen + g->left, gy = baseline - g->top;
         for (int j = 0; j < g->height; ++j)
@@ -788,7 +792,12 @@ int Window::next_key() {
     return m_front_end.wait_key();
 }
 
-int Window::get_char() { return next_key(); }
+int Window::get_char() {
+    const int k = next_key();
+    if (k < text_key_base) return k;
+    const int c = k - text_key_base;
+    return c <= 0xFF && c != 224 ? c : other_character;
+}
 
 std::optional<std::string> Window::open_file_box(std::string_view filter_list) {
     flush();

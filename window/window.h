@@ -68,6 +68,9 @@ public:
     void set_text_color(int color);
     void set_text_background(int color);
     void set_text_cursor(bool on);
+    // Texts are UTF-8 (bytes that are not are read as Latin-1 one by one); each
+    // character takes one cell, and a character the text font cannot draw shows
+    // as one replacement box.
     // Draws the characters of `text` at the text position (clipped at column 80)
     // and leaves the position just after them. The next write_line record then
     // starts on a new row.
@@ -77,9 +80,10 @@ public:
     // window cleared). Text beyond column 80 continues on the next row. Moving
     // below the last row scrolls the whole window (pixels and cells) up one row.
     void write_line(std::string_view text, LineEnd end = LineEnd::NewLine);
-    // Reads one typed line with echo at the text position; BACKSPACE edits,
-    // ENTER ends (the next record then starts on a new row), keys without a
-    // character are read and dropped. Never fails.
+    // Reads one typed line with echo at the text position, as UTF-8, one cell
+    // per character; BACKSPACE takes back a character, ENTER ends (the next
+    // record then starts on a new row), keys without a character and control
+    // characters are read and dropped. Never fails.
     std::string read_line();
 
     // ---- graphics -------------------------------------------------------
@@ -128,9 +132,13 @@ public:
     void draw_text(std::string_view text);
 
     // ---- keys and the file-open box ------------------------------------------
-    // Waits for one key without echo and returns its character code (0..255);
-    // a key without a character arrives as two codes, 0 or 224 first.
+    // Waits for one key without echo and returns its character code: 1..255
+    // for a character of Latin-1 except 'a' with a grave accent, whose 224
+    // would begin a two-code key; that one and every character beyond Latin-1
+    // give other_character, a code no command uses. A key without a
+    // character arrives as two codes, 0 first.
     int get_char();
+    static constexpr int other_character = 256;
     // Shows the file-open box with a filter list in the driver's text form
     // (" All Files (*.*), *.*; ..."); nullopt when it was cancelled.
     std::optional<std::string> open_file_box(std::string_view filter_list);
@@ -150,7 +158,7 @@ public:
 private:
     void new_row();
     void scroll_up();
-    void put_char_cell(int row, int column, unsigned char c);
+    void put_char_cell(int row, int column, char32_t c);
     void plot_pixel(int x, int y); // window pixels, clipped, with write mode
     void raw_line(int x0, int y0, int x1, int y1);
     // A line between window pixel positions given as reals; far or huge ends are

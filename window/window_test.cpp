@@ -3,9 +3,11 @@
 
 #include "window/inkey.h"
 #include "window/test_window.h"
+#include "window/utf8.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <random>
 #include <vector>
@@ -315,6 +317,66 @@ TEST(Text, CursorBarIsVisibleOnEveryColourPairAndGoneWhenTheKeyArrives) {
     tw.keys("b");
     EXPECT_EQ('b', w.get_char());
     EXPECT_EQ(blank, tw.front_end.picture);
+}
+
+// The pixels of one cell of an 800 x 540 window, for comparing glyphs.
+std::vector<std::uint8_t> cell_pixels(const Canvas& c, int row, int column) {
+    std::vector<std::uint8_t> out;
+    for (int y = (row - 1) * 18; y < row * 18; ++y)
+        for (int x = (column - 1) * 10; x < column * 10; ++x) out.push_back(c.pixel(x, y));
+    return out;
+}
+
+TEST(Text, TextIsUtf8WithOneCellPerCharacter) {
+    TestWindow tw(800, 540, 30);
+    Window& w = tw.window();
+    w.load_fonts();
+    w.set_text_color(0);
+    w.set_text_background(7);
+    w.clear_window();
+    w.write_chars("sp\xC3\xA9" "c.001|");
+    EXPECT_EQ("sp\xC3\xA9" "c.001|", tw.row(1));
+    EXPECT_EQ(10, w.text_column());
+    // Bytes that are not UTF-8 are Latin-1 characters, each in its cell.
+    w.set_text_position(2, 1);
+    w.write_chars("\xE9t\xE9|");
+    EXPECT_EQ("\xC3\xA9t\xC3\xA9|", tw.row(2));
+    // A record wraps after 80 characters, not 80 bytes.
+    w.set_text_position(3, 1);
+    std::string long_name;
+    for (int i = 0; i < 81; ++i) long_name += "\xC3\xA0";
+    w.write_line(long_name);
+    EXPECT_EQ(long_name.substr(0, 160), tw.row(3));
+    EXPECT_EQ("\xC3\xA0", tw.row(4));
+    EXPECT_TRUE(tw.screen_contains("c.001|"));
+    EXPECT_TRUE(tw.screen_contains("\xE9t\xE9")); // found as it was written
+    EXPECT_FALSE(tw.screen_contains("\xA9t"));    // never half a character
+
+    // Typed: one key per character, BACKSPACE takes a whole character back.
+    w.set_text_position(6, 1);
+    tw.type("n\xC3\xA9\xE2\x82\xAC\b\b\xC3\xA0\xE2\x82\xAC");
+    EXPECT_EQ("n\xC3\xA0\xE2\x82\xAC", w.read_line());
+    EXPECT_EQ("n\xC3\xA0\xE2\x82\xAC", tw.row(6));
+
+    // Drawn: every Latin-1 letter as itself, anything the font has no
+    // picture for (controls 127..159 included) as one and the same box.
+    w.set_text_position(8, 1);
+    w.write_chars("\x7F\xC2\x80\xC2\x9F\xF4\x8F\xBF\xBD");
+    const auto box = cell_pixels(w.canvas(), 8, 1);
+    EXPECT_GT(std::count(box.begin(), box.end(), 0), 10);
+    for (int column = 2; column <= 4; ++column)
+        EXPECT_EQ(box, cell_pixels(w.canvas(), 8, column)) << column;
+    EXPECT_EQ("\x7F\xC2\x80\xC2\x9F\xF4\x8F\xBF\xBD", tw.row(8));
+    for (char32_t c = 0xA1; c <= 0xFF; ++c) {
+        if (c == 0xAD) continue; // the soft hyphen may be drawn as nothing
+        std::string letter;
+        append_utf8(letter, c);
+        w.set_text_position(9, 1);
+        w.write_chars(letter);
+        const auto drawn = cell_pixels(w.canvas(), 9, 1);
+        EXPECT_NE(box, drawn) << std::hex << unsigned(c);
+        EXPECT_GT(std::count(drawn.begin(), drawn.end(), 0), 0) << std::hex << unsigned(c);
+    }
 }
 
 TEST(Keys, InkeyTurnsTwoCodeKeysNegative) {

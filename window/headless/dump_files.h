@@ -19,7 +19,8 @@ std::string with_extension(std::string_view name, std::string_view extension);
 [[nodiscard]] bool write_canvas_png(const Canvas& canvas, const std::string& path,
                                     std::string& error);
 
-// One line per text row, all rows, trailing blanks removed, bytes as in the grid.
+// One line per text row, all rows, trailing blanks removed, in UTF-8 (the
+// window's character encoding).
 std::string text_grid_dump(const TextGrid& grid);
 
 // Writes `text` to `path` through a temporary file.

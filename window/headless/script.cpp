@@ -2,6 +2,9 @@
 // keyboard would deliver, so the player only has to hand them out one by one.
 #include "window/headless/script.h"
 
+#include "window/frontend.h"
+#include "window/utf8.h"
+
 #include <array>
 #include <cctype>
 #include <utility>
@@ -50,13 +53,6 @@ std::string quoted(std::string_view text) {
     return q;
 }
 
-std::vector<int> codes_of(std::string_view text) {
-    std::vector<int> codes;
-    for (unsigned char c : utf8_to_latin1(text))
-        codes.push_back(c);
-    return codes;
-}
-
 enum class Argument { None, Required, Optional };
 
 struct CommandWord {
@@ -95,11 +91,11 @@ std::optional<std::string> parse_line(std::string_view text, ScriptLine& line) {
 
     if (word == "type") {
         line.command = ScriptCommand::Keys;
-        line.keys = codes_of(argument);
+        line.keys = text_keys(argument);
         line.keys.push_back(ENTER);
     } else if (word == "keys") {
         line.command = ScriptCommand::Keys;
-        line.keys = codes_of(argument);
+        line.keys = text_keys(argument);
     } else if (word == "enter") {
         line.command = ScriptCommand::Keys;
         line.keys = {ENTER};
@@ -120,7 +116,7 @@ std::optional<std::string> parse_line(std::string_view text, ScriptLine& line) {
         line.argument = std::string(argument);
     } else {
         line.command = ScriptCommand::Expect;
-        line.argument = utf8_to_latin1(argument);
+        line.argument = std::string(argument);
     }
     return std::nullopt;
 }
@@ -136,29 +132,13 @@ std::optional<std::vector<int>> key_sequence(std::string_view name) {
     return std::nullopt;
 }
 
-std::string utf8_to_latin1(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    bool changed = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            continue;
-        }
-        // Only the two-byte forms C2 xx and C3 xx encode U+0080..U+00FF.
-        if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()) {
-            const auto next = static_cast<unsigned char>(text[i + 1]);
-            if ((next & 0xC0) == 0x80) {
-                out.push_back(static_cast<char>(((c & 0x03) << 6) | (next & 0x3F)));
-                ++i;
-                changed = true;
-                continue;
-            }
-        }
-        return std::string(text); // not UTF-8 of Latin-1 text: keep the bytes
+std::vector<int> text_keys(std::string_view text) {
+    std::vector<int> keys;
+    for (std::size_t i = 0; i < text.size();) {
+        // No key types NUL; as a code it would begin a two-code key.
+        if (const char32_t c = next_character(text, i); c != 0) keys.push_back(text_key(c));
     }
-    return changed ? out : std::string(text);
+    return keys;
 }
 
 ParsedScript parse_script(std::string_view text) {

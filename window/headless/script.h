@@ -46,16 +46,16 @@ struct ParsedScript {
 // character is '#' are skipped; a command word may be indented and is followed by
 // exactly one blank and its argument, kept verbatim up to the end of the line
 // (trailing blanks included; only the CR of a CRLF line end is dropped). Text to
-// be typed or expected is taken from UTF-8 into the window's Latin-1.
+// be typed or expected is UTF-8, as the window's text.
 ParsedScript parse_script(std::string_view text);
 
 // The codes one `key NAME` presses: {0, 71} for "home", {27} for "esc" and so on;
 // nullopt for a name no key has. Names are matched without regard to case.
 std::optional<std::vector<int>> key_sequence(std::string_view name);
 
-// Text valid as UTF-8 whose characters all lie in Latin-1 becomes Latin-1 bytes;
-// anything else (plain ASCII, bytes already in Latin-1, characters beyond it)
-// stays as it is, so no byte is ever lost.
-std::string utf8_to_latin1(std::string_view text);
+// The keys that type `text`, one per UTF-8 character (a byte that is not
+// UTF-8 types its Latin-1 character), as the keyboard delivers them; NUL types
+// nothing.
+std::vector<int> text_keys(std::string_view text);
 
 } // namespace korax

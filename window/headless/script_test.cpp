@@ -1,5 +1,7 @@
 #include "window/headless/script.h"
 
+#include "window/frontend.h"
+
 #include <gtest/gtest.h>
 
 namespace korax {
@@ -107,18 +109,20 @@ TEST(Script, BadLinesAreReportedWithTheirNumber) {
     }
 }
 
-TEST(Script, TypedTextIsTakenIntoLatin1) {
-    EXPECT_EQ("\xE9t\xE9", utf8_to_latin1("\xC3\xA9t\xC3\xA9")); // été
-    EXPECT_EQ("\xB5m", utf8_to_latin1("\xC2\xB5m"));             // µm
-    EXPECT_EQ("plain", utf8_to_latin1("plain"));
-    EXPECT_EQ("\xE9t\xE9", utf8_to_latin1("\xE9t\xE9"));       // already Latin-1
-    EXPECT_EQ("\xE2\x82\xAC", utf8_to_latin1("\xE2\x82\xAC")); // beyond Latin-1: kept
-    EXPECT_EQ("\xC3", utf8_to_latin1("\xC3"));                 // cut sequence: kept
+TEST(Script, TypedTextIsOneKeyPerCharacter) {
+    // été, a euro sign, 'à' (never 224, which would begin a two-code key), a
+    // Latin-1 byte that is not UTF-8, and a cut sequence.
+    EXPECT_EQ((std::vector<int>{text_key(0xE9), 't', text_key(0xE9)}), text_keys("\xC3\xA9t\xC3\xA9"));
+    EXPECT_EQ((std::vector<int>{text_key(0x20AC)}), text_keys("\xE2\x82\xAC"));
+    EXPECT_EQ((std::vector<int>{text_key(0xE0), '0'}), text_keys("\xC3\xA0"
+                                                                   "0"));
+    EXPECT_EQ((std::vector<int>{text_key(0xE9), 'x'}), text_keys("\xE9x"));
+    EXPECT_EQ((std::vector<int>{text_key(0xC3)}), text_keys("\xC3"));
 
     const ParsedScript s = parse_script("keys \xC3\xA4\nexpect \xC3\xBC\n");
     ASSERT_FALSE(s.error.has_value());
-    EXPECT_EQ(std::vector<int>{0xE4}, s.lines[0].keys);
-    EXPECT_EQ("\xFC", s.lines[1].argument);
+    EXPECT_EQ(std::vector<int>{text_key(0xE4)}, s.lines[0].keys);
+    EXPECT_EQ("\xC3\xBC", s.lines[1].argument); // the grid holds UTF-8 too
 }
 
 } // namespace

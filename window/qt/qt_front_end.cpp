@@ -158,12 +158,11 @@ std::vector<int> key_codes(int qt_key, const QString& text) {
     if (qt_key >= Qt::Key_F1 && qt_key <= Qt::Key_F10) return {0, 59 + (qt_key - Qt::Key_F1)};
     if (qt_key >= Qt::Key_F11 && qt_key <= Qt::Key_F35) return {};
 
-    // Everything else by the text it types, so Shift and the keyboard layout count.
-    // Characters beyond Latin-1 cannot be shown in the window and are dropped.
+    // Everything else by the text it types, so Shift and the keyboard layout count:
+    // every character, so that a name can be typed in any script.
     std::vector<int> codes;
-    for (const QChar ch : text) {
-        const char16_t u = ch.unicode();
-        if (u != 0 && u <= 0xFF) codes.push_back(static_cast<int>(u));
+    for (const char32_t c : text.toUcs4()) {
+        if (c != 0) codes.push_back(text_key(c));
     }
     return codes;
 }
@@ -183,9 +182,9 @@ std::string box_pattern(std::string_view pattern) {
 QString box_name_filters(const std::vector<FileFilter>& filters) {
     QStringList entries;
     for (const FileFilter& f : filters) {
-        // Names typed in the window are Latin-1, as every text of the program.
-        entries << QString::fromLatin1(f.description) + QStringLiteral(" (") +
-                       QString::fromLatin1(box_pattern(f.pattern)) + QStringLiteral(")");
+        // Names typed in the window are UTF-8, as every text of the program.
+        entries << QString::fromUtf8(f.description) + QStringLiteral(" (") +
+                       QString::fromUtf8(box_pattern(f.pattern)) + QStringLiteral(")");
     }
     if (entries.isEmpty()) entries << QStringLiteral("All Files (*)");
     return entries.join(QStringLiteral(";;"));

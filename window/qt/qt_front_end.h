@@ -51,9 +51,10 @@ class QtFrontEnd : public FrontEnd {
     bool m_closed = false;
 };
 
-// The codes one key press delivers to the program: the Latin-1 characters it
-// types, or for a key without a character the pair 0 and its keyboard code
-// (HOME 0, 71). Empty for keys the program does not know (Shift alone, F11).
+// The codes one key press delivers to the program: the characters it types
+// (text_key of each), or for a key without a character the pair 0 and its
+// keyboard code (HOME 0, 71). Empty for keys the program does not know (Shift
+// alone, F11).
 std::vector<int> key_codes(int qt_key, const QString& text);
 
 // The pattern of a filter entry as the file-open box must match it here: "*.*"

@@ -1,5 +1,9 @@
 #include "window/qt/qt_front_end.h"
 
+#include "window/inkey.h"
+#include "window/test_window.h"
+#include "window/utf8.h"
+
 #include <QString>
 #include <gtest/gtest.h>
 
@@ -15,8 +19,10 @@ TEST(QtKeys, CodesOfKeyPresses) {
         {Qt::Key_A, u"a", {'a'}},
         {Qt::Key_A, u"A", {'A'}}, // with Shift: the text decides
         {Qt::Key_2, u"@", {'@'}}, // shifted digit on a US layout
-        {Qt::Key_Eacute, u"\u00e9", {0xE9}},
-        {Qt::Key_unknown, u"\u20ac", {}}, // beyond Latin-1
+        {Qt::Key_Eacute, u"\u00e9", {text_key(0xE9)}},
+        {Qt::Key_Agrave, u"\u00e0", {text_key(0xE0)}}, // never 224
+        {Qt::Key_unknown, u"\u20ac", {text_key(0x20AC)}},
+        {Qt::Key_unknown, u"\U0001F600", {text_key(0x1F600)}}, // a surrogate pair in Qt
         {Qt::Key_Shift, u"", {}},
         {Qt::Key_Return, u"\r", {13}},
         {Qt::Key_Enter, u"\r", {13}}, // keypad
@@ -43,6 +49,34 @@ TEST(QtKeys, CodesOfKeyPresses) {
     }
 }
 
+// Every Latin-1 character typed in the window, and a few beyond: as a single
+// key it never yields 0 or 224 (which would swallow the next key as the second
+// code of a two-code key), and in a typed answer it is its UTF-8 self.
+TEST(QtKeys, CharactersReachKeyCodesAndAnswersWhole) {
+    TestWindow tw;
+    std::vector<char32_t> characters;
+    for (char32_t c = 0xA0; c <= 0xFF; ++c) characters.push_back(c);
+    characters.insert(characters.end(), {U'\u0142', U'\u03B1', U'\u20AC', U'\U0001F600'});
+    for (const char32_t c : characters) {
+        const QString text = QString::fromUcs4(&c, 1);
+        const std::vector<int> codes = key_codes(Qt::Key_unknown, text);
+        ASSERT_EQ(1u, codes.size());
+        tw.front_end.keys.push_back(codes[0]);
+        tw.keys("k");
+        const std::int16_t code = INKEY();
+        EXPECT_NE(0, code);
+        EXPECT_NE(224, code);
+        EXPECT_EQ(c <= 0xFF && c != 0xE0 ? int(c) : Window::other_character, code);
+        EXPECT_EQ('k', INKEY()) << "the next key is a key of its own";
+
+        tw.front_end.keys.push_back(codes[0]);
+        tw.type("x");
+        std::string expected;
+        append_utf8(expected, c);
+        EXPECT_EQ(expected + "x", tw.window().read_line());
+    }
+}
+
 TEST(QtFileBox, PatternsMatchEveryFileTheyMeant) {
     const struct {
         std::string_view pattern, expected;
@@ -60,6 +94,9 @@ TEST(QtFileBox, PatternsMatchEveryFileTheyMeant) {
                              "Spectral Files (*.0*) (*.0*)"),
               box_name_filters(filters));
     EXPECT_EQ(QStringLiteral("All Files (*)"), box_name_filters({}));
+    // A generic entry made from a name typed with accents shows them.
+    EXPECT_EQ(QStringLiteral("sp\u00e9 files (sp\u00e9*.*) (sp\u00e9*)"),
+              box_name_filters({{"sp\xC3\xA9 files (sp\xC3\xA9*.*)", "sp\xC3\xA9*.*"}}));
 }
 
 } // namespace
