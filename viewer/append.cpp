@@ -91,7 +91,11 @@ std::optional<AppendJoin> append_join(const AppendedSpectrum& a, std::int32_t n0
     double fb = f(k);
     while (j <= static_cast<std::size_t>(MAXPTS)) {
         s.FREQ[j] = fnext;
-        const double y = av[b] + (fnext - fb) * (av[b + 1] - av[b]) / a.sa;
+        // Within the bracket this changes nothing. Only an appended spectrum
+        // narrower than one current step puts a point past its end, and that
+        // point takes the last value instead of one extrapolated far away.
+        const double offset = std::clamp(fnext - fb, 0.0, a.sa);
+        const double y = av[b] + offset * (av[b + 1] - av[b]) / a.sa;
         s.INTENS[j] = to_intensity(y);
         ++j;
         fnext += s.FSTEP;

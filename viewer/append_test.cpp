@@ -261,6 +261,7 @@ TEST_F(Append, JoinStaysWithinTheAppendedPointsOnAnyAxes) {
         {1e-300, 101, 1, 10},    // a current step too small to move the frequency
         {0, 120, 1, 10},         // a zero current step (it loads)
         {1e300, 101, 1, 10},     // a current step that overflows at once
+        {1, 105.5, 1e-100, 20},  // all appended points within one current step
     };
     for (const Case& c : cases) {
         SetUp();
