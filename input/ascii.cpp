@@ -27,6 +27,7 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korax {
@@ -229,7 +230,7 @@ class LineBlocks {
   public:
     enum class Fill { Lines, End, Overlong, Failed };
 
-    explicit LineBlocks(int fd) : m_fd(fd), m_buffer(FIRST_SIZE) {}
+    explicit LineBlocks(int fd) : m_fd(fd), m_buffer(first_size(fd)) {}
     ~LineBlocks() {
         if (m_fd >= 0) ::close(m_fd);
     }
@@ -298,6 +299,13 @@ class LineBlocks {
     // a pair whose numbers stand further apart) are skipped like unreadable ones.
     static constexpr std::size_t FIRST_SIZE = std::size_t(4) << 20;
     static constexpr std::size_t MAX_SIZE = std::size_t(64) << 20;
+
+    // A small file needs no more than its size (and one byte to see its end).
+    static std::size_t first_size(int fd) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || st.st_size < 0) return FIRST_SIZE;
+        return std::clamp(static_cast<std::size_t>(st.st_size) + 1, std::size_t(4096), FIRST_SIZE);
+    }
 
     bool read_some() {
         for (;;) {
