@@ -254,14 +254,10 @@ class LineBlocks {
         m_lines_end -= m_begin;
         m_begin = 0;
         for (std::size_t search = m_lines_end;;) {
-            if (const void* nl = std::memchr(m_buffer.data() + search, '\n', m_end - search)) {
-                const char* last = static_cast<const char*>(nl);
-                // The last line end read, so that one fill offers a whole block.
-                while (const void* later = std::memchr(
-                           last + 1, '\n',
-                           static_cast<std::size_t>(m_buffer.data() + m_end - (last + 1))))
-                    last = static_cast<const char*>(later);
-                m_lines_end = static_cast<std::size_t>(last - m_buffer.data()) + 1;
+            // The last line end read, so that one fill offers a whole block.
+            if (const void* nl = ::memrchr(m_buffer.data() + search, '\n', m_end - search)) {
+                m_lines_end =
+                    static_cast<std::size_t>(static_cast<const char*>(nl) - m_buffer.data()) + 1;
                 return Fill::Lines;
             }
             search = m_end;
