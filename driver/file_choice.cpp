@@ -6,8 +6,6 @@
 #include "window/format.h"
 #include "window/window.h"
 
-#include <sys/stat.h>
-
 namespace korax {
 
 namespace {
@@ -27,22 +25,22 @@ std::string generic_entry(std::string_view fname) {
     return " " + p + " files (" + p + "*.*), " + p + "*.*;";
 }
 
-FilePtr open_spectrum_file(std::string& name) {
-    const auto open = [](const std::string& n) -> FilePtr {
-        FilePtr f(std::fopen(n.c_str(), "rb"));
-        if (!f) return nullptr;
-        struct stat st {};
-        if (::fstat(::fileno(f.get()), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
-        return f;
-    };
-    if (FilePtr f = open(name)) return f;
+FilePtr open_spectrum_file(std::string& name, std::string* why) {
+    std::string first_why;
+    if (FilePtr f = open_input_file(name, &first_why)) return f;
+    if (why) *why = first_why;
     if (name.find('\\') == std::string::npos) return nullptr;
     std::string slashed = name;
     for (char& c : slashed)
         if (c == '\\') c = '/';
-    FilePtr f = open(slashed);
+    std::string second_why;
+    FilePtr f = open_input_file(slashed, &second_why);
     // The text reader opens the file again by this name.
     if (f) name = slashed;
+    // A FIFO met under the name as typed is the news, not that the other
+    // spelling names nothing.
+    else if (why && first_why != NOT_REGULAR)
+        *why = second_why;
     return f;
 }
 
@@ -75,7 +73,17 @@ FilePtr choose_spectrum_file() {
             if (auto chosen = w.open_file_box(filter)) fname = *chosen;
         }
         if (!fname.empty()) {
-            if (FilePtr file = open_spectrum_file(fname)) return file;
+            std::string why;
+            if (FilePtr file = open_spectrum_file(fname, &why)) return file;
+            // A missing name goes to the box without a word; one that names a
+            // FIFO or device is said to be no file, or the box would seem to
+            // ignore it.
+            if (why == NOT_REGULAR) {
+                w.set_text_color(12);
+                w.write_line("");
+                w.write_line(blanks(10) + fname + ": " + NOT_REGULAR);
+                w.set_text_color(0);
+            }
         }
         // A failed open never shows a message: the box comes instead, offering
         // files whose names start like the one typed.

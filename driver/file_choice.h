@@ -3,8 +3,8 @@
 // opened ("abc" offers abc*.*) for the whole run.
 #pragma once
 
-#include <cstdio>
-#include <memory>
+#include "driver/input_file.h"
+
 #include <string>
 #include <string_view>
 
@@ -14,21 +14,17 @@ inline constexpr std::string_view DEFAULT_FILTER =
     " All Files (*.*), *.*; Spectral Files (*.0*), *.0*; Spectral Files (*.1*), *.1*;"
     " Spectral Files (*.2*), *.2*; Spectral Files (*.3*), *.3*;";
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 // The box entry made from a name that did not open: " P files (P*.*), P*.*;"
 // with P the text before the first ".", "\", "/" or blank. Empty when there is no
 // such prefix: a ":" before it (a drive letter), a leading blank, or nothing
 // before the first separator.
 std::string generic_entry(std::string_view fname);
 
-// Opens an existing file for reading its bytes; a folder or an unreadable file
-// gives nullptr. A name written with "\" is tried with "/" as well, and becomes
-// that form when it opens so.
-FilePtr open_spectrum_file(std::string& name);
+// Opens an existing regular file for reading its bytes, without waiting on a
+// FIFO or device; anything else gives nullptr, with the reason in `why` when
+// given. A name written with "\" is tried with "/" as well, and becomes that
+// form when it opens so.
+FilePtr open_spectrum_file(std::string& name, std::string* why = nullptr);
 
 // The remembered box entry, blank at start-up.
 void forget_generic_entry();

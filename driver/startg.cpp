@@ -4,14 +4,13 @@
 #include "driver/startg.h"
 
 #include "driver/config_file.h"
+#include "driver/input_file.h"
 #include "driver/store.h"
 #include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <pwd.h>
 #include <unistd.h>
 #include <vector>
@@ -23,22 +22,53 @@ namespace {
 ConfigSource g_source;
 std::optional<ConfigProblem> g_problem;
 
+// Far more than any configuration needs (a few hundred bytes); a larger file
+// is not one, and reading on would let /dev/urandom or a huge file hold up the start.
+constexpr std::size_t MAX_CONFIG_BYTES = 64 * 1024;
+
+// What was read of the configuration file: not found, its lines, or a file that
+// cannot be one.
+struct ConfigText {
+    bool found = false;
+    std::vector<std::string> lines;
+    std::optional<ConfigProblem> problem;
+};
+
 // The lines of the configuration file without their line ends (a file written on
-// another system may end its lines with CR LF); nullopt when it cannot be opened.
-std::optional<std::vector<std::string>> read_config_lines() {
-    if (g_source.kind == ConfigSource::Kind::None) return std::nullopt;
+// another system may end its lines with CR LF). A FIFO, device or folder, or a
+// file over MAX_CONFIG_BYTES, is found but gives a problem for the notice: the
+// window is the default one.
+ConfigText read_config_text() {
+    ConfigText result;
+    if (g_source.kind == ConfigSource::Kind::None) return result;
     const std::string path =
         g_source.kind == ConfigSource::Kind::File ? g_source.path : standard_config_path();
-    std::error_code ec;
-    if (path.empty() || std::filesystem::is_directory(path, ec)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
+    if (path.empty()) return result;
+    std::string why;
+    const FilePtr file = open_input_file(path, &why);
+    if (!file) {
+        if (why == NOT_REGULAR) {
+            result.found = true;
+            result.problem = ConfigProblem{0, std::string("is ") + NOT_REGULAR};
+        }
+        return result;
     }
-    return lines;
+    result.found = true;
+    std::string text(MAX_CONFIG_BYTES + 1, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+    if (text.size() > MAX_CONFIG_BYTES) {
+        result.problem = ConfigProblem{0, "is larger than 64 KiB"};
+        return result;
+    }
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        result.lines.push_back(std::move(line));
+        at = end + 1;
+    }
+    return result;
 }
 
 void record_geometry() {
@@ -93,10 +123,12 @@ void STARTG(std::int32_t& found) {
     found = 0;
     g_problem.reset();
     ConfigResult result;
-    if (const auto lines = read_config_lines()) {
-        result = parse_config(*lines);
-        found = 1;
-    }
+    const ConfigText text = read_config_text();
+    if (text.problem)
+        result.problem = text.problem;
+    else if (text.found)
+        result = parse_config(text.lines);
+    found = text.found ? 1 : 0;
     if (result.illegal_attribute) {
         // The message needs a window to stand in; it gets the default one.
         apply(WindowConfig{});

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 namespace korax {
 namespace {
 
@@ -90,6 +92,48 @@ TEST_F(StartgTest, MissingOrUnusableFileGivesTheDefaultWindowAndANotice) {
     check(1, "unreadable width");
     use_config({value("width", "1024"), value("height", "600")});
     check(1, "no closing line");
+
+    // Names that lead to something other than a regular file: the open must
+    // not wait for a writer, nor the read go on without end.
+    const std::string fifo = (m_folder / "fifo.cfg").string();
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    set_config_source({ConfigSource::Kind::File, fifo});
+    check(1, "a FIFO");
+    set_config_source({ConfigSource::Kind::File, "/dev/urandom"});
+    check(1, "an endless device");
+    set_config_source({ConfigSource::Kind::File, m_folder.string()});
+    check(1, "a folder");
+}
+
+TEST_F(StartgTest, FileOfMoreThan64KiBIsRefused) {
+    const std::vector<std::string> settings = {value("width", "1024"), value("height", " 600"),
+                                               value("font", "Mono"), "!"};
+    std::size_t settings_bytes = 0;
+    for (const auto& line : settings)
+        settings_bytes += line.size() + 2;
+    for (const std::size_t size : {std::size_t(65536), std::size_t(65537)}) {
+        // Leading comment lines of 100 bytes with CR LF, then the settings.
+        std::vector<std::string> lines;
+        std::size_t bytes = settings_bytes;
+        const auto comment = [](std::size_t length) {
+            std::string line(length, '-');
+            line.front() = '!';
+            return line;
+        };
+        while (bytes + 100 <= size) {
+            lines.push_back(comment(98));
+            bytes += 100;
+        }
+        lines.push_back(comment(size - bytes - 2));
+        lines.insert(lines.end(), settings.begin(), settings.end());
+        use_config(lines);
+        ASSERT_EQ(size, fs::file_size(m_folder / "korax.cfg"));
+        std::int32_t found = -1;
+        STARTG(found);
+        EXPECT_EQ(1, found);
+        EXPECT_EQ(size == 65536 ? 1023 : 799, store().SCREEN.MAXX) << size;
+        EXPECT_EQ(size > 65536, draw_config_notice(found)) << size;
+    }
 }
 
 TEST_F(StartgTest, IllegalAttributeEndsTheRunAfterEnter) {

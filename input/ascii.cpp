@@ -1,12 +1,13 @@
 // The two-column ASCII reader: a comment line, then frequency-intensity pairs,
-// rescaled to integers between -10000 and 10000. The file is mapped and read
-// once; the intensities wait as float bit patterns in INTENS until the extremes
-// of all pairs are known, which gives exactly the result of a counting pass
+// rescaled to integers between -10000 and 10000. The file is read once, in
+// blocks, and only as far as the pairs taken; the intensities wait as float bit patterns in INTENS
+// until the extremes of all pairs are known, which gives exactly the result of a counting pass
 // followed by a conversion pass.
 #include "input/ascii.h"
 
 #include "input/speinf_screen.h"
 
+#include "driver/input_file.h"
 #include "driver/sgame.h"
 #include "driver/store.h"
 #include "input/pairs.h"
@@ -22,8 +23,10 @@
 #include <system_error>
 #include <type_traits>
 
-#include <fcntl.h>
-#include <sys/mman.h>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,11 +187,13 @@ template <class T> std::optional<T> PairScanner::number() {
 std::optional<NumberPair> PairScanner::next() {
     for (;;) {
         skip_blanks();
+        m_resume = m_end;
         if (m_p == m_end) return std::nullopt;
         if (*m_p == '\n') {
             ++m_p;
             continue;
         }
+        const char* pair_start = m_p;
         const auto x = number<double>();
         if (!x || !fits_float(*x)) {
             skip_line();
@@ -204,7 +209,10 @@ std::optional<NumberPair> PairScanner::next() {
             ++m_p;
             skip_blanks();
         }
-        if (m_p == m_end) return std::nullopt;
+        if (m_p == m_end) {
+            m_resume = pair_start;
+            return std::nullopt;
+        }
         const auto y = number<float>();
         // An unreadable second number costs the whole pair, and the line it
         // stands on; the next pair starts on the line after it.
@@ -215,40 +223,105 @@ std::optional<NumberPair> PairScanner::next() {
 
 namespace {
 
-// The file as one read-only view, mapped rather than copied.
-class MappedFile {
+// A regular file read in blocks and offered as whole lines: reading stops where
+// the reader stops, and a file that shrinks meanwhile merely ends early (a
+// mapping would raise SIGBUS on the lost pages).
+class LineBlocks {
   public:
-    explicit MappedFile(const std::string& path) {
-        const int fd = ::open(path.c_str(), O_RDONLY);
-        if (fd < 0) return;
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            m_ok = true;
-            m_size = static_cast<std::size_t>(st.st_size);
-            if (m_size > 0) {
-                void* p = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-                if (p == MAP_FAILED) {
-                    m_ok = false;
-                } else {
-                    m_data = static_cast<const char*>(p);
-                    ::madvise(p, m_size, MADV_SEQUENTIAL);
-                }
+    enum class Fill { Lines, End, Overlong, Failed };
+
+    explicit LineBlocks(int fd) : m_fd(fd), m_buffer(first_size(fd)) {}
+    ~LineBlocks() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    LineBlocks(const LineBlocks&) = delete;
+    LineBlocks& operator=(const LineBlocks&) = delete;
+
+    // What is buffered and not yet taken, up to and including its last line end
+    // (all of it once the file has ended).
+    std::string_view lines() const { return {m_buffer.data() + m_begin, m_lines_end - m_begin}; }
+    // Everything buffered and not yet taken, a partial last line included.
+    std::string_view buffered() const { return {m_buffer.data() + m_begin, m_end - m_begin}; }
+    // Takes the first `count` bytes of lines().
+    void take(std::size_t count) { m_begin += count; }
+
+    // Reads until lines() holds a line end more, or the rest of the file. End:
+    // nothing more to offer. Overlong: what is left untaken fills MAX_SIZE
+    // without a line end after it (see skip_first_line).
+    Fill fill() {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_lines_end -= m_begin;
+        m_begin = 0;
+        for (std::size_t search = m_lines_end;;) {
+            // The last line end read, so that one fill offers a whole block.
+            if (const void* nl = ::memrchr(m_buffer.data() + search, '\n', m_end - search)) {
+                m_lines_end =
+                    static_cast<std::size_t>(static_cast<const char*>(nl) - m_buffer.data()) + 1;
+                return Fill::Lines;
             }
+            search = m_end;
+            if (m_at_end) {
+                if (m_lines_end == m_end) return Fill::End;
+                m_lines_end = m_end;
+                return Fill::Lines;
+            }
+            if (m_end == m_buffer.size()) {
+                if (m_buffer.size() >= MAX_SIZE) return Fill::Overlong;
+                m_buffer.resize(m_buffer.size() * 2);
+            }
+            if (!read_some()) return Fill::Failed;
         }
-        ::close(fd);
     }
-    ~MappedFile() {
-        if (m_data) ::munmap(const_cast<char*>(m_data), m_size);
+
+    // Drops the first line of what is left, reading past its end when that is
+    // not buffered. false: a read failed.
+    bool skip_first_line() {
+        for (;;) {
+            if (const void* nl = std::memchr(m_buffer.data() + m_begin, '\n', m_end - m_begin)) {
+                m_begin =
+                    static_cast<std::size_t>(static_cast<const char*>(nl) - m_buffer.data()) + 1;
+                m_lines_end = std::max(m_lines_end, m_begin);
+                return true;
+            }
+            m_begin = m_end = m_lines_end = 0;
+            if (m_at_end) return true;
+            if (!read_some()) return false;
+        }
     }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    bool ok() const { return m_ok; }
-    std::string_view text() const { return {m_data, m_data ? m_size : 0}; }
 
   private:
-    const char* m_data = nullptr;
-    std::size_t m_size = 0;
-    bool m_ok = false;
+    // A few milliseconds of scanning per block; lines longer than MAX_SIZE (or
+    // a pair whose numbers stand further apart) are skipped like unreadable ones.
+    static constexpr std::size_t FIRST_SIZE = std::size_t(4) << 20;
+    static constexpr std::size_t MAX_SIZE = std::size_t(64) << 20;
+
+    // A small file needs no more than its size (and one byte to see its end).
+    static std::size_t first_size(int fd) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || st.st_size < 0) return FIRST_SIZE;
+        return std::clamp(static_cast<std::size_t>(st.st_size) + 1, std::size_t(4096), FIRST_SIZE);
+    }
+
+    bool read_some() {
+        for (;;) {
+            const ssize_t got = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+            if (got > 0) {
+                m_end += static_cast<std::size_t>(got);
+                return true;
+            }
+            if (got == 0) {
+                m_at_end = true;
+                return true;
+            }
+            if (errno != EINTR) return false;
+        }
+    }
+
+    int m_fd;
+    std::vector<char> m_buffer;
+    std::size_t m_begin = 0, m_lines_end = 0, m_end = 0;
+    bool m_at_end = false;
 };
 
 // The failure report. A counter of 0 (the comment or the file itself failed)
@@ -307,33 +380,53 @@ void report_success(float ymin, float ymax) {
 bool read_ascii_spectrum() {
     SpectrumStore& s = store();
 
-    const MappedFile file(std::string(trim_right(s.FNAME)));
-    if (!file.ok()) return fail("The file could not be opened again", 0);
-    std::string_view text = file.text();
+    const int fd = open_input_descriptor(std::string(trim_right(s.FNAME)));
+    if (fd < 0) return fail("The file could not be opened again", 0);
+    LineBlocks file(fd);
 
     // Whatever the PELMO attempt decoded from the first bytes of a text file
     // is not a recording parameter.
     s.SPHEAD.clear();
-    if (text.empty()) return fail("Problem with the comment", 0);
-    const std::size_t eol = text.find('\n');
-    std::string_view comment = text.substr(0, eol);
-    if (!comment.empty() && comment.back() == '\r') comment.remove_suffix(1);
-    set_field(s.SPHEAD.COMENT, comment.substr(0, 72));
-    text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
+    LineBlocks::Fill fill = file.fill();
+    if (fill == LineBlocks::Fill::Failed) return fail("The file could not be read", 0);
+    if (fill == LineBlocks::Fill::End) return fail("Problem with the comment", 0);
+    if (fill == LineBlocks::Fill::Overlong) {
+        set_field(s.SPHEAD.COMENT, file.buffered().substr(0, 72));
+        if (!file.skip_first_line()) return fail("The file could not be read", 0);
+    } else {
+        const std::string_view text = file.lines();
+        const std::size_t eol = text.find('\n');
+        std::string_view comment = text.substr(0, eol);
+        if (!comment.empty() && comment.back() == '\r') comment.remove_suffix(1);
+        set_field(s.SPHEAD.COMENT, comment.substr(0, 72));
+        file.take(eol == std::string_view::npos ? text.size() : eol + 1);
+    }
 
     float ymin = 1.0e20f, ymax = -1.0e20f;
     std::int32_t n = 0;
-    PairScanner pairs(text);
     double* freq = s.FREQ.data();
     std::int32_t* intens = s.INTENS.data();
     while (n < MAXPTS) {
-        const auto p = pairs.next();
-        if (!p) break;
-        ++n;
-        freq[n] = p->x;
-        intens[n] = std::bit_cast<std::int32_t>(p->y);
-        if (p->y > ymax) ymax = p->y;
-        if (p->y < ymin) ymin = p->y;
+        const std::string_view text = file.lines();
+        PairScanner pairs(text);
+        while (n < MAXPTS) {
+            const auto p = pairs.next();
+            if (!p) {
+                file.take(static_cast<std::size_t>(pairs.resume_point() - text.data()));
+                break;
+            }
+            ++n;
+            freq[n] = p->x;
+            intens[n] = std::bit_cast<std::int32_t>(p->y);
+            if (p->y > ymax) ymax = p->y;
+            if (p->y < ymin) ymin = p->y;
+        }
+        if (n == MAXPTS) break;
+        fill = file.fill();
+        if (fill == LineBlocks::Fill::End) break;
+        if (fill == LineBlocks::Fill::Failed) return fail("The file could not be read", 0);
+        if (fill == LineBlocks::Fill::Overlong && !file.skip_first_line())
+            return fail("The file could not be read", 0);
     }
     const std::int32_t counter = n + 1; // the pair counter as the report shows it
     s.NPTS = n;

@@ -227,5 +227,47 @@ TEST_F(AsciiRead, CapacityAndFlatLargeFiles) {
     EXPECT_EQ("                   Failed at point:  3000001", w.row(5));
 }
 
+// The file is read in blocks of a few megabytes: pairs cut by a block's end,
+// pairs over several lines, junk and blank lines must read as from the whole
+// text at once, wherever the blocks happen to end.
+TEST_F(AsciiRead, BlocksReadLikeTheWholeText) {
+    const char* pieces[] = {
+        "%d 1.5\n", "%d,\n\n\n  2.25\n",  "junk line %d\n",     "\n\n", "%d\t-3e1 trailing\n",
+        "%d 4\r\n", "%d\nnot a number\n", "  %d   0.0625   \n",
+    };
+    std::string text = "comment\n";
+    char line[64];
+    int frequency = 0;
+    const auto add_pieces = [&](std::size_t up_to) {
+        for (std::size_t k = 0; text.size() < up_to; ++k) {
+            std::snprintf(line, sizeof line, pieces[(k * 7 + k / 8) % 8], ++frequency);
+            text += line;
+        }
+    };
+    // The first block is 4 MiB: end it between the two lines of a pair.
+    const std::size_t block = std::size_t(4) << 20;
+    add_pieces(block - 64);
+    const std::string cut = std::to_string(++frequency) + ",";
+    text.append(block - 1 - cut.size() - text.size(), '\n');
+    text += cut;
+    text += "\n\n 5\n";
+    ASSERT_EQ(block, text.find("\n\n 5\n") + 1);
+    add_pieces(std::size_t(9) << 20);
+    text += "999999999 7"; // no line end at the end of the file
+
+    std::vector<NumberPair> expected;
+    PairScanner whole(std::string_view(text).substr(text.find('\n') + 1));
+    while (const auto p = whole.next())
+        expected.push_back(*p);
+
+    ASSERT_TRUE(read(text));
+    const auto& s = store();
+    ASSERT_EQ(static_cast<std::int32_t>(expected.size()), s.NPTS);
+    for (std::int32_t i = 1; i <= s.NPTS; ++i)
+        ASSERT_EQ(expected[static_cast<std::size_t>(i - 1)].x, s.FREQ[i]) << i;
+    EXPECT_EQ(999999999.0, s.FEND);
+    EXPECT_EQ(10000, s.INTENS[s.NPTS]); // the largest intensity, from the unended last line
+}
+
 } // namespace
 } // namespace korax

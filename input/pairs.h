@@ -27,6 +27,10 @@ class PairScanner {
     // The next readable pair; nullopt at the end of the text (a pair cut off by
     // the end is not counted).
     std::optional<NumberPair> next();
+    // After next() gave nullopt: where scanning must begin again when the text
+    // goes on (it ends at a line end): the start of a pair cut off by the end,
+    // else the end. Everything before it has been taken.
+    const char* resume_point() const { return m_resume; }
 
   private:
     void skip_line();
@@ -37,6 +41,7 @@ class PairScanner {
 
     const char* m_p;
     const char* m_end;
+    const char* m_resume = nullptr;
 };
 
 } // namespace korax

@@ -3,7 +3,10 @@
 // then moves the appended part up or down until the two meet.
 #include "viewer/commands.h"
 
+#include "viewer/append.h"
+
 #include "driver/files.h"
+#include "driver/input_file.h"
 #include "driver/store.h"
 #include "input/pelmo.h"
 #include "input/pelmo_io.h"
@@ -22,52 +25,96 @@
 
 namespace korax {
 
-namespace {
-
-// The second spectrum as read: its intensities wait in ORIGNL[1 .. n].
-struct Appended {
-    std::int32_t n = 0;
-    double mean = 0;
-    double fa = 0, sa = 0, ea = 0;
-};
-
-// Reads the second spectrum; nullopt for anything that cannot be appended
-// (short, unreadable, fewer than 10 or more than MAXPTS points, a step that
-// is not a positive finite number).
-std::optional<Appended> read_second(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return std::nullopt;
-    std::optional<Appended> result;
+std::optional<AppendedSpectrum> read_appended(std::FILE* file) {
     std::array<unsigned char, PELMO_HEADER_BYTES + PELMO_COUNT_BYTES> head{};
-    if (std::fread(head.data(), 1, head.size(), file) == head.size()) {
-        const unsigned char* count = head.data() + PELMO_HEADER_BYTES;
-        // Only -1 selects the long count form here.
-        const std::int16_t word = get_le<std::int16_t>(count);
-        const std::int32_t n = word == -1 ? get_le<std::int32_t>(count + 2) : word;
-        if (n >= 10 && n <= MAXPTS) {
-            SpectrumStore& s = store();
-            const auto block =
-                read_intensity_block(file, &s.ORIGNL[1], static_cast<std::size_t>(n));
-            std::array<unsigned char, PELMO_AXIS_BYTES> axis{};
-            if (block.points_read == static_cast<std::size_t>(n) &&
-                std::fread(axis.data(), 1, axis.size(), file) == axis.size()) {
-                Appended a;
-                a.n = n;
-                double sum = 0;
-                for (std::int32_t i = 1; i <= n; ++i)
-                    sum += s.ORIGNL[static_cast<std::size_t>(i)];
-                a.mean = sum / n;
-                a.fa = get_le<double>(axis.data());
-                a.sa = get_le<double>(axis.data() + 16);
-                a.ea = a.fa + static_cast<double>(n - 1) * a.sa;
-                if (std::isfinite(a.fa) && std::isfinite(a.sa) && a.sa > 0 && std::isfinite(a.ea))
-                    result = a;
-            }
+    if (std::fread(head.data(), 1, head.size(), file) != head.size()) return std::nullopt;
+    const unsigned char* count = head.data() + PELMO_HEADER_BYTES;
+    // Only -1 selects the long count form here.
+    const std::int16_t word = get_le<std::int16_t>(count);
+    const std::int32_t n = word == -1 ? get_le<std::int32_t>(count + 2) : word;
+    if (n < 10 || n > MAXPTS) return std::nullopt;
+    SpectrumStore& s = store();
+    const auto block = read_intensity_block(file, &s.ORIGNL[1], static_cast<std::size_t>(n));
+    std::array<unsigned char, PELMO_AXIS_BYTES> axis{};
+    if (block.points_read != static_cast<std::size_t>(n) ||
+        std::fread(axis.data(), 1, axis.size(), file) != axis.size())
+        return std::nullopt;
+    AppendedSpectrum a;
+    a.n = n;
+    double sum = 0;
+    for (std::int32_t i = 1; i <= n; ++i)
+        sum += s.ORIGNL[static_cast<std::size_t>(i)];
+    a.mean = sum / n;
+    a.fa = get_le<double>(axis.data());
+    a.sa = get_le<double>(axis.data() + 16);
+    a.ea = a.fa + static_cast<double>(n - 1) * a.sa;
+    if (!(std::isfinite(a.fa) && std::isfinite(a.sa) && a.sa > 0 && std::isfinite(a.ea)))
+        return std::nullopt;
+    return a;
+}
+
+bool reaches_beyond_end(const AppendedSpectrum& a) {
+    const SpectrumStore& s = store();
+    if (s.NPTS < 1) return false;
+    const double end = std::max(s.FEND, s.FREQ[static_cast<std::size_t>(s.NPTS)]);
+    // Written so that a NaN anywhere refuses.
+    return a.ea - end >= 2 * s.FSTEP;
+}
+
+std::optional<AppendJoin> append_join(const AppendedSpectrum& a, std::int32_t n0) {
+    SpectrumStore& s = store();
+    if (n0 < 1 || n0 > MAXPTS || a.n < 2 || a.n > MAXPTS) return std::nullopt;
+    const std::int32_t* av = s.ORIGNL.data(); // a(b) is av[b]
+    auto f = [&](std::int64_t k) { return a.fa + static_cast<double>(k) * a.sa; };
+    AppendJoin r;
+    double fnext = s.FREQ[static_cast<std::size_t>(n0)] + s.FSTEP;
+
+    // Appended point k + 1 is the first used; it must leave a(k + 2) as the
+    // upper bracket, so k stops at n - 2 even where the axes would skip more.
+    std::int32_t k = 0;
+    while (k < a.n - 2 && fnext - f(k) > a.sa)
+        ++k;
+    r.skipped = k;
+
+    std::size_t j = static_cast<std::size_t>(n0) + 1;
+    while (fnext < f(k)) {
+        if (j > static_cast<std::size_t>(MAXPTS)) return std::nullopt;
+        s.FREQ[j] = fnext;
+        s.INTENS[j] = av[1];
+        ++j;
+        fnext = s.FREQ[j - 1] + s.FSTEP;
+    }
+    r.dummies = static_cast<std::int32_t>(j) - n0 - 1;
+    r.first_resampled = static_cast<std::int32_t>(j);
+
+    // The bracket is a(b) .. a(b + 1) with b in k + 1 .. n - 1.
+    std::int32_t b = k + 1;
+    double fb = f(k);
+    while (j <= static_cast<std::size_t>(MAXPTS)) {
+        s.FREQ[j] = fnext;
+        // Within the bracket this changes nothing. Only an appended spectrum
+        // narrower than one current step puts a point past its end, and that
+        // point takes the last value instead of one extrapolated far away.
+        const double offset = std::clamp(fnext - fb, 0.0, a.sa);
+        const double y = av[b] + offset * (av[b + 1] - av[b]) / a.sa;
+        s.INTENS[j] = to_intensity(y);
+        ++j;
+        fnext += s.FSTEP;
+        if (!(fnext <= a.ea)) break;
+        // Move the bracket as far as the next point needs, so that a coarse
+        // current grid still interpolates between true neighbours; it never
+        // passes the last interval of the appended data.
+        while (fnext - fb > a.sa && b < a.n - 1) {
+            ++b;
+            fb = f(b - 1);
         }
     }
-    std::fclose(file);
-    return result;
+    r.truncated = j > static_cast<std::size_t>(MAXPTS);
+    s.NPTS = r.truncated ? MAXPTS : static_cast<std::int32_t>(j) - 1;
+    return r;
 }
+
+namespace {
 
 void restore_from_intensities() {
     SpectrumStore& s = store();
@@ -186,58 +233,6 @@ void adjust_offset(ViewerState& v, std::int32_t n0, std::int32_t dummies,
     }
 }
 
-struct Join {
-    std::int32_t skipped = 0, dummies = 0, first_resampled = 0;
-    bool truncated = false;
-};
-
-// Resamples the second spectrum (in ORIGNL) onto the grid continuing from
-// point n0. nullopt: the gap alone would pass MAXPTS points.
-std::optional<Join> join(const Appended& a, std::int32_t n0) {
-    SpectrumStore& s = store();
-    const std::int32_t* av = s.ORIGNL.data(); // a(b) is av[b]
-    auto f = [&](std::int64_t k) { return a.fa + static_cast<double>(k) * a.sa; };
-    Join r;
-    double fnext = s.FREQ[static_cast<std::size_t>(n0)] + s.FSTEP;
-
-    std::int32_t k = 0;
-    while (fnext - f(k) > a.sa)
-        ++k;
-    r.skipped = k;
-
-    std::size_t j = static_cast<std::size_t>(n0) + 1;
-    while (fnext < f(k)) {
-        if (j > static_cast<std::size_t>(MAXPTS)) return std::nullopt;
-        s.FREQ[j] = fnext;
-        s.INTENS[j] = av[1];
-        ++j;
-        fnext = s.FREQ[j - 1] + s.FSTEP;
-    }
-    r.dummies = static_cast<std::int32_t>(j) - n0 - 1;
-    r.first_resampled = static_cast<std::int32_t>(j);
-
-    std::int32_t b = k + 1;
-    double fb = f(k);
-    while (j <= static_cast<std::size_t>(MAXPTS)) {
-        s.FREQ[j] = fnext;
-        const double y = av[b] + (fnext - fb) * (av[b + 1] - av[b]) / a.sa;
-        s.INTENS[j] = static_cast<std::int32_t>(y);
-        ++j;
-        fnext += s.FSTEP;
-        if (fnext > a.ea) break;
-        // Move the bracket as far as the next point needs, so that a coarse
-        // current grid still interpolates between true neighbours; it never
-        // passes the last interval of the appended data.
-        while (fnext - fb > a.sa && b < a.n - 1) {
-            ++b;
-            fb = f(b - 1);
-        }
-    }
-    r.truncated = j > static_cast<std::size_t>(MAXPTS);
-    s.NPTS = r.truncated ? MAXPTS : static_cast<std::int32_t>(j) - 1;
-    return r;
-}
-
 } // namespace
 
 void key_append(ViewerState& v) {
@@ -273,12 +268,28 @@ void key_append(ViewerState& v) {
             return;
         }
 
-        const auto a = read_second(directory_part(s.FNAME) + name);
+        std::string why;
+        const FilePtr file = open_input_file(directory_part(s.FNAME) + name, &why);
+        if (!file && why == NOT_REGULAR) {
+            // Said, unlike a missing name: the prompt coming back would look
+            // as if the name had been ignored.
+            w.set_text_color(12);
+            w.write_line(" ");
+            w.write_line("");
+            w.write_line("     " + name + ": " + NOT_REGULAR);
+            w.set_text_color(0);
+            w.write_line(" ");
+            w.write_line("     Press ENTER to continue");
+            wait_for_enter();
+            restore_from_intensities();
+            continue;
+        }
+        const auto a = file ? read_appended(file.get()) : std::nullopt;
         if (!a) {
             restore_from_intensities();
             continue;
         }
-        if (a->ea - s.FEND < 2 * s.FSTEP) {
+        if (!reaches_beyond_end(*a)) {
             w.set_text_color(12);
             w.write_line(" ");
             w.write_line("");
@@ -305,7 +316,7 @@ void key_append(ViewerState& v) {
         table_row("Appended:  ", a->n, a->fa, a->ea, a->sa);
 
         const std::int32_t n0 = s.NPTS;
-        const auto joined = join(*a, n0);
+        const auto joined = append_join(*a, n0);
         if (!joined) {
             restore_from_intensities();
             continue;

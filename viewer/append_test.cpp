@@ -2,6 +2,8 @@
 // overlap, the refusals, and the offset of the appended part.
 #include "viewer/commands.h"
 
+#include "viewer/append.h"
+
 #include "driver/store.h"
 #include "input/pelmo.h"
 #include "input/pelmo_io.h"
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -222,6 +225,67 @@ TEST_F(Append, LongGapDrawsWithHiddenDummies) {
     EXPECT_EQ(169 + 1, store().NPTS);
     EXPECT_EQ(1010 + 2, store().INTENS[101]); // a dummy, moved with the rest
     EXPECT_EQ(1010 + 2, store().INTENS[151]);
+}
+
+TEST_F(Append, StoredEndBelowTheLastPointIsRefused) {
+    // The current spectrum really ends at 99; a stored end of 10 let a second
+    // spectrum ending at 29 through, and the overlap search then ran far
+    // beyond its ten points.
+    for (double stored_end : {10.0, 99.0, 200.0}) {
+        SetUp();
+        second(20, 1, 10);
+        store().FEND = stored_end;
+        w.type("app.002");
+        ASSERT_TRUE(run()) << stored_end; // waits at "Press ENTER to continue"
+        EXPECT_TRUE(
+            w.screen_contains("     SORRY - Prepending or merging of spectra is not possible"))
+            << stored_end;
+        EXPECT_EQ(100, store().NPTS);
+    }
+}
+
+// The join straight on the store, for axes a file may hold: every new point is
+// a dummy a(1) or lies between two neighbours of a(1 .. n), so a value from
+// outside a (the sentinel around it) shows a read beyond the appended points.
+TEST_F(Append, JoinStaysWithinTheAppendedPointsOnAnyAxes) {
+    struct Case {
+        double fstep, fa, sa;
+        std::int32_t n;
+    };
+    const Case cases[] = {
+        {1, 99.5, 0.001, 10000}, // fine appended grid, overlap of half a step
+        {1, 50, 0.01, 20000},    // thousands of points skipped
+        {1, 300, 1, 10},         // a gap of 200 dummies
+        {1, 0, 20, 10},          // coarse appended grid starting at the current start
+        {0.001, 99, 0.5, 10},    // a current step far finer than the appended one
+        {1e-300, 101, 1, 10},    // a current step too small to move the frequency
+        {0, 120, 1, 10},         // a zero current step (it loads)
+        {1e300, 101, 1, 10},     // a current step that overflows at once
+        {1, 105.5, 1e-100, 20},  // all appended points within one current step
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        SpectrumStore& s = store();
+        s.FSTEP = c.fstep;
+        AppendedSpectrum a;
+        a.n = c.n, a.fa = c.fa, a.sa = c.sa, a.ea = c.fa + (c.n - 1) * c.sa;
+        const std::int32_t sentinel = 1 << 30;
+        s.ORIGNL[0] = sentinel;
+        for (std::int32_t i = 1; i <= c.n; ++i)
+            s.ORIGNL[i] = 1000 + 10 * i;
+        for (std::int32_t i = c.n + 1; i <= c.n + 100; ++i)
+            s.ORIGNL[i] = sentinel;
+        if (!reaches_beyond_end(a)) continue;
+        const auto joined = append_join(a, 100);
+        if (!joined) continue; // the gap would pass MAXPTS
+        ASSERT_GE(s.NPTS, 100) << c.fa;
+        ASSERT_LE(s.NPTS, MAXPTS) << c.fa;
+        for (std::int32_t i = 101; i <= s.NPTS; ++i) {
+            if (!std::isfinite(s.FREQ[i])) continue;
+            ASSERT_GE(s.INTENS[i], 1010) << "case fa " << c.fa << ", point " << i;
+            ASSERT_LE(s.INTENS[i], 1000 + 10 * c.n) << "case fa " << c.fa << ", point " << i;
+        }
+    }
 }
 
 } // namespace

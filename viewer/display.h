@@ -78,10 +78,14 @@ std::int32_t interp_expand(std::span<const std::int32_t> y, std::span<std::int32
 // 100000, reached by repeated multiplication by 0.1) giving at least 15
 // intervals; 0 when the range is not positive and finite.
 double marker_spacing(double range);
-// The scale line (80 characters) of the range lower..upper; calls tick(x, long)
-// for every marker in order. A range that is not positive and finite gives a
-// blank line and no ticks.
-std::string marsca_layout(double lower, double upper,
+// The scale line (80 characters) of the range lower..upper, which is `span`
+// pixels wide; calls tick(x, long) for every marker in order. Where markers lie
+// closer than a pixel, it calls tick once per pixel column that holds any (long
+// when one of them is), so the work never exceeds the pixel columns whatever the
+// range. A range that is not positive and finite gives a blank line and no ticks.
+std::string marsca_layout(double lower, double upper, int span,
                           const std::function<void(double x, bool long_tick)>& tick = {});
+// The pixel distance from the left to the right edge of the plot area.
+int plot_area_span();
 
 } // namespace korax

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <vector>
 
 namespace korax {
@@ -14,9 +15,13 @@ struct Tick {
     bool long_tick;
 };
 
-std::vector<Tick> ticks_of(double lower, double upper, std::string* line = nullptr) {
+// The plot area of an 800-pixel window.
+constexpr int SPAN = 795;
+
+std::vector<Tick> ticks_of(double lower, double upper, std::string* line = nullptr,
+                           int span = SPAN) {
     std::vector<Tick> ticks;
-    std::string l = marsca_layout(lower, upper, [&](double x, bool lg) {
+    std::string l = marsca_layout(lower, upper, span, [&](double x, bool lg) {
         ticks.push_back({x, lg});
     });
     if (line) *line = l;
@@ -110,8 +115,66 @@ TEST(Marsca, DegenerateRangesEnd) {
         EXPECT_TRUE(ticks_of(c.lower, c.upper, &line).empty()) << c.lower << " " << c.upper;
         EXPECT_EQ(std::string(80, ' '), line);
     }
-    // So far from zero that the spacing no longer moves the marker.
-    EXPECT_LE(ticks_of(1e300, 1.0000000000001e300).size(), 1u);
+    // So far from zero that the spacing no longer moves the marker, nor a
+    // pixel column's width.
+    EXPECT_LE(ticks_of(1e300, 1.0000000000001e300).size(), std::size_t(SPAN) + 1);
+}
+
+// Markers closer than a pixel: the scale must look exactly as if every marker
+// had been drawn, one tick per pixel column (long where any long one falls),
+// with the same labels, while the work stays within the pixel columns.
+TEST(Marsca, DenseMarkersDrawTheSamePictureOncePerPixelColumn) {
+    struct Case {
+        double lower, upper;
+        int span;
+    };
+    for (auto c : {Case{0, 1050, 20}, Case{3.5, 149, 60}, Case{999000, 1000140, 33},
+                   Case{0, 1e7, 50}, Case{123456.7, 9e6, 40}}) {
+        std::string sparse_line, dense_line;
+        const auto all = ticks_of(c.lower, c.upper, &sparse_line, 1 << 30);
+        const auto dense = ticks_of(c.lower, c.upper, &dense_line, c.span);
+        ASSERT_GT(all.size(), std::size_t(c.span) + 1) << c.upper << ": not a dense case";
+        EXPECT_EQ(sparse_line, dense_line) << c.lower << ".." << c.upper;
+
+        // As the window rounds a plot coordinate to its pixel.
+        const auto column = [&](double x) {
+            return std::lround(std::floor((x - c.lower) * (c.span / (c.upper - c.lower)) + 0.5));
+        };
+        std::map<long, bool> expected, drawn; // pixel column -> long tick
+        for (const Tick& t : all)
+            expected[column(t.x)] = expected[column(t.x)] || t.long_tick;
+        for (const Tick& t : dense) {
+            EXPECT_EQ(0u, drawn.count(column(t.x))) << "two ticks in column " << column(t.x);
+            drawn[column(t.x)] = t.long_tick;
+        }
+        EXPECT_EQ(expected, drawn) << c.lower << ".." << c.upper;
+    }
+}
+
+TEST(Marsca, WideAxesCostNoMoreThanThePixels) {
+    struct Case {
+        double lower, upper;
+    };
+    // A step of 1e200, an axis spanning 4e20, an axis in Hz (10^12 wide), and
+    // one so far out that a marker spacing no longer moves a frequency.
+    for (auto c : {Case{0, 999e200}, Case{0, 4e20}, Case{1e11, 1.1e12}, Case{1e30, 1.5e30},
+                   Case{-4e20, 4e20}}) {
+        std::string line;
+        const auto ticks = ticks_of(c.lower, c.upper, &line);
+        EXPECT_EQ(std::size_t(SPAN) + 1, ticks.size()) << c.lower << ".." << c.upper;
+        for (std::size_t k = 0; k < ticks.size(); ++k) {
+            EXPECT_TRUE(ticks[k].long_tick) << "ten markers in every column";
+            EXPECT_GE(ticks[k].x, c.lower);
+            EXPECT_LE(ticks[k].x, c.upper);
+            if (k > 0) {
+                EXPECT_LT(ticks[k - 1].x, ticks[k].x);
+            }
+        }
+        // Every label is too wide for its field; they stand 8 columns apart.
+        EXPECT_EQ(80u, line.size());
+        EXPECT_NE(std::string::npos, line.find("********")) << line;
+        EXPECT_EQ(std::string::npos, line.find_first_not_of(" *")) << line;
+    }
 }
 
 } // namespace
