@@ -3,6 +3,7 @@
 // through here, so the picture is the same on screen and in off-screen runs.
 #include "window/window.h"
 
+#include "window/cancel.h"
 #include "window/fonts.h"
 #include "window/frontend.h"
 
@@ -193,6 +194,7 @@ std::string Window::read_line() {
     for (;;) {
         const int k = get_char();
         if (k == 13) break;
+        cancel_on_escape(k);
         if (k == 0 || k == 224) {
             get_char(); // a key without a character has no place in a typed line
             continue;

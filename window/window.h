@@ -76,7 +76,8 @@ public:
     void write_line(std::string_view text, LineEnd end = LineEnd::NewLine);
     // Reads one typed line with echo at the text position; BACKSPACE edits,
     // ENTER ends (the next record then starts on a new row), keys without a
-    // character are read and dropped. Never fails.
+    // character are read and dropped. Esc raises Cancelled while a viewer
+    // command runs (window/cancel.h) and is dropped otherwise.
     std::string read_line();
 
     // ---- graphics -------------------------------------------------------
