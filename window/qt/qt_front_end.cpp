@@ -6,13 +6,17 @@
 #include "window/window.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QStringDecoder>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace korax {
 
@@ -57,8 +61,11 @@ class CanvasWidget final : public QWidget {
     void keyPressEvent(QKeyEvent* event) override { m_owner.key_pressed(*event); }
 
     void closeEvent(QCloseEvent* event) override {
-        m_owner.close_requested();
-        event->accept();
+        // The program decides what a close means; the window stays until it has.
+        if (m_owner.close_requested())
+            event->accept();
+        else
+            event->ignore();
     }
 
     // Tab belongs to the program, not to focus changes between widgets.
@@ -120,6 +127,15 @@ std::vector<int> key_codes(int qt_key, const QString& text) {
     return codes;
 }
 
+QString text_of(std::string_view text) {
+    // Typed names are Latin-1, chosen ones UTF-8; valid UTF-8 is taken as such.
+    const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = utf8.decode(bytes);
+    if (!utf8.hasError()) return decoded;
+    return QString::fromLatin1(bytes);
+}
+
 std::string box_pattern(std::string_view pattern) {
     constexpr std::string_view any_extension = ".*";
     if (pattern.size() < any_extension.size() ||
@@ -151,7 +167,34 @@ QWidget* QtFrontEnd::widget() {
     return m_widget.get();
 }
 
+bool QtFrontEnd::close_requested() {
+    if (m_closed || m_holding) {
+        m_closed = true;
+        return true;
+    }
+    if (m_box_open) {
+        m_box_closed = true;
+        return false;
+    }
+    // One close waiting is enough; more clicks on the close button say nothing new.
+    if (std::find(m_keys.begin(), m_keys.end(), close_code) == m_keys.end())
+        m_keys.push_back(close_code);
+    return false;
+}
+
+void QtFrontEnd::set_title(std::string_view title) {
+    m_widget->setWindowTitle(text_of(title));
+}
+
+void QtFrontEnd::copy_to_clipboard(std::string_view text) {
+    QGuiApplication::clipboard()->setText(text_of(text));
+}
+
 void QtFrontEnd::key_pressed(const QKeyEvent& event) {
+    if (event.key() == Qt::Key_Q && (event.modifiers() & Qt::ControlModifier)) {
+        if (!event.isAutoRepeat()) close_requested();
+        return;
+    }
     // A held key repeats faster than a slow redraw can follow; repeats that arrive
     // while earlier keys still wait are dropped, so the display stops moving as
     // soon as the key is let go.
@@ -171,21 +214,51 @@ int QtFrontEnd::wait_key() {
     }
     const int code = m_keys.front();
     m_keys.pop_front();
+    if (code == close_code) throw CloseRequested{};
     return code;
 }
 
 std::optional<std::string> QtFrontEnd::open_file_box(const std::vector<FileFilter>& filters) {
     if (m_closed) throw RunEnded{0};
+    // A close given before the box was asked for still counts as one at the box.
+    if (std::find(m_keys.begin(), m_keys.end(), close_code) != m_keys.end()) {
+        m_keys.clear();
+        throw CloseRequested{};
+    }
     // The descriptions already name their patterns; the box shows them unchanged and
-    // matches the patterns adapted to this file system.
-    const QString chosen = QFileDialog::getOpenFileName(
-        m_widget.get(), QStringLiteral("Select File"), QString(), box_name_filters(filters),
-        nullptr, QFileDialog::HideNameFilterDetails);
+    // matches the patterns adapted to this file system. The box is not modal: a
+    // modal one would block the main window's close, and the operator could then
+    // leave only by choosing a file.
+    QFileDialog box(m_widget.get(), QStringLiteral("Select File"), QString(),
+                    box_name_filters(filters));
+    box.setOption(QFileDialog::HideNameFilterDetails);
+    box.setFileMode(QFileDialog::ExistingFile);
+    box.setAcceptMode(QFileDialog::AcceptOpen);
+    box.setWindowModality(Qt::NonModal);
+    m_box_open = true;
+    m_box_closed = false;
+    struct BoxDown {
+        bool& open;
+        ~BoxDown() { open = false; }
+    } box_down{m_box_open};
+    box.show();
+    box.raise();
+    box.activateWindow();
+    while (box.isVisible() && !m_box_closed && !m_closed)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // Keys given to the main window while the box was up answered nothing.
+    m_keys.clear();
     if (m_closed) throw RunEnded{0};
+    if (m_box_closed) {
+        box.hide();
+        throw CloseRequested{};
+    }
     m_widget->activateWindow();
     m_widget->setFocus();
-    if (chosen.isEmpty()) return std::nullopt;
-    return QFile::encodeName(chosen).toStdString();
+    const QStringList chosen = box.selectedFiles();
+    if (box.result() != QDialog::Accepted || chosen.isEmpty() || chosen.front().isEmpty())
+        return std::nullopt;
+    return QFile::encodeName(chosen.front()).toStdString();
 }
 
 void QtFrontEnd::show(const Canvas& canvas, const Rect& changed) {
@@ -215,6 +288,7 @@ void QtFrontEnd::close() {
 
 void QtFrontEnd::hold() {
     if (m_closed) return;
+    m_holding = true;
     if (!m_widget->isVisible()) m_widget->show();
     m_widget->update();
     while (!m_closed && m_widget->isVisible()) {
