@@ -8,6 +8,7 @@
 #include "input/speinf.h"
 #include "output/gleout.h"
 #include "output/savesp.h"
+#include "viewer/close_question.h"
 #include "viewer/command_guard.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
@@ -481,6 +482,7 @@ bool lookfm_key(ViewerState& v, std::int16_t code) {
 }
 
 void LOOKFM() {
+    const CloseQuestionInViewer close_question;
     ViewerState v;
     lookfm_entry(v);
     while (viewer_key(v, INKEY())) {
