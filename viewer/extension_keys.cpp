@@ -5,9 +5,12 @@
 #include "driver/files.h"
 #include "driver/store.h"
 #include "viewer/display.h"
+#include "viewer/lookfm.h"
+#include "viewer/measure.h"
 #include "viewer/undo.h"
 #include "window/format.h"
 #include "window/inkey.h"
+#include "window/png.h"
 #include "window/window.h"
 
 #include <algorithm>
@@ -62,7 +65,96 @@ void show_extension_page(ViewerState& v) {
     screen_redraw(v);
 }
 
+// A click in the plot area puts the cursor on that pixel column, held inside
+// the display as the cursor keys hold it; clicks elsewhere are ignored.
+void click_cursor(ViewerState& v) {
+    const Window::Point p = window().last_click();
+    const auto f = frequency_at_pixel(p.x, p.y, v.FLOW, v.FHIGH);
+    if (!f) return;
+    draw_cursor(v);
+    v.FCURS = std::clamp(*f, v.FLOW + v.CSTEP, v.FHIGH - v.CSTEP);
+    draw_cursor(v);
+    v.ICURS = std::clamp(index_of_frequency(v.FCURS), std::int32_t{1}, store().NPTS);
+    update_cursor_status(v);
+}
+
+void copy_measurement(ViewerState& v) {
+    const LastMeasurement& last = last_measurement();
+    if (!last.valid) {
+        message_row(v, " Nothing measured yet: O measures the line under the cursor");
+        return;
+    }
+    const std::string text = measurement_text(last);
+    window().copy_to_clipboard(text);
+    std::string shown = text;
+    std::replace(shown.begin(), shown.end(), '\t', ' ');
+    message_row(v, " Copied: " + shown);
+}
+
+void save_picture(ViewerState& v) {
+    Window& w = window();
+    // The picture as it is, before the row that reports it.
+    const std::vector<unsigned char> png = encode_png(w.canvas());
+    const PictureOutcome outcome = write_picture(store().FNAME, png);
+    w.set_text_color(12);
+    w.set_text_background(7);
+    w.set_text_position(1, 1);
+    if (outcome.written)
+        w.write_chars(pad(" Picture written to " + outcome.path, 80));
+    else
+        w.write_chars(pad(" Picture NOT written: " + outcome.error, 80));
+    v.STALE = true;
+}
+
 } // namespace
+
+std::optional<double> frequency_at_pixel(int x, int y, double flow, double fhigh) {
+    const auto& g = store().SCREEN;
+    const int x1 = 2, x2 = g.MAXX - 2;
+    const int y1 = 2 * g.ROWPIX - 2, y2 = g.MAXY - 2 * g.ROWPIX + 2;
+    if (x < x1 || x > x2 || y < y1 || y > y2 || x2 <= x1) return std::nullopt;
+    return flow + (fhigh - flow) * (x - x1) / (x2 - x1);
+}
+
+std::string measurement_text(const LastMeasurement& m) {
+    const auto number = [](double value) {
+        const std::string field = fmt_fixed(value, 20, 4);
+        return field.substr(std::min(field.find_first_not_of(' '), field.size()));
+    };
+    std::string text = number(m.FPEAK) + "\t" + number(m.FPERR) + "\t";
+    text += m.FWHH ? number(*m.FWHH) : "-";
+    return text;
+}
+
+PictureOutcome write_picture(std::string_view fname, std::span<const unsigned char> png) {
+    PictureOutcome outcome;
+    if (png.empty()) {
+        outcome.error = "not enough memory";
+        return outcome;
+    }
+    const std::string trimmed(trim_right(fname));
+    const std::string stem = directory_part(trimmed) + std::string(file_part(trimmed));
+    // Numbered, so that no picture ever replaces a file.
+    for (int n = 1; n <= 999; ++n) {
+        SafeFile file;
+        outcome.path = stem + "-" + std::to_string(n) + ".png";
+        const SafeFile::Status status = file.open(outcome.path, OpenMode::New);
+        if (status == SafeFile::Status::Exists) continue;
+        if (status == SafeFile::Status::Error) {
+            outcome.error = outcome.path + ": " + file.error_text();
+            return outcome;
+        }
+        file.write(png.data(), png.size());
+        if (!file.commit()) {
+            outcome.error = outcome.path + ": " + file.error_text();
+            return outcome;
+        }
+        outcome.written = true;
+        return outcome;
+    }
+    outcome.error = "999 pictures of " + stem + " exist already";
+    return outcome;
+}
 
 std::string undo_row(bool undoing, std::string_view what, std::size_t remaining) {
     if (what.empty()) return undoing ? " Nothing to undo" : " Nothing to redo";
@@ -82,7 +174,11 @@ std::string spectrum_title(std::string_view fname, bool modified) {
     return title;
 }
 
-void show_spectrum_state() {}
+void show_spectrum_state() {
+    Window& w = window();
+    const std::string title = spectrum_title(store().FNAME, spectrum_history().modified());
+    if (title != w.title()) w.set_title(title);
+}
 
 void note_append_restore(ViewerState& v) {
     message_row(v, " & put back the spectrum of the viewer's entry; U brings the processing back");
@@ -132,6 +228,20 @@ bool extension_key(ViewerState& v, std::int16_t code) {
         return true;
     case '?':
         show_extension_page(v);
+        return true;
+    case KEY_CTRL_C:
+        copy_measurement(v);
+        return true;
+    case KEY_CTRL_P:
+        save_picture(v);
+        return true;
+    // The mouse only stands in for keys: a wheel notch zooms as e and q do.
+    case -KEY_WHEEL_UP:
+        return lookfm_key(v, 'e');
+    case -KEY_WHEEL_DOWN:
+        return lookfm_key(v, 'q');
+    case -KEY_CLICK:
+        click_cursor(v);
         return true;
     default:
         return false;

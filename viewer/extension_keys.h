@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,6 +31,25 @@ void note_append_restore(ViewerState& v);
 // changes that were not saved.
 void show_spectrum_state();
 [[nodiscard]] std::string spectrum_title(std::string_view fname, bool modified);
+
+// The frequency under canvas pixel (x, y) of a display from flow to fhigh;
+// nullopt outside the plot area.
+[[nodiscard]] std::optional<double> frequency_at_pixel(int x, int y, double flow, double fhigh);
+
+struct LastMeasurement;
+// What Ctrl+C copies: frequency, error and FWHH with 4 decimals, separated by
+// tabs so that they paste into the columns of a table ("-" for a missing FWHH).
+[[nodiscard]] std::string measurement_text(const LastMeasurement& m);
+
+// Writes the PNG beside the spectrum as NAME-1.png, NAME-2.png, ... (the first
+// number not taken), through SafeFile.
+struct PictureOutcome {
+    bool written = false;
+    std::string path;  // the file written, or tried last
+    std::string error; // why nothing was written
+};
+[[nodiscard]] PictureOutcome write_picture(std::string_view fname,
+                                           std::span<const unsigned char> png);
 
 // The row after U or Y: what was undone or redone (empty `what`: nothing was),
 // and how many steps remain that way.
