@@ -9,6 +9,10 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QUrl>
+#include <QWheelEvent>
 #include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -65,7 +69,7 @@ TEST(QtSmoke, WidgetShowsTheNewestCanvas) {
     front_end.resized(160, 100);
     QWidget* w = front_end.widget();
     EXPECT_EQ(QSize(160, 100), w->size());
-    EXPECT_EQ(w->minimumSize(), w->maximumSize()); // the operator cannot resize it
+    EXPECT_EQ(QSize(160, 100), w->minimumSize());
 
     Canvas canvas(160, 100);
     canvas.fill(1);
@@ -84,6 +88,79 @@ TEST(QtSmoke, WidgetShowsTheNewestCanvas) {
     front_end.show(canvas, Rect{100, 50, 100, 50});
     image = w->grab().toImage();
     EXPECT_EQ(rgb_of(2), image.pixel(100, 50) | 0xFF000000u);
+
+    // Resized by the operator: the largest whole scale that fits (2 in 350 x 230),
+    // centred with black bands, each canvas pixel a sharp 2 x 2 square.
+    w->resize(350, 230);
+    canvas.fill_rect(Rect{0, 0, 0, 0}, 14);
+    front_end.show(canvas, Rect{0, 0, 0, 0});
+    image = w->grab().toImage();
+    const int left = (350 - 320) / 2, top = (230 - 200) / 2;
+    EXPECT_EQ(rgb_of(0), image.pixel(left - 1, top) | 0xFF000000u);
+    EXPECT_EQ(rgb_of(0), image.pixel(left, top - 1) | 0xFF000000u);
+    for (int dy = 0; dy < 2; ++dy)
+        for (int dx = 0; dx < 2; ++dx)
+            EXPECT_EQ(rgb_of(14), image.pixel(left + dx, top + dy) | 0xFF000000u);
+    EXPECT_EQ(rgb_of(1), image.pixel(left + 2, top) | 0xFF000000u);
+    EXPECT_EQ(rgb_of(12), image.pixel(left + 2 * 10, top + 2 * 20) | 0xFF000000u);
+    EXPECT_EQ(rgb_of(12), image.pixel(left + 2 * 30 - 1, top + 2 * 40 - 1) | 0xFF000000u);
+    EXPECT_EQ(rgb_of(1), image.pixel(left + 2 * 30, top + 2 * 40) | 0xFF000000u);
+    EXPECT_EQ(rgb_of(1), image.pixel(left + 319, top + 199) | 0xFF000000u);
+    EXPECT_EQ(rgb_of(0), image.pixel(left + 320, top + 199) | 0xFF000000u);
+
+    // The height toggle keeps the operator's scale.
+    front_end.resized(160, 60);
+    EXPECT_EQ(QSize(320, 120), w->size());
+}
+
+// Mouse and drops come out of wait_key as the two-code events, with the click
+// mapped back from the scaled, centred picture to canvas pixels.
+TEST(QtSmoke, MouseAndDropsBecomeEvents) {
+    QtFrontEnd front_end;
+    front_end.resized(160, 100);
+    QWidget* w = front_end.widget();
+    w->resize(350, 230); // scale 2, picture at (15, 15)
+    auto click = [w](QPointF at, Qt::MouseButton button = Qt::LeftButton) {
+        QMouseEvent event(QEvent::MouseButtonPress, at, w->mapToGlobal(at), button, button,
+                          Qt::NoModifier);
+        QApplication::sendEvent(w, &event);
+    };
+    auto wheel = [w](int delta) {
+        QWheelEvent event(QPointF(50, 50), w->mapToGlobal(QPointF(50, 50)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(w, &event);
+    };
+    click(QPointF(14, 20));              // the band left of the picture: nothing
+    click(QPointF(15, 15));              // canvas (0, 0)
+    click(QPointF(15 + 319, 15 + 199));  // canvas (159, 99)
+    click(QPointF(100, 100), Qt::RightButton);
+    click(QPointF(15 + 320, 100));       // just beside: nothing
+    wheel(60);                           // half a notch
+    wheel(60);                           // ... makes one
+    wheel(-240);                         // two down
+    wheel(-120);                         // a fourth while three wait: dropped
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/data/ocs \u00e9.001"))});
+    // A real drag enters the window before it drops there.
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &drop);
+
+    std::vector<int> got;
+    std::vector<std::pair<int, int>> clicks;
+    for (int i = 0; i < 12; ++i) {
+        got.push_back(front_end.wait_key());
+        if (got.back() == KEY_CLICK)
+            clicks.emplace_back(front_end.click_position().x, front_end.click_position().y);
+    }
+    EXPECT_EQ((std::vector<int>{0, KEY_CLICK, 0, KEY_CLICK, 0, KEY_WHEEL_UP, 0, KEY_WHEEL_DOWN, 0,
+                                KEY_WHEEL_DOWN, 0, KEY_DROP}),
+              got);
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0, 0}, {159, 99}}), clicks);
+    EXPECT_EQ("/data/ocs \xc3\xa9.001", front_end.dropped_path());
 }
 
 // A close is the operator's request, delivered after the keys typed before it;

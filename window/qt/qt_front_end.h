@@ -1,6 +1,7 @@
-// The on-screen front-end: a fixed-size window without menus that shows the canvas
-// pixel for pixel, queues the keys the operator presses and offers the platform's
-// file-open box. Needs a QApplication for its whole life.
+// The on-screen front-end: a window without menus that shows the canvas at the
+// largest whole-number scale its size allows, queues the keys, clicks, wheel
+// notches and file drops of the operator and offers the platform's file-open box.
+// Needs a QApplication for its whole life.
 #pragma once
 
 #include "window/frontend.h"
@@ -45,6 +46,10 @@ class QtFrontEnd : public FrontEnd {
   private:
     friend class CanvasWidget;
     void key_pressed(const QKeyEvent& event);
+    void clicked(CanvasPoint where);
+    void wheel(int code);
+    void dropped(std::string path);
+    void clear_queue();
     // The window manager's close or Ctrl+Q. True when the widget may close now
     // (the program has stopped); otherwise the close waits in the queue.
     bool close_requested();
@@ -54,6 +59,11 @@ class QtFrontEnd : public FrontEnd {
     // close_code so that keys typed before it are still read first.
     static constexpr int close_code = -1;
     std::deque<int> m_keys;
+    std::deque<CanvasPoint> m_clicks; // one for each KEY_CLICK waiting in m_keys
+    std::deque<std::string> m_drops;  // one for each KEY_DROP waiting in m_keys
+    bool m_after_zero = false;        // the last code handed out was the 0 of a pair
+    bool m_sized = false;
+    int m_wheels_waiting = 0;
     bool m_closed = false;   // the window is gone for good
     bool m_holding = false;  // a fatal end: a close now really closes
     bool m_box_open = false; // a close now ends the file-open box and the run
