@@ -1,5 +1,5 @@
 // The viewer's extension keys. They take only keys the classic set ignores,
-// so every specified key and screen stays as it was.
+// so every classic key and screen stays as it was.
 #include "viewer/extension_keys.h"
 
 #include "driver/files.h"
