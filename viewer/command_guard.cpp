@@ -20,6 +20,7 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <stdexcept>
 
 namespace korax {
 
@@ -96,6 +97,16 @@ void report_failure(std::int16_t code, std::string_view what) {
     wait_for_enter();
 }
 
+// A row or the title after a finished command: failing to show it must not
+// pass for a failed command.
+template <class F> void tell_quietly(F&& show) {
+    try {
+        show();
+    } catch (const std::bad_alloc&) {
+    } catch (const std::runtime_error&) {
+    }
+}
+
 } // namespace
 
 bool viewer_key(ViewerState& v, std::int16_t code) {
@@ -125,8 +136,10 @@ bool viewer_key(ViewerState& v, std::int16_t code) {
             EscapeCancels escape;
             stays = lookfm_key(v, code);
         }
+        // The command is done: nothing after this point undoes it.
+        have_snap = have_snap && !store_matches(snap);
         if (spectrum_saves() != saves) history.mark_saved();
-        if (have_snap && !store_matches(snap)) {
+        if (have_snap) {
             const bool kept_length = snap.NPTS == s.NPTS;
             const std::string_view what =
                 appends && kept_length ? std::string_view("restore by &") : change;
@@ -135,9 +148,9 @@ bool viewer_key(ViewerState& v, std::int16_t code) {
             } catch (const std::bad_alloc&) {
                 history.forget();
             }
-            if (appends && kept_length) note_append_restore(v);
+            if (appends && kept_length) tell_quietly([&] { note_append_restore(v); });
         }
-        show_spectrum_state();
+        tell_quietly(show_spectrum_state);
         return stays;
     } catch (const RunEnded&) {
         throw;
