@@ -1,3 +1,4 @@
+#include "input/pelmo.h"
 #include "viewer/command_guard.h"
 #include "viewer/lookfm.h"
 #include "viewer/test_spectrum.h"
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 namespace korax {
@@ -155,6 +157,41 @@ TEST_F(History, EscAndFailuresInsideCommandsLeaveTheSpectrumAsItWas) {
         EXPECT_FALSE(spectrum_history().modified()) << c.where;
         EXPECT_TRUE(tw.screen_contains("Display limits -> X:")) << c.where << ": redrawn";
     }
+}
+
+// The append works in ORIGNL and beyond the end of the spectrum; a failure
+// while the joined spectrum waits for its offset puts all of it back: count,
+// limits, the smoothing done before the &, and the entry spectrum in ORIGNL.
+TEST_F(History, AFailedAppendLeavesTheSmoothedSpectrumAndItsOriginal) {
+    SpectrumStore& s = store();
+    TestWindow tw;
+    std::FILE* file = std::fopen("examples/ocs.001", "rb");
+    ASSERT_NE(nullptr, file);
+    ASSERT_EQ(PelmoOutcome::Loaded, read_pelmo(file));
+    std::fclose(file);
+    s.FNAME = "examples/ocs.001";
+    spectrum_history().start();
+    ViewerState v;
+    lookfm_entry(v);
+    tw.type("9");
+    ASSERT_TRUE(viewer_key(v, 'N'));
+    const auto smoothed = points(s.INTENS, s.NPTS);
+    const auto original = points(s.ORIGNL, s.NPTS);
+    ASSERT_NE(smoothed, original);
+    const double fend = s.FEND;
+
+    tw.type("ocs.002");
+    tw.type(""); // the table's ENTER
+    tw.keys("W");
+    tw.front_end.keys.push_back(TestFrontEnd::FAIL_NO_MEMORY);
+    tw.type(""); // the failure row's ENTER
+    ASSERT_TRUE(viewer_key(v, '&'));
+    EXPECT_TRUE(tw.front_end.keys.empty());
+    EXPECT_EQ(20000, s.NPTS);
+    EXPECT_EQ(fend, s.FEND);
+    EXPECT_EQ(smoothed, points(s.INTENS, s.NPTS));
+    EXPECT_EQ(original, points(s.ORIGNL, s.NPTS));
+    EXPECT_EQ(1u, spectrum_history().undo_count()) << "the smoothing only";
 }
 
 TEST(FailureRow, NamesTheKeyAndKeepsTheWayBackOnTheRow) {
