@@ -160,8 +160,8 @@ TEST_F(History, EscAndFailuresInsideCommandsLeaveTheSpectrumAsItWas) {
 }
 
 // The append works in ORIGNL and beyond the end of the spectrum; a failure
-// while the joined spectrum waits for its offset puts all of it back: count,
-// limits, the smoothing done before the &, and the entry spectrum in ORIGNL.
+// after the join puts all of it back: count, limits, the smoothing done before
+// the &, and the entry spectrum in ORIGNL.
 TEST_F(History, AFailedAppendLeavesTheSmoothedSpectrumAndItsOriginal) {
     SpectrumStore& s = store();
     TestWindow tw;
@@ -180,9 +180,9 @@ TEST_F(History, AFailedAppendLeavesTheSmoothedSpectrumAndItsOriginal) {
     ASSERT_NE(smoothed, original);
     const double fend = s.FEND;
 
+    // At the table's ENTER the points are joined and ORIGNL still holds the
+    // second spectrum as read.
     tw.type("ocs.002");
-    tw.type(""); // the table's ENTER
-    tw.keys("W");
     tw.front_end.keys.push_back(TestFrontEnd::FAIL_NO_MEMORY);
     tw.type(""); // the failure row's ENTER
     ASSERT_TRUE(viewer_key(v, '&'));
