@@ -4,6 +4,7 @@
 
 #include "driver/files.h"
 #include "driver/store.h"
+#include "viewer/command_guard.h"
 #include "viewer/undo.h"
 #include "window/format.h"
 #include "window/inkey.h"
@@ -20,7 +21,7 @@ std::string close_question_text(std::string_view fname) {
 }
 
 bool ask_before_close() {
-    if (!spectrum_history().modified()) return true;
+    if (!spectrum_history().modified() && !running_command_changed_spectrum()) return true;
     Window& w = window();
     const Window::Snapshot screen = w.save_screen();
     w.set_text_color(0);

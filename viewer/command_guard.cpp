@@ -97,6 +97,17 @@ void report_failure(std::int16_t code, std::string_view what) {
     wait_for_enter();
 }
 
+// The spectrum as it was before the command that runs now, if it can change it.
+const SpectrumSnapshot* g_running = nullptr;
+
+class RunningCommand {
+  public:
+    explicit RunningCommand(const SpectrumSnapshot* before) { g_running = before; }
+    ~RunningCommand() { g_running = nullptr; }
+    RunningCommand(const RunningCommand&) = delete;
+    RunningCommand& operator=(const RunningCommand&) = delete;
+};
+
 // A row or the title after a finished command: failing to show it must not
 // pass for a failed command.
 template <class F> void tell_quietly(F&& show) {
@@ -108,6 +119,10 @@ template <class F> void tell_quietly(F&& show) {
 }
 
 } // namespace
+
+bool running_command_changed_spectrum() {
+    return g_running && !store_matches(*g_running);
+}
 
 bool viewer_key(ViewerState& v, std::int16_t code) {
     SpectrumStore& s = store();
@@ -134,6 +149,7 @@ bool viewer_key(ViewerState& v, std::int16_t code) {
         bool stays;
         {
             EscapeCancels escape;
+            const RunningCommand running(have_snap ? &snap : nullptr);
             stays = lookfm_key(v, code);
         }
         // The command is done: nothing after this point undoes it.
