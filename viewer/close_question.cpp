@@ -34,6 +34,8 @@ bool ask_before_close() {
     w.write_chars(close_question_text(store().FNAME));
     const std::int16_t key = INKEY();
     w.restore_screen(screen);
+    // The wait that the close interrupted does not show the picture again.
+    w.flush();
     return key == 'Y' || key == 'y';
 }
 
