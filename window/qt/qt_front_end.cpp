@@ -1,6 +1,6 @@
-// The Qt window. The canvas bytes are wrapped, not copied, in an indexed QImage at
-// paint time, so a paint always shows the newest canvas however many changes were
-// announced since the last one; Qt merges the announced rectangles into one paint.
+// The Qt window. The canvas is read at paint time, only the part the paint needs,
+// so a paint always shows the newest canvas however many changes were announced
+// since the last one; Qt merges the announced rectangles into one paint.
 #include "window/qt/qt_front_end.h"
 
 #include "window/qt/placement.h"
@@ -102,15 +102,31 @@ class CanvasWidget final : public QWidget {
         const int sx2 = std::min(cw - 1, static_cast<int>(std::floor(((wanted.right() + 1) * r - p.x) / p.scale)));
         const int sy2 = std::min(ch - 1, static_cast<int>(std::floor(((wanted.bottom() + 1) * r - p.y) / p.scale)));
         if (sx2 < sx1 || sy2 < sy1) return;
-        QImage image(m_canvas->pixels().data(), cw, ch, cw, QImage::Format_Indexed8);
-        image.setColorTable(m_colors);
-        const QRect source(sx1, sy1, sx2 - sx1 + 1, sy2 - sy1 + 1);
+        const QImage image = colour_rect(sx1, sy1, sx2, sy2);
         const QRectF target((p.x + sx1 * p.scale) / r, (p.y + sy1 * p.scale) / r,
-                            source.width() * p.scale / r, source.height() * p.scale / r);
+                            image.width() * p.scale / r, image.height() * p.scale / r);
         if (p.scale == 1 && r == 1.0)
-            painter.drawImage(target.topLeft(), image, source);
+            painter.drawImage(target.topLeft(), image);
         else
-            painter.drawImage(target, image, QRectF(source));
+            painter.drawImage(target, image, QRectF(image.rect()));
+    }
+
+    // The canvas pixels of a rectangle in their colours. Done here rather than by
+    // the painter from an indexed image, which converts the whole canvas on every
+    // paint and spreads that over threads a busy machine does not have.
+    QImage colour_rect(int x1, int y1, int x2, int y2) {
+        const int w = x2 - x1 + 1, h = y2 - y1 + 1;
+        if (m_colour_buffer.width() < w || m_colour_buffer.height() < h)
+            m_colour_buffer = QImage(m_canvas_width, m_canvas_height, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y) {
+            const std::uint8_t* in = m_canvas->row(y1 + y) + x1;
+            auto* out = reinterpret_cast<QRgb*>(m_colour_buffer.scanLine(y));
+            for (int x = 0; x < w; ++x)
+                out[x] = m_colors[in[x] & 0x0F];
+        }
+        // A view of the buffer's top-left part, without a copy.
+        return QImage(m_colour_buffer.constBits(), w, h, m_colour_buffer.bytesPerLine(),
+                      QImage::Format_RGB32);
     }
 
     void resizeEvent(QResizeEvent*) override { update(); }
@@ -179,6 +195,7 @@ class CanvasWidget final : public QWidget {
     int m_canvas_width = 0, m_canvas_height = 0;
     int m_wheel = 0;
     QList<QRgb> m_colors;
+    QImage m_colour_buffer; // reused by colour_rect
 };
 
 std::vector<int> key_codes(int qt_key, const QString& text) {
