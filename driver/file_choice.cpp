@@ -51,28 +51,53 @@ const std::string& generic_entry_in_use() {
     return g_generic;
 }
 
+namespace {
+
+// A file dropped on the window at the prompt stands for its typed name.
+class DropsAreTyped {
+  public:
+    explicit DropsAreTyped(Window& w) : m_window(w) { m_window.set_drop_as_typed_line(true); }
+    ~DropsAreTyped() { m_window.set_drop_as_typed_line(false); }
+    DropsAreTyped(const DropsAreTyped&) = delete;
+    DropsAreTyped& operator=(const DropsAreTyped&) = delete;
+
+  private:
+    Window& m_window;
+};
+
+} // namespace
+
 FilePtr choose_spectrum_file() {
     Window& w = window();
     std::string& fname = store().FNAME;
 
-    w.write_line("");
-    w.write_line(blanks(10) + "TYPE ONE OF:");
-    w.write_line("");
-    w.write_line(blanks(14) + "Name of data file,");
-    w.write_line(blanks(14) + "Generic name for use in the SelectFile box,");
-    w.write_line(blanks(14) + "ENTER for the default or previous SelectFile box");
-    w.set_text_cursor(true);
-    w.write_line(blanks(10) + "... ", LineEnd::Stay);
-    fname = std::string(trim_right(w.read_line()));
-
-    std::string filter(DEFAULT_FILTER);
-    if (fname.empty() && !g_generic.empty()) filter = g_generic + std::string(DEFAULT_FILTER);
-
     for (;;) {
-        if (fname.empty()) {
-            if (auto chosen = w.open_file_box(filter)) fname = *chosen;
+        w.write_line("");
+        w.write_line(blanks(10) + "TYPE ONE OF:");
+        w.write_line("");
+        w.write_line(blanks(14) + "Name of data file,");
+        w.write_line(blanks(14) + "Generic name for use in the SelectFile box,");
+        w.write_line(blanks(14) + "ENTER for the default or previous SelectFile box");
+        w.set_text_cursor(true);
+        w.write_line(blanks(10) + "... ", LineEnd::Stay);
+        {
+            const DropsAreTyped drops(w);
+            fname = std::string(trim_right(w.read_line()));
         }
-        if (!fname.empty()) {
+        std::string filter(DEFAULT_FILTER);
+        if (fname.empty() && !g_generic.empty()) filter = g_generic + std::string(DEFAULT_FILTER);
+
+        for (;;) {
+            if (fname.empty()) {
+                auto chosen = w.open_file_box(filter);
+                // Cancel leaves the box for the typed prompt, so that the box
+                // is never a trap; its generic entry is forgotten.
+                if (!chosen || chosen->empty()) {
+                    g_generic.clear();
+                    break;
+                }
+                fname = *chosen;
+            }
             std::string why;
             if (FilePtr file = open_spectrum_file(fname, &why)) return file;
             // A missing name goes to the box without a word; one that names a
@@ -84,16 +109,12 @@ FilePtr choose_spectrum_file() {
                 w.write_line(blanks(10) + fname + ": " + NOT_REGULAR);
                 w.set_text_color(0);
             }
+            // A failed open never shows a message otherwise: the box comes
+            // instead, offering files whose names start like the one typed.
+            g_generic = generic_entry(fname);
+            fname.clear();
+            filter = g_generic + std::string(DEFAULT_FILTER);
         }
-        // A failed open never shows a message: the box comes instead, offering
-        // files whose names start like the one typed.
-        if (fname.empty()) {
-            g_generic.clear();
-            continue;
-        }
-        g_generic = generic_entry(fname);
-        fname.clear();
-        filter = g_generic + std::string(DEFAULT_FILTER);
     }
 }
 

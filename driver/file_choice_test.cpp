@@ -119,7 +119,7 @@ TEST_F(FileChoice, TypedNameThatExistsOpensWithoutTheBox) {
     EXPECT_EQ(m_file, store().FNAME);
 }
 
-TEST_F(FileChoice, MissingNameOffersItsGenericEntryUntilCancelled) {
+TEST_F(FileChoice, MissingNameOffersItsGenericEntryCancelReturnsToThePrompt) {
     type("korax_no_such_spectrum.001");
     m_front.answers.push_back(m_file);
     EXPECT_TRUE(choose_spectrum_file());
@@ -130,22 +130,25 @@ TEST_F(FileChoice, MissingNameOffersItsGenericEntryUntilCancelled) {
               first_entry(0));
     EXPECT_EQ(m_file, store().FNAME);
 
-    // ENTER remembers the entry; a cancelled box comes back with the same
-    // entries, but the entry is forgotten for the next choice.
+    // ENTER remembers the entry; a cancelled box returns to the typed prompt
+    // and forgets the entry, so the next ENTER shows the default box.
     type("");
     m_front.answers.push_back(std::nullopt);
+    type("");
     m_front.answers.push_back(m_file);
     EXPECT_TRUE(choose_spectrum_file());
     ASSERT_EQ(3u, m_front.boxes.size());
-    EXPECT_EQ(m_front.boxes[0].size(), m_front.boxes[1].size());
     EXPECT_EQ(first_entry(0), first_entry(1));
-    EXPECT_EQ(first_entry(0), first_entry(2));
+    EXPECT_EQ(5u, m_front.boxes[2].size());
+    EXPECT_EQ(m_file, store().FNAME);
 
+    // After a cancel a typed name opens without any box.
     type("");
-    m_front.answers.push_back(m_file);
+    m_front.answers.push_back(std::nullopt);
+    type(m_file);
     EXPECT_TRUE(choose_spectrum_file());
-    ASSERT_EQ(4u, m_front.boxes.size());
-    EXPECT_EQ(5u, m_front.boxes[3].size());
+    EXPECT_EQ(4u, m_front.boxes.size());
+    EXPECT_TRUE(m_front.keys.empty());
 }
 
 TEST_F(FileChoice, DriveLetterOrFolderGivesTheDefaultBox) {

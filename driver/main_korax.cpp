@@ -11,6 +11,8 @@
 #include "input/ascii.h"
 #include "input/pelmo.h"
 #include "viewer/commands.h"
+#include "viewer/extension_keys.h"
+#include "viewer/undo.h"
 #include "window/answer.h"
 #include "window/format.h"
 #include "window/inkey.h"
@@ -116,6 +118,9 @@ void MAIN_KORAX() {
     for (;;) {
         const Loaded loaded = load_spectrum(choose_spectrum_file());
         if (loaded == Loaded::No) continue;
+        // A new spectrum: nothing to undo and nothing unsaved.
+        spectrum_history().start();
+        show_spectrum_state();
         if (loaded == Loaded::Yes) {
             w.set_text_cursor(false);
             w.write_line("");

@@ -133,6 +133,14 @@ std::string pelmo_file_image(const SpectrumHeader& header,
     return image;
 }
 
+namespace {
+std::uint64_t g_saves = 0;
+} // namespace
+
+std::uint64_t spectrum_saves() {
+    return g_saves;
+}
+
 void SAVESP() {
     Window& w = window();
     SpectrumStore& s = store();
@@ -196,6 +204,7 @@ void SAVESP() {
     s.IYMAX = scaling.hi;
     file.write(pelmo_file_image(s.SPHEAD, points, s.FSTART, s.FEND, s.FSTEP, scaling));
     const bool written = file.commit();
+    if (written) ++g_saves;
 
     w.write_line(" ");
     w.write_line("");

@@ -10,6 +10,9 @@
 namespace korax {
 
 void SAVESP();
+// How many times SAVESP has put a file in place during this run, so that the
+// viewer can tell a save from a dialog left without one.
+[[nodiscard]] std::uint64_t spectrum_saves();
 
 // How the working intensities are brought into 16 bits: centred on the middle
 // of their range and, when that range is wider than 60000, compressed to it.

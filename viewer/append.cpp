@@ -11,6 +11,7 @@
 #include "input/pelmo.h"
 #include "input/pelmo_io.h"
 #include "viewer/display.h"
+#include "window/cancel.h"
 #include "window/format.h"
 #include "window/inkey.h"
 #include "window/utf8.h"
@@ -199,7 +200,7 @@ void adjust_offset(ViewerState& v, std::int32_t n0, std::int32_t dummies,
 
     const double pixel = (v.YHIGH - v.YLOW) / s.SCREEN.MAXY;
     for (;;) {
-        const std::int16_t key = INKEY();
+        const std::int16_t key = adjustment_key();
         if (key == KEY_ENTER) break;
         double step = 0;
         int repeats = 0;

@@ -7,6 +7,7 @@
 #include "driver/store.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
+#include "window/cancel.h"
 #include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
@@ -122,7 +123,7 @@ std::int32_t drag_cutoff(Window& w, const ViewerState& v, CutoffTrace& trace, st
     auto label_text = [&](std::int32_t x) { return std::string(label) + fmt_int(x, 7); };
     trace.draw(w, v, value);
     for (;;) {
-        const std::int16_t key = INKEY();
+        const std::int16_t key = adjustment_key();
         if (key == KEY_ENTER) return value;
         const std::int32_t next = move(value, key);
         if (next == value) continue;

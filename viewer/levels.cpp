@@ -5,6 +5,7 @@
 #include "driver/store.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
+#include "window/cancel.h"
 #include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
@@ -82,7 +83,7 @@ template <class Move>
 std::int16_t drag_level(Window& w, const ViewerState& v, std::int16_t level, Move move) {
     level_line(w, v, level);
     for (;;) {
-        const std::int16_t key = INKEY();
+        const std::int16_t key = adjustment_key();
         if (key == KEY_ENTER) return level;
         if (key != 'z' && key != 'Z' && key != 'w' && key != 'W') continue;
         const std::int16_t next = move(level, key);

@@ -8,8 +8,11 @@
 #include "input/speinf.h"
 #include "output/gleout.h"
 #include "output/savesp.h"
+#include "viewer/close_question.h"
+#include "viewer/command_guard.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
+#include "viewer/extension_keys.h"
 #include "viewer/freqlimits.h"
 #include "window/format.h"
 #include "window/inkey.h"
@@ -418,7 +421,7 @@ bool lookfm_key(ViewerState& v, std::int16_t code) {
     case 'h':
         prepare_dialog_window(false);
         HELP(rows);
-        wait_for_enter();
+        wait_after_help();
         screen_redraw(v);
         break;
     case 'I':
@@ -479,9 +482,10 @@ bool lookfm_key(ViewerState& v, std::int16_t code) {
 }
 
 void LOOKFM() {
+    const CloseQuestionInViewer close_question;
     ViewerState v;
     lookfm_entry(v);
-    while (lookfm_key(v, INKEY())) {
+    while (viewer_key(v, INKEY())) {
     }
 }
 

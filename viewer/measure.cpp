@@ -24,6 +24,11 @@ MeasurementMemory& measurement_memory() {
     return memory;
 }
 
+LastMeasurement& last_measurement() {
+    static LastMeasurement last;
+    return last;
+}
+
 namespace {
 
 constexpr int NTRIES = 4;
@@ -253,6 +258,13 @@ void key_measure(ViewerState& v) {
     }
     w.set_color(15);
     MARSCA(v.FLOW, v.FHIGH, v);
+
+    LastMeasurement& last = last_measurement();
+    last.valid = true;
+    last.FPEAK = FPEAK;
+    last.FPERR = FPERR;
+    last.YPEAK = YPEAK - v.YMEAN;
+    last.FWHH = left && right ? std::optional<double>(*right - *left) : std::nullopt;
 
     std::string row1 = " Fitted peak frequency: " + fmt_fixed(FPEAK, 14, 4) + " +-" +
                        fmt_fixed(FPERR, 7, 4) + blanks(9) +

@@ -15,6 +15,14 @@ struct MeasurementMemory {
 };
 MeasurementMemory& measurement_memory();
 
+// The last complete measurement of the O key, for copying it elsewhere.
+struct LastMeasurement {
+    bool valid = false;
+    double FPEAK = 0, FPERR = 0, YPEAK = 0; // YPEAK above the baseline level
+    std::optional<double> FWHH;             // none when a half-height crossing was missing
+};
+LastMeasurement& last_measurement();
+
 // From point `start` of y(1..count), climbs to the top of a line that points up
 // (y(start) > ymean) or down to the bottom of one that points down; never
 // leaves 1..count.

@@ -7,7 +7,9 @@
 #include "window/window.h"
 
 #include <deque>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,11 +29,18 @@ public:
     Rect cursor_bar{};
     bool cursor_up = false;
 
+    // Queued instead of a key, these make the key read fail as a command
+    // could fail at that point.
+    static constexpr int FAIL_NO_MEMORY = -1000;
+    static constexpr int FAIL_ERROR = -1001;
+
     // Ends the run like a script that ran out when the test supplied too few keys.
     int wait_key() override {
         if (keys.empty()) throw RunEnded{2};
         int k = keys.front();
         keys.pop_front();
+        if (k == FAIL_NO_MEMORY) throw std::bad_alloc();
+        if (k == FAIL_ERROR) throw std::runtime_error("disk on fire");
         return k;
     }
     std::optional<std::string> open_file_box(const std::vector<FileFilter>&) override {

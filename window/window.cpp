@@ -3,6 +3,7 @@
 // through here, so the picture is the same on screen and in off-screen runs.
 #include "window/window.h"
 
+#include "window/cancel.h"
 #include "window/fonts.h"
 #include "window/frontend.h"
 #include "window/utf8.h"
@@ -202,8 +203,14 @@ std::string Window::read_line() {
     for (;;) {
         const int k = next_key();
         if (k == 13) break;
+        cancel_on_escape(k);
         if (k == 0 || k == 224) {
-            next_key(); // a key without a character has no place in a typed line
+            // A key without a character has no place in a typed line; a dropped
+            // file may stand for the whole answer.
+            if (next_key() == KEY_DROP && m_drop_as_typed_line) {
+                line = typed_drop(line);
+                break;
+            }
             continue;
         }
         if (k == 8) {
@@ -789,7 +796,59 @@ int Window::next_key() {
     } remove{this, bar, mask};
     flush();
     if (!bar.empty()) m_front_end.text_cursor(bar, mask);
-    return m_front_end.wait_key();
+    return next_code();
+}
+
+int Window::next_code() {
+    for (;;) {
+        int code = 0;
+        try {
+            code = m_front_end.wait_key();
+        } catch (const CloseRequested&) {
+            m_after_zero = false;
+            // A second close while the question of the first is up means it.
+            if (!m_close_handler || m_in_close_handler) normal_exit();
+            struct Running {
+                bool& flag;
+                explicit Running(bool& f) : flag(f) { flag = true; }
+                ~Running() { flag = false; }
+            } running(m_in_close_handler);
+            if (m_close_handler()) normal_exit();
+            continue;
+        }
+        if (m_after_zero) {
+            m_after_zero = false;
+            if (code == KEY_CLICK) {
+                const CanvasPoint p = m_front_end.click_position();
+                m_last_click = Point{p.x, p.y};
+            } else if (code == KEY_DROP) {
+                m_dropped_path = m_front_end.dropped_path();
+            }
+        } else {
+            m_after_zero = code == 0 || code == 224;
+        }
+        return code;
+    }
+}
+
+std::string Window::typed_drop(const std::string& typed) {
+    // The echo of what was typed so far gives way to the dropped name.
+    for (std::size_t i = character_count(typed); i > 0; --i) {
+        if (m_column > 1) {
+            --m_column;
+        } else if (m_row > 1) {
+            --m_row;
+            m_column = columns;
+        }
+        put_char_cell(m_row, m_column, ' ');
+    }
+    for (std::size_t i = 0; i < m_dropped_path.size();) {
+        const char32_t c = next_character(m_dropped_path, i);
+        if (m_column > columns) new_row();
+        put_char_cell(m_row, m_column, c);
+        ++m_column;
+    }
+    return m_dropped_path;
 }
 
 int Window::get_char() {
@@ -801,7 +860,81 @@ int Window::get_char() {
 
 std::optional<std::string> Window::open_file_box(std::string_view filter_list) {
     flush();
-    return m_front_end.open_file_box(parse_filter_list(filter_list));
+    try {
+        return m_front_end.open_file_box(parse_filter_list(filter_list));
+    } catch (const CloseRequested&) {
+        // The box cannot ask a question of its own; closing the main window
+        // while it is up is the operator's way out of the whole run.
+        normal_exit();
+    }
+}
+
+void Window::set_close_handler(std::function<bool()> handler) {
+    m_close_handler = std::move(handler);
+}
+
+void Window::set_title(std::string_view title) {
+    m_title = std::string(title);
+    m_front_end.set_title(m_title);
+}
+
+void Window::copy_to_clipboard(std::string_view text) {
+    m_clipboard = std::string(text);
+    m_front_end.copy_to_clipboard(m_clipboard);
+}
+
+Window::Snapshot Window::save_screen() const {
+    Snapshot s;
+    s.canvas = m_canvas;
+    s.grid = m_grid;
+    s.row = m_row;
+    s.column = m_column;
+    s.pending_new_row = m_pending_new_row;
+    s.text_color = m_text_color;
+    s.text_background = m_text_background;
+    s.text_cursor = m_text_cursor;
+    s.color = m_color;
+    s.write_mode = m_write_mode;
+    s.line_style = m_line_style;
+    s.area_x1 = m_area_x1;
+    s.area_y1 = m_area_y1;
+    s.area_x2 = m_area_x2;
+    s.area_y2 = m_area_y2;
+    s.wx1 = m_wx1;
+    s.wy1 = m_wy1;
+    s.wx2 = m_wx2;
+    s.wy2 = m_wy2;
+    s.gx = m_gx;
+    s.gy = m_gy;
+    return s;
+}
+
+void Window::restore_screen(const Snapshot& s) {
+    if (s.canvas.width() != width() || s.canvas.height() != height() || s.grid.rows() != rows())
+        return;
+    m_canvas = s.canvas;
+    m_grid = s.grid;
+    m_row = s.row;
+    m_column = s.column;
+    m_pending_new_row = s.pending_new_row;
+    m_text_color = s.text_color;
+    m_text_background = s.text_background;
+    m_text_cursor = s.text_cursor;
+    m_color = s.color;
+    m_write_mode = s.write_mode;
+    set_line_style(s.line_style);
+    m_area_x1 = s.area_x1;
+    m_area_y1 = s.area_y1;
+    m_area_x2 = s.area_x2;
+    m_area_y2 = s.area_y2;
+    m_wx1 = s.wx1;
+    m_wy1 = s.wy1;
+    m_wx2 = s.wx2;
+    m_wy2 = s.wy2;
+    update_scale();
+    m_gx = s.gx;
+    m_gy = s.gy;
+    mark_dirty(0, 0, width() - 1, height() - 1);
 }
 
 void Window::flush() {

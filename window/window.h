@@ -8,6 +8,7 @@
 #include "window/text_grid.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -23,6 +24,14 @@ class FontCache;
 enum class WriteMode { Copy, Xor };
 enum class LineEnd { NewLine, Stay };
 enum class Fill { Outline, Solid };
+
+// Window events arrive like keys without a character, as the two codes 0 and
+// one of these, so that INKEY gives minus the code and every wait that does
+// not know them ignores them as it ignores any other extended key.
+inline constexpr int KEY_WHEEL_UP = 0xF1;   // INKEY -241
+inline constexpr int KEY_WHEEL_DOWN = 0xF2; // INKEY -242
+inline constexpr int KEY_CLICK = 0xF3;      // INKEY -243; where: Window::last_click()
+inline constexpr int KEY_DROP = 0xF4;       // INKEY -244; what: Window::dropped_path()
 
 // How a run ended; also the exit status of `korax --play`.
 enum class RunEnd : int { Normal = 0, Fatal = 1 };
@@ -83,7 +92,8 @@ public:
     // Reads one typed line with echo at the text position, as UTF-8, one cell
     // per character; BACKSPACE takes back a character, ENTER ends (the next
     // record then starts on a new row), keys without a character and control
-    // characters are read and dropped. Never fails.
+    // characters are read and dropped. Esc raises Cancelled while a viewer
+    // command runs (window/cancel.h) and is dropped otherwise.
     std::string read_line();
 
     // ---- graphics -------------------------------------------------------
@@ -146,6 +156,48 @@ public:
     // themselves, and by long work that wants its progress seen.
     void flush();
 
+    // ---- window events ---------------------------------------------------------
+    // Called inside get_char when the operator closes the window: true ends the
+    // run through normal_exit(), false goes on waiting for keys. With no handler
+    // a close ends the run at once. A close while the handler runs ends the run.
+    // A close while the file-open box is up always ends the run.
+    void set_close_handler(std::function<bool()> handler); // empty function: none
+    struct Point {
+        int x = 0, y = 0;
+        bool operator==(const Point&) const = default;
+    };
+    Point last_click() const { return m_last_click; } // canvas pixels from the top-left corner
+    const std::string& dropped_path() const { return m_dropped_path; } // UTF-8 path of the last drop
+    // While on, a drop during read_line ends the line as ENTER would, with the
+    // dropped path as the typed text; otherwise drops arrive as KEY_DROP.
+    void set_drop_as_typed_line(bool on) { m_drop_as_typed_line = on; }
+    void set_title(std::string_view title); // the window's title bar; play mode keeps it for tests
+    const std::string& title() const { return m_title; }
+    void copy_to_clipboard(std::string_view text); // play mode keeps it for tests
+    const std::string& clipboard() const { return m_clipboard; }
+    // Canvas, cells, text position and colours, so that a question can be drawn
+    // over any screen and taken away again. Drawing state (plot area, plot
+    // coordinates, graphics colour, line style, write mode) comes back too, so
+    // the screen underneath goes on drawing exactly as before.
+    struct Snapshot {
+        Canvas canvas;
+        TextGrid grid;
+        int row = 1, column = 1;
+        bool pending_new_row = false;
+        int text_color = 15, text_background = 0;
+        bool text_cursor = false;
+        int color = 15;
+        WriteMode write_mode = WriteMode::Copy;
+        std::uint16_t line_style = 0xFFFF;
+        int area_x1 = 0, area_y1 = 0, area_x2 = 0, area_y2 = 0;
+        double wx1 = 0, wy1 = 0, wx2 = 1, wy2 = 1;
+        double gx = 0, gy = 0;
+    };
+    Snapshot save_screen() const;
+    // A snapshot of another geometry (the height was toggled meanwhile) is
+    // ignored: its cells and pixels would not fit the window any more.
+    void restore_screen(const Snapshot& snapshot);
+
     // ---- ends -----------------------------------------------------------
     [[noreturn]] void normal_exit(); // closes the window at once
     [[noreturn]] void fatal_end();   // window stays until the operator closes it
@@ -177,6 +229,11 @@ private:
     // Waits for the next code of the front-end, with the text cursor shown
     // while waiting when it is on.
     int next_key();
+    // Takes one code from the front-end, turning a close of the window into the
+    // close handler's decision and keeping the details of click and drop events.
+    int next_code();
+    // Replaces the echo of `typed` with the dropped path and returns the path.
+    std::string typed_drop(const std::string& typed);
 
     FrontEnd& m_front_end;
     Canvas m_canvas;
@@ -201,6 +258,14 @@ private:
     std::string m_text_font_name = "Courier New";
     std::uint32_t m_text_font_attributes = 0;
     Rect m_dirty{};
+
+    std::function<bool()> m_close_handler;
+    bool m_in_close_handler = false;
+    bool m_after_zero = false; // the last code was the 0 of a two-code key
+    Point m_last_click;
+    std::string m_dropped_path;
+    bool m_drop_as_typed_line = false;
+    std::string m_title, m_clipboard;
 };
 
 // The window of this run, set up by the program's entry point.

@@ -422,6 +422,53 @@ TEST(Window, EndsAndFileBox) {
     EXPECT_TRUE(tw.front_end.closed);
 }
 
+TEST(Window, SnapshotBringsBackScreenAndDrawingState) {
+    TestWindow tw;
+    Window& w = tw.window();
+    w.set_text_background(7);
+    w.clear_window();
+    w.write_line("underneath");
+    w.write_line("prompt: ", LineEnd::Stay);
+    w.set_plot_area(100, 100, 300, 200);
+    w.set_plot_coords(0, 0, 10, 10);
+    w.set_write_mode(WriteMode::Xor);
+    const Canvas before = w.canvas();
+    const int row = w.text_row(), column = w.text_column();
+    const Window::Snapshot saved = w.save_screen();
+
+    // A question over it, with its own colours, area and text.
+    w.set_plot_area(0, 0, 799, 539);
+    w.set_write_mode(WriteMode::Copy);
+    w.set_text_background(4);
+    w.set_text_position(29, 1);
+    w.write_line("Close anyway (Y/N)?");
+    w.move_to(0, 0);
+    w.line_to(500, 500);
+    w.restore_screen(saved);
+
+    EXPECT_EQ(before.pixels(), w.canvas().pixels());
+    EXPECT_TRUE(tw.screen_contains("underneath"));
+    EXPECT_FALSE(tw.screen_contains("Close anyway"));
+    EXPECT_EQ(row, w.text_row());
+    EXPECT_EQ(column, w.text_column());
+    // The answer continues the prompt, and drawing uses the old area and XOR.
+    w.write_line("x");
+    EXPECT_EQ("prompt: x", tw.row(w.text_row()));
+    EXPECT_EQ(w.to_pixel_x(5), 200);
+    const Canvas answered = w.canvas();
+    w.move_to(1, 5);
+    w.line_to(9, 5);
+    EXPECT_NE(answered.pixels(), w.canvas().pixels());
+    w.move_to(1, 5);
+    w.line_to(9, 5);
+    EXPECT_EQ(answered.pixels(), w.canvas().pixels());
+
+    // After the height toggle the old picture no longer fits and is left alone.
+    w.set_geometry(800, 306, 17);
+    w.restore_screen(saved);
+    EXPECT_EQ(306, w.canvas().height());
+}
+
 TEST(FrontEnd, FilterListSplitsIntoEntries) {
     const auto f = parse_filter_list(
         " All Files (*.*), *.*; Spectral Files (*.0*), *.0*; Spectral Files (*.1*), *.1*;"

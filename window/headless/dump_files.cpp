@@ -1,14 +1,13 @@
-// PNG pictures through libpng and text-grid dumps, both through a temporary file
+// PNG pictures and text-grid dumps, both through a temporary file
 // in the target's folder that is renamed into place only when complete.
 #include "window/headless/dump_files.h"
 
-#include <png.h>
+#include "window/png.h"
 
 #include <algorithm>
 #include <array>
 #include <cassert>
 #include <cerrno>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -34,66 +33,6 @@ bool commit(const std::string& temp, const std::string& path, std::string& error
     return true;
 }
 
-// libpng reports errors through longjmp; keep the text for our caller.
-void on_png_error(png_structp png, png_const_charp message) {
-    auto* error = static_cast<std::string*>(png_get_error_ptr(png));
-    *error = message;
-    png_longjmp(png, 1);
-}
-
-void on_png_warning(png_structp, png_const_charp) {}
-
-// Only C calls between the setjmp and libpng's longjmp: nothing with a destructor
-// lives in this frame, so the jump cannot skip one.
-bool encode_png(std::FILE* file, png_uint_32 width, png_uint_32 height, png_bytepp rows,
-                png_const_colorp colors, int color_count, std::string* error) {
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, error, on_png_error, on_png_warning);
-    if (!png) return false;
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, width, height, 4, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_PLTE(png, info, colors, color_count);
-    png_write_info(png, info);
-    png_write_image(png, rows);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
-bool encode_canvas(const Canvas& canvas, std::FILE* file, std::string& error) {
-    const int width = canvas.width();
-    const int height = canvas.height();
-    // Two pixels per byte, high nibble first, as the 4-bit palette format stores them.
-    const std::size_t row_bytes = static_cast<std::size_t>(width + 1) / 2;
-    std::vector<png_byte> packed(row_bytes * static_cast<std::size_t>(height), 0);
-    std::vector<png_bytep> rows(static_cast<std::size_t>(height));
-    for (int y = 0; y < height; ++y) {
-        png_bytep out = packed.data() + row_bytes * static_cast<std::size_t>(y);
-        rows[static_cast<std::size_t>(y)] = out;
-        const std::uint8_t* in = canvas.row(y);
-        for (int x = 0; x < width; ++x) {
-            assert(in[x] < 16 && "canvas pixels are palette indexes 0..15");
-            const auto index = static_cast<png_byte>(in[x] & 0x0F);
-            out[x / 2] |= static_cast<png_byte>(x % 2 == 0 ? index << 4 : index);
-        }
-    }
-    std::array<png_color, 16> colors{};
-    for (std::size_t i = 0; i < colors.size(); ++i)
-        colors[i] = png_color{palette()[i].r, palette()[i].g, palette()[i].b};
-    return encode_png(file, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
-                      rows.data(), colors.data(), static_cast<int>(colors.size()), &error);
-}
-
 } // namespace
 
 std::string with_extension(std::string_view name, std::string_view extension) {
@@ -115,12 +54,12 @@ bool write_canvas_png(const Canvas& canvas, const std::string& path, std::string
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
-    std::string png_error;
-    bool ok = encode_canvas(canvas, file, png_error);
+    const std::vector<unsigned char> bytes = encode_png(canvas);
+    bool ok = !bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = std::fflush(file) == 0 && ok;
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
-        error = "cannot write " + path + (png_error.empty() ? "" : ": " + png_error);
+        error = "cannot write " + path + (bytes.empty() ? ": the picture could not be encoded" : "");
         std::error_code ec;
         std::filesystem::remove(temp, ec);
         return false;

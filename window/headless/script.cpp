@@ -4,9 +4,11 @@
 
 #include "window/frontend.h"
 #include "window/utf8.h"
+#include "window/window.h"
 
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <utility>
 
 namespace korax {
@@ -60,7 +62,7 @@ struct CommandWord {
     Argument argument;
 };
 
-constexpr std::array<CommandWord, 8> command_words{{
+constexpr std::array<CommandWord, 12> command_words{{
     {"type", Argument::Optional}, // `type` alone: an empty answer, i.e. just ENTER
     {"keys", Argument::Required},
     {"enter", Argument::None},
@@ -69,7 +71,20 @@ constexpr std::array<CommandWord, 8> command_words{{
     {"shot", Argument::Required},
     {"screen", Argument::Required},
     {"expect", Argument::Required},
+    {"close", Argument::None},
+    {"wheel", Argument::Required},
+    {"click", Argument::Required},
+    {"drop", Argument::Required},
 }};
+
+// A pixel coordinate: digits only, small enough for any window.
+std::optional<int> parse_coordinate(std::string_view text) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || text.front() == '-' || ec != std::errc{} || stop != end) return std::nullopt;
+    return value;
+}
 
 // One non-comment line; returns an error text or fills `line`.
 std::optional<std::string> parse_line(std::string_view text, ScriptLine& line) {
@@ -108,6 +123,26 @@ std::optional<std::string> parse_line(std::string_view text, ScriptLine& line) {
     } else if (word == "box") {
         // Only the exact word cancels: any other text is a path, however odd.
         line.command = argument == "cancel" ? ScriptCommand::BoxCancel : ScriptCommand::Box;
+        line.argument = std::string(argument);
+    } else if (word == "close") {
+        line.command = ScriptCommand::Close;
+    } else if (word == "wheel") {
+        const std::string_view notch = trim_trailing_blanks(argument);
+        if (notch != "up" && notch != "down") return "\"wheel\" takes up or down";
+        line.command = ScriptCommand::Keys;
+        line.keys = {0, notch == "up" ? KEY_WHEEL_UP : KEY_WHEEL_DOWN};
+    } else if (word == "click") {
+        const std::string_view where = trim_trailing_blanks(argument);
+        const std::size_t blank = where.find(' ');
+        const auto x = parse_coordinate(where.substr(0, blank));
+        const auto y = blank == std::string_view::npos ? std::nullopt
+                                                       : parse_coordinate(where.substr(blank + 1));
+        if (!x || !y) return "\"click\" takes two pixel coordinates X Y";
+        line.command = ScriptCommand::Click;
+        line.x = *x;
+        line.y = *y;
+    } else if (word == "drop") {
+        line.command = ScriptCommand::Drop;
         line.argument = std::string(argument);
     } else if (word == "shot" || word == "screen") {
         if (trim_trailing_blanks(argument).empty())

@@ -15,6 +15,9 @@ enum class ScriptCommand {
     Keys,      // characters of `keys`, ENTER included for `type`
     Box,       // `box PATH`: `path` answers the file-open box
     BoxCancel, // `box cancel`
+    Close,     // `close`: the operator closes the window
+    Click,     // `click X Y`: `x`, `y` in window pixels
+    Drop,      // `drop PATH`: `argument` is the path
     // Inspection: acts on the window as it stands at the next request for input.
     Shot,
     Screen,
@@ -25,10 +28,11 @@ struct ScriptLine {
     int number = 0; // line of the script file, from 1
     ScriptCommand command = ScriptCommand::Keys;
     std::vector<int> keys; // Keys: the codes to press, in order
-    std::string argument;  // Box: the path; Shot, Screen: the name; Expect: the text
+    std::string argument;  // Box, Drop: the path; Shot, Screen: the name; Expect: the text
+    int x = 0, y = 0;      // Click
     bool is_input() const {
-        return command == ScriptCommand::Keys || command == ScriptCommand::Box ||
-               command == ScriptCommand::BoxCancel;
+        return command != ScriptCommand::Shot && command != ScriptCommand::Screen &&
+               command != ScriptCommand::Expect;
     }
 };
 

@@ -31,9 +31,28 @@ int ScriptPlayer::wait_key() {
     if (m_stopped) throw RunEnded{*m_stopped};
     while (m_pending_at >= m_pending.size()) {
         const ScriptLine& line = next_input(Wanted::Key);
-        m_pending = line.keys;
         m_pending_at = 0;
         m_pending_line = line.number;
+        switch (line.command) {
+        case ScriptCommand::Close:
+            m_pending.clear();
+            throw CloseRequested{};
+        case ScriptCommand::Click:
+            // As on screen, a click beside the picture reaches nobody.
+            m_pending.clear();
+            if (line.x < m_window->width() && line.y < m_window->height()) {
+                m_click = CanvasPoint{line.x, line.y};
+                m_pending = {0, KEY_CLICK};
+            }
+            break;
+        case ScriptCommand::Drop:
+            m_drop = line.argument;
+            m_pending = {0, KEY_DROP};
+            break;
+        default:
+            m_pending = line.keys;
+            break;
+        }
     }
     return m_pending[m_pending_at++];
 }
@@ -48,6 +67,7 @@ std::optional<std::string> ScriptPlayer::open_file_box(const std::vector<FileFil
     }
     const ScriptLine& line = next_input(Wanted::Box);
     if (line.command == ScriptCommand::BoxCancel) return std::nullopt;
+    if (line.command == ScriptCommand::Close) throw CloseRequested{};
     return line.argument;
 }
 
@@ -59,15 +79,18 @@ const ScriptLine& ScriptPlayer::next_input(Wanted wanted) {
         stop(PLAY_RAN_OUT);
     }
     const ScriptLine& line = m_lines[m_next];
-    const bool is_box = line.command != ScriptCommand::Keys;
+    const bool is_box =
+        line.command == ScriptCommand::Box || line.command == ScriptCommand::BoxCancel;
+    // Closing the main window is possible whatever the program waits for.
+    const bool is_close = line.command == ScriptCommand::Close;
     if (wanted == Wanted::Key && is_box) {
         m_err << where(line)
               << "the program asked for a key, but this line answers a file-open box\n";
         stop(PLAY_SCRIPT_ERROR);
     }
-    if (wanted == Wanted::Box && !is_box) {
+    if (wanted == Wanted::Box && !is_box && !is_close) {
         m_err << where(line)
-              << "the program opened the file-open box, but this line presses keys\n";
+              << "the program opened the file-open box, but this line is meant for the window\n";
         stop(PLAY_SCRIPT_ERROR);
     }
     ++m_next;

@@ -32,8 +32,11 @@ class ScriptPlayer : public FrontEnd {
     void attach(const Window& window) { m_window = &window; }
 
     // Both throw RunEnded with status 2, 3 or 4 when the player stops the run.
+    // A `close` line throws CloseRequested, as the on-screen window does.
     int wait_key() override;
     std::optional<std::string> open_file_box(const std::vector<FileFilter>& filters) override;
+    CanvasPoint click_position() const override { return m_click; }
+    std::string dropped_path() const override { return m_drop; }
     void show(const Canvas&, const Rect&) override {}
     void resized(int, int) override {}
     void close() override {}
@@ -68,6 +71,8 @@ class ScriptPlayer : public FrontEnd {
     std::size_t m_pending_at = 0;
     int m_pending_line = 0;
     std::optional<int> m_stopped;
+    CanvasPoint m_click;
+    std::string m_drop;
 };
 
 // Plays the script of `options` against `program` (the program's main routine)

@@ -216,5 +216,88 @@ TEST_F(ScriptPlayerTest, UnwritableShotIsAScriptError) {
     EXPECT_NE(std::string::npos, m_err.find("test.play:1: cannot write"));
 }
 
+TEST_F(ScriptPlayerTest, WindowEventsArriveAsTwoCodeKeysWithTheirDetails) {
+    std::vector<int> got;
+    Window::Point click;
+    std::string dropped;
+    const auto program = [&] {
+        window().set_geometry(800, 540, 30);
+        for (int i = 0; i < 9; ++i) {
+            got.push_back(window().get_char());
+            if (got.back() == KEY_CLICK) click = window().last_click();
+            if (got.back() == KEY_DROP) dropped = window().dropped_path();
+        }
+        window().normal_exit();
+    };
+    // The click beside the 800 x 540 picture reaches nobody, as on screen.
+    EXPECT_EQ(0, play("wheel up\nwheel down\nclick 800 10\nclick 799 539\n"
+                      "drop data/a b \xc3\xa9.001 \nkeys x\n",
+                      program));
+    EXPECT_EQ((std::vector<int>{0, KEY_WHEEL_UP, 0, KEY_WHEEL_DOWN, 0, KEY_CLICK, 0, KEY_DROP, 'x'}),
+              got);
+    EXPECT_EQ((Window::Point{799, 539}), click);
+    EXPECT_EQ("data/a b \xc3\xa9.001 ", dropped); // UTF-8 and trailing blank kept
+}
+
+// What a close does depends on who handles it; the exit status and how far
+// the program got prove it.
+TEST_F(ScriptPlayerTest, CloseGoesToTheHandler) {
+    const struct {
+        const char* name;
+        std::string script;
+        int handler; // -1 none, 0 answers "stay", 1 answers "end"
+        int status;
+        std::string trace;
+    } table[] = {
+        {"no handler ends the run", "keys a\nclose\nkeys b\n", -1, 0, "a"},
+        {"handler keeps the run", "keys a\nclose\nkeys n\nkeys b\nkeys c\n", 0, 2, "a[n]bc"},
+        {"handler ends the run", "close\nkeys y\nkeys b\n", 1, 0, "[y]"},
+        {"second close during the question", "close\nclose\nkeys b\n", 0, 0, "["},
+        {"close at the file-open box", "keys a\nclose\n", -1, 0, "a"},
+        {"close at the box with a handler", "keys a\nclose\n", 0, 0, "a"},
+        {"ran out during the question", "close\n", 0, 2, "["},
+    };
+    for (const auto& row : table) {
+        std::string trace;
+        const bool box = std::string(row.name).find("box") != std::string::npos;
+        const auto program = [&] {
+            window().set_geometry(800, 540, 30);
+            if (row.handler >= 0) {
+                window().set_close_handler([&] {
+                    trace += '[';
+                    // The question reads its own key; the answer does not matter here.
+                    trace += static_cast<char>(window().get_char());
+                    trace += ']';
+                    return row.handler == 1;
+                });
+            }
+            trace += static_cast<char>(window().get_char());
+            if (box) window().open_file_box(" All Files (*.*), *.*;");
+            for (;;)
+                trace += static_cast<char>(window().get_char());
+        };
+        EXPECT_EQ(row.status, play(row.script, program)) << row.name << ": " << m_err;
+        EXPECT_EQ(row.trace, trace) << row.name;
+    }
+}
+
+TEST_F(ScriptPlayerTest, DropAtATypedLineStandsForTheAnswerOnlyWhenAsked) {
+    std::vector<std::string> lines;
+    const auto program = [&] {
+        window().set_geometry(800, 540, 30);
+        window().write_line("name? ", LineEnd::Stay);
+        window().set_drop_as_typed_line(true);
+        lines.push_back(window().read_line());
+        window().set_drop_as_typed_line(false);
+        lines.push_back(window().read_line());
+        window().normal_exit();
+    };
+    EXPECT_EQ(0, play("keys abc\ndrop /data/ocs.001\nexpect name? /data/ocs.001\n"
+                      "keys d\ndrop /x\ntype e\n",
+                      program))
+        << m_err;
+    EXPECT_EQ((std::vector<std::string>{"/data/ocs.001", "de"}), lines);
+}
+
 } // namespace
 } // namespace korax

@@ -99,6 +99,14 @@ TEST(Script, BadLinesAreReportedWithTheirNumber) {
         {"key pageup\n", 1, "unknown key name \"pageup\""},
         {"shot \n", 1, "needs a file name"},
         {"# fine\nenter\nscreen  \n", 3, "needs a file name"},
+        {"close now\n", 1, "takes no argument"},
+        {"wheel left\n", 1, "takes up or down"},
+        {"wheel\n", 1, "needs an argument"},
+        {"click 10\n", 1, "two pixel coordinates"},
+        {"click -1 5\n", 1, "two pixel coordinates"},
+        {"click 1.5 5\n", 1, "two pixel coordinates"},
+        {"click 5 99999999999\n", 1, "two pixel coordinates"},
+        {"drop\n", 1, "needs an argument"},
     };
     for (const auto& row : table) {
         const ParsedScript s = parse_script(row.script);

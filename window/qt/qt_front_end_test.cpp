@@ -1,4 +1,5 @@
 #include "window/qt/qt_front_end.h"
+#include "window/qt/placement.h"
 
 #include "window/inkey.h"
 #include "window/test_window.h"
@@ -97,6 +98,54 @@ TEST(QtFileBox, PatternsMatchEveryFileTheyMeant) {
     // A generic entry made from a name typed with accents shows them.
     EXPECT_EQ(QStringLiteral("sp\u00e9 files (sp\u00e9*.*) (sp\u00e9*)"),
               box_name_filters({{"sp\xC3\xA9 files (sp\xC3\xA9*.*)", "sp\xC3\xA9*.*"}}));
+}
+
+TEST(QtPlacement, LargestWholeScaleCentred) {
+    const struct {
+        int area_w, area_h, canvas_w, canvas_h;
+        Placement expected;
+    } table[] = {
+        {800, 540, 800, 540, {1, 0, 0}},
+        {1599, 1079, 800, 540, {1, 399, 269}},   // just short of 2
+        {1600, 1080, 800, 540, {2, 0, 0}},
+        {1920, 1080, 800, 540, {2, 160, 0}},     // the height decides
+        {3840, 2160, 800, 540, {4, 320, 0}},
+        {2560, 1080, 800, 306, {3, 80, 81}},     // the 17-row window
+        {1601, 1081, 800, 540, {2, 0, 0}},       // odd remainder: floor
+        {600, 400, 800, 540, {1, 0, 0}},         // smaller: the corner stays in view
+    };
+    for (const auto& row : table) {
+        const Placement p = place_canvas(row.area_w, row.area_h, row.canvas_w, row.canvas_h);
+        EXPECT_EQ(row.expected.scale, p.scale) << row.area_w << "x" << row.area_h;
+        EXPECT_EQ(row.expected.x, p.x) << row.area_w << "x" << row.area_h;
+        EXPECT_EQ(row.expected.y, p.y) << row.area_w << "x" << row.area_h;
+    }
+}
+
+TEST(QtPlacement, ClicksMapBackToCanvasPixels) {
+    const Placement p{3, 10, 20}; // 100 x 50 canvas shown 300 x 150 from (10, 20)
+    const struct {
+        double x, y;
+        std::optional<std::pair<int, int>> expected;
+    } table[] = {
+        {10, 20, {{0, 0}}},       {12.9, 22.9, {{0, 0}}}, {13, 23, {{1, 1}}},
+        {309.9, 169.9, {{99, 49}}}, {310, 100, {}},       {9.9, 100, {}},
+        {100, 19.5, {}},          {100, 170, {}},
+    };
+    for (const auto& row : table) {
+        const auto got = canvas_pixel_at(p, 100, 50, row.x, row.y);
+        ASSERT_EQ(row.expected.has_value(), got.has_value()) << row.x << "," << row.y;
+        if (got) {
+            EXPECT_EQ(row.expected->first, got->x) << row.x << "," << row.y;
+            EXPECT_EQ(row.expected->second, got->y) << row.x << "," << row.y;
+        }
+    }
+    // The screen's ratio, rounded: a 2x screen opens the window at scale 2.
+    EXPECT_EQ(1, opening_scale(1.0));
+    EXPECT_EQ(1, opening_scale(1.25));
+    EXPECT_EQ(2, opening_scale(1.5));
+    EXPECT_EQ(2, opening_scale(2.0));
+    EXPECT_EQ(3, opening_scale(3.0));
 }
 
 } // namespace

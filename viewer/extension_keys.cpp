@@ -1,0 +1,251 @@
+// The viewer's extension keys. They take only keys the classic set ignores,
+// so every classic key and screen stays as it was.
+#include "viewer/extension_keys.h"
+
+#include "driver/files.h"
+#include "driver/store.h"
+#include "viewer/display.h"
+#include "viewer/lookfm.h"
+#include "viewer/measure.h"
+#include "viewer/undo.h"
+#include "window/format.h"
+#include "window/inkey.h"
+#include "window/png.h"
+#include "window/window.h"
+
+#include <algorithm>
+
+namespace korax {
+
+namespace {
+
+// A status-row message in the colours of the measurement rows; the rows are
+// rewritten in full at the next cursor move.
+void message_row(ViewerState& v, std::string_view text) {
+    Window& w = window();
+    w.set_text_color(1);
+    w.set_text_background(7);
+    w.set_text_position(1, 1);
+    w.write_chars(pad(text, 80));
+    v.STALE = true;
+}
+
+// After an undo the spectrum may be shorter than the display (an append gone).
+void keep_display_inside(ViewerState& v) {
+    const SpectrumStore& s = store();
+    const double f1 = s.FREQ[1], fn = s.FREQ[static_cast<std::size_t>(s.NPTS)];
+    v.FLOW = std::max(v.FLOW, f1);
+    v.FHIGH = std::min(v.FHIGH, fn);
+    if (!(v.FLOW < v.FHIGH)) {
+        v.FLOW = f1;
+        v.FHIGH = fn;
+    }
+    v.FCURS = std::clamp(v.FCURS, v.FLOW, v.FHIGH);
+}
+
+void undo_or_redo(ViewerState& v, bool undoing) {
+    SpectrumHistory& history = spectrum_history();
+    const std::string_view what = undoing ? history.undo(v.YMEAN) : history.redo(v.YMEAN);
+    if (!what.empty()) {
+        keep_display_inside(v);
+        plot_redraw(v);
+        show_spectrum_state();
+    }
+    message_row(v, undo_row(undoing, what, undoing ? history.undo_count() : history.redo_count()));
+}
+
+void show_extension_page(ViewerState& v) {
+    Window& w = window();
+    w.set_text_color(0);
+    w.set_text_background(7);
+    w.clear_window();
+    w.set_text_position(1, 1);
+    extension_keys_page();
+    wait_for_enter();
+    screen_redraw(v);
+}
+
+// A click in the plot area puts the cursor on that pixel column, held inside
+// the display as the cursor keys hold it; clicks elsewhere are ignored.
+void click_cursor(ViewerState& v) {
+    const Window::Point p = window().last_click();
+    const auto f = frequency_at_pixel(p.x, p.y, v.FLOW, v.FHIGH);
+    if (!f) return;
+    draw_cursor(v);
+    v.FCURS = std::clamp(*f, v.FLOW + v.CSTEP, v.FHIGH - v.CSTEP);
+    draw_cursor(v);
+    v.ICURS = std::clamp(index_of_frequency(v.FCURS), std::int32_t{1}, store().NPTS);
+    update_cursor_status(v);
+}
+
+void copy_measurement(ViewerState& v) {
+    const LastMeasurement& last = last_measurement();
+    if (!last.valid) {
+        message_row(v, " Nothing measured yet: O measures the line under the cursor");
+        return;
+    }
+    const std::string text = measurement_text(last);
+    window().copy_to_clipboard(text);
+    std::string shown = text;
+    std::replace(shown.begin(), shown.end(), '\t', ' ');
+    message_row(v, " Copied: " + shown);
+}
+
+void save_picture(ViewerState& v) {
+    Window& w = window();
+    // The picture as it is, before the row that reports it.
+    const std::vector<unsigned char> png = encode_png(w.canvas());
+    const PictureOutcome outcome = write_picture(store().FNAME, png);
+    w.set_text_color(12);
+    w.set_text_background(7);
+    w.set_text_position(1, 1);
+    if (outcome.written)
+        w.write_chars(pad(" Picture written to " + outcome.path, 80));
+    else
+        w.write_chars(pad(" Picture NOT written: " + outcome.error, 80));
+    v.STALE = true;
+}
+
+} // namespace
+
+std::optional<double> frequency_at_pixel(int x, int y, double flow, double fhigh) {
+    const auto& g = store().SCREEN;
+    const int x1 = 2, x2 = g.MAXX - 2;
+    const int y1 = 2 * g.ROWPIX - 2, y2 = g.MAXY - 2 * g.ROWPIX + 2;
+    if (x < x1 || x > x2 || y < y1 || y > y2 || x2 <= x1) return std::nullopt;
+    return flow + (fhigh - flow) * (x - x1) / (x2 - x1);
+}
+
+std::string measurement_text(const LastMeasurement& m) {
+    const auto number = [](double value) {
+        const std::string field = fmt_fixed(value, 20, 4);
+        return field.substr(std::min(field.find_first_not_of(' '), field.size()));
+    };
+    std::string text = number(m.FPEAK) + "\t" + number(m.FPERR) + "\t";
+    text += m.FWHH ? number(*m.FWHH) : "-";
+    return text;
+}
+
+PictureOutcome write_picture(std::string_view fname, std::span<const unsigned char> png) {
+    PictureOutcome outcome;
+    if (png.empty()) {
+        outcome.error = "not enough memory";
+        return outcome;
+    }
+    const std::string trimmed(trim_right(fname));
+    const std::string stem = directory_part(trimmed) + std::string(file_part(trimmed));
+    // Numbered, so that no picture ever replaces a file.
+    for (int n = 1; n <= 999; ++n) {
+        SafeFile file;
+        outcome.path = stem + "-" + std::to_string(n) + ".png";
+        const SafeFile::Status status = file.open(outcome.path, OpenMode::New);
+        if (status == SafeFile::Status::Exists) continue;
+        if (status == SafeFile::Status::Error) {
+            outcome.error = outcome.path + ": " + file.error_text();
+            return outcome;
+        }
+        file.write(png.data(), png.size());
+        if (!file.commit()) {
+            outcome.error = outcome.path + ": " + file.error_text();
+            return outcome;
+        }
+        outcome.written = true;
+        return outcome;
+    }
+    outcome.error = "999 pictures of " + stem + " exist already";
+    return outcome;
+}
+
+std::string undo_row(bool undoing, std::string_view what, std::size_t remaining) {
+    if (what.empty()) return undoing ? " Nothing to undo" : " Nothing to redo";
+    std::string row = undoing ? " Undone: " : " Redone: ";
+    row += what;
+    row += undoing ? "   (U undoes " : "   (Y redoes ";
+    row += std::to_string(remaining);
+    row += undoing ? " more, Y redoes it)" : " more, U undoes it)";
+    return row;
+}
+
+std::string spectrum_title(std::string_view fname, bool modified) {
+    const std::string_view name = file_part(trim_right(fname));
+    if (name.empty()) return "KORAX";
+    std::string title = "KORAX - " + std::string(name);
+    if (modified) title += " (modified)";
+    return title;
+}
+
+void show_spectrum_state() {
+    Window& w = window();
+    const std::string title = spectrum_title(store().FNAME, spectrum_history().modified());
+    if (title != w.title()) w.set_title(title);
+}
+
+void note_append_restore(ViewerState& v) {
+    message_row(v, " & put back the spectrum of the viewer's entry; U brings the processing back");
+}
+
+void extension_keys_page() {
+    Window& w = window();
+    w.write_line("");
+    w.write_line(heading("E X T E N S I O N   K E Y S"));
+    w.write_line("");
+    w.write_line("         U,Y - undo / redo the last change of the spectrum (8 steps)");
+    w.write_line("         Esc - leave a prompt or level setting, the spectrum as before");
+    w.write_line("    Ctrl+C/P - copy the last measurement / save a picture of the window");
+    w.write_line("      Ctrl+Q - close the window (asks first when changes are unsaved)");
+    w.write_line(" Wheel,click - zoom in/out about the cursor / move the cursor there");
+    w.write_line("");
+    w.write_line("         C,V - open a line catalogue / overlay on-off, v: linear-log sticks");
+    w.write_line("         ],[ - cursor to the next/previous predicted line");
+    w.write_line("         },{ - the same for lines above the intensity threshold");
+    w.write_line("         T,D - assign the measured frequency / catalogue settings");
+    w.write_line("");
+    w.write_line("           ? - this page, also from the help screen");
+    w.write_line(blanks(7) + "ENTER - exits this page", LineEnd::Stay);
+}
+
+void wait_after_help() {
+    for (;;) {
+        const std::int16_t key = INKEY();
+        if (key == KEY_ENTER) return;
+        if (key != '?') continue;
+        Window& w = window();
+        w.clear_window();
+        w.set_text_position(1, 1);
+        extension_keys_page();
+    }
+}
+
+bool extension_key(ViewerState& v, std::int16_t code) {
+    switch (code) {
+    case 'U':
+    case 'u':
+        undo_or_redo(v, true);
+        return true;
+    case 'Y':
+    case 'y':
+        undo_or_redo(v, false);
+        return true;
+    case '?':
+        show_extension_page(v);
+        return true;
+    case KEY_CTRL_C:
+        copy_measurement(v);
+        return true;
+    case KEY_CTRL_P:
+        save_picture(v);
+        return true;
+    // The mouse only stands in for keys: a wheel notch zooms as e and q do.
+    case -KEY_WHEEL_UP:
+        return lookfm_key(v, 'e');
+    case -KEY_WHEEL_DOWN:
+        return lookfm_key(v, 'q');
+    case -KEY_CLICK:
+        click_cursor(v);
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace korax
