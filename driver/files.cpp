@@ -305,11 +305,11 @@ SafeFile::Status SafeFile::open(const std::string& path, OpenMode mode) {
     return Status::Ok;
 }
 
-bool SafeFile::flush_buffer() {
+bool SafeFile::flush_buffer(Op op) {
     const char* p = m_buffer.data();
     std::size_t left = m_buffer.size();
     while (left > 0 && !m_failed) {
-        const ssize_t n = sys_write(m_synced ? Op::Flush : Op::Write, m_fd, p, left);
+        const ssize_t n = sys_write(op, m_fd, p, left);
         if (n < 0) {
             if (errno != EINTR) fail(errno);
             continue;
@@ -327,10 +327,10 @@ void SafeFile::write(const void* data, std::size_t size) {
     if (m_buffer.size() + size <= BUFFER_BYTES) {
         m_buffer.insert(m_buffer.end(), bytes, bytes + size);
         if (m_buffer.size() < BUFFER_BYTES) return;
-        (void)flush_buffer();
+        (void)flush_buffer(Op::Write);
         return;
     }
-    if (!flush_buffer()) return;
+    if (!flush_buffer(Op::Write)) return;
     if (size < BUFFER_BYTES) {
         m_buffer.insert(m_buffer.end(), bytes, bytes + size);
         return;
@@ -347,27 +347,17 @@ void SafeFile::write(const void* data, std::size_t size) {
     }
 }
 
-bool SafeFile::sync() {
-    if (m_fd < 0) {
-        if (m_error.empty()) fail(EBADF);
-        m_failed = true;
-        return false;
-    }
+bool SafeFile::write_out() {
     if (m_failed) return false;
-    if (m_synced) return true;
-    m_synced = true; // the writes from here on are the flush
-    if (!flush_buffer()) return false;
+    if (m_fd < 0) return true;
+    if (!flush_buffer(Op::Flush)) return false;
     m_buffer.shrink_to_fit();
-    if (checked(Op::Fsync, [&] { return ::fsync(m_fd); }) != 0) {
-        fail(errno);
-        return false;
-    }
     return true;
 }
 
-bool SafeFile::finish() {
-    if (m_fd < 0 && !m_temp.empty() && m_synced && !m_failed) return true; // done before
-    if (!sync()) return false;
+bool SafeFile::park() {
+    if (!write_out()) return false;
+    if (m_fd < 0) return true;
     if (m_temp.empty()) {
         if (const int error = name_temporary(m_fd, folder_of(m_target), m_temp); error != 0) {
             fail(error);
@@ -382,7 +372,37 @@ bool SafeFile::finish() {
     return true;
 }
 
-bool SafeFile::put_in_place() {
+bool SafeFile::sync() {
+    if (m_failed) return false;
+    if (m_synced) return true;
+    if (m_fd < 0 && m_temp.empty()) {
+        fail(EBADF); // never opened
+        return false;
+    }
+    if (!write_out()) return false;
+    // A parked temporary is opened again by its hidden name for the sync.
+    const int fd = m_fd >= 0 ? m_fd : ::open(m_temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(errno);
+        return false;
+    }
+    const int synced = checked(Op::Fsync, [&] { return ::fsync(fd); });
+    const int error = errno;
+    if (fd != m_fd) ::close(fd);
+    if (synced != 0) {
+        fail(error);
+        return false;
+    }
+    m_synced = true;
+    return true;
+}
+
+bool SafeFile::finish() {
+    if (!sync()) return false;
+    return park();
+}
+
+bool SafeFile::put_in_place(bool sync_after) {
     int error = 0;
     if (m_mode == OpenMode::New) {
         // Never replaces a file that appeared since open().
@@ -407,7 +427,7 @@ bool SafeFile::put_in_place() {
         return false;
     }
     m_temp.clear();
-    sync_folder(m_target);
+    if (sync_after) sync_folder(m_target);
     return true;
 }
 
@@ -463,10 +483,11 @@ bool SafeFileSet::fail(const SafeFile& file) {
 
 bool SafeFileSet::finish_current() {
     if (m_files.empty()) return true;
+    // Out to the kernel now, on disk at commit: one sync of the whole file
+    // system there is far quicker than a wait for the disk after every page.
     SafeFile& f = *m_files.back();
-    if (!f.sync()) return fail(f);
     static const std::size_t budget = open_file_budget();
-    if (m_files.size() > budget && !f.finish()) return fail(f);
+    if (!(m_files.size() > budget ? f.park() : f.write_out())) return fail(f);
     return true;
 }
 
@@ -490,9 +511,33 @@ void SafeFileSet::write(std::string_view text) {
 
 bool SafeFileSet::commit() {
     if (m_failed) return false;
+    if (m_files.empty()) return true;
+    if (!m_files.back()->write_out()) return fail(*m_files.back());
+    // One sync of each file system holding the set puts every temporary on
+    // disk at once and reports a failed write of any of them; a sync of each
+    // file would wait for the disk thousands of times.
+    std::vector<std::string> folders;
+    for (const auto& f : m_files) {
+        std::string folder = folder_of(f->m_target);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(std::move(folder));
+    }
+    for (const std::string& folder : folders) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int synced = fd < 0 ? -1 : checked(Op::Fsync, [&] { return ::syncfs(fd); });
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        if (synced != 0) {
+            SafeFile& f = *m_files.front();
+            f.fail(error);
+            return fail(f);
+        }
+    }
     // Every temporary complete, on disk and closed before the first rename.
-    for (auto& f : m_files)
-        if (!f->finish()) return fail(*f);
+    for (auto& f : m_files) {
+        f->m_synced = true;
+        if (!f->park()) return fail(*f);
+    }
 
     // A hidden second name of every old file, so that a rename failing half
     // way through can put back the old files already replaced.
@@ -527,8 +572,10 @@ bool SafeFileSet::commit() {
         }
     }
 
+    // The folders are synced once at the end: a sync after each of thousands
+    // of renames would take minutes.
     for (std::size_t i = 0; i < m_files.size(); ++i) {
-        if (m_files[i]->put_in_place()) continue;
+        if (m_files[i]->put_in_place(false)) continue;
         // Undo: every file already renamed gets its old version back, or
         // goes when it is new.
         m_error = m_files[i]->error_text();
@@ -548,6 +595,8 @@ bool SafeFileSet::commit() {
         drop_backups();
         return false;
     }
+    for (const std::string& folder : folders)
+        sync_folder(folder + "/");
     m_files.clear();
     m_error.clear();
     drop_backups();

@@ -20,6 +20,29 @@ std::string directory_part(std::string_view fname);
 // The name without its folder part.
 std::string_view file_part(std::string_view fname);
 
+// A seam for the fault-injection tests: every file operation of SafeFile and
+// SafeFileSet asks it first. Nothing else in the program uses it.
+namespace file_faults {
+
+enum class Op { Open, Write, Flush, Fsync, Close, Link, Rename, Unlink };
+inline constexpr int OP_COUNT = 8;
+const char* op_name(Op op);
+
+struct Fault {
+    Op op = Op::Open;
+    int occurrence = 1; // the how-manieth call of `op` fails, counted from 1
+    int error = 0;      // errno of the failure
+    bool short_write = false; // Write/Flush: half the bytes go out, then `error`
+};
+// Arms one fault (or none) and resets the counts.
+void arm(std::optional<Fault> fault);
+// How often each operation was called since the last arm().
+int calls(Op op);
+// Test switch: named temporaries even where the file system offers unnamed ones.
+void force_named_temporaries(bool on);
+
+} // namespace file_faults
+
 enum class OpenMode { New, Unknown }; // "NEW": must not exist; "UNKNOWN": create or replace
 
 class SafeFile {
@@ -56,9 +79,13 @@ private:
     // Everything of commit() but the final rename: the data is on disk, the
     // temporary is closed and has a hidden name. false: see error_text().
     [[nodiscard]] bool finish();
-    // commit() once finish() has succeeded.
-    [[nodiscard]] bool put_in_place();
-    [[nodiscard]] bool flush_buffer();
+    // commit() once finish() has succeeded; `sync_after`: the folder too.
+    [[nodiscard]] bool put_in_place(bool sync_after = true);
+    [[nodiscard]] bool flush_buffer(file_faults::Op op);
+    // The buffer out to the kernel, without waiting for the disk.
+    [[nodiscard]] bool write_out();
+    // write_out(), then a hidden name and closed: holds no open file.
+    [[nodiscard]] bool park();
     [[nodiscard]] bool sync();
     void fail(int error);
     void note_cleanup(const std::string& name, int error);
@@ -109,27 +136,5 @@ private:
     bool m_failed = false;
 };
 
-// A seam for the fault-injection tests: every file operation of SafeFile and
-// SafeFileSet asks it first. Nothing else in the program uses it.
-namespace file_faults {
-
-enum class Op { Open, Write, Flush, Fsync, Close, Link, Rename, Unlink };
-inline constexpr int OP_COUNT = 8;
-const char* op_name(Op op);
-
-struct Fault {
-    Op op = Op::Open;
-    int occurrence = 1; // the how-manieth call of `op` fails, counted from 1
-    int error = 0;      // errno of the failure
-    bool short_write = false; // Write/Flush: half the bytes go out, then `error`
-};
-// Arms one fault (or none) and resets the counts.
-void arm(std::optional<Fault> fault);
-// How often each operation was called since the last arm().
-int calls(Op op);
-// Test switch: named temporaries even where the file system offers unnamed ones.
-void force_named_temporaries(bool on);
-
-} // namespace file_faults
 
 } // namespace korax
