@@ -378,6 +378,12 @@ bool write_results_file(const std::string& path, OpenMode mode, std::string_view
         error = status == SafeFile::Status::Exists ? std::strerror(EEXIST) : file.error_text();
         return false;
     }
+    return write_results_file(file, fname, settings, lines, totals, error);
+}
+
+bool write_results_file(SafeFile& file, std::string_view fname, const PeakSearchSettings& settings,
+                        std::string_view lines, const PeakSearchTotals& totals,
+                        std::string& error) {
     file.write(results_head(fname, settings.cutoff, settings.baseline, settings.nfit));
     file.write(lines);
     file.write(results_summary(totals));
@@ -396,24 +402,22 @@ std::optional<std::string> read_name(Window& w) {
     return name;
 }
 
-// The output-file dialog: true with `full_name` and `mode` settled, after a
-// trial open that found the folder able to take the file; false when the
+// The output-file dialog: true with `file` open on `full_name`, false when the
 // operator left at a name prompt or at the overwrite question. Every new name
-// is tried as "NEW", so a yes given for one name never replaces another file.
-bool choose_results_file(Window& w, std::string& full_name, OpenMode& mode) {
+// is opened as "NEW", so a yes given for one name never replaces another file.
+bool open_results_file(Window& w, SafeFile& file, std::string& full_name) {
     const std::string prefix = directory_part(store().FNAME);
     static constexpr std::string_view name_prompt = "     OUTPUT FILE NAME :  ";
     static constexpr std::string_view new_name_prompt = "     New file name:  ";
     w.write_line(" ");
     w.write_line(name_prompt, LineEnd::Stay);
     auto name = read_name(w);
-    mode = OpenMode::New;
+    OpenMode mode = OpenMode::New;
     for (;;) {
         if (!name) return false;
         // A name typed from the root is taken as it stands; any other goes
         // next to the spectrum.
         full_name = name->front() == '/' ? *name : prefix + *name;
-        SafeFile file;
         const auto status = file.open(full_name, mode);
         if (status == SafeFile::Status::Ok) return true;
         if (status == SafeFile::Status::Error) {
@@ -483,9 +487,9 @@ void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std
     st.nfit = NFIT;
     st.height = height;
 
+    SafeFile file;
     std::string full_name;
-    OpenMode mode = OpenMode::New;
-    if (!choose_results_file(w, full_name, mode)) return;
+    if (!open_results_file(w, file, full_name)) return;
 
     std::string lines;
     w.write_line(" ");
@@ -498,7 +502,7 @@ void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std
         w.flush();
     });
     std::string error;
-    const bool written = write_results_file(full_name, mode, s.FNAME, st, lines, totals, error);
+    const bool written = write_results_file(file, s.FNAME, st, lines, totals, error);
 
     w.write_line(" ");
     w.write_line("");
@@ -508,12 +512,16 @@ void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std
         w.write_line("     Output has been written to ", LineEnd::Stay);
         w.set_text_color(12);
         w.write_line(full_name);
-        if (!error.empty()) w.write_line("     " + error);
+        // A temporary that could not be removed, named so that it can be.
+        if (!error.empty())
+            for (const std::string& line : error_lines(error))
+                w.write_line("     " + line);
         w.set_text_color(0);
     } else {
         w.set_text_color(12);
         w.write_line("     ERROR: the results were not written to " + full_name);
-        w.write_line("     " + error);
+        for (const std::string& line : error_lines(error))
+            w.write_line("     " + line);
         w.set_text_color(0);
     }
     w.write_line(" ");

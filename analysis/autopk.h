@@ -52,5 +52,10 @@ std::string results_summary(const PeakSearchTotals& totals);
                                       std::string_view fname, const PeakSearchSettings& settings,
                                       std::string_view lines, const PeakSearchTotals& totals,
                                       std::string& error);
+// The same into a file already opened (the dialog opens it before the search,
+// to settle the name with the operator).
+[[nodiscard]] bool write_results_file(SafeFile& file, std::string_view fname,
+                                      const PeakSearchSettings& settings, std::string_view lines,
+                                      const PeakSearchTotals& totals, std::string& error);
 
 } // namespace korax

@@ -24,7 +24,7 @@ namespace korax {
 namespace file_faults {
 
 namespace {
-std::optional<Fault> g_fault;
+std::vector<Fault> g_faults;
 std::array<int, OP_COUNT> g_calls{};
 bool g_named = false;
 int g_pending_error = 0; // the failure that follows an injected short write
@@ -36,10 +36,20 @@ const char* op_name(Op op) {
     return names[static_cast<int>(op)];
 }
 
-void arm(std::optional<Fault> fault) {
-    g_fault = fault;
+void arm(std::vector<Fault> faults) {
+    g_faults = std::move(faults);
     g_calls.fill(0);
     g_pending_error = 0;
+}
+
+void arm(std::optional<Fault> fault) {
+    arm(fault ? std::vector<Fault>{*fault} : std::vector<Fault>{});
+}
+
+const Fault* armed(Op op, int occurrence) {
+    for (const Fault& f : g_faults)
+        if (f.op == op && f.occurrence == occurrence) return &f;
+    return nullptr;
 }
 
 int calls(Op op) {
@@ -60,9 +70,8 @@ using file_faults::Op;
 int injected(Op op) {
     using namespace file_faults;
     const int n = ++g_calls[static_cast<std::size_t>(op)];
-    if (g_fault && g_fault->op == op && g_fault->occurrence == n && !g_fault->short_write)
-        return g_fault->error;
-    return 0;
+    const Fault* f = armed(op, n);
+    return f && !f->short_write ? f->error : 0;
 }
 
 template <typename Call> int checked(Op op, Call call) {
@@ -82,16 +91,12 @@ ssize_t sys_write(Op op, int fd, const char* data, std::size_t size) {
         errno = std::exchange(g_pending_error, 0);
         return -1;
     }
-    if (g_fault && g_fault->op == op && g_fault->occurrence == n) {
-        if (!g_fault->short_write) {
-            errno = g_fault->error;
-            return -1;
-        }
-        if (size > 1) {
-            g_pending_error = g_fault->error;
+    if (const Fault* f = armed(op, n)) {
+        if (f->short_write && size > 1) {
+            g_pending_error = f->error;
             return ::write(fd, data, size / 2);
         }
-        errno = g_fault->error;
+        errno = f->error;
         return -1;
     }
     return ::write(fd, data, size);
@@ -238,6 +243,16 @@ std::string directory_part(std::string_view fname) {
 
 std::string_view file_part(std::string_view fname) {
     return fname.substr(directory_part(fname).size());
+}
+
+std::vector<std::string> error_lines(std::string_view text) {
+    std::vector<std::string> lines;
+    for (;;) {
+        const auto cut = text.find("; ");
+        lines.emplace_back(text.substr(0, cut));
+        if (cut == std::string_view::npos) return lines;
+        text.remove_prefix(cut + 2);
+    }
 }
 
 // ---- SafeFile --------------------------------------------------------------

@@ -34,14 +34,19 @@ struct Fault {
     int error = 0;      // errno of the failure
     bool short_write = false; // Write/Flush: half the bytes go out, then `error`
 };
-// Arms one fault (or none) and resets the counts.
+// Arms one fault (or none), or several, and resets the counts.
 void arm(std::optional<Fault> fault);
+void arm(std::vector<Fault> faults);
 // How often each operation was called since the last arm().
 int calls(Op op);
 // Test switch: named temporaries even where the file system offers unnamed ones.
 void force_named_temporaries(bool on);
 
 } // namespace file_faults
+
+// An error text cut at its "; " into the lines a screen shows it in: the
+// failure first, then each temporary that could not be removed.
+std::vector<std::string> error_lines(std::string_view text);
 
 enum class OpenMode { New, Unknown }; // "NEW": must not exist; "UNKNOWN": create or replace
 

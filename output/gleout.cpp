@@ -499,8 +499,11 @@ bool Dialog::write_output() {
     }
     const bool written = set.commit();
     if (target.progress_row > 0) w.write_line("");
+    const std::vector<std::string> errors = error_lines(set.error_text());
     if (!written) {
-        write_red(w, "     Cannot write " + set.failed_path() + ": " + set.error_text());
+        write_red(w, "     Cannot write " + set.failed_path() + ": " + errors.front());
+        for (std::size_t i = 1; i < errors.size(); ++i)
+            write_red(w, "     " + errors[i]);
         press_enter(w);
         return false;
     }
@@ -524,7 +527,9 @@ bool Dialog::write_output() {
                      LineEnd::Stay);
         write_red(w, control_file_name(base, static_cast<std::int32_t>(size.pages)));
     }
-    if (!set.error_text().empty()) write_red(w, "     " + set.error_text());
+    if (!set.error_text().empty())
+        for (const std::string& line : errors)
+            write_red(w, "     " + line);
 
     w.write_line(" ");
     w.write_line("");
