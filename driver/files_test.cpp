@@ -12,6 +12,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace korax {
@@ -252,6 +253,37 @@ TEST_F(SafeFileTest, SetReplacesAllOrNothing) {
     EXPECT_EQ("new b.gle", contents(path("b.gle")));
     EXPECT_EQ("new c.gle", contents(path("c.gle")));
     EXPECT_EQ(3u, entries());
+}
+
+TEST_F(SafeFileTest, AKilledSaveLeavesNothing) {
+    put(path("a.gle"), "old");
+    // The writer is killed half way through a single file and through a set.
+    for (int set : {0, 1}) {
+        const pid_t child = ::fork();
+        ASSERT_NE(-1, child);
+        if (child == 0) {
+            const std::string block(1 << 20, 'x');
+            if (set) {
+                SafeFileSet files;
+                for (const char* name : {"a.gle", "b.gle", "c.gle"}) {
+                    if (files.add(path(name), OpenMode::Unknown) != SafeFile::Status::Ok)
+                        ::_exit(1);
+                    files.write(block);
+                }
+                ::raise(SIGKILL);
+            }
+            SafeFile f;
+            if (f.open(path("a.gle"), OpenMode::Unknown) != SafeFile::Status::Ok) ::_exit(1);
+            f.write(block);
+            f.write(block);
+            ::raise(SIGKILL);
+        }
+        int status = 0;
+        ASSERT_EQ(child, ::waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed before it was killed";
+        EXPECT_EQ("old", contents(path("a.gle")));
+        EXPECT_EQ(1u, entries()) << (set ? "set" : "single file");
+    }
 }
 
 } // namespace
