@@ -19,7 +19,6 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <memory>
 
 namespace korax {
 

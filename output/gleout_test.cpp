@@ -328,7 +328,7 @@ TEST_F(GleDialog, ExistingFilesAreReplacedOnlyAfterYes) {
 }
 
 TEST_F(GleDialog, ManyPagesAreAllWritten) {
-    // 0.01 units/mm: strips of 2.73 units, 200 pages, more than are held open at once.
+    // 0.01 units/mm: strips of 2.73 units, 200 pages, with three-digit numbers.
     t.type("3");
     t.type("0.01");
     t.type("");

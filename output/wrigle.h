@@ -9,8 +9,8 @@
 
 namespace korax {
 
-// One control file being composed in memory; nothing reaches the disk until
-// the whole output has been composed.
+// One control file composed in memory, for small outputs and the tests; GLEOUT
+// itself streams its pages to disk.
 struct GlePage {
     std::int32_t number = 0;
     std::string file_name; // base, page number, ".gle"
