@@ -304,7 +304,8 @@ void Dialog::draw_menu() const {
         return true;
     });
     if (shown < strips)
-        w.write_line("      ... and " + count_text(strips - shown) + " more strips");
+        w.write_line(shown > 0 ? "      ... and " + count_text(strips - shown) + " more strips"
+                               : "      " + count_text(strips) + " strips");
     w.write_line(" ");
     w.write_line("      1: Strips per page =" + fmt_int(g.strips_per_page, 7));
     w.write_line("      2:  Marker spacing =" + fmt_fixed(g.marker_spacing, 11, 3) + "          [" +
