@@ -483,7 +483,10 @@ bool Dialog::write_output() {
 
     SafeFileSet set;
     SetTarget target(set, w, size.pages);
-    if (size.pages > 20) {
+    // Outputs that needed a yes show their progress and a shortened list;
+    // every other output keeps the plain screen.
+    const bool large = gle_output_is_large(size);
+    if (large) {
         w.write_line("");
         target.progress_row = w.text_row();
     }
@@ -512,9 +515,10 @@ bool Dialog::write_output() {
                  "         Data written to ",
                  LineEnd::Stay);
     write_red(w, data_name);
-    // One line per page while they fit on the screen; then one line for the rest.
+    // One line per page; of a large output only those that fit on the screen,
+    // then one line for the rest.
     const double room = std::max(1, w.rows() - 10);
-    const double listed = size.pages <= room ? size.pages : room - 1;
+    const double listed = !large || size.pages <= room ? size.pages : room - 1;
     for (std::int32_t page = 1; page <= listed; ++page) {
         w.write_line("     "
                      " Control file written to ",
