@@ -27,6 +27,7 @@ namespace {
 std::vector<Fault> g_faults;
 std::array<int, OP_COUNT> g_calls{};
 bool g_named = false;
+std::size_t g_budget = 0;
 int g_pending_error = 0; // the failure that follows an injected short write
 } // namespace
 
@@ -58,6 +59,10 @@ int calls(Op op) {
 
 void force_named_temporaries(bool on) {
     g_named = on;
+}
+
+void set_open_file_budget(std::size_t files) {
+    g_budget = files;
 }
 
 } // namespace file_faults
@@ -390,22 +395,13 @@ bool SafeFile::park() {
 bool SafeFile::sync() {
     if (m_failed) return false;
     if (m_synced) return true;
-    if (m_fd < 0 && m_temp.empty()) {
-        fail(EBADF); // never opened
+    if (m_fd < 0) {
+        fail(EBADF); // never opened, or closed before its sync
         return false;
     }
     if (!write_out()) return false;
-    // A parked temporary is opened again by its hidden name for the sync.
-    const int fd = m_fd >= 0 ? m_fd : ::open(m_temp.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    if (checked(Op::Fsync, [&] { return ::fsync(m_fd); }) != 0) {
         fail(errno);
-        return false;
-    }
-    const int synced = checked(Op::Fsync, [&] { return ::fsync(fd); });
-    const int error = errno;
-    if (fd != m_fd) ::close(fd);
-    if (synced != 0) {
-        fail(error);
         return false;
     }
     m_synced = true;
@@ -501,7 +497,8 @@ bool SafeFileSet::finish_current() {
     // Out to the kernel now, on disk at commit: one sync of the whole file
     // system there is far quicker than a wait for the disk after every page.
     SafeFile& f = *m_files.back();
-    static const std::size_t budget = open_file_budget();
+    static const std::size_t usual = open_file_budget();
+    const std::size_t budget = file_faults::g_budget > 0 ? file_faults::g_budget : usual;
     if (!(m_files.size() > budget ? f.park() : f.write_out())) return fail(f);
     return true;
 }

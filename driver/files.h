@@ -41,6 +41,9 @@ void arm(std::vector<Fault> faults);
 int calls(Op op);
 // Test switch: named temporaries even where the file system offers unnamed ones.
 void force_named_temporaries(bool on);
+// Test switch: how many files of a set are held open before the others are
+// closed as soon as they are written (0: the usual number).
+void set_open_file_budget(std::size_t files);
 
 } // namespace file_faults
 
