@@ -396,7 +396,9 @@ bool SafeFile::sync() {
     if (m_failed) return false;
     if (m_synced) return true;
     if (m_fd < 0) {
-        fail(EBADF); // never opened, or closed before its sync
+        // Never opened: a failed open keeps its own reason.
+        if (m_error.empty()) m_error = system_text(EBADF);
+        m_failed = true;
         return false;
     }
     if (!write_out()) return false;

@@ -130,6 +130,7 @@ TEST_F(SafeFileTest, FoldersThatCannotTakeTheFile) {
             EXPECT_EQ(SafeFile::Status::Error, f.open(row.target, mode)) << row.target;
             EXPECT_EQ(row.error, f.error_text());
             EXPECT_FALSE(f.commit());
+            EXPECT_EQ(row.error, f.error_text()) << "the reason outlives a commit";
         }
     }
 }
