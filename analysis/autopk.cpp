@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -368,32 +369,55 @@ std::string results_summary(const PeakSearchTotals& totals) {
     return t;
 }
 
+bool write_results_file(const std::string& path, OpenMode mode, std::string_view fname,
+                        const PeakSearchSettings& settings, std::string_view lines,
+                        const PeakSearchTotals& totals, std::string& error) {
+    SafeFile file;
+    const SafeFile::Status status = file.open(path, mode);
+    if (status != SafeFile::Status::Ok) {
+        error = status == SafeFile::Status::Exists ? std::strerror(EEXIST) : file.error_text();
+        return false;
+    }
+    return write_results_file(file, fname, settings, lines, totals, error);
+}
+
+bool write_results_file(SafeFile& file, std::string_view fname, const PeakSearchSettings& settings,
+                        std::string_view lines, const PeakSearchTotals& totals,
+                        std::string& error) {
+    file.write(results_head(fname, settings.cutoff, settings.baseline, settings.nfit));
+    file.write(lines);
+    file.write(results_summary(totals));
+    const bool written = file.commit();
+    error = file.error_text();
+    return written;
+}
+
 namespace {
 
-// Reads a file name at the prompt already written; a blank answer asks again.
-std::string read_name(Window& w, std::string_view prompt) {
-    for (;;) {
-        std::string name(trim_right(w.read_line()));
-        if (!name.empty() && name.find_first_not_of(' ') != std::string::npos) return name;
-        w.write_line(prompt, LineEnd::Stay);
-    }
+// Reads a file name at the prompt already written. An empty answer is the way
+// out when no name will do (a folder that cannot be written to, say).
+std::optional<std::string> read_name(Window& w) {
+    std::string name(trim_right(w.read_line()));
+    if (name.find_first_not_of(' ') == std::string::npos) return std::nullopt;
+    return name;
 }
 
 // The output-file dialog: true with `file` open on `full_name`, false when the
-// operator gave up at the overwrite question. Every new name is opened as "NEW",
-// so a yes given for one name never replaces another file.
+// operator left at a name prompt or at the overwrite question. Every new name
+// is opened as "NEW", so a yes given for one name never replaces another file.
 bool open_results_file(Window& w, SafeFile& file, std::string& full_name) {
     const std::string prefix = directory_part(store().FNAME);
     static constexpr std::string_view name_prompt = "     OUTPUT FILE NAME :  ";
     static constexpr std::string_view new_name_prompt = "     New file name:  ";
     w.write_line(" ");
     w.write_line(name_prompt, LineEnd::Stay);
-    std::string name = read_name(w, name_prompt);
+    auto name = read_name(w);
     OpenMode mode = OpenMode::New;
     for (;;) {
+        if (!name) return false;
         // A name typed from the root is taken as it stands; any other goes
         // next to the spectrum.
-        full_name = name.front() == '/' ? name : prefix + name;
+        full_name = name->front() == '/' ? *name : prefix + *name;
         const auto status = file.open(full_name, mode);
         if (status == SafeFile::Status::Ok) return true;
         if (status == SafeFile::Status::Error) {
@@ -402,7 +426,7 @@ bool open_results_file(Window& w, SafeFile& file, std::string& full_name) {
             w.write_line("     " + full_name + ": " + file.error_text());
             w.set_text_color(0);
             w.write_line(name_prompt, LineEnd::Stay);
-            name = read_name(w, name_prompt);
+            name = read_name(w);
             mode = OpenMode::New;
             continue;
         }
@@ -415,7 +439,7 @@ bool open_results_file(Window& w, SafeFile& file, std::string& full_name) {
             mode = OpenMode::Unknown;
         } else if (answer == "N       " || answer == "n       ") {
             w.write_line(new_name_prompt, LineEnd::Stay);
-            name = read_name(w, new_name_prompt);
+            name = read_name(w);
             mode = OpenMode::New;
         } else {
             return false;
@@ -467,19 +491,18 @@ void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std
     std::string full_name;
     if (!open_results_file(w, file, full_name)) return;
 
-    std::string text = results_head(s.FNAME, cutoff, baseline, NFIT);
+    std::string lines;
     w.write_line(" ");
     w.write_line("");
     w.write_line("     The number of identified lines: ");
     w.write_line("     ", LineEnd::Stay);
     w.flush();
-    const auto totals = search_lines(s.FREQ, s.INTENS, s.NPTS, st, text, [&w](std::int32_t count) {
+    const auto totals = search_lines(s.FREQ, s.INTENS, s.NPTS, st, lines, [&w](std::int32_t count) {
         w.write_line(fmt_int(count, 5), LineEnd::Stay);
         w.flush();
     });
-    text += results_summary(totals);
-    file.write(text);
-    const bool written = file.commit();
+    std::string error;
+    const bool written = write_results_file(file, s.FNAME, st, lines, totals, error);
 
     w.write_line(" ");
     w.write_line("");
@@ -488,12 +511,17 @@ void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std
     if (written) {
         w.write_line("     Output has been written to ", LineEnd::Stay);
         w.set_text_color(12);
-        w.write_line(full_name, LineEnd::Stay);
+        w.write_line(full_name);
+        // A temporary that could not be removed, named so that it can be.
+        if (!error.empty())
+            for (const std::string& line : error_lines(error))
+                w.write_line("     " + line);
         w.set_text_color(0);
     } else {
         w.set_text_color(12);
         w.write_line("     ERROR: the results were not written to " + full_name);
-        w.write_line("     " + file.error_text());
+        for (const std::string& line : error_lines(error))
+            w.write_line("     " + line);
         w.set_text_color(0);
     }
     w.write_line(" ");

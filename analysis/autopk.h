@@ -1,6 +1,8 @@
 // PEAKFINDER: every line above a cutoff, fitted and written to a results file.
 #pragma once
 
+#include "driver/files.h"
+
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -41,5 +43,19 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
 std::string results_head(std::string_view fname, std::int16_t cutoff, std::int16_t baseline,
                          std::int16_t nfit);
 std::string results_summary(const PeakSearchTotals& totals);
+
+// Writes a whole results file (head, the lines of search_lines, summary) to
+// `path` through SafeFile, without a window: mode New fails on an existing
+// file. false: nothing was put in place and `error` says why. After success
+// `error` is empty unless a temporary could not be removed.
+[[nodiscard]] bool write_results_file(const std::string& path, OpenMode mode,
+                                      std::string_view fname, const PeakSearchSettings& settings,
+                                      std::string_view lines, const PeakSearchTotals& totals,
+                                      std::string& error);
+// The same into a file already opened (the dialog opens it before the search,
+// to settle the name with the operator).
+[[nodiscard]] bool write_results_file(SafeFile& file, std::string_view fname,
+                                      const PeakSearchSettings& settings, std::string_view lines,
+                                      const PeakSearchTotals& totals, std::string& error);
 
 } // namespace korax

@@ -194,7 +194,14 @@ TEST_F(AutopkDialog, WritesTheResultsNextToTheSpectrum) {
               file.find("\r\n      50.50000 +- 0.00000    1000   31.61719  |----------------\r\n"));
     EXPECT_NE(std::string::npos, file.find(" Total number of identified lines =        1\r\n"));
     EXPECT_TRUE(w.screen_contains("     PEAKFINDER found      1 transitions"));
-    EXPECT_TRUE(w.screen_contains("     Output has been written to /"));
+    // The name ends its row and an empty row comes before the last line, as
+    // after a save.
+    int row = 30;
+    while (row > 3 && w.row(row).empty())
+        --row;
+    EXPECT_EQ(std::string(40, ' ') + "Press ENTER to continue", w.row(row));
+    EXPECT_EQ("", w.row(row - 1));
+    EXPECT_TRUE(w.row(row - 2).ends_with("/peaks.txt")) << w.row(row - 2);
 }
 
 TEST_F(AutopkDialog, AnExistingFileIsKeptUnlessTheOperatorSaysYes) {
@@ -220,6 +227,25 @@ TEST_F(AutopkDialog, AnExistingFileIsKeptUnlessTheOperatorSaysYes) {
     w.type("");
     run(200);
     EXPECT_NE(std::string::npos, read_file(dir / "peaks.txt").find("   cutoff:      200"));
+}
+
+TEST_F(AutopkDialog, EnterAloneAtANamePromptLeavesWithoutOutput) {
+    { std::ofstream(dir / "peaks.txt") << "old"; }
+    // In a folder that cannot take the file the operator still gets out.
+    w.type("1");
+    w.type("nosuchfolder/peaks.txt");
+    w.type("");
+    run();
+    // And at the new-name prompt after a no.
+    w.type("1");
+    w.type("peaks.txt");
+    w.type("n");
+    w.type("   ");
+    run();
+    EXPECT_TRUE(w.front_end.keys.empty());
+    EXPECT_FALSE(w.screen_contains("PEAKFINDER found"));
+    EXPECT_EQ("old", read_file(dir / "peaks.txt"));
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
 TEST_F(AutopkDialog, AFileThatCannotBeCreatedIsReportedAndAskedAgain) {

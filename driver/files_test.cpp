@@ -12,6 +12,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace korax {
@@ -129,6 +130,7 @@ TEST_F(SafeFileTest, FoldersThatCannotTakeTheFile) {
             EXPECT_EQ(SafeFile::Status::Error, f.open(row.target, mode)) << row.target;
             EXPECT_EQ(row.error, f.error_text());
             EXPECT_FALSE(f.commit());
+            EXPECT_EQ(row.error, f.error_text()) << "the reason outlives a commit";
         }
     }
 }
@@ -170,6 +172,119 @@ TEST_F(SafeFileTest, FailedWriteLeavesTheOldFile) {
     EXPECT_EQ(std::strerror(EFBIG), error);
     EXPECT_EQ("old", contents(path("a.001")));
     EXPECT_EQ(1u, entries());
+}
+
+
+TEST_F(SafeFileTest, LinksAreFollowed) {
+    put(path("real.001"), "old");
+    fs::create_symlink("real.001", path("link.001"));
+    fs::create_symlink("missing.001", path("dangling.001"));
+    fs::create_hard_link(path("real.001"), path("hard.001"));
+    const struct {
+        std::string target, written;
+        OpenMode mode;
+    } table[] = {
+        // The file the link names is replaced and the link stays a link.
+        {"link.001", "real.001", OpenMode::Unknown},
+        // A dangling link is a name waiting for its file: saving creates it.
+        {"dangling.001", "missing.001", OpenMode::New},
+        // Another name of the same file keeps the old contents.
+        {"hard.001", "hard.001", OpenMode::Unknown},
+    };
+    for (const auto& row : table) {
+        SafeFile f;
+        ASSERT_EQ(SafeFile::Status::Ok, f.open(path(row.target), row.mode)) << row.target;
+        f.write("new " + row.target);
+        ASSERT_TRUE(f.commit()) << row.target << ": " << f.error_text();
+        EXPECT_EQ("new " + row.target, contents(path(row.written))) << row.target;
+    }
+    EXPECT_TRUE(fs::is_symlink(path("link.001")));
+    EXPECT_TRUE(fs::is_symlink(path("dangling.001")));
+    EXPECT_EQ("new link.001", contents(path("real.001")));
+    EXPECT_EQ("new hard.001", contents(path("hard.001")));
+    EXPECT_EQ(5u, entries());
+
+    // A link to an existing file still needs the operator's yes.
+    SafeFile f;
+    EXPECT_EQ(SafeFile::Status::Exists, f.open(path("link.001"), OpenMode::New));
+}
+
+TEST_F(SafeFileTest, LongestNamesAndBothKindsOfTemporary) {
+    for (bool named : {false, true}) {
+        file_faults::force_named_temporaries(named);
+        for (std::size_t length : {1u, 200u, 255u}) {
+            const std::string name = std::string(length - 1, 'x') + (named ? "n" : "u");
+            SafeFile f;
+            ASSERT_EQ(SafeFile::Status::Ok, f.open(path(name), OpenMode::New)) << length;
+            f.write(name);
+            EXPECT_TRUE(f.commit()) << length << ": " << f.error_text();
+            EXPECT_EQ(name, contents(path(name)));
+        }
+        file_faults::force_named_temporaries(false);
+    }
+    EXPECT_EQ(6u, entries());
+}
+
+TEST_F(SafeFileTest, SetReplacesAllOrNothing) {
+    put(path("a.gle"), "old a");
+    put(path("b.gle"), "old b");
+    // Rename failures at each file in turn: files already renamed get their
+    // old contents back, a new file goes again.
+    for (int occurrence = 1; occurrence <= 3; ++occurrence) {
+        file_faults::arm(file_faults::Fault{file_faults::Op::Rename, occurrence, EIO, false});
+        SafeFileSet set;
+        for (const char* name : {"a.gle", "b.gle", "c.gle"}) {
+            ASSERT_EQ(SafeFile::Status::Ok, set.add(path(name), OpenMode::Unknown));
+            set.write(std::string("new ") + name);
+        }
+        EXPECT_FALSE(set.commit());
+        file_faults::arm(std::nullopt);
+        EXPECT_EQ(std::strerror(EIO), set.error_text());
+        EXPECT_EQ("old a", contents(path("a.gle"))) << occurrence;
+        EXPECT_EQ("old b", contents(path("b.gle"))) << occurrence;
+        EXPECT_FALSE(fs::exists(path("c.gle"))) << occurrence;
+        EXPECT_EQ(2u, entries()) << occurrence;
+    }
+    SafeFileSet set;
+    for (const char* name : {"a.gle", "b.gle", "c.gle"}) {
+        ASSERT_EQ(SafeFile::Status::Ok, set.add(path(name), OpenMode::Unknown));
+        set.write(std::string("new ") + name);
+    }
+    ASSERT_TRUE(set.commit()) << set.error_text();
+    EXPECT_EQ("new b.gle", contents(path("b.gle")));
+    EXPECT_EQ("new c.gle", contents(path("c.gle")));
+    EXPECT_EQ(3u, entries());
+}
+
+TEST_F(SafeFileTest, AKilledSaveLeavesNothing) {
+    put(path("a.gle"), "old");
+    // The writer is killed half way through a single file and through a set.
+    for (int set : {0, 1}) {
+        const pid_t child = ::fork();
+        ASSERT_NE(-1, child);
+        if (child == 0) {
+            const std::string block(1 << 20, 'x');
+            if (set) {
+                SafeFileSet files;
+                for (const char* name : {"a.gle", "b.gle", "c.gle"}) {
+                    if (files.add(path(name), OpenMode::Unknown) != SafeFile::Status::Ok)
+                        ::_exit(1);
+                    files.write(block);
+                }
+                ::raise(SIGKILL);
+            }
+            SafeFile f;
+            if (f.open(path("a.gle"), OpenMode::Unknown) != SafeFile::Status::Ok) ::_exit(1);
+            f.write(block);
+            f.write(block);
+            ::raise(SIGKILL);
+        }
+        int status = 0;
+        ASSERT_EQ(child, ::waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed before it was killed";
+        EXPECT_EQ("old", contents(path("a.gle")));
+        EXPECT_EQ(1u, entries()) << (set ? "set" : "single file");
+    }
 }
 
 } // namespace

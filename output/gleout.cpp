@@ -1,7 +1,8 @@
 // GLEOUT: the dialog that cuts the displayed range into strips of 273 mm of paper
 // and writes them as GLE scripts (one per page) and one shared data file. The
-// plot settings outlive the call; the files are composed completely before any
-// of them replaces an old one.
+// plot settings outlive the call. The size of an output is known before any of
+// it is built; the files are written one at a time into temporaries that
+// replace the old files as a whole.
 #include "output/gleout.h"
 
 #include "driver/files.h"
@@ -14,10 +15,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <memory>
 
 namespace korax {
 
@@ -44,17 +45,64 @@ std::string gle_base_name(std::string_view fname) {
     return base;
 }
 
-std::vector<Strip> strip_list(double start, double end, double plot_scaling) {
+void for_each_strip(double start, double end, double plot_scaling,
+                    const std::function<bool(const Strip&)>& f) {
     const double width = STRIP_MM * plot_scaling;
-    std::vector<Strip> strips;
     for (double s = start;;) {
         const double e = s + width;
-        strips.push_back({s, e, e > end ? (end - s) / plot_scaling : width / plot_scaling});
+        if (!f({s, e, e > end ? (end - s) / plot_scaling : width / plot_scaling})) return;
         // The second test stops a width too small to move the start at all.
-        if (e >= end || !(e > s)) break;
+        if (e >= end || !(e > s)) return;
         s = e;
     }
+}
+
+std::vector<Strip> strip_list(double start, double end, double plot_scaling) {
+    std::vector<Strip> strips;
+    for_each_strip(start, end, plot_scaling, [&](const Strip& strip) {
+        strips.push_back(strip);
+        return true;
+    });
     return strips;
+}
+
+double strip_count(double start, double end, double plot_scaling) {
+    const double width = STRIP_MM * plot_scaling;
+    if (!(start + width > start) || !(start + width < end)) return 1;
+    const double estimate = std::ceil((end - start) / width);
+    // Counted one by one where that is quick, so the count is exactly the
+    // strips the list and the output will have; beyond, rounding in the
+    // repeated additions may make it one more or less.
+    if (!(estimate < 4e6)) return estimate;
+    double n = 0;
+    for_each_strip(start, end, plot_scaling, [&n](const Strip&) {
+        ++n;
+        return true;
+    });
+    return n;
+}
+
+GleOutputSize gle_output_size(double start, double end, const GleSettings& g,
+                              std::span<const double> freq, std::size_t name_bytes) {
+    GleOutputSize size;
+    size.strips = strip_count(start, end, g.plot_scaling);
+    size.pages = std::ceil(size.strips / g.strips_per_page);
+    // Points at or above the start up to the first one beyond the end, on an
+    // axis that rises.
+    const auto first = std::lower_bound(freq.begin(), freq.end(), start);
+    const auto last = std::upper_bound(first, freq.end(), end);
+    size.points = static_cast<double>(last - first);
+    // A strip as wide as every other stands for them all.
+    const double width = STRIP_MM * g.plot_scaling;
+    size.bytes = 30.0 + static_cast<double>(name_bytes) + size.points * DATA_LINE_BYTES +
+                 size.pages * (PAGE_BYTES + 2.0 * static_cast<double>(name_bytes)) +
+                 size.strips * (strip_bytes(start, start + width, g.marker_spacing) +
+                                static_cast<double>(name_bytes));
+    return size;
+}
+
+bool gle_output_is_large(const GleOutputSize& size) {
+    return size.pages > MAX_QUIET_PAGES || size.bytes > MAX_QUIET_BYTES;
 }
 
 std::optional<std::int32_t> read_menu_choice(std::string_view line) {
@@ -165,6 +213,16 @@ long long interval_count(double ratio) {
     return static_cast<long long>(t);
 }
 
+// Rows of the menu screen besides the strip list.
+constexpr int MENU_ROWS = 16;
+
+// A count that may be far beyond any integer type, written in full.
+std::string count_text(double n) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f", n);
+    return text;
+}
+
 std::int32_t truncated_limit(double y) {
     constexpr double lo = std::numeric_limits<std::int32_t>::min();
     constexpr double hi = std::numeric_limits<std::int32_t>::max();
@@ -209,7 +267,9 @@ struct Dialog {
     void draw_menu() const;
     void item(std::int32_t choice);
     [[nodiscard]] bool write_output();
-    [[nodiscard]] bool spectrum_would_be_replaced(const std::vector<GlePage>& pages) const;
+    [[nodiscard]] bool
+    spectrum_would_be_replaced(const std::vector<std::string>& existing) const;
+    std::vector<std::string> existing_outputs(double pages) const;
 };
 
 void Dialog::draw_menu() const {
@@ -229,13 +289,23 @@ void Dialog::draw_menu() const {
                  fmt_int(interval_count(range / big), 7));
     w.write_line("");
     const long long per_strip = interval_count(width / big);
+    // Only the strips that fit between the heading and the menu are listed,
+    // and then one line counts the rest: the list is never longer than the screen.
+    const double strips = strip_count(start, end, g.plot_scaling);
+    const int room = std::max(0, w.rows() - MENU_ROWS);
+    const double shown = strips <= room ? strips : std::max(0, room - 1);
     std::int32_t number = 0;
-    for (const Strip& strip : strip_list(start, end, g.plot_scaling)) {
+    for_each_strip(start, end, g.plot_scaling, [&](const Strip& strip) {
+        if (number >= shown) return false;
         ++number;
         w.write_line("      STRIP:" + fmt_int(number, 2) + "  " + fmt_fixed(strip.start, 12, 2) +
                      fmt_fixed(strip.end, 12, 2) + fmt_fixed(width, 12, 2) + fmt_int(per_strip, 7) +
                      fmt_fixed(strip.paper_mm, 10, 1));
-    }
+        return true;
+    });
+    if (shown < strips)
+        w.write_line(shown > 0 ? "      ... and " + count_text(strips - shown) + " more strips"
+                               : "      " + count_text(strips) + " strips");
     w.write_line(" ");
     w.write_line("      1: Strips per page =" + fmt_int(g.strips_per_page, 7));
     w.write_line("      2:  Marker spacing =" + fmt_fixed(g.marker_spacing, 11, 3) + "          [" +
@@ -299,17 +369,70 @@ void Dialog::item(std::int32_t choice) {
     }
 }
 
+// The files of the output that exist now: the data file, then the pages
+// 1..`pages` in page order. One pass over the folder finds them, however many
+// pages the settings ask for.
+std::vector<std::string> Dialog::existing_outputs(double pages) const {
+    std::vector<std::string> found;
+    std::error_code ec;
+    if (std::filesystem::exists(data_name, ec)) found.push_back(data_name);
+    std::string native = base;
+    std::replace(native.begin(), native.end(), '\\', '/');
+    const auto slash = native.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+    const std::string stem = slash == std::string::npos ? native : native.substr(slash + 1);
+    std::vector<std::pair<double, std::string>> numbered;
+    for (std::filesystem::directory_iterator it(folder, ec), stop; !ec && it != stop;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(stem) || !name.ends_with(".gle")) continue;
+        const std::string digits = name.substr(stem.size(), name.size() - stem.size() - 4);
+        if (digits.empty() || digits.front() == '0' || digits.size() > 15 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const double number = std::stod(digits);
+        if (number <= pages) numbered.emplace_back(number, base + digits + ".gle");
+    }
+    std::sort(numbered.begin(), numbered.end());
+    for (auto& [number, name] : numbered)
+        found.push_back(std::move(name));
+    return found;
+}
+
 // GLE output must never replace the spectrum it was made from: an ASCII
 // spectrum called "X.dat" would otherwise be overwritten by its own plot data.
-bool Dialog::spectrum_would_be_replaced(const std::vector<GlePage>& pages) const {
+bool Dialog::spectrum_would_be_replaced(const std::vector<std::string>& existing) const {
     std::error_code ec;
-    const auto same = [&](const std::string& path) {
+    return std::any_of(existing.begin(), existing.end(), [&](const std::string& path) {
         return path == fname || std::filesystem::equivalent(path, fname, ec);
-    };
-    if (same(data_name)) return true;
-    return std::any_of(pages.begin(), pages.end(),
-                       [&](const GlePage& p) { return same(p.file_name); });
+    });
 }
+
+// Hands WRIGLE's pages to a set of temporaries, one file at a time, and shows
+// on one row how far a large output has come.
+struct SetTarget final : GleTarget {
+    SafeFileSet& set;
+    Window& w;
+    double pages;
+    int progress_row = 0; // 0: no progress shown
+    bool failed = false;
+
+    SetTarget(SafeFileSet& s, Window& window, double page_count)
+        : set(s), w(window), pages(page_count) {}
+    void begin_page(std::int32_t page, const std::string& file_name) override {
+        if (failed) return;
+        if (set.add(file_name, OpenMode::Unknown) != SafeFile::Status::Ok) failed = true;
+        if (progress_row > 0 && (page % 10 == 0 || page == pages)) {
+            w.set_text_position(progress_row, 1);
+            w.write_line("     Writing page" + fmt_int(page, 11) + " of " + count_text(pages),
+                         LineEnd::Stay);
+            w.flush();
+        }
+    }
+    void append(std::string_view text) override {
+        if (!failed) set.write(text);
+    }
+};
 
 // true: the output was written and the dialog ends; false: back to the menu.
 bool Dialog::write_output() {
@@ -321,90 +444,96 @@ bool Dialog::write_output() {
         return false;
     }
 
-    std::vector<GlePage> pages;
-    std::int32_t number = 0;
-    for (const Strip& strip : strip_list(start, end, g.plot_scaling))
-        WRIGLE(strip.start, strip.end, g.marker_spacing, ++number, g.strips_per_page, fname,
-               static_cast<std::int32_t>(base.size()), pages);
+    const auto npts = static_cast<std::size_t>(std::max(s.NPTS, 0));
+    const std::span<const double> freq(s.FREQ.data() + 1, npts);
+    const GleOutputSize size = gle_output_size(start, end, g, freq, fname.size());
+    const std::vector<std::string> existing = existing_outputs(size.pages);
 
     w.write_line(" ");
     w.write_line("");
-    if (spectrum_would_be_replaced(pages)) {
+    if (spectrum_would_be_replaced(existing)) {
         write_red(w, "     Output NOT written: it would replace the spectrum file " + fname);
         press_enter(w);
         return false;
     }
-
-    // Files are never replaced without the operator's yes: one question covers
-    // the whole set, named by the first file that exists.
-    std::vector<std::string> targets{data_name};
-    for (const GlePage& page : pages) targets.push_back(page.file_name);
-    const auto existing = std::count_if(targets.begin(), targets.end(), [](const std::string& t) {
-        std::error_code ec;
-        return std::filesystem::exists(t, ec);
-    });
-    if (existing > 0) {
-        const auto first = *std::find_if(targets.begin(), targets.end(), [](const std::string& t) {
-            std::error_code ec;
-            return std::filesystem::exists(t, ec);
-        });
-        w.write_line("     " + first +
-                     (existing > 1 ? " and " + std::to_string(existing - 1) + " more" : "") +
-                     " ALREADY EXIST" + (existing > 1 ? "" : "S") + ", OVERWRITE (Y/N)?  ",
-                     LineEnd::Stay);
+    const auto yes = [&] {
         const std::string answer = w.read_line();
         const auto letter = answer.find_first_not_of(' ');
-        if (letter == std::string::npos || (answer[letter] != 'Y' && answer[letter] != 'y'))
-            return false;
+        return letter != std::string::npos && (answer[letter] == 'Y' || answer[letter] == 'y');
+    };
+    // Settings a digit away from sensible ones can ask for thousands of pages
+    // or gigabytes: say so before anything is written.
+    if (gle_output_is_large(size)) {
+        w.write_line("     " + count_text(size.pages) + " pages (" +
+                         count_text(std::ceil(size.bytes / 1e6)) +
+                         " MB) will be written, continue (Y/N)?  ",
+                     LineEnd::Stay);
+        if (!yes()) return false;
+    }
+    // Files are never replaced without the operator's yes: one question covers
+    // the whole set, named by the first file that exists.
+    if (!existing.empty()) {
+        const auto more = existing.size() - 1;
+        w.write_line("     " + existing.front() +
+                         (more > 0 ? " and " + std::to_string(more) + " more" : "") +
+                         " ALREADY EXIST" + (more > 0 ? "" : "S") + ", OVERWRITE (Y/N)?  ",
+                     LineEnd::Stay);
+        if (!yes()) return false;
     }
 
-    // All temporaries are written before the first file is put in place, so a
-    // failure leaves the old set whole. Only so many files are held open at
-    // once; an output of more pages goes in batches.
-    const auto failed = [&](const SafeFile& f) {
-        write_red(w, "     Cannot write " + f.path() + ": " + f.error_text());
+    SafeFileSet set;
+    SetTarget target(set, w, size.pages);
+    // Outputs that needed a yes show their progress and a shortened list;
+    // every other output keeps the plain screen.
+    const bool large = gle_output_is_large(size);
+    if (large) {
+        w.write_line("");
+        target.progress_row = w.text_row();
+    }
+    if (set.add(data_name, OpenMode::Unknown) == SafeFile::Status::Ok) {
+        gle_data_text(fname, freq, std::span(s.INTENS.data() + 1, npts), start, end, lower,
+                      upper, [&](std::string_view text) { set.write(text); });
+        std::int32_t number = 0;
+        for_each_strip(start, end, g.plot_scaling, [&](const Strip& strip) {
+            WRIGLE(strip.start, strip.end, g.marker_spacing, ++number, g.strips_per_page, fname,
+                   static_cast<std::int32_t>(base.size()), target);
+            return !target.failed;
+        });
+    }
+    const bool written = set.commit();
+    if (target.progress_row > 0) w.write_line("");
+    const std::vector<std::string> errors = error_lines(set.error_text());
+    if (!written) {
+        write_red(w, "     Cannot write " + set.failed_path() + ": " + errors.front());
+        for (std::size_t i = 1; i < errors.size(); ++i)
+            write_red(w, "     " + errors[i]);
         press_enter(w);
         return false;
-    };
-    const auto npts = static_cast<std::size_t>(std::max(s.NPTS, 0));
-    constexpr std::size_t batch = 128;
-    std::size_t next_page = 0;
-    bool data_pending = true;
-    while (data_pending || next_page < pages.size()) {
-        std::vector<std::unique_ptr<SafeFile>> files;
-        std::vector<const GlePage*> batch_pages;
-        if (data_pending) {
-            auto& f = files.emplace_back(std::make_unique<SafeFile>());
-            if (f->open(data_name, OpenMode::Unknown) != SafeFile::Status::Ok) return failed(*f);
-            gle_data_text(fname, std::span(s.FREQ.data() + 1, npts),
-                          std::span(s.INTENS.data() + 1, npts), start, end, lower, upper,
-                          [&](std::string_view text) { f->write(text); });
-        }
-        for (; next_page < pages.size() && files.size() < batch; ++next_page) {
-            const GlePage& page = pages[next_page];
-            auto& f = files.emplace_back(std::make_unique<SafeFile>());
-            if (f->open(page.file_name, OpenMode::Unknown) != SafeFile::Status::Ok)
-                return failed(*f);
-            f->write(page.text);
-            batch_pages.push_back(&page);
-        }
-        std::size_t page_in_batch = 0;
-        for (auto& f : files) {
-            if (!f->commit()) return failed(*f);
-            if (data_pending) {
-                data_pending = false;
-                w.write_line("     "
-                             "         Data written to ",
-                             LineEnd::Stay);
-                write_red(w, data_name);
-            } else {
-                w.write_line("     "
-                             " Control file written to ",
-                             LineEnd::Stay);
-                write_red(w, batch_pages[page_in_batch++]->file_name);
-            }
-        }
     }
+
+    w.write_line("     "
+                 "         Data written to ",
+                 LineEnd::Stay);
+    write_red(w, data_name);
+    // One line per page; of a large output only those that fit on the screen,
+    // then one line for the rest.
+    const double room = std::max(1, w.rows() - 10);
+    const double listed = !large || size.pages <= room ? size.pages : room - 1;
+    for (std::int32_t page = 1; page <= listed; ++page) {
+        w.write_line("     "
+                     " Control file written to ",
+                     LineEnd::Stay);
+        write_red(w, control_file_name(base, page));
+    }
+    if (listed < size.pages) {
+        w.write_line("      ... and " + count_text(size.pages - listed) +
+                         " more control files, the last ",
+                     LineEnd::Stay);
+        write_red(w, control_file_name(base, static_cast<std::int32_t>(size.pages)));
+    }
+    if (!set.error_text().empty())
+        for (const std::string& line : errors)
+            write_red(w, "     " + line);
 
     w.write_line(" ");
     w.write_line("");

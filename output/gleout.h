@@ -42,6 +42,27 @@ struct Strip {
 // Strips of width 273 * scaling from `start` until one reaches `end`; the last
 // strip's paper length is what remains of the range when it overshoots.
 std::vector<Strip> strip_list(double start, double end, double plot_scaling);
+// The same strips one at a time, while `f` returns true.
+void for_each_strip(double start, double end, double plot_scaling,
+                    const std::function<bool(const Strip&)>& f);
+// How many strips strip_list gives, without making them: the settings may ask
+// for more than any list could hold.
+double strip_count(double start, double end, double plot_scaling);
+
+// What an output will be, worked out before anything is built. Counts are
+// reals: the accepted settings reach far beyond any integer.
+struct GleOutputSize {
+    double strips = 0, pages = 0, points = 0;
+    double bytes = 0; // data file and control files, about
+};
+// `freq` holds points 1..n from its first element, rising; `name_bytes` is
+// the length of the spectrum file name, which the files repeat.
+GleOutputSize gle_output_size(double start, double end, const GleSettings& settings,
+                              std::span<const double> freq, std::size_t name_bytes);
+// Outputs beyond these are written only after the operator's yes.
+inline constexpr double MAX_QUIET_PAGES = 1000;
+inline constexpr double MAX_QUIET_BYTES = 100e6;
+bool gle_output_is_large(const GleOutputSize& size);
 
 // The menu choice and the two Y-limit fields as typed answers are read.
 std::optional<std::int32_t> read_menu_choice(std::string_view line);

@@ -45,6 +45,25 @@ TEST(GleStrips, ListAndLastStrip) {
     EXPECT_EQ(181, over[3].paper_mm);
 }
 
+TEST(GleStrips, CountWithoutMakingThem) {
+    const struct {
+        double start, end, scaling;
+    } table[] = {
+        {1000, 1546, 2.0},        // one strip
+        {0, 546, 1.0},            // ends exactly on the end frequency
+        {0, 1000, 1.0},           // overshoots
+        {240000, 2400399.95, 0.146}, // a digit too many: 54,000 strips
+        {0.1, 0.7, 0.0011},       // widths that do not add up exactly
+        {1e15, 1e15 + 1, 0.0011}, // a width too small to move the start
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(static_cast<double>(strip_list(row.start, row.end, row.scaling).size()),
+                  strip_count(row.start, row.end, row.scaling))
+            << row.start << " " << row.end << " " << row.scaling;
+    // Far beyond any list: worked out, not counted.
+    EXPECT_NEAR(2.5e10, strip_count(240000, 1e12, 0.1463), 1e8);
+}
+
 TEST(GleSettingsRanges, BoundsOfMarkerSpacingAndPlotScaling) {
     EXPECT_FALSE(marker_spacing_accepted(0.001)); // the bound is 0.001 in single precision
     EXPECT_TRUE(marker_spacing_accepted(0.0010000000474974513));
@@ -309,7 +328,7 @@ TEST_F(GleDialog, ExistingFilesAreReplacedOnlyAfterYes) {
 }
 
 TEST_F(GleDialog, ManyPagesAreAllWritten) {
-    // 0.01 units/mm: strips of 2.73 units, 200 pages, more than are held open at once.
+    // 0.01 units/mm: strips of 2.73 units, 200 pages, with three-digit numbers.
     t.type("3");
     t.type("0.01");
     t.type("");
@@ -322,6 +341,68 @@ TEST_F(GleDialog, ManyPagesAreAllWritten) {
     EXPECT_FALSE(fs::exists(dir / "MY_SPEC201.gle"));
     EXPECT_NE(std::string::npos,
               file_text(dir / "MY_SPEC200.gle").find("xaxis  min    1543.27 max    1546.00"));
+}
+
+TEST_F(GleDialog, SizeIsKnownBeforeAndMatchesWhatIsWritten) {
+    // Layouts from plain to label-heavy; the estimate is within a tenth of
+    // the bytes actually written and the page count is exact.
+    const struct {
+        GleSettings settings;
+        double start, end;
+    } table[] = {
+        {{1, 1.0, 2.0}, 1000, 1546},
+        {{3, 1.0, 0.05}, 1000, 1546},
+        {{2, 0.0011, 1.0}, 1000, 1546},
+        {{1, 0.0011, 5.0}, 1000, 1010},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.settings.plot_scaling);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        GLESET() = row.settings;
+        const auto& s = store();
+        const GleOutputSize size =
+            gle_output_size(row.start, row.end, row.settings,
+                            std::span(s.FREQ.data() + 1, std::size_t(s.NPTS)), s.FNAME.size());
+        EXPECT_FALSE(gle_output_is_large(size));
+        start = row.start;
+        end = row.end;
+        t.type("");
+        t.type("");
+        GLEOUT(start, end, ylow, yhigh);
+        double bytes = 0, pages = 0;
+        for (const auto& e : fs::directory_iterator(dir)) {
+            bytes += static_cast<double>(fs::file_size(e.path()));
+            pages += e.path().extension() == ".gle";
+        }
+        EXPECT_EQ(pages, size.pages);
+        EXPECT_NEAR(bytes, size.bytes, bytes / 10);
+    }
+}
+
+TEST_F(GleDialog, MenuListsTheStripsThatFitAndCountsTheRest) {
+    t.type("3");
+    t.type("0.01"); // 200 strips of 2.73 units
+    t.type("-1");
+    GLEOUT(start, end, ylow, yhigh);
+    // 30 rows: 13 strips, then the count of the other 187.
+    EXPECT_TRUE(t.screen_contains("      STRIP:13       1032.76     1035.49        2.73      0     273.0"));
+    EXPECT_FALSE(t.screen_contains("      STRIP:14"));
+    EXPECT_TRUE(t.screen_contains("      ... and 187 more strips"));
+    EXPECT_TRUE(t.screen_contains("_____g l e   O U T P U T"));
+
+    // More than 1000 pages: nothing is written without a yes.
+    t.type("3");
+    t.type("0.0011");
+    t.type(""); // the question stands on the screen when the keys run out
+    EXPECT_THROW(GLEOUT(start, end, ylow, yhigh), RunEnded);
+    EXPECT_TRUE(t.screen_contains("     1819 pages (2 MB) will be written, continue (Y/N)?"));
+    t.type("");
+    t.type("N");
+    t.type("-1");
+    GLEOUT(start, end, ylow, yhigh);
+    EXPECT_TRUE(t.front_end.keys.empty());
+    EXPECT_TRUE(fs::is_empty(dir));
 }
 
 TEST_F(GleDialog, RefusesEqualLimitsAndUnwritableFolders) {

@@ -208,13 +208,20 @@ void SAVESP() {
 
     w.write_line(" ");
     w.write_line("");
+    const std::vector<std::string> errors = error_lines(file.error_text());
     if (written) {
         w.write_line("     Output has been written to ", LineEnd::Stay);
         w.set_text_color(12);
         w.write_line(path);
         w.set_text_color(0);
+        // A temporary that could not be removed, named so that it can be.
+        if (!file.error_text().empty())
+            for (const std::string& line : errors)
+                write_error(w, "     " + line);
     } else {
-        write_error(w, "     Output NOT written to " + path + ": " + file.error_text());
+        write_error(w, "     Output NOT written to " + path + ": " + errors.front());
+        for (std::size_t i = 1; i < errors.size(); ++i)
+            write_error(w, "     " + errors[i]);
     }
     w.write_line(" ");
     w.write_line(blanks(40) + "Press ENTER to continue  ", LineEnd::Stay);

@@ -1,6 +1,6 @@
-// WRIGLE: the GLE script text of one strip of a strip plot. Pages of one, two or
-// three strips are composed in memory; GLEOUT writes them out once the whole
-// output is composed, so a failed write never leaves a mixture of old and new pages.
+// WRIGLE: the GLE script text of one strip of a strip plot, handed on in pieces
+// to a target that writes it (GLEOUT writes a set of temporaries that replace
+// the old pages as a whole) or keeps it.
 #include "output/wrigle.h"
 
 #include "driver/files.h"
@@ -69,8 +69,11 @@ void put_header(std::string& out, std::string_view fname) {
     put_line(out, "set join round");
 }
 
+constexpr std::size_t SPILL_BYTES = 1 << 16;
+
 void put_graph(std::string& out, double start, double end, double marker_spacing,
-               const Placement& at, std::string_view base) {
+               const Placement& at, std::string_view base,
+               const std::function<void(std::string&)>& spill) {
     put_line(out, " ");
     put_line(out, pad("amove" + fmt_fixed(-5.45f, 6, 2) + fmt_fixed(at.graph_y, 6, 2), 30));
     put_line(out, "begin graph");
@@ -88,7 +91,7 @@ void put_graph(std::string& out, double start, double end, double marker_spacing
     put_line(out, "    ylabels off");
     put_line(out, "    yticks off");
     put_line(out, "    d1 lstyle 1 smooth");
-    strip_labels(start, end, 10.0 * marker_spacing, out);
+    strip_labels(start, end, 10.0 * marker_spacing, out, spill);
     put_line(out, "end graph");
 }
 
@@ -104,7 +107,8 @@ void put_title(std::string& out, const Placement& at, std::string_view fname) {
 
 } // namespace
 
-void strip_labels(double start, double end, double interval, std::string& out) {
+void strip_labels(double start, double end, double interval, std::string& out,
+                  const std::function<void(std::string&)>& spill) {
     double first = std::trunc(start / interval) * interval;
     if (first <= start) first += interval; // the first label lies after the strip start
     const double span = end - start;
@@ -131,7 +135,24 @@ void strip_labels(double start, double end, double interval, std::string& out) {
         a = next_a;
         b = next_b;
         XLAB(first, end, a, b, interval, k, out);
+        if (spill && out.size() >= SPILL_BYTES) spill(out);
     }
+}
+
+double strip_bytes(double start, double end, double marker_spacing) {
+    const double interval = 10.0 * marker_spacing;
+    std::string fixed;
+    put_graph(fixed, start, start, marker_spacing, {2.0f, 20.0f, 19.5f}, "", {});
+    double bytes = static_cast<double>(fixed.size());
+    const double span = end - start;
+    if (!(std::trunc(span / interval) > 5)) return bytes;
+    double first = std::trunc(start / interval) * interval;
+    if (first <= start) first += interval;
+    std::string group;
+    XLAB(first, end, first, first + 6.0 * interval, interval, 2, group);
+    const double rest = (end - interval) - (first + 6.0 * interval);
+    const double groups = 1.0 + (rest > 0 ? std::ceil(rest / (7.0 * interval)) : 0.0);
+    return bytes + groups * static_cast<double>(group.size());
 }
 
 std::string control_file_name(std::string_view base, std::int32_t page) {
@@ -153,25 +174,46 @@ std::string gle_title(std::string_view fname) {
 
 void WRIGLE(double strip_start, double strip_end, double marker_spacing, std::int32_t strip,
             std::int32_t strips_per_page, std::string_view name, std::int32_t base_length,
-            std::vector<GlePage>& pages) {
+            GleTarget& out) {
     assert(strip >= 1 && strips_per_page >= 1 && strips_per_page <= 3 && "bad strip numbering");
     assert(base_length >= 0 && static_cast<std::size_t>(base_length) <= name.size());
     const std::int32_t page = (strip - 1) / strips_per_page + 1;
     const std::int32_t position = strip - (page - 1) * strips_per_page;
     const Placement at = placement(strip, strips_per_page, position);
     const std::string_view base = name.substr(0, static_cast<std::size_t>(base_length));
+    const auto spill = [&out](std::string& text) {
+        out.append(text);
+        text.clear();
+    };
 
+    std::string text;
     if (position == 1) {
-        GlePage& p = pages.emplace_back();
-        p.number = page;
-        p.file_name = control_file_name(base, page);
-        put_header(p.text, name);
-        put_graph(p.text, strip_start, strip_end, marker_spacing, at, base);
-        put_title(p.text, at, name);
-    } else {
-        assert(!pages.empty() && pages.back().number == page && "strips must come in order");
-        put_graph(pages.back().text, strip_start, strip_end, marker_spacing, at, base);
+        out.begin_page(page, control_file_name(base, page));
+        put_header(text, name);
     }
+    put_graph(text, strip_start, strip_end, marker_spacing, at, base, spill);
+    if (position == 1) put_title(text, at, name);
+    out.append(text);
+}
+
+void WRIGLE(double strip_start, double strip_end, double marker_spacing, std::int32_t strip,
+            std::int32_t strips_per_page, std::string_view name, std::int32_t base_length,
+            std::vector<GlePage>& pages) {
+    struct Collect final : GleTarget {
+        std::vector<GlePage>& pages;
+        explicit Collect(std::vector<GlePage>& p) : pages(p) {}
+        void begin_page(std::int32_t page, const std::string& file_name) override {
+            GlePage& p = pages.emplace_back();
+            p.number = page;
+            p.file_name = file_name;
+        }
+        void append(std::string_view text) override {
+            assert(!pages.empty() && "strips must come in order");
+            pages.back().text += text;
+        }
+    } collect(pages);
+    WRIGLE(strip_start, strip_end, marker_spacing, strip, strips_per_page, name, base_length,
+           collect);
 }
 
 } // namespace korax

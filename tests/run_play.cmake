@@ -29,11 +29,32 @@ endforeach()
 file(REMOVE_RECURSE ${SHOTS})
 file(MAKE_DIRECTORY ${SHOTS})
 
+# A bound on the peak memory, "# peak-memory-mb: N", is checked where GNU time
+# is given to measure it.
+set(limit_mb "")
+file(STRINGS ${SCRIPT} memory_lines REGEX "^#[ \t]*peak-memory-mb:[ \t]*[0-9]+")
+if(memory_lines AND DEFINED TIME)
+  list(GET memory_lines 0 memory_line)
+  string(REGEX REPLACE "^#[ \t]*peak-memory-mb:[ \t]*([0-9]+).*$" "\\1" limit_mb "${memory_line}")
+  set(measure ${TIME} -f %M -o ${SHOTS}/peak-kb.txt)
+endif()
+
 execute_process(
-  COMMAND ${KORAX} --play ${SCRIPT} --shots ${SHOTS} --seed 1 --config none
+  COMMAND ${measure} ${KORAX} --play ${SCRIPT} --shots ${SHOTS} --seed 1 --config none
   RESULT_VARIABLE status
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err)
+
+# The files a script wrote into the source tree go again once it passed.
+macro(clean_up)
+  foreach(line ${clean_lines})
+    string(REGEX REPLACE "^#[ \t]*clean:[ \t]*(.*[^ \t\r])[ \t\r]*$" "\\1" path "${line}")
+    file(GLOB doomed ${CMAKE_CURRENT_LIST_DIR}/../${path})
+    if(doomed)
+      file(REMOVE ${doomed})
+    endif()
+  endforeach()
+endmacro()
 
 if(NOT "${status}" STREQUAL "${expected}")
   message("${out}")
@@ -51,4 +72,14 @@ foreach(line ${exists_lines})
     message(FATAL_ERROR "${SCRIPT}: the run did not leave ${path}")
   endif()
 endforeach()
+if(NOT limit_mb STREQUAL "")
+  file(STRINGS ${SHOTS}/peak-kb.txt peak_lines REGEX "^[0-9]+$")
+  list(GET peak_lines -1 peak_kb)
+  math(EXPR peak_mb "${peak_kb} / 1024")
+  if(peak_mb GREATER limit_mb)
+    message(FATAL_ERROR "${SCRIPT}: peak memory ${peak_mb} MB, more than ${limit_mb} MB")
+  endif()
+  message(STATUS "${SCRIPT}: peak memory ${peak_mb} MB (at most ${limit_mb} MB)")
+endif()
+clean_up()
 message(STATUS "${SCRIPT}: exit status ${status} as expected")
