@@ -6,6 +6,8 @@
 #include "window/format.h"
 #include "window/window.h"
 
+#include <optional>
+
 #include <sys/stat.h>
 
 namespace korax {
@@ -53,6 +55,14 @@ const std::string& generic_entry_in_use() {
     return g_generic;
 }
 
+namespace {
+std::optional<std::string> g_first_answer;
+} // namespace
+
+void set_first_answer(std::string name) {
+    g_first_answer = std::move(name);
+}
+
 FilePtr choose_spectrum_file() {
     Window& w = window();
     std::string& fname = store().FNAME;
@@ -65,7 +75,13 @@ FilePtr choose_spectrum_file() {
     w.write_line(blanks(14) + "ENTER for the default or previous SelectFile box");
     w.set_text_cursor(true);
     w.write_line(blanks(10) + "... ", LineEnd::Stay);
-    fname = std::string(trim_right(w.read_line()));
+    if (g_first_answer) {
+        fname = std::string(trim_right(*g_first_answer));
+        g_first_answer.reset();
+        w.write_line(fname);
+    } else {
+        fname = std::string(trim_right(w.read_line()));
+    }
 
     std::string filter(DEFAULT_FILTER);
     if (fname.empty() && !g_generic.empty()) filter = g_generic + std::string(DEFAULT_FILTER);

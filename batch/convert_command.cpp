@@ -1,0 +1,74 @@
+// `korax convert`: PELMO to two-column text and text to PELMO, each side read
+// and written as the interactive program reads and saves it.
+#include "batch/commands.h"
+
+#include "driver/files.h"
+#include "output/savesp.h"
+
+#include <charconv>
+#include <iostream>
+
+namespace korax {
+
+namespace {
+
+const std::string COMMAND = "korax convert";
+
+std::string trimmed_comment(const SpectrumHeader& h) {
+    std::string c = field_text(h.COMENT);
+    while (!c.empty() && c.back() == ' ')
+        c.pop_back();
+    return c;
+}
+
+} // namespace
+
+std::string ascii_image(const Spectrum& sp) {
+    std::string text = trimmed_comment(sp.header);
+    text += "\r\n";
+    // Up to 24 characters of frequency, a blank, 11 of intensity and CR LF.
+    text.reserve(text.size() + std::size_t(sp.npts) * 40);
+    char line[64];
+    for (std::int32_t i = 1; i <= sp.npts; ++i) {
+        char* p = std::to_chars(line, line + 32, sp.freq[std::size_t(i)]).ptr;
+        *p++ = ' ';
+        p = std::to_chars(p, line + sizeof line - 2, sp.intens[std::size_t(i)]).ptr;
+        *p++ = '\r';
+        *p++ = '\n';
+        text.append(line, std::size_t(p - line));
+    }
+    return text;
+}
+
+int run_convert(const ConvertCommand& cmd) {
+    auto fail = [](const std::string& why) {
+        std::cerr << COMMAND << ": " << why << "\n";
+        return 1;
+    };
+    Spectrum sp;
+    if (const std::string why = load_spectrum(cmd.in, sp); !why.empty())
+        return fail(cmd.in + ": " + why);
+
+    SafeFile out;
+    const auto status = out.open(cmd.out, cmd.force ? OpenMode::Unknown : OpenMode::New);
+    if (status == SafeFile::Status::Exists)
+        return fail(cmd.out + " exists already (--force replaces it)");
+    if (status == SafeFile::Status::Error) return fail(cmd.out + ": " + out.error_text());
+
+    if (sp.format == Spectrum::Format::Pelmo) {
+        out.write(ascii_image(sp));
+    } else {
+        const auto n = std::size_t(sp.npts);
+        const std::span<const std::int32_t> intens(sp.intens.data() + 1, n);
+        const SaveScaling scaling = save_scaling(intens);
+        out.write(pelmo_file_image(sp.header, intens, sp.fstart, sp.fend, sp.fstep, scaling));
+    }
+    if (!out.commit()) return fail(cmd.out + ": " + out.error_text());
+    std::cout << cmd.in << " -> " << cmd.out << " ("
+              << (sp.format == Spectrum::Format::Pelmo ? "two-column text" : "PELMO") << ", "
+              << sp.npts << " points"
+              << (sp.linearised ? ", axis linearised" : "") << ")\n";
+    return 0;
+}
+
+} // namespace korax
