@@ -4,7 +4,9 @@
 
 #include "batch/processing.h"
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korax {
@@ -33,6 +35,8 @@ int run_convert(const ConvertCommand& command);
 // point with the frequency in the shortest form that reads back to the same
 // 64-bit value and the intensity as an integer, CR LF line ends.
 std::string ascii_image(const Spectrum& spectrum);
+// The same text handed to `sink` in pieces.
+void write_ascii(const Spectrum& spectrum, const std::function<void(std::string_view)>& sink);
 
 struct InfoCommand {
     std::vector<std::string> files;

@@ -23,21 +23,34 @@ std::string trimmed_comment(const SpectrumHeader& h) {
 
 } // namespace
 
-std::string ascii_image(const Spectrum& sp) {
+void write_ascii(const Spectrum& sp, const std::function<void(std::string_view)>& sink) {
     std::string text = trimmed_comment(sp.header);
     text += "\r\n";
-    // Up to 24 characters of frequency, a blank, 11 of intensity and CR LF.
-    text.reserve(text.size() + std::size_t(sp.npts) * 40);
+    // Handed on in pieces of about a megabyte: 3,000,000 points make 45 MB of
+    // text, which need not be held whole.
+    constexpr std::size_t piece = 1 << 20;
+    text.reserve(piece + 64);
     char line[64];
     for (std::int32_t i = 1; i <= sp.npts; ++i) {
+        // Up to 24 characters of frequency, a blank, 11 of intensity and CR LF.
         char* p = std::to_chars(line, line + 32, sp.freq[std::size_t(i)]).ptr;
         *p++ = ' ';
         p = std::to_chars(p, line + sizeof line - 2, sp.intens[std::size_t(i)]).ptr;
         *p++ = '\r';
         *p++ = '\n';
         text.append(line, std::size_t(p - line));
+        if (text.size() >= piece) {
+            sink(text);
+            text.clear();
+        }
     }
-    return text;
+    sink(text);
+}
+
+std::string ascii_image(const Spectrum& sp) {
+    std::string all;
+    write_ascii(sp, [&all](std::string_view piece) { all += piece; });
+    return all;
 }
 
 int run_convert(const ConvertCommand& cmd) {
@@ -56,7 +69,7 @@ int run_convert(const ConvertCommand& cmd) {
     if (status == SafeFile::Status::Error) return fail(cmd.out + ": " + out.error_text());
 
     if (sp.format == Spectrum::Format::Pelmo) {
-        out.write(ascii_image(sp));
+        write_ascii(sp, [&out](std::string_view piece) { out.write(piece); });
     } else {
         const auto n = std::size_t(sp.npts);
         const std::span<const std::int32_t> intens(sp.intens.data() + 1, n);
