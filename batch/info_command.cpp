@@ -94,7 +94,11 @@ std::string info_text(const Spectrum& sp) {
 
 std::string info_json(const Spectrum& sp) {
     nlohmann::ordered_json j;
-    for (const auto& [key, value] : fields(sp)) {
+    for (const auto& field : fields(sp)) {
+        // Named outside the binding: lambdas cannot capture structured bindings
+        // in every compiler the project builds with.
+        const std::string& key = field.first;
+        const Value& value = field.second;
         std::visit(
             [&](const auto& v) {
                 using V = std::decay_t<decltype(v)>;
