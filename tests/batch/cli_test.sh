@@ -227,5 +227,32 @@ expect_status 1 "no display" env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFOR
 grep -q 'no display' "$work/err" && [[ $(wc -l <"$work/err") == 1 ]] && pass ||
     fail "no display message"
 
+# ---- 8. writes that fail: the old file stays, no temporary is left, the
+# message says why, and the same command works once the fault is gone
+mkdir -p "$work/faults"
+cp "$work/ocs.001" "$work/faults/a.001"
+echo old >"$work/faults/a.txt"
+echo old >"$work/faults/a.001.peaks"
+# A file size limit makes the writes fail for real, as a full disk would.
+(ulimit -f 4 && trap '' XFSZ && "$korax" convert --force "$work/faults/a.001" "$work/faults/a.txt") \
+    >"$work/out" 2>"$work/err"
+status=$?
+[[ $status == 1 && $(cat "$work/faults/a.txt") == old ]] && pass ||
+    fail "failed conversion: status $status or the old file changed"
+grep -q 'File too large' "$work/err" && pass || fail "failed conversion: no reason given"
+(ulimit -f 1 && trap '' XFSZ && "$korax" peaks --force --cutoff 50 "$work/faults/a.001") \
+    >"$work/out" 2>"$work/err"
+status=$?
+[[ $status == 1 && $(cat "$work/faults/a.001.peaks") == old ]] && pass ||
+    fail "failed results file: status $status or the old file changed"
+grep -q 'a.001.peaks: File too large' "$work/err" && pass || fail "failed results file: no reason"
+[[ $(ls -A "$work/faults" | wc -l) == 3 ]] && pass || fail "temporaries left: $(ls -A "$work/faults")"
+expect_status 0 "conversion retried" "$korax" convert --force "$work/faults/a.001" "$work/faults/a.txt"
+expect_status 0 "results retried" "$korax" peaks --force --cutoff 50 "$work/faults/a.001"
+[[ $(head -c 3 "$work/faults/a.txt") != old && $(wc -c <"$work/faults/a.001.peaks") -gt 100 ]] &&
+    pass || fail "retries did not replace the files"
+expect_status 1 "conversion into a missing folder" "$korax" convert "$work/ocs.001" "$work/none/a.txt"
+grep -q 'No such file or directory' "$work/err" && pass || fail "missing folder: no reason"
+
 echo "batch: $passed passed, $failed failed"
 ((failed == 0))
