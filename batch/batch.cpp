@@ -16,8 +16,6 @@ namespace korax {
 
 namespace {
 
-constexpr int EXIT_USAGE = 64;
-
 std::optional<long long> whole_number(const std::string& text) {
     long long v = 0;
     const char* end = text.data() + text.size();

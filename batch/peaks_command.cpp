@@ -141,19 +141,21 @@ int run_peaks(const PeaksCommand& cmd) {
             return EXIT_FAILED;
         }
     }
-    // Two spectra of the same name from different folders would write one
-    // results file; refuse before any work rather than lose one of them.
+    // Two spectra of the same name from different folders (or one named twice)
+    // would write one results file; refuse before any work rather than lose one.
     std::map<std::string, std::string> targets;
     for (const auto& f : cmd.files) {
         const std::string t = std::filesystem::path(results_path(f, cmd.output_dir))
                                   .lexically_normal()
                                   .string();
         auto [it, fresh] = targets.emplace(t, f);
-        if (!fresh && it->second != f) {
-            std::cerr << COMMAND << ": " << it->second << " and " << f
-                      << " would both write " << t << "\n";
-            return EXIT_FAILED;
-        }
+        if (fresh) continue;
+        if (it->second == f)
+            std::cerr << COMMAND << ": " << f << " is given twice\n";
+        else
+            std::cerr << COMMAND << ": " << it->second << " and " << f << " would both write " << t
+                      << "\n";
+        return EXIT_USAGE;
     }
     if (cmd.tsv) std::cout << "file\tfrequency\terror\tintensity\tfwhh\n" << std::flush;
     return run_files(cmd.files, cmd.jobs, COMMAND, [&](std::size_t i, int threads) {

@@ -22,7 +22,8 @@ struct FileOutcome {
 const std::atomic<bool>& stop_requested();
 
 // Exit statuses of the batch commands.
-inline constexpr int EXIT_FAILED = 1;       // some file failed
+inline constexpr int EXIT_FAILED = 1;        // some file failed
+inline constexpr int EXIT_USAGE = 64;        // the command line cannot be carried out
 inline constexpr int EXIT_INTERRUPTED = 130; // stopped by Ctrl-C
 
 // Runs job(i, threads) for every file on `jobs` threads (at least 1); `threads`

@@ -196,8 +196,12 @@ expect_status 0 "--force" "$korax" peaks --cutoff 30000 --force -o "$work/out1" 
 cmp -s "$work/before" "$work/out1/a.001.peaks" && fail "--force did not replace" || pass
 expect_status 1 "missing output folder" "$korax" peaks --cutoff 1 -o "$work/nowhere" "$work/mix/a.001"
 grep -q 'nowhere does not exist' "$work/err" && pass || fail "missing folder reason"
-expect_status 1 "same name twice" "$korax" peaks --cutoff 1 -o "$work/out1" "$work/mix/a.001" \
-    "$work/locked/../mix/../out1/../mix/a.001" "$work/ocs.001" "$work/mix/a.001"
+mkdir -p "$work/twin" && cp "$work/ocs.001" "$work/twin/a.001"
+expect_status 64 "same name from two folders" "$korax" peaks --cutoff 1 -o "$work/out1" \
+    "$work/mix/a.001" "$work/ocs.001" "$work/twin/a.001"
+grep -q 'would both write' "$work/err" && pass || fail "same name: no reason"
+expect_status 64 "one file twice" "$korax" peaks --cutoff 1 -o "$work/out1" "$work/mix/a.001" \
+    "$work/mix/a.001"
 for args in "--smooth 4" "--smooth 3" "--nfit 501" "--nfit 3" "--baseline 500" "--baseline -7" \
     "--clip 1,2 --baseline 7" "--cutoff 1" "--cutoff 40000" "-j 0" "--frob"; do
     # shellcheck disable=SC2086
