@@ -30,7 +30,8 @@ std::function<std::string(const std::string&)> odd_width(int lo, int hi, bool ne
         const auto v = whole_number(text);
         const long long a = v ? (*v < 0 && negative ? -*v : *v) : 0;
         if (v && a >= lo && a <= hi && a % 2 == 1) return {};
-        std::string range = "an odd number from " + std::to_string(lo) + " to " + std::to_string(hi);
+        std::string range =
+            "an odd number from " + std::to_string(lo) + " to " + std::to_string(hi);
         if (negative)
             range += " (or from -" + std::to_string(hi) + " to -" + std::to_string(lo) +
                      " for the clipped form)";
@@ -82,7 +83,8 @@ int usage_error(const std::string& command, const std::string& message, const st
 }
 
 const std::string PEAKS_USAGE = "usage: korax peaks [options] FILE...   (korax peaks --help)\n";
-const std::string CONVERT_USAGE = "usage: korax convert [--force] IN OUT   (korax convert --help)\n";
+const std::string CONVERT_USAGE =
+    "usage: korax convert [--force] IN OUT   (korax convert --help)\n";
 const std::string INFO_USAGE = "usage: korax info [--json] [-j N] FILE...   (korax info --help)\n";
 const std::string CATALOG_USAGE =
     "usage: korax catalog FILE [--from F] [--to F]   (korax catalog --help)\n";
@@ -137,8 +139,7 @@ int peaks(std::span<const std::string_view> args) {
         return usage_error("korax peaks", "give the cutoff: --cutoff C or --cutoff-sigma K",
                            PEAKS_USAGE);
     if (sigma_opt->count() && !(sigma >= 0 && sigma <= 1e6))
-        return usage_error("korax peaks", "--cutoff-sigma must be from 0 to 1000000",
-                           PEAKS_USAGE);
+        return usage_error("korax peaks", "--cutoff-sigma must be from 0 to 1000000", PEAKS_USAGE);
     PeaksSettings& st = cmd.settings;
     st.smooth = smooth;
     st.baseline = baseline;
@@ -158,7 +159,8 @@ int peaks(std::span<const std::string_view> args) {
         if (!lo || !hi || *lo >= *hi || *lo < -1000000000 || *hi > 1000000000)
             return usage_error("korax peaks",
                                "--clip must be LO,HI: two whole numbers with LO below HI, "
-                               "between -1000000000 and 1000000000, not " + clip,
+                               "between -1000000000 and 1000000000, not " +
+                                   clip,
                                PEAKS_USAGE);
         st.clip_lo = static_cast<std::int32_t>(*lo);
         st.clip_hi = static_cast<std::int32_t>(*hi);

@@ -79,8 +79,7 @@ int run_convert(const ConvertCommand& cmd) {
     if (!out.commit()) return fail(cmd.out + ": " + out.error_text());
     std::cout << cmd.in << " -> " << cmd.out << " ("
               << (sp.format == Spectrum::Format::Pelmo ? "two-column text" : "PELMO") << ", "
-              << sp.npts << " points"
-              << (sp.linearised ? ", axis linearised" : "") << ")\n";
+              << sp.npts << " points" << (sp.linearised ? ", axis linearised" : "") << ")\n";
     return 0;
 }
 

@@ -101,8 +101,7 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
     if (!out.commit()) return fail(target + ": " + out.error_text());
 
     std::string summary = file + ": " + std::to_string(res.totals.count) + " lines";
-    if (res.totals.failed > 0)
-        summary += ", " + std::to_string(res.totals.failed) + " failed fits";
+    if (res.totals.failed > 0) summary += ", " + std::to_string(res.totals.failed) + " failed fits";
     if (res.noise) {
         char text[48];
         std::snprintf(text, sizeof text, ", noise %.2f", *res.noise);
@@ -110,9 +109,8 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
     }
     summary += ", level " + std::to_string(res.level) + ", cutoff " + std::to_string(res.cutoff);
     if (sp.linearised)
-        summary += ", axis linearised (largest deviation " +
-                   number(double(sp.max_deviation)) + " at point " +
-                   std::to_string(sp.max_deviation_at) + ")";
+        summary += ", axis linearised (largest deviation " + number(double(sp.max_deviation)) +
+                   " at point " + std::to_string(sp.max_deviation_at) + ")";
     summary += " -> " + target + "\n";
     // The table keeps standard output to itself; the summaries then go to
     // standard error.
@@ -145,9 +143,8 @@ int run_peaks(const PeaksCommand& cmd) {
     // would write one results file; refuse before any work rather than lose one.
     std::map<std::string, std::string> targets;
     for (const auto& f : cmd.files) {
-        const std::string t = std::filesystem::path(results_path(f, cmd.output_dir))
-                                  .lexically_normal()
-                                  .string();
+        const std::string t =
+            std::filesystem::path(results_path(f, cmd.output_dir)).lexically_normal().string();
         auto [it, fresh] = targets.emplace(t, f);
         if (fresh) continue;
         if (it->second == f)

@@ -46,7 +46,8 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& spectrum, const PeaksS
 // only that share of white noise's variance. `smoothed_by` > 0 carries the
 // estimate through one N-key pass of that width (white noise shrinks by the
 // square root of the filter's centre weight).
-double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int32_t smoothed_by = 0);
+double noise_deviation(std::span<const std::int32_t> y, std::int32_t n,
+                       std::int32_t smoothed_by = 0);
 
 struct PeakResults {
     std::int16_t level = 0, cutoff = 0;

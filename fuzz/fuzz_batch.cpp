@@ -26,10 +26,9 @@ void require(bool condition, const char* what) {
 }
 
 const std::string& scratch_path() {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() /
-         ("korax_fuzz_batch_" + std::to_string(::getpid()) + ".001"))
-            .string();
+    static const std::string path = (std::filesystem::temp_directory_path() /
+                                     ("korax_fuzz_batch_" + std::to_string(::getpid()) + ".001"))
+                                        .string();
     return path;
 }
 
@@ -54,13 +53,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto n = std::size_t(sp.npts);
     require(sp.npts >= 4 && sp.npts <= MAXPTS, "a loaded spectrum of fewer than 4 points");
-    require(sp.freq.size() >= n + 2 && sp.intens.size() >= n + 2, "arrays shorter than the spectrum");
+    require(sp.freq.size() >= n + 2 && sp.intens.size() >= n + 2,
+            "arrays shorter than the spectrum");
     for (std::size_t i = 2; i <= n; ++i)
         require(sp.freq[i] >= sp.freq[i - 1], "a frequency axis that falls");
     require(sp.freq[n] > sp.freq[1], "an axis without a range");
     if (sp.format == Spectrum::Format::Ascii)
         for (std::size_t i = 1; i <= n; ++i)
-            require(sp.intens[i] >= -10000 && sp.intens[i] <= 10000, "a text intensity beyond 10000");
+            require(sp.intens[i] >= -10000 && sp.intens[i] <= 10000,
+                    "a text intensity beyond 10000");
 
     (void)ascii_image(sp);
     PeaksSettings st;
