@@ -174,8 +174,8 @@ int run_files(const std::vector<std::string>& files, int jobs, const std::string
     std::signal(SIGINT, old_int);
     std::signal(SIGTERM, old_term);
     if (interrupted) {
-        std::cerr << command << ": interrupted after " << printed << " of " << total
-                  << " files; nothing half-written was left in place\n";
+        std::cerr << command << ": interrupted; " << printed - failed << " of " << total
+                  << " files done, nothing half-written left in place\n";
         return EXIT_INTERRUPTED;
     }
     return failed > 0 ? EXIT_FAILED : 0;
