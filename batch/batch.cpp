@@ -183,7 +183,7 @@ int convert(std::span<const std::string_view> args) {
 
 int info(std::span<const std::string_view> args) {
     CLI::App app("Print the recording parameters of spectra, as the information screen shows "
-                 "them: \"key: value\" lines with a blank line between files, or with --json "
+                 "them: \"key: value\" lines and a blank line for each file, or with --json "
                  "one JSON object per file and line.",
                  "korax info");
     InfoCommand cmd;

@@ -137,9 +137,8 @@ int run_info(const InfoCommand& cmd) {
         if (cmd.json) {
             o.out = info_json(sp);
         } else {
-            o.out = info_text(sp);
-            // A blank line between files, as between records.
-            if (i + 1 < cmd.files.size()) o.out += "\n";
+            // A blank line ends each file's record, whichever files fail.
+            o.out = info_text(sp) + "\n";
         }
         return o;
     });
