@@ -132,7 +132,10 @@ std::string results_path(const std::string& spectrum, const std::string& output_
     return output_dir + "/" + name;
 }
 
-int run_peaks(const PeaksCommand& cmd) {
+int run_peaks(const PeaksCommand& given) {
+    PeaksCommand cmd = given;
+    for (auto& f : cmd.files)
+        f = opening_name(f);
     if (!cmd.output_dir.empty()) {
         if (const auto why = folder_problem(cmd.output_dir); !why.empty()) {
             std::cerr << COMMAND << ": the output folder " << cmd.output_dir << " " << why << "\n";

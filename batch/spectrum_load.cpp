@@ -140,10 +140,19 @@ std::string load_ascii(int fd, std::size_t size, Spectrum& sp) {
 
 } // namespace
 
+std::string opening_name(const std::string& given) {
+    struct stat st {};
+    if (given.find('\\') == std::string::npos || ::stat(given.c_str(), &st) == 0) return given;
+    std::string slashed = given;
+    for (char& c : slashed)
+        if (c == '\\') c = '/';
+    return ::stat(slashed.c_str(), &st) == 0 ? slashed : given;
+}
+
 std::string load_spectrum(const std::string& path, Spectrum& sp) {
     sp = Spectrum{};
-    sp.name = path;
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+    sp.name = opening_name(path);
+    std::unique_ptr<std::FILE, Closer> file(std::fopen(sp.name.c_str(), "rb"));
     if (!file) return std::string("cannot be opened: ") + std::strerror(errno);
     struct stat st {};
     if (::fstat(::fileno(file.get()), &st) != 0)

@@ -14,7 +14,7 @@ namespace korax {
 struct Spectrum {
     enum class Format { Pelmo, Ascii };
 
-    std::string name; // as given, kept whole
+    std::string name; // as given (see opening_name), kept whole
     Format format = Format::Pelmo;
     SpectrumHeader header;
     std::int32_t npts = 0;
@@ -30,7 +30,11 @@ struct Spectrum {
     std::int32_t max_deviation_at = 0;
 };
 
-// Reads `path` as the interactive program would: PELMO when the header's date is
+// The name under which a given spectrum opens: as given, or with "/" for "\"
+// when only that form exists, as at the file prompt.
+std::string opening_name(const std::string& given);
+
+// Reads `path` (through opening_name) as the interactive program would: PELMO when the header's date is
 // plausible, two-column text otherwise. Returns an empty string on success, else
 // why the file was refused, in one line without the file name.
 [[nodiscard]] std::string load_spectrum(const std::string& path, Spectrum& spectrum);

@@ -194,6 +194,10 @@ grep -q 'exists already' "$work/err" && pass || fail "existing file reason"
 cp "$work/out1/a.001.peaks" "$work/before"
 expect_status 0 "--force" "$korax" peaks --cutoff 30000 --force -o "$work/out1" "$work/mix/a.001"
 cmp -s "$work/before" "$work/out1/a.001.peaks" && fail "--force did not replace" || pass
+# "\" stands for "/" as at the file prompt, and the results go beside the spectrum.
+mkdir -p "$work/slash" && cp "$work/ocs.001" "$work/slash/s.001"
+expect_status 0 "a name written with a backslash" "$korax" peaks --cutoff 100 "$work/slash\\s.001"
+[[ -s $work/slash/s.001.peaks ]] && pass || fail "backslash name: no results beside the spectrum"
 expect_status 1 "missing output folder" "$korax" peaks --cutoff 1 -o "$work/nowhere" "$work/mix/a.001"
 grep -q 'nowhere does not exist' "$work/err" && pass || fail "missing folder reason"
 mkdir -p "$work/twin" && cp "$work/ocs.001" "$work/twin/a.001"
