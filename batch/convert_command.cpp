@@ -1,6 +1,7 @@
 // `korax convert`: PELMO to two-column text and text to PELMO, each side read
 // and written as the interactive program reads and saves it.
 #include "batch/commands.h"
+#include "batch/runner.h"
 
 #include "driver/files.h"
 #include "output/savesp.h"
@@ -54,33 +55,44 @@ std::string ascii_image(const Spectrum& sp) {
 }
 
 int run_convert(const ConvertCommand& cmd) {
-    auto fail = [](const std::string& why) {
-        std::cerr << COMMAND << ": " << why << "\n";
-        return 1;
-    };
-    Spectrum sp;
-    if (const std::string why = load_spectrum(cmd.in, sp); !why.empty())
-        return fail(cmd.in + ": " + why);
+    // Through the pool of one, for its Ctrl-C handling: a stop before the
+    // file is complete drops the temporary and leaves OUT as it was.
+    return run_files({cmd.in}, 1, COMMAND, [&cmd](std::size_t, int) {
+        FileOutcome o;
+        auto fail = [&o](const std::string& why) {
+            o.ok = false;
+            o.err = COMMAND + ": " + why + "\n";
+            return o;
+        };
+        Spectrum sp;
+        if (const std::string why = load_spectrum(cmd.in, sp); !why.empty())
+            return fail(cmd.in + ": " + why);
 
-    SafeFile out;
-    const auto status = out.open(cmd.out, cmd.force ? OpenMode::Unknown : OpenMode::New);
-    if (status == SafeFile::Status::Exists)
-        return fail(cmd.out + " exists already (--force replaces it)");
-    if (status == SafeFile::Status::Error) return fail(cmd.out + ": " + out.error_text());
+        SafeFile out;
+        const auto status = out.open(cmd.out, cmd.force ? OpenMode::Unknown : OpenMode::New);
+        if (status == SafeFile::Status::Exists)
+            return fail(cmd.out + " exists already (--force replaces it)");
+        if (status == SafeFile::Status::Error) return fail(cmd.out + ": " + out.error_text());
 
-    if (sp.format == Spectrum::Format::Pelmo) {
-        write_ascii(sp, [&out](std::string_view piece) { out.write(piece); });
-    } else {
-        const auto n = std::size_t(sp.npts);
-        const std::span<const std::int32_t> intens(sp.intens.data() + 1, n);
-        const SaveScaling scaling = save_scaling(intens);
-        out.write(pelmo_file_image(sp.header, intens, sp.fstart, sp.fend, sp.fstep, scaling));
-    }
-    if (!out.commit()) return fail(cmd.out + ": " + out.error_text());
-    std::cout << cmd.in << " -> " << cmd.out << " ("
-              << (sp.format == Spectrum::Format::Pelmo ? "two-column text" : "PELMO") << ", "
-              << sp.npts << " points" << (sp.linearised ? ", axis linearised" : "") << ")\n";
-    return 0;
+        if (sp.format == Spectrum::Format::Pelmo) {
+            write_ascii(sp, [&out](std::string_view piece) { out.write(piece); });
+        } else {
+            const auto n = std::size_t(sp.npts);
+            const std::span<const std::int32_t> intens(sp.intens.data() + 1, n);
+            const SaveScaling scaling = save_scaling(intens);
+            out.write(pelmo_file_image(sp.header, intens, sp.fstart, sp.fend, sp.fstep, scaling));
+        }
+        if (stop_requested().load()) {
+            out.abandon();
+            return fail("stopped; " + cmd.out + " was not written");
+        }
+        if (!out.commit()) return fail(cmd.out + ": " + out.error_text());
+        o.out = cmd.in + " -> " + cmd.out + " (" +
+                (sp.format == Spectrum::Format::Pelmo ? "two-column text" : "PELMO") + ", " +
+                std::to_string(sp.npts) + " points" + (sp.linearised ? ", axis linearised" : "") +
+                ")\n";
+        return o;
+    });
 }
 
 } // namespace korax

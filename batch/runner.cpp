@@ -170,7 +170,7 @@ int run_files(const std::vector<std::string>& files, int jobs, const std::string
         if (!results[printed]->ok) ++failed;
     }
     bar.clear();
-    if (g_stop.load() && printed < total) interrupted = true;
+    if (g_stop.load()) interrupted = true;
     std::signal(SIGINT, old_int);
     std::signal(SIGTERM, old_term);
     if (interrupted) {

@@ -262,5 +262,28 @@ expect_status 0 "results retried" "$korax" peaks --force --cutoff 50 "$work/faul
 expect_status 1 "conversion into a missing folder" "$korax" convert "$work/ocs.001" "$work/none/a.txt"
 grep -q 'No such file or directory' "$work/err" && pass || fail "missing folder: no reason"
 
+# ---- 9. Ctrl-C: whatever moment it comes, every results file in place is
+# whole, no temporary is left, and the status says it was stopped
+mkdir -p "$work/stop" "$work/stop/out"
+for i in $(seq 1 40); do cp "$work/ocs.001" "$work/stop/s$i.001"; done
+"$korax" peaks -j 2 --smooth 499 --baseline 499 --cutoff 50 -o "$work/stop/out" \
+    "$work/stop"/*.001 >/dev/null 2>"$work/err" &
+pid=$!
+sleep 0.3
+kill -INT $pid
+wait $pid
+status=$?
+if [[ $status == 130 ]]; then
+    grep -q 'interrupted; [0-9]* of 40 files done' "$work/err" && pass || fail "no interruption message"
+else
+    [[ $status == 0 ]] && pass || fail "Ctrl-C: status $status"
+fi
+whole=1
+for f in "$work/stop/out"/*; do
+    [[ $f == *.peaks && $(tail -c 80 "$f" | tr -d '\r\n') == *"$(printf '%078d' 0 | tr 0 -)" ]] ||
+        whole=0
+done
+((whole)) && pass || fail "Ctrl-C left a partial or temporary file: $(ls -A "$work/stop/out")"
+
 echo "batch: $passed passed, $failed failed"
 ((failed == 0))
