@@ -254,7 +254,8 @@ void append_failed_line(std::string& text, double frequency) {
 
 PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std::int32_t> intens,
                               std::int32_t npts, const PeakSearchSettings& st, std::string& text,
-                              const std::function<void(std::int32_t)>& progress) {
+                              const std::function<void(std::int32_t)>& progress,
+                              std::vector<FoundLine>* found) {
     assert(st.nfit >= 5 && st.nfit % 2 == 1 && "PEAKFINDER fits an odd number of 5 or more points");
     assert(st.start >= 1 && st.end <= npts && freq.size() > std::size_t(npts) &&
            intens.size() > std::size_t(npts));
@@ -294,6 +295,7 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
         if (!ok) {
             ++totals.failed;
             append_failed_line(text, freq[std::size_t(i)]);
+            if (found) found->push_back({freq[std::size_t(i)], 0, 0, std::nullopt, false});
             i += 2 * q + 1;
             continue;
         }
@@ -322,6 +324,9 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
         }
         ++totals.count;
         append_line(text, r, st.baseline, st.height);
+        if (found)
+            found->push_back({r.fpeak, r.fperr, saturate_intensity(std::trunc(r.ypeak - st.baseline)),
+                              r.left && r.right ? std::optional(*r.right - *r.left) : std::nullopt});
         if (progress && totals.count % 10 == 0) progress(totals.count);
         // The next 2q points after a line are not examined.
         i += 2 * q + 1;

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korax {
 
@@ -31,13 +33,23 @@ struct PeakSearchTotals {
     double sum = 0, sum2 = 0;   // of those FWHH
 };
 
+// One candidate as numbers, for callers that tabulate the lines themselves.
+struct FoundLine {
+    double frequency = 0, error = 0; // the fit's; the candidate's point when it failed
+    std::int32_t intensity = 0;      // above the baseline, truncated
+    std::optional<double> fwhh;      // absent when a half-height crossing was not found
+    bool fitted = true;              // false: the fit had no curvature
+};
+
 // Scans freq/intens (1-based, npts points) for lines and appends one results
 // line per candidate to `text` (CRLF ends). `progress` is called with the count
-// at every tenth line. The range must lie inside 1..npts.
+// at every tenth line. The range must lie inside 1..npts. When `found` is given,
+// every candidate is also appended to it.
 PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std::int32_t> intens,
                               std::int32_t npts, const PeakSearchSettings& settings,
                               std::string& text,
-                              const std::function<void(std::int32_t)>& progress = {});
+                              const std::function<void(std::int32_t)>& progress = {},
+                              std::vector<FoundLine>* found = nullptr);
 
 // The head and the summary of the results file, CRLF line ends.
 std::string results_head(std::string_view fname, std::int16_t cutoff, std::int16_t baseline,

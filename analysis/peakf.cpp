@@ -8,8 +8,9 @@
 
 namespace korax {
 
+// One set per thread: the batch commands fit lines of several spectra at once.
 FitArrays& fit_arrays() {
-    static FitArrays arrays;
+    thread_local FitArrays arrays;
     return arrays;
 }
 

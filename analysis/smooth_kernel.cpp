@@ -45,8 +45,9 @@ namespace {
 // The input as doubles with the mirrored ends laid out around it: ext[t] is
 // position t - m + 1, so output point i reads ext[i - 1 .. i - 1 + 2m] straight.
 // Kept for the run: the largest spectrum needs 24 MB and is not reallocated.
+// One per thread, so that the batch commands can smooth several spectra at once.
 std::vector<double>& extended_buffer() {
-    static std::vector<double> buffer;
+    thread_local std::vector<double> buffer;
     return buffer;
 }
 

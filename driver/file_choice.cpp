@@ -6,6 +6,8 @@
 #include "window/format.h"
 #include "window/window.h"
 
+#include <optional>
+
 namespace korax {
 
 namespace {
@@ -65,7 +67,13 @@ class DropsAreTyped {
     Window& m_window;
 };
 
+std::optional<std::string> g_first_answer;
+
 } // namespace
+
+void set_first_answer(std::string name) {
+    g_first_answer = std::move(name);
+}
 
 FilePtr choose_spectrum_file() {
     Window& w = window();
@@ -80,7 +88,12 @@ FilePtr choose_spectrum_file() {
         w.write_line(blanks(14) + "ENTER for the default or previous SelectFile box");
         w.set_text_cursor(true);
         w.write_line(blanks(10) + "... ", LineEnd::Stay);
-        {
+        if (g_first_answer) {
+            // The name given on the command line answers the first prompt.
+            fname = std::string(trim_right(*g_first_answer));
+            g_first_answer.reset();
+            w.write_line(fname);
+        } else {
             const DropsAreTyped drops(w);
             fname = std::string(trim_right(w.read_line()));
         }

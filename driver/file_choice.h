@@ -30,6 +30,11 @@ FilePtr open_spectrum_file(std::string& name, std::string* why = nullptr);
 void forget_generic_entry();
 const std::string& generic_entry_in_use();
 
+// The answer to the first file prompt of the run, given on the command line
+// (`korax FILE`): it is shown at the prompt as if typed, and everything after
+// it goes as for a typed name. Used once.
+void set_first_answer(std::string name);
+
 // Asks for a file until one opens, from the current text position; sets
 // store().FNAME to the name typed or chosen.
 FilePtr choose_spectrum_file();

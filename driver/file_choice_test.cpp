@@ -151,6 +151,22 @@ TEST_F(FileChoice, MissingNameOffersItsGenericEntryCancelReturnsToThePrompt) {
     EXPECT_TRUE(m_front.keys.empty());
 }
 
+TEST_F(FileChoice, NameFromTheCommandLineAnswersOnlyTheFirstPrompt) {
+    // korax FILE: no key is read for the first prompt; a missing name goes on
+    // to its box as a typed one would; the next prompt reads keys again.
+    set_first_answer("korax_no_such_spectrum.001");
+    m_front.answers.push_back(m_file);
+    EXPECT_TRUE(choose_spectrum_file());
+    ASSERT_EQ(1u, m_front.boxes.size());
+    EXPECT_EQ(m_file, store().FNAME);
+    EXPECT_TRUE(m_front.keys.empty());
+
+    type(m_file);
+    EXPECT_TRUE(choose_spectrum_file());
+    EXPECT_EQ(1u, m_front.boxes.size());
+    EXPECT_TRUE(m_front.keys.empty());
+}
+
 TEST_F(FileChoice, DriveLetterOrFolderGivesTheDefaultBox) {
     type("korax_no_such_spectrum");
     m_front.answers.push_back(m_file);

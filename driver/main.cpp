@@ -1,9 +1,13 @@
 // The process entry: reads the command line, puts a window on the chosen front-end
 // (the Qt window, or the off-screen key-script player of `--play`) and runs the
-// main program on it until it ends.
+// main program on it until it ends. The batch commands are dispatched first,
+// before anything of a window exists, so that they run without a display.
+#include "batch/batch.h"
+#include "driver/file_choice.h"
 #include "driver/main_korax.h"
 #include "driver/sgame.h"
 #include "driver/startg.h"
+#include "driver/startup.h"
 #include "driver/store.h"
 #include "window/headless/command_line.h"
 #include "window/headless/script_player.h"
@@ -40,7 +44,10 @@ korax::ConfigSource config_source(const std::optional<std::string>& config) {
 int main(int argc, char** argv) {
     using korax::CommandLine;
     const std::vector<std::string_view> args(argv + 1, argv + argc);
+    if (!args.empty() && korax::is_batch_command(args[0])) return korax::run_batch_command(args);
     const CommandLine command_line = korax::parse_command_line(args);
+    for (const auto& name : command_line.catalogs)
+        korax::startup_catalogs().push_back(name);
 
     switch (command_line.mode) {
     case CommandLine::Mode::Help:
@@ -50,20 +57,22 @@ int main(int argc, char** argv) {
         std::cout << korax::version_text() << "\n";
         return 0;
     case CommandLine::Mode::Bad:
-        std::cerr << "korax: " << command_line.error << "\n" << korax::usage_text();
+        std::cerr << "korax: " << command_line.error << "\n"
+                  << korax::usage_text() << korax::batch_usage_lines();
         return korax::EXIT_USAGE;
     case CommandLine::Mode::Play:
         korax::set_config_source(config_source(command_line.play.config));
         korax::set_banner_seed(command_line.play.seed);
         return korax::run_play(command_line.play, run_main_program, std::cerr);
     case CommandLine::Mode::Interactive:
+        if (!command_line.file.empty()) korax::set_first_answer(command_line.file);
         break;
     }
 #ifdef KORAX_HAVE_QT
     return korax::run_interactive(argc, argv, run_main_program);
 #else
     std::cerr << "korax: this build has no on-screen window; only --play SCRIPT can run\n"
-              << korax::usage_text();
+              << korax::usage_text() << korax::batch_usage_lines();
     return korax::EXIT_USAGE;
 #endif
 }

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -377,39 +378,49 @@ void report_success(float ymin, float ymax) {
 
 } // namespace
 
-bool read_ascii_spectrum() {
-    SpectrumStore& s = store();
-
-    const int fd = open_input_descriptor(std::string(trim_right(s.FNAME)));
-    if (fd < 0) return fail("The file could not be opened again", 0);
+AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
+                                    std::span<std::int32_t> intens_out, SpectrumHeader& h) {
+    AsciiSpectrum r;
     LineBlocks file(fd);
 
     // Whatever the PELMO attempt decoded from the first bytes of a text file
     // is not a recording parameter.
-    s.SPHEAD.clear();
+    h.clear();
     LineBlocks::Fill fill = file.fill();
-    if (fill == LineBlocks::Fill::Failed) return fail("The file could not be read", 0);
-    if (fill == LineBlocks::Fill::End) return fail("Problem with the comment", 0);
+    if (fill == LineBlocks::Fill::Failed) {
+        r.failure = "The file could not be read";
+        return r;
+    }
+    if (fill == LineBlocks::Fill::End) {
+        r.failure = "Problem with the comment";
+        return r;
+    }
     if (fill == LineBlocks::Fill::Overlong) {
-        set_field(s.SPHEAD.COMENT, file.buffered().substr(0, 72));
-        if (!file.skip_first_line()) return fail("The file could not be read", 0);
+        set_field(h.COMENT, file.buffered().substr(0, 72));
+        if (!file.skip_first_line()) {
+            r.failure = "The file could not be read";
+            return r;
+        }
     } else {
         const std::string_view text = file.lines();
         const std::size_t eol = text.find('\n');
         std::string_view comment = text.substr(0, eol);
         if (!comment.empty() && comment.back() == '\r') comment.remove_suffix(1);
-        set_field(s.SPHEAD.COMENT, comment.substr(0, 72));
+        set_field(h.COMENT, comment.substr(0, 72));
         file.take(eol == std::string_view::npos ? text.size() : eol + 1);
     }
 
+    assert(freq_out.size() == intens_out.size() && freq_out.size() >= 2);
+    const auto capacity =
+        static_cast<std::int32_t>(std::min<std::size_t>(MAXPTS, freq_out.size() - 1));
     float ymin = 1.0e20f, ymax = -1.0e20f;
     std::int32_t n = 0;
-    double* freq = s.FREQ.data();
-    std::int32_t* intens = s.INTENS.data();
-    while (n < MAXPTS) {
+    double* freq = freq_out.data();
+    std::int32_t* intens = intens_out.data();
+    while (n < capacity) {
         const std::string_view text = file.lines();
         PairScanner pairs(text);
-        while (n < MAXPTS) {
+        while (n < capacity) {
             const auto p = pairs.next();
             if (!p) {
                 file.take(static_cast<std::size_t>(pairs.resume_point() - text.data()));
@@ -421,19 +432,29 @@ bool read_ascii_spectrum() {
             if (p->y > ymax) ymax = p->y;
             if (p->y < ymin) ymin = p->y;
         }
-        if (n == MAXPTS) break;
+        if (n == capacity) break;
         fill = file.fill();
         if (fill == LineBlocks::Fill::End) break;
-        if (fill == LineBlocks::Fill::Failed) return fail("The file could not be read", 0);
-        if (fill == LineBlocks::Fill::Overlong && !file.skip_first_line())
-            return fail("The file could not be read", 0);
+        if (fill == LineBlocks::Fill::Failed ||
+            (fill == LineBlocks::Fill::Overlong && !file.skip_first_line())) {
+            r.failure = "The file could not be read";
+            return r;
+        }
     }
-    const std::int32_t counter = n + 1; // the pair counter as the report shows it
-    s.NPTS = n;
+    r.counter = n + 1; // the pair counter as the report shows it
+    r.npts = n;
+    r.ymin = ymin;
+    r.ymax = ymax;
     // Checked for files of every size: with equal intensities the scale below
     // would be infinite.
-    if (ymax == ymin) return fail("Zero range of Y-values", counter);
-    if (n < MAXPTS && n <= 3) return fail("Too few X,Y pairs", counter);
+    if (ymax == ymin) {
+        r.failure = "Zero range of Y-values";
+        return r;
+    }
+    if (n < MAXPTS && n <= 3) {
+        r.failure = "Too few X,Y pairs";
+        return r;
+    }
 
     const float scale = 20000.0f / (ymax - ymin);
     bool decreasing = false;
@@ -447,23 +468,44 @@ bool read_ascii_spectrum() {
         intens[i] = static_cast<std::int32_t>(t);
         if (i > 1 && freq[i] < freq[i - 1]) decreasing = true;
     }
-    if (decreasing) return fail("Frequencies not continuously increasing", counter);
+    if (decreasing) {
+        r.failure = "Frequencies not continuously increasing";
+        return r;
+    }
 
-    s.FSTART = freq[1];
-    s.FEND = freq[n];
-    s.FSTEP = (s.FEND - s.FSTART) / static_cast<double>(n - 1);
-    if (s.FSTART == s.FEND) return fail("Zero frequency range", counter);
+    r.fstart = freq[1];
+    r.fend = freq[n];
+    r.fstep = (r.fend - r.fstart) / static_cast<double>(n - 1);
+    r.axis_known = true;
+    if (r.fstart == r.fend) {
+        r.failure = "Zero frequency range";
+        return r;
+    }
 
-    SpectrumHeader& h = s.SPHEAD;
     h.PTSSEC = 51.0f;
     h.IDAY = 1;
     h.IMONTH = 1;
     h.IYEAR = 2000;
+    set_field(h.SAMPLE, fmt_exp(static_cast<double>(ymax), 10, 3) + blanks(10));
+    return r;
+}
+
+bool read_ascii_spectrum() {
+    SpectrumStore& s = store();
+
+    const int fd = open_input_descriptor(std::string(trim_right(s.FNAME)));
+    if (fd < 0) return fail("The file could not be opened again", 0);
+    const AsciiSpectrum a = decode_ascii_spectrum(fd, s.FREQ, s.INTENS, s.SPHEAD);
+    s.NPTS = a.npts;
+    if (a.axis_known) {
+        s.FSTART = a.fstart;
+        s.FEND = a.fend;
+        s.FSTEP = a.fstep;
+    }
+    if (!a.failure.empty()) return fail(a.failure, a.counter);
     s.IYMIN = -10000;
     s.IYMAX = 10000;
-    set_field(h.SAMPLE, fmt_exp(static_cast<double>(ymax), 10, 3) + blanks(10));
-
-    report_success(ymin, ymax);
+    report_success(a.ymin, a.ymax);
     return true;
 }
 

@@ -1,7 +1,34 @@
 // The two-column ASCII reader and the frequency-axis linearisation.
 #pragma once
 
+#include "driver/store.h"
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
 namespace korax {
+
+// What the reader made of a text: on success `failure` is empty and
+// freq/intens hold npts points scaled to -10000..10000 on the axis as read
+// (not yet linearised). On failure `failure` is the reader's message and
+// `counter` the pair counter its report shows (0: none).
+struct AsciiSpectrum {
+    std::string_view failure;
+    std::int32_t counter = 0;
+    std::int32_t npts = 0;
+    float ymin = 0, ymax = 0;      // the intensities as read
+    double fstart = 0, fend = 0, fstep = 0;
+    bool axis_known = false; // fstart, fend and fstep were set (success or zero range)
+};
+
+// Reads a two-column text (comment line first) from the open file `fd`, which
+// it takes over and closes, into 1-based freq/intens of equal size, taking at
+// most min(size - 1, MAXPTS) pairs, and fills the header as the reader does.
+// The file is read in blocks only as far as needed; one that shrinks meanwhile
+// merely ends early. A text of L bytes holds at most (L + 1) / 4 pairs.
+AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq,
+                                    std::span<std::int32_t> intens, SpectrumHeader& header);
 
 // Reads store().FNAME as text into the store and reports on the screen.
 // false: the failure report and the banner have been drawn.

@@ -82,8 +82,9 @@ void write_rejected_axis() {
                    blanks(14) + "in which case try using DRUMEL"});
 }
 
+// One per thread: the batch commands read several spectra at once.
 std::vector<unsigned char>& block_buffer() {
-    static std::vector<unsigned char> buffer;
+    thread_local std::vector<unsigned char> buffer;
     return buffer;
 }
 

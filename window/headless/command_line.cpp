@@ -39,46 +39,63 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
         return result;
     }
 
-    bool have_play = false, have_shots = false;
+    bool have_play = false, have_shots = false, have_file = false, have_play_option = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view option = args[i];
-        const bool known =
-            option == "--play" || option == "--shots" || option == "--seed" || option == "--config";
+        const bool known = option == "--play" || option == "--shots" || option == "--seed" ||
+                           option == "--config" || option == "--catalog";
         if (!known) {
             if (option == "--help" || option == "--version")
                 return bad(std::string(option) + " must stand alone");
-            return bad("unknown argument \"" + std::string(option) + "\"");
+            // Anything else that is not an option is the spectrum to open; a
+            // file whose name starts with "-" is reached as ./-name.
+            if (option.empty() || option[0] == '-')
+                return bad("unknown option \"" + std::string(option) + "\"");
+            if (have_file) return bad("only one FILE can be opened at the start");
+            have_file = true;
+            result.file = std::string(option);
+            continue;
         }
         if (i + 1 >= args.size()) return bad(std::string(option) + " needs a value");
         const std::string_view value = args[++i];
         if (value.empty()) return bad(std::string(option) + " needs a value");
 
-        if (option == "--play") {
+        if (option == "--catalog") {
+            result.catalogs.emplace_back(value);
+        } else if (option == "--play") {
             if (have_play) return bad("--play given twice");
             have_play = true;
             result.play.script = std::string(value);
         } else if (option == "--shots") {
+            have_play_option = true;
             if (have_shots) return bad("--shots given twice");
             have_shots = true;
             result.play.shots_dir = std::string(value);
         } else if (option == "--seed") {
+            have_play_option = true;
             if (result.play.seed) return bad("--seed given twice");
             result.play.seed = parse_seed(value);
             if (!result.play.seed)
                 return bad("--seed needs a whole number from 0 to 18446744073709551615");
         } else {
+            have_play_option = true;
             if (result.play.config) return bad("--config given twice");
             result.play.config = std::string(value);
         }
     }
-    if (!have_play) return bad("--shots, --seed and --config belong to --play SCRIPT");
+    if (!have_play) {
+        if (have_play_option) return bad("--shots, --seed and --config belong to --play SCRIPT");
+        return result; // interactive, with a file and catalogues as given
+    }
+    if (have_file) return bad("--play takes the spectrum from its script, not as FILE");
     result.mode = CommandLine::Mode::Play;
     return result;
 }
 
 std::string usage_text() {
-    return "usage: korax\n"
+    return "usage: korax [--catalog FILE]... [FILE]\n"
            "       korax --play SCRIPT [--shots DIR] [--seed N] [--config PATH|none]\n"
+           "                           [--catalog FILE]...\n"
            "       korax --help | --version\n";
 }
 
@@ -87,8 +104,11 @@ std::string help_text() {
            "\n" +
            usage_text() +
            "\n"
-           "Without arguments KORAX opens its window and asks for a spectrum file.\n"
+           "Without arguments KORAX opens its window and asks for a spectrum file;\n"
+           "with FILE it opens that file as if its name had been typed at that prompt.\n"
            "\n"
+           "  --catalog FILE   open a line catalogue with the first spectrum shown\n"
+           "                   (repeatable; also an option of --play)\n"
            "  --play SCRIPT    run the program off-screen on the keys of a key script\n"
            "  --shots DIR      folder for the pictures and text dumps of the script\n"
            "                   (default: the current folder; created when missing)\n"
@@ -99,7 +119,17 @@ std::string help_text() {
            "  --version        show the version\n"
            "\n"
            "Exit status of --play: 0 normal exit, 1 fatal end, 2 the script ran out,\n"
-           "3 an expect line failed, 4 script error, 64 bad command line.\n";
+           "3 an expect line failed, 4 script error, 64 bad command line.\n"
+           "\n"
+           "Batch commands (no window; each has --help):\n"
+           "  korax peaks [options] FILE...   PEAKFINDER over many spectra, one results\n"
+           "                                  file each, optionally one table (--tsv)\n"
+           "  korax convert [--force] IN OUT  PELMO to two-column text and back\n"
+           "  korax info [--json] FILE...     recording parameters of spectra\n"
+           "  korax catalog FILE [--from F] [--to F]\n"
+           "                                  the lines of a line catalogue as a table\n"
+           "Exit status of the batch commands: 0 success, 1 a file failed, 64 bad\n"
+           "command line, 130 stopped by Ctrl-C.\n";
 }
 
 std::string version_text() {

@@ -1,5 +1,6 @@
-// The program's command line: the interactive program takes no arguments; the
-// scripted run, help and version are the only other forms.
+// The program's command line: the interactive program with an optional first
+// file and line catalogues, the scripted run, help and version. The batch
+// commands (korax peaks ...) are told apart before this parser runs.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korax {
 
@@ -19,18 +21,21 @@ struct PlayOptions {
 
 struct CommandLine {
     enum class Mode { Interactive, Play, Help, Version, Bad } mode = Mode::Interactive;
-    PlayOptions play;  // Mode::Play
-    std::string error; // Mode::Bad: what was wrong, in one line
+    PlayOptions play;                  // Mode::Play
+    std::string file;                  // Mode::Interactive: the first typed name, or empty
+    std::vector<std::string> catalogs; // --catalog, in the order given (interactive and play)
+    std::string error;                 // Mode::Bad: what was wrong, in one line
 };
 
 // Parses the arguments after the program name. The options of --play may come in
-// any order but each only once; --help and --version stand alone.
+// any order but each only once (--catalog as often as wanted); --help and
+// --version stand alone; without --play one FILE may be given.
 CommandLine parse_command_line(std::span<const std::string_view> args);
 
 // Exit status of a bad command line.
 inline constexpr int EXIT_USAGE = 64;
 
-std::string usage_text();   // the short usage for stderr
+std::string usage_text();   // the short usage for stderr (without the batch commands)
 std::string help_text();    // --help
 std::string version_text(); // --version: "korax 1.0.0"
 

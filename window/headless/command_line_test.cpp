@@ -31,6 +31,16 @@ TEST(CommandLine, AcceptedForms) {
     EXPECT_EQ(18446744073709551615u, full.play.seed.value());
     EXPECT_EQ("none", full.play.config.value());
 
+    const CommandLine opened = parse({"--catalog", "a.cat", "work/ocs.001", "--catalog", "b.cat"});
+    ASSERT_EQ(CommandLine::Mode::Interactive, opened.mode);
+    EXPECT_EQ("work/ocs.001", opened.file);
+    EXPECT_EQ((std::vector<std::string>{"a.cat", "b.cat"}), opened.catalogs);
+
+    const CommandLine played = parse({"--catalog", "c.cat", "--play", "x.play"});
+    ASSERT_EQ(CommandLine::Mode::Play, played.mode);
+    EXPECT_EQ((std::vector<std::string>{"c.cat"}), played.catalogs);
+    EXPECT_TRUE(played.file.empty());
+
     const CommandLine reordered = parse({"--seed", "1", "--config", "a.cfg", "--play", "x"});
     ASSERT_EQ(CommandLine::Mode::Play, reordered.mode);
     EXPECT_EQ(1u, reordered.play.seed.value());
@@ -39,7 +49,11 @@ TEST(CommandLine, AcceptedForms) {
 
 TEST(CommandLine, RefusedForms) {
     const std::vector<std::vector<std::string_view>> table = {
-        {"spectrum.001"},
+        {"a.001", "b.001"},
+        {"--play", "x.play", "a.001"},
+        {"-x"},
+        {"--catalog"},
+        {"a.001", "--seed", "1"},
         {"--play"},
         {"--play", ""},
         {"--play", "a", "--play", "b"},

@@ -1,0 +1,236 @@
+// The command lines of the batch commands, parsed with CLI11, which also
+// writes their --help texts. A bad command line gives a one-line reason and
+// the command's usage on standard error and status 64.
+#include "batch/batch.h"
+#include "batch/commands.h"
+#include "batch/runner.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <iostream>
+#include <limits>
+#include <vector>
+
+namespace korax {
+
+namespace {
+
+std::optional<long long> whole_number(const std::string& text) {
+    long long v = 0;
+    const char* end = text.data() + text.size();
+    const auto [p, ec] = std::from_chars(text.data(), end, v);
+    if (text.empty() || ec != std::errc() || p != end) return std::nullopt;
+    return v;
+}
+
+// An odd width from lo to hi; `negative` also accepts -hi .. -lo.
+std::function<std::string(const std::string&)> odd_width(int lo, int hi, bool negative = false) {
+    return [=](const std::string& text) -> std::string {
+        const auto v = whole_number(text);
+        const long long a = v ? (*v < 0 && negative ? -*v : *v) : 0;
+        if (v && a >= lo && a <= hi && a % 2 == 1) return {};
+        std::string range =
+            "an odd number from " + std::to_string(lo) + " to " + std::to_string(hi);
+        if (negative)
+            range += " (or from -" + std::to_string(hi) + " to -" + std::to_string(lo) +
+                     " for the clipped form)";
+        return "must be " + range + ", not " + text;
+    };
+}
+
+std::function<std::string(const std::string&)> level_value() {
+    return [](const std::string& text) -> std::string {
+        const auto v = whole_number(text);
+        if (v && *v >= -32768 && *v <= 32767) return {};
+        return "must be a whole intensity from -32768 to 32767, not " + text;
+    };
+}
+
+std::function<std::string(const std::string&)> positive_count() {
+    return [](const std::string& text) -> std::string {
+        const auto v = whole_number(text);
+        if (v && *v >= 1 && *v <= 1024) return {};
+        return "must be a number of jobs from 1 to 1024, not " + text;
+    };
+}
+
+// Runs `app` over the arguments; nullopt to go on, or the exit status.
+std::optional<int> parse(CLI::App& app, std::span<const std::string_view> args,
+                         const std::string& usage) {
+    std::vector<std::string> words;
+    words.emplace_back("korax " + std::string(args[0]));
+    for (std::size_t i = 1; i < args.size(); ++i)
+        words.emplace_back(args[i]);
+    std::vector<const char*> argv;
+    for (const auto& w : words)
+        argv.push_back(w.c_str());
+    try {
+        app.parse(int(argv.size()), argv.data());
+    } catch (const CLI::Success&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::cerr << app.get_name() << ": " << e.what() << "\n" << usage;
+        return EXIT_USAGE;
+    }
+    return std::nullopt;
+}
+
+int usage_error(const std::string& command, const std::string& message, const std::string& usage) {
+    std::cerr << command << ": " << message << "\n" << usage;
+    return EXIT_USAGE;
+}
+
+const std::string PEAKS_USAGE = "usage: korax peaks [options] FILE...   (korax peaks --help)\n";
+const std::string CONVERT_USAGE =
+    "usage: korax convert [--force] IN OUT   (korax convert --help)\n";
+const std::string INFO_USAGE = "usage: korax info [--json] [-j N] FILE...   (korax info --help)\n";
+const std::string CATALOG_USAGE =
+    "usage: korax catalog FILE [--from F] [--to F]   (korax catalog --help)\n";
+
+int peaks(std::span<const std::string_view> args) {
+    CLI::App app("Find the lines of many spectra as PEAKFINDER does and write one results file "
+                 "per spectrum (NAME.peaks, beside it or in -o DIR).",
+                 "korax peaks");
+    PeaksCommand cmd;
+    cmd.jobs = processor_count();
+    int smooth = 0, baseline = 0, nfit = 7, level = 0, cutoff = 0;
+    double sigma = 0;
+    std::string clip;
+    app.add_option("FILE", cmd.files, "Spectra: PELMO or two-column text")->required();
+    app.add_option("--smooth", smooth,
+                   "Smooth once with an N-point cubic Savitzky-Golay filter (the N key), odd, "
+                   "5..499")
+        ->check(odd_width(5, 499), "N");
+    app.add_option("--baseline", baseline,
+                   "Subtract a baseline smoothed five times with N points (the B key), odd, "
+                   "5..499; -N with --clip for the clipped form")
+        ->check(odd_width(5, 499, true), "N");
+    app.add_option("--clip", clip,
+                   "LO,HI: with --baseline -N, the band around the preliminary baseline into "
+                   "which the spectrum is clipped before the final baseline");
+    app.add_option("--nfit", nfit, "Fitting width of PEAKFINDER, odd, 5..499")
+        ->check(odd_width(5, 499), "W")
+        ->capture_default_str();
+    auto* level_opt = app.add_option("--level", level,
+                                     "Baseline level, absolute intensity (default: the mean "
+                                     "intensity, as the viewer offers it)")
+                          ->check(level_value(), "L");
+    auto* cutoff_opt =
+        app.add_option("--cutoff", cutoff, "Cutoff, absolute intensity a line must reach")
+            ->check(level_value(), "C");
+    auto* sigma_opt = app.add_option(
+        "--cutoff-sigma", sigma,
+        "Cutoff K robust standard deviations of the noise above the level; the noise is "
+        "1.4826 x the median absolute deviation of the spectrum minus its 5-point smoothed "
+        "self, carried through --smooth, and is printed");
+    app.add_option("-o,--output", cmd.output_dir, "Folder for the results files (must exist)");
+    app.add_flag("--force", cmd.force, "Replace existing results files");
+    app.add_flag("--tsv", cmd.tsv,
+                 "Print every line of every file as one tab-separated table on standard output "
+                 "(file, frequency, error, intensity, fwhh); the summaries go to standard error");
+    app.add_option("-j,--jobs", cmd.jobs, "Spectra processed in parallel (default: the processors)")
+        ->check(positive_count(), "N");
+    cutoff_opt->excludes(sigma_opt);
+    if (auto status = parse(app, args, PEAKS_USAGE)) return *status;
+
+    if (!cutoff_opt->count() && !sigma_opt->count())
+        return usage_error("korax peaks", "give the cutoff: --cutoff C or --cutoff-sigma K",
+                           PEAKS_USAGE);
+    if (sigma_opt->count() && !(sigma >= 0 && sigma <= 1e6))
+        return usage_error("korax peaks", "--cutoff-sigma must be from 0 to 1000000", PEAKS_USAGE);
+    PeaksSettings& st = cmd.settings;
+    st.smooth = smooth;
+    st.baseline = baseline;
+    st.nfit = static_cast<std::int16_t>(nfit);
+    if (level_opt->count()) st.level = static_cast<std::int16_t>(level);
+    if (cutoff_opt->count()) st.cutoff = static_cast<std::int16_t>(cutoff);
+    if (sigma_opt->count()) st.cutoff_sigma = sigma;
+    if (baseline < 0 && clip.empty())
+        return usage_error("korax peaks", "--baseline -N needs --clip LO,HI", PEAKS_USAGE);
+    if (!clip.empty()) {
+        if (baseline >= 0)
+            return usage_error("korax peaks", "--clip belongs to --baseline -N", PEAKS_USAGE);
+        const auto comma = clip.find(',');
+        const auto lo = whole_number(clip.substr(0, comma));
+        const auto hi =
+            comma == std::string::npos ? std::nullopt : whole_number(clip.substr(comma + 1));
+        if (!lo || !hi || *lo >= *hi || *lo < -1000000000 || *hi > 1000000000)
+            return usage_error("korax peaks",
+                               "--clip must be LO,HI: two whole numbers with LO below HI, "
+                               "between -1000000000 and 1000000000, not " +
+                                   clip,
+                               PEAKS_USAGE);
+        st.clip_lo = static_cast<std::int32_t>(*lo);
+        st.clip_hi = static_cast<std::int32_t>(*hi);
+    }
+    return run_peaks(cmd);
+}
+
+int convert(std::span<const std::string_view> args) {
+    CLI::App app("Convert a PELMO spectrum to two-column text (frequency at full precision, "
+                 "intensity as an integer), or a two-column text spectrum to PELMO (read, "
+                 "linearised and saved as the interactive program does).",
+                 "korax convert");
+    ConvertCommand cmd;
+    app.add_option("IN", cmd.in, "Spectrum to read")->required();
+    app.add_option("OUT", cmd.out, "File to write, in the other format")->required();
+    app.add_flag("--force", cmd.force, "Replace OUT when it exists");
+    if (auto status = parse(app, args, CONVERT_USAGE)) return *status;
+    return run_convert(cmd);
+}
+
+int info(std::span<const std::string_view> args) {
+    CLI::App app("Print the recording parameters of spectra, as the information screen shows "
+                 "them: \"key: value\" lines and a blank line for each file, or with --json "
+                 "one JSON object per file and line.",
+                 "korax info");
+    InfoCommand cmd;
+    cmd.jobs = processor_count();
+    app.add_option("FILE", cmd.files, "Spectra: PELMO or two-column text")->required();
+    app.add_flag("--json", cmd.json, "One JSON object per file, one per line");
+    app.add_option("-j,--jobs", cmd.jobs, "Spectra read in parallel (default: the processors)")
+        ->check(positive_count(), "N");
+    if (auto status = parse(app, args, INFO_USAGE)) return *status;
+    return run_info(cmd);
+}
+
+int catalog(std::span<const std::string_view> args) {
+    CLI::App app("Print the lines of a line catalogue as a tab-separated table: frequency, "
+                 "uncertainty, log intensity, degrees of freedom, lower-state energy, "
+                 "upper-state degeneracy, tag, format code, upper and lower quantum numbers "
+                 "(each state's numbers joined by commas) and label. The number of lines "
+                 "that could not be read goes to standard error.",
+                 "korax catalog");
+    std::string file;
+    double from = -std::numeric_limits<double>::infinity();
+    double to = std::numeric_limits<double>::infinity();
+    app.add_option("FILE", file, "Line catalogue")->required();
+    app.add_option("--from", from, "Lowest frequency shown");
+    app.add_option("--to", to, "Highest frequency shown");
+    if (auto status = parse(app, args, CATALOG_USAGE)) return *status;
+    return batch_catalog(file, from, to);
+}
+
+} // namespace
+
+bool is_batch_command(std::string_view first) {
+    return first == "peaks" || first == "convert" || first == "info" || first == "catalog";
+}
+
+int run_batch_command(std::span<const std::string_view> args) {
+    if (args[0] == "peaks") return peaks(args);
+    if (args[0] == "convert") return convert(args);
+    if (args[0] == "info") return info(args);
+    return catalog(args);
+}
+
+std::string batch_usage_lines() {
+    return "       korax peaks [options] FILE...\n"
+           "       korax convert [--force] IN OUT\n"
+           "       korax info [--json] [-j N] FILE...\n"
+           "       korax catalog FILE [--from F] [--to F]\n";
+}
+
+} // namespace korax

@@ -1,0 +1,117 @@
+#include "analysis/smooth.h"
+#include "batch/commands.h"
+#include "batch/processing.h"
+#include "input/pairs.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+namespace korax {
+namespace {
+
+double plain_deviation(const std::vector<std::int32_t>& y, std::int32_t n) {
+    double sum = 0, sum2 = 0;
+    for (std::int32_t i = 1; i <= n; ++i) {
+        sum += y[std::size_t(i)];
+        sum2 += double(y[std::size_t(i)]) * y[std::size_t(i)];
+    }
+    const double mean = sum / n;
+    return std::sqrt(sum2 / n - mean * mean);
+}
+
+TEST(NoiseDeviation, MatchesTheNoiseUnderStrongLines) {
+    // White noise on a slow drift with strong narrow lines every 500 points:
+    // the robust estimate must find the deviation of the noise alone, also
+    // after smoothing, where it is measured directly on the smoothed noise.
+    // (Noise of a few units would come out smaller than estimated: each
+    // smoothed value is truncated toward zero.)
+    const std::int32_t n = 200000;
+    std::mt19937 random(11);
+    std::normal_distribution<double> gauss(0.0, 400.0);
+    std::vector<std::int32_t> noise(n + 2), spectrum(n + 2);
+    for (std::int32_t i = 1; i <= n; ++i) {
+        noise[std::size_t(i)] = static_cast<std::int32_t>(std::lround(gauss(random)));
+        const double x = (i % 500) - 250.0;
+        const double line = 30000.0 * std::exp(-x * x / 8.0);
+        const double drift = 5000.0 * std::sin(i / 20000.0);
+        spectrum[std::size_t(i)] = noise[std::size_t(i)] + static_cast<std::int32_t>(line + drift);
+    }
+    const struct {
+        std::int32_t smooth;
+        double tolerance; // relative
+    } table[] = {{0, 0.02}, {7, 0.02}, {25, 0.02}, {101, 0.03}};
+    for (const auto& row : table) {
+        std::vector<std::int32_t> smoothed = noise;
+        if (row.smooth) {
+            std::vector<float> coef(std::size_t(row.smooth));
+            smoothing_coefficients(row.smooth / 2, coef);
+            smooth_pass(noise, smoothed, n, coef);
+        }
+        const double truth = plain_deviation(smoothed, n);
+        EXPECT_NEAR(truth, noise_deviation(spectrum, n, row.smooth), row.tolerance * truth)
+            << "smoothed with " << row.smooth;
+    }
+}
+
+Spectrum made_spectrum() {
+    Spectrum sp;
+    sp.name = "made.001";
+    sp.header.clear();
+    set_field(sp.header.COMENT, "CH3CN  J=12-11  (made)");
+    sp.npts = 5;
+    sp.freq = {0, 239999.95, 240000.0000000001, 1e-300, -7.25, 1.0 / 3.0, 0};
+    sp.intens = {0, -32768, 32767, 0, -1, 123456789, 0};
+    return sp;
+}
+
+TEST(Convert, TextKeepsEveryValue) {
+    const Spectrum sp = made_spectrum();
+    const std::string text = ascii_image(sp);
+    ASSERT_EQ(0u, text.rfind("CH3CN  J=12-11  (made)\r\n", 0));
+    PairScanner pairs(std::string_view(text).substr(text.find('\n') + 1));
+    for (std::int32_t i = 1; i <= sp.npts; ++i) {
+        const auto p = pairs.next();
+        ASSERT_TRUE(p.has_value()) << i;
+        EXPECT_EQ(sp.freq[std::size_t(i)], p->x) << i; // bit for bit
+        EXPECT_EQ(float(sp.intens[std::size_t(i)]), p->y) << i;
+    }
+    EXPECT_FALSE(pairs.next().has_value());
+}
+
+TEST(Info, KeysAndJson) {
+    Spectrum sp = made_spectrum();
+    sp.header.GAIN = 0.05f; // stored in V; shown in mV
+    sp.header.PRESS = NAN;
+    sp.header.IDAY = 3;
+    sp.header.IMONTH = 11;
+    sp.header.IYEAR = 1999;
+    const std::string text = info_text(sp);
+    for (const char* line : {"\ncomment: CH3CN  J=12-11  (made)\n", "\ngain_mV: 50\n",
+                             "\ndate: 1999-11-03\n", "\npoints: 5\n", "\nformat: PELMO\n"})
+        EXPECT_NE(std::string::npos, text.find(line)) << line;
+    const auto j = nlohmann::json::parse(info_json(sp));
+    EXPECT_EQ(50.0, j["gain_mV"].get<double>());
+    EXPECT_TRUE(j["pressure_mTorr"].is_null());
+    EXPECT_EQ(5, j["points"].get<int>());
+    EXPECT_EQ("made.001", j["file"].get<std::string>());
+}
+
+TEST(Peaks, ResultsPaths) {
+    const struct {
+        const char *spectrum, *dir, *expected;
+    } table[] = {
+        {"scans/a.001", "", "scans/a.001.peaks"},
+        {"a.001", "", "a.001.peaks"},
+        {"/data/x/a.001", "out", "out/a.001.peaks"},
+        {"x\\a.001", "out/", "out/a.001.peaks"},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(row.expected, results_path(row.spectrum, row.dir)) << row.spectrum;
+}
+
+} // namespace
+} // namespace korax

@@ -1,0 +1,53 @@
+// The batch commands behind their command lines: each takes its parsed options
+// and returns the exit status.
+#pragma once
+
+#include "batch/processing.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korax {
+
+struct PeaksCommand {
+    std::vector<std::string> files;
+    PeaksSettings settings;
+    std::string output_dir; // empty: beside each spectrum
+    bool force = false;
+    bool tsv = false;
+    int jobs = 1;
+};
+int run_peaks(const PeaksCommand& command);
+
+// The results file of `spectrum` for `korax peaks`: NAME.peaks in `output_dir`,
+// or beside the spectrum when that is empty.
+std::string results_path(const std::string& spectrum, const std::string& output_dir);
+
+struct ConvertCommand {
+    std::string in, out;
+    bool force = false;
+};
+int run_convert(const ConvertCommand& command);
+
+// The working spectrum as two-column text: the comment line, then one line per
+// point with the frequency in the shortest form that reads back to the same
+// 64-bit value and the intensity as an integer, CR LF line ends.
+std::string ascii_image(const Spectrum& spectrum);
+// The same text handed to `sink` in pieces.
+void write_ascii(const Spectrum& spectrum, const std::function<void(std::string_view)>& sink);
+
+struct InfoCommand {
+    std::vector<std::string> files;
+    bool json = false;
+    int jobs = 1;
+};
+int run_info(const InfoCommand& command);
+
+// The recording parameters of the information screen as "key: value" lines,
+// or as one line of JSON.
+std::string info_text(const Spectrum& spectrum);
+std::string info_json(const Spectrum& spectrum);
+
+} // namespace korax

@@ -1,0 +1,98 @@
+// `korax convert`: PELMO to two-column text and text to PELMO, each side read
+// and written as the interactive program reads and saves it.
+#include "batch/commands.h"
+#include "batch/runner.h"
+
+#include "driver/files.h"
+#include "output/savesp.h"
+
+#include <charconv>
+#include <iostream>
+
+namespace korax {
+
+namespace {
+
+const std::string COMMAND = "korax convert";
+
+std::string trimmed_comment(const SpectrumHeader& h) {
+    std::string c = field_text(h.COMENT);
+    while (!c.empty() && c.back() == ' ')
+        c.pop_back();
+    return c;
+}
+
+} // namespace
+
+void write_ascii(const Spectrum& sp, const std::function<void(std::string_view)>& sink) {
+    std::string text = trimmed_comment(sp.header);
+    text += "\r\n";
+    // Handed on in pieces of about a megabyte: 3,000,000 points make 45 MB of
+    // text, which need not be held whole.
+    constexpr std::size_t piece = 1 << 20;
+    text.reserve(piece + 64);
+    char line[64];
+    for (std::int32_t i = 1; i <= sp.npts; ++i) {
+        // Up to 24 characters of frequency, a blank, 11 of intensity and CR LF.
+        char* p = std::to_chars(line, line + 32, sp.freq[std::size_t(i)]).ptr;
+        *p++ = ' ';
+        p = std::to_chars(p, line + sizeof line - 2, sp.intens[std::size_t(i)]).ptr;
+        *p++ = '\r';
+        *p++ = '\n';
+        text.append(line, std::size_t(p - line));
+        if (text.size() >= piece) {
+            sink(text);
+            text.clear();
+        }
+    }
+    sink(text);
+}
+
+std::string ascii_image(const Spectrum& sp) {
+    std::string all;
+    write_ascii(sp, [&all](std::string_view piece) { all += piece; });
+    return all;
+}
+
+int run_convert(const ConvertCommand& cmd) {
+    // Through the pool of one, for its Ctrl-C handling: a stop before the
+    // file is complete drops the temporary and leaves OUT as it was.
+    return run_files({cmd.in}, 1, COMMAND, [&cmd](std::size_t, int) {
+        FileOutcome o;
+        auto fail = [&o](const std::string& why) {
+            o.ok = false;
+            o.err = COMMAND + ": " + why + "\n";
+            return o;
+        };
+        Spectrum sp;
+        if (const std::string why = load_spectrum(cmd.in, sp); !why.empty())
+            return fail(cmd.in + ": " + why);
+
+        SafeFile out;
+        const auto status = out.open(cmd.out, cmd.force ? OpenMode::Unknown : OpenMode::New);
+        if (status == SafeFile::Status::Exists)
+            return fail(cmd.out + " exists already (--force replaces it)");
+        if (status == SafeFile::Status::Error) return fail(cmd.out + ": " + out.error_text());
+
+        if (sp.format == Spectrum::Format::Pelmo) {
+            write_ascii(sp, [&out](std::string_view piece) { out.write(piece); });
+        } else {
+            const auto n = std::size_t(sp.npts);
+            const std::span<const std::int32_t> intens(sp.intens.data() + 1, n);
+            const SaveScaling scaling = save_scaling(intens);
+            out.write(pelmo_file_image(sp.header, intens, sp.fstart, sp.fend, sp.fstep, scaling));
+        }
+        if (stop_requested().load()) {
+            out.abandon();
+            return fail("stopped; " + cmd.out + " was not written");
+        }
+        if (!out.commit()) return fail(cmd.out + ": " + out.error_text());
+        o.out = cmd.in + " -> " + cmd.out + " (" +
+                (sp.format == Spectrum::Format::Pelmo ? "two-column text" : "PELMO") + ", " +
+                std::to_string(sp.npts) + " points" + (sp.linearised ? ", axis linearised" : "") +
+                ")\n";
+        return o;
+    });
+}
+
+} // namespace korax

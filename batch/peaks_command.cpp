@@ -1,0 +1,166 @@
+// `korax peaks`: PEAKFINDER over many spectra, one results file each, written
+// as the interactive PEAKFINDER writes it, and optionally one table of every
+// line on standard output.
+#include "batch/commands.h"
+#include "batch/runner.h"
+
+#include "driver/files.h"
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+
+#include <unistd.h>
+
+namespace korax {
+
+namespace {
+
+const std::string COMMAND = "korax peaks";
+
+// Shortest text that reads back to the same double.
+std::string number(double v) {
+    char text[32];
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, r.ptr);
+}
+
+std::string tsv_rows(const std::string& file, const std::vector<FoundLine>& lines) {
+    std::string t;
+    for (const FoundLine& l : lines) {
+        t += file;
+        t += '\t';
+        t += number(l.frequency);
+        t += '\t';
+        if (l.fitted) {
+            t += number(l.error);
+            t += '\t';
+            t += std::to_string(l.intensity);
+        } else {
+            t += '\t';
+        }
+        t += '\t';
+        if (l.fwhh) t += number(*l.fwhh);
+        t += '\n';
+    }
+    return t;
+}
+
+// A folder that can take new files: it exists, is a folder, and we may write
+// and enter it. Empty when it can; else why not.
+std::string folder_problem(const std::string& dir) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(dir, ec);
+    if (!std::filesystem::exists(status)) return "does not exist";
+    if (!std::filesystem::is_directory(status)) return "is not a folder";
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) return "cannot be written";
+    return {};
+}
+
+FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int threads) {
+    FileOutcome o;
+    auto fail = [&](const std::string& why) {
+        o.ok = false;
+        o.err = COMMAND + ": " + file + ": " + why + "\n";
+        return o;
+    };
+    const std::string target = results_path(file, cmd.output_dir);
+    std::error_code ec;
+    if (!cmd.force && std::filesystem::exists(std::filesystem::symlink_status(target, ec)))
+        return fail(target + " exists already (--force replaces it)");
+    if (cmd.output_dir.empty()) {
+        const std::string dir = directory_part(file).empty() ? "." : directory_part(file);
+        if (const auto why = folder_problem(dir); !why.empty())
+            return fail("the folder " + dir + " " + why);
+    }
+
+    Spectrum sp;
+    if (const std::string why = load_spectrum(file, sp); !why.empty()) return fail(why);
+    if (sp.iymin == sp.iymax) return fail("zero dynamic range in data");
+
+    PeaksSettings st = cmd.settings;
+    st.threads = threads;
+    std::optional<double> noise;
+    if (st.cutoff_sigma) noise = noise_deviation(sp.intens, sp.npts, st.smooth);
+    const auto levels = process_spectrum(sp, st, &stop_requested());
+    if (!levels || stop_requested().load()) return fail("stopped; no results written");
+    const PeakResults res = find_peaks(sp, *levels, st, noise);
+
+    SafeFile out;
+    const auto status = out.open(target, cmd.force ? OpenMode::Unknown : OpenMode::New);
+    if (status == SafeFile::Status::Exists)
+        return fail(target + " exists already (--force replaces it)");
+    if (status == SafeFile::Status::Error) return fail(target + ": " + out.error_text());
+    out.write(res.text);
+    if (stop_requested().load()) {
+        out.abandon();
+        return fail("stopped; no results written");
+    }
+    if (!out.commit()) return fail(target + ": " + out.error_text());
+
+    std::string summary = file + ": " + std::to_string(res.totals.count) + " lines";
+    if (res.totals.failed > 0) summary += ", " + std::to_string(res.totals.failed) + " failed fits";
+    if (res.noise) {
+        char text[48];
+        std::snprintf(text, sizeof text, ", noise %.2f", *res.noise);
+        summary += text;
+    }
+    summary += ", level " + std::to_string(res.level) + ", cutoff " + std::to_string(res.cutoff);
+    if (sp.linearised)
+        summary += ", axis linearised (largest deviation " + number(double(sp.max_deviation)) +
+                   " at point " + std::to_string(sp.max_deviation_at) + ")";
+    summary += " -> " + target + "\n";
+    // The table keeps standard output to itself; the summaries then go to
+    // standard error.
+    if (cmd.tsv) {
+        o.out = tsv_rows(file, res.lines);
+        o.err = summary;
+    } else {
+        o.out = summary;
+    }
+    return o;
+}
+
+} // namespace
+
+std::string results_path(const std::string& spectrum, const std::string& output_dir) {
+    std::string name = std::string(file_part(spectrum)) + ".peaks";
+    if (output_dir.empty()) return directory_part(spectrum) + name;
+    if (output_dir.back() == '/') return output_dir + name;
+    return output_dir + "/" + name;
+}
+
+int run_peaks(const PeaksCommand& given) {
+    PeaksCommand cmd = given;
+    for (auto& f : cmd.files)
+        f = opening_name(f);
+    if (!cmd.output_dir.empty()) {
+        if (const auto why = folder_problem(cmd.output_dir); !why.empty()) {
+            std::cerr << COMMAND << ": the output folder " << cmd.output_dir << " " << why << "\n";
+            return EXIT_FAILED;
+        }
+    }
+    // Two spectra of the same name from different folders (or one named twice)
+    // would write one results file; refuse before any work rather than lose one.
+    std::map<std::string, std::string> targets;
+    for (const auto& f : cmd.files) {
+        const std::string t =
+            std::filesystem::path(results_path(f, cmd.output_dir)).lexically_normal().string();
+        auto [it, fresh] = targets.emplace(t, f);
+        if (fresh) continue;
+        if (it->second == f)
+            std::cerr << COMMAND << ": " << f << " is given twice\n";
+        else
+            std::cerr << COMMAND << ": " << it->second << " and " << f << " would both write " << t
+                      << "\n";
+        return EXIT_USAGE;
+    }
+    if (cmd.tsv) std::cout << "file\tfrequency\terror\tintensity\tfwhh\n" << std::flush;
+    return run_files(cmd.files, cmd.jobs, COMMAND, [&](std::size_t i, int threads) {
+        return one_spectrum(cmd, cmd.files[i], threads);
+    });
+}
+
+} // namespace korax

@@ -1,0 +1,191 @@
+// The viewer's N and B keys, its entry levels and PEAKFINDER, over a spectrum
+// of the batch commands. The passes are the analysis library's own; only the
+// order in which the viewer strings them together is repeated here.
+#include "batch/processing.h"
+
+#include "analysis/smooth.h"
+#include "viewer/levels.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace korax {
+
+namespace {
+
+constexpr int PASSES = 5;
+
+// The viewer's levels at entry for the spectrum as it stands.
+struct EntryLevels {
+    double ylow = 0, yhigh = 0, yref = 0, ymean = 0;
+};
+
+EntryLevels enter_viewer(const Spectrum& sp) {
+    EntryLevels v;
+    const double r = double(sp.iymax) - double(sp.iymin);
+    if (r == 0) {
+        v.ylow = sp.iymin - 1.0;
+        v.yhigh = sp.iymax + 1.0;
+    } else {
+        v.ylow = sp.iymin - 0.05 * r;
+        v.yhigh = sp.iymax + 0.05 * r;
+    }
+    v.yref = v.ylow + 0.25 * (v.yhigh - v.ylow);
+    double sum = 0;
+    for (std::int32_t i = 1; i <= sp.npts; ++i)
+        sum += sp.intens[std::size_t(i)];
+    v.ymean = sum / sp.npts;
+    return v;
+}
+
+class Passes {
+  public:
+    Passes(std::int32_t n, int threads) : m_n(n), m_threads(threads) {}
+    void set_window(const SmoothingWindow& w) {
+        smoothing_coefficients(w.m, m_table);
+        m_coef = std::span<const float>(m_table.data(), std::size_t(w.n));
+    }
+    void pass(const std::vector<std::int32_t>& in, std::vector<std::int32_t>& out) const {
+        smooth_pass_threads(in, out, m_n, m_coef, m_threads);
+    }
+    void copy(const std::vector<std::int32_t>& from, std::vector<std::int32_t>& to) const {
+        std::copy(from.begin() + 1, from.begin() + 1 + m_n, to.begin() + 1);
+    }
+
+  private:
+    std::int32_t m_n;
+    int m_threads;
+    std::array<float, 501> m_table{};
+    std::span<const float> m_coef;
+};
+
+bool stopped(const std::atomic<bool>* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
+} // namespace
+
+std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSettings& st,
+                                                const std::atomic<bool>* stop) {
+    const std::int32_t n = sp.npts;
+    Passes passes(n, st.threads);
+    std::vector<std::int32_t> work(sp.intens.size());
+    if (st.smooth > 0) {
+        passes.set_window(smoothing_window(1, false, st.smooth));
+        passes.copy(sp.intens, work);
+        passes.pass(work, sp.intens);
+    }
+    // A fresh look: ORIGNL is the spectrum as it now stands.
+    EntryLevels v = enter_viewer(sp);
+    if (st.baseline == 0) return ProcessedLevels{v.ymean, v.yhigh};
+    if (stopped(stop)) return std::nullopt;
+
+    const std::vector<std::int32_t> original = sp.intens;
+    const bool fine = st.baseline < 0;
+    const std::int32_t nsmoot = std::abs(st.baseline);
+    if (fine) {
+        // The preliminary baseline, then the final passes over the spectrum
+        // clipped into the band around it.
+        std::vector<std::int32_t> baslin(sp.intens.size());
+        passes.set_window(smoothing_window(2, true, nsmoot));
+        passes.copy(sp.intens, work);
+        for (int p = 1; p <= PASSES; ++p) {
+            passes.pass(work, baslin);
+            if (p < PASSES) passes.copy(baslin, work);
+            if (stopped(stop)) return std::nullopt;
+        }
+        passes.set_window(smoothing_window(3, false, nsmoot));
+        for (int p = 1; p <= PASSES; ++p) {
+            if (p == 1) {
+                for (std::int32_t i = 1; i <= n; ++i) {
+                    const auto k = std::size_t(i);
+                    const std::int64_t lo = std::int64_t(baslin[k]) + st.clip_lo;
+                    const std::int64_t hi = std::int64_t(baslin[k]) + st.clip_hi;
+                    work[k] = saturate_intensity(
+                        double(std::max(lo, std::min<std::int64_t>(sp.intens[k], hi))));
+                }
+            } else {
+                passes.copy(sp.intens, work);
+            }
+            passes.pass(work, sp.intens);
+            if (stopped(stop)) return std::nullopt;
+        }
+    } else {
+        passes.set_window(smoothing_window(2, false, nsmoot));
+        for (int p = 1; p <= PASSES; ++p) {
+            passes.copy(sp.intens, work);
+            passes.pass(work, sp.intens);
+            if (stopped(stop)) return std::nullopt;
+        }
+    }
+    // INTENS = ORIGNL - baseline, then lifted to the reference level with the
+    // mean taken anew, as after the B key's ENTER.
+    double sum = 0;
+    for (std::int32_t i = 1; i <= n; ++i) {
+        const auto k = std::size_t(i);
+        const std::int32_t diff =
+            saturate_intensity(double(std::int64_t(original[k]) - sp.intens[k]));
+        sp.intens[k] = saturate_intensity(double(diff) + v.yref);
+        sum += sp.intens[k];
+    }
+    sp.intens[std::size_t(n) + 1] = sp.intens[std::size_t(n)];
+    return ProcessedLevels{sum / n, v.yhigh};
+}
+
+double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int32_t smoothed_by) {
+    if (n < 5) return 0;
+    std::array<float, 5> coef{};
+    smoothing_coefficients(2, coef);
+    std::vector<double> r(std::size_t(n), 0.0);
+    for (std::int32_t i = 1; i <= n; ++i) {
+        double s = 0;
+        for (int k = -2; k <= 2; ++k)
+            s += double(y[std::size_t(mirror_index(i + k, n))]) * coef[std::size_t(k + 2)];
+        r[std::size_t(i - 1)] = double(y[std::size_t(i)]) - s;
+    }
+    auto median = [](std::vector<double>& v) {
+        const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
+        std::nth_element(v.begin(), mid, v.end());
+        double m = *mid;
+        if (v.size() % 2 == 0) m = (m + *std::max_element(v.begin(), mid)) / 2;
+        return m;
+    };
+    const double centre = median(r);
+    for (double& x : r)
+        x = std::fabs(x - centre);
+    const double mad = median(r);
+    double sigma = 1.4826 * mad / std::sqrt(1.0 - double(coef[2]));
+    if (smoothed_by > 0) {
+        std::array<float, 501> table{};
+        const SmoothingWindow w = smoothing_window(1, false, smoothed_by);
+        smoothing_coefficients(w.m, table);
+        sigma *= std::sqrt(double(table[std::size_t(w.m)]));
+    }
+    return sigma;
+}
+
+PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const PeaksSettings& st,
+                       std::optional<double> noise) {
+    PeakResults res;
+    res.level = st.level ? *st.level : to_level(levels.ymean);
+    if (st.cutoff) {
+        res.cutoff = *st.cutoff;
+    } else {
+        res.noise = noise;
+        res.cutoff = to_level(res.level + st.cutoff_sigma.value_or(0) * noise.value_or(0));
+    }
+    PeakSearchSettings search;
+    search.start = 1;
+    search.end = sp.npts;
+    search.cutoff = res.cutoff;
+    search.baseline = res.level;
+    search.nfit = st.nfit;
+    search.height = levels.yhigh - levels.ymean;
+    res.text = results_head(sp.name, res.cutoff, res.level, st.nfit);
+    res.totals = search_lines(sp.freq, sp.intens, sp.npts, search, res.text, {}, &res.lines);
+    res.text += results_summary(res.totals);
+    return res;
+}
+
+} // namespace korax

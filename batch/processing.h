@@ -1,0 +1,64 @@
+// The work of `korax peaks` on one loaded spectrum: the N and B keys' filters,
+// the level and cutoff, the robust noise estimate, and the PEAKFINDER results
+// file, each exactly as the viewer would do it for the same settings.
+#pragma once
+
+#include "analysis/autopk.h"
+#include "batch/spectrum_load.h"
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korax {
+
+struct PeaksSettings {
+    std::int32_t smooth = 0;   // N key width, odd 5..499; 0: no smoothing
+    std::int32_t baseline = 0; // B key width, odd 5..499, negative for the clipped form; 0: none
+    std::int32_t clip_lo = 0, clip_hi = 0; // band around the preliminary baseline (clipped form)
+    std::int16_t nfit = 7;                 // fitting width, odd 5..499
+    std::optional<std::int16_t> level;     // baseline level; default the mean, as the viewer offers
+    std::optional<std::int16_t> cutoff;    // absolute cutoff
+    std::optional<double> cutoff_sigma;    // or this many noise deviations above the level
+    int threads = 1;                       // for each smoothing pass
+};
+
+// What the viewer would hold after the processing: the mean intensity and the
+// top of the intensity display, whose difference scales the bar column.
+struct ProcessedLevels {
+    double ymean = 0;
+    double yhigh = 0;
+};
+
+// Smooths and subtracts the baseline in place, as the N key, a fresh look at
+// the spectrum and the B key would (so the baseline comes off the smoothed
+// spectrum), and returns the viewer's levels after it. Returns nullopt when
+// `stop` was raised between two passes.
+std::optional<ProcessedLevels> process_spectrum(Spectrum& spectrum, const PeaksSettings& settings,
+                                                const std::atomic<bool>* stop = nullptr);
+
+// The standard deviation of the point-to-point noise of intensities y[1..n]
+// (1-based, n >= 5): 1.4826 times the median absolute deviation of y minus its
+// 5-point smoothed self, divided by sqrt(1 - 17/35) since that residual keeps
+// only that share of white noise's variance. `smoothed_by` > 0 carries the
+// estimate through one N-key pass of that width (white noise shrinks by the
+// square root of the filter's centre weight).
+double noise_deviation(std::span<const std::int32_t> y, std::int32_t n,
+                       std::int32_t smoothed_by = 0);
+
+struct PeakResults {
+    std::int16_t level = 0, cutoff = 0;
+    std::optional<double> noise; // when the cutoff came from it
+    PeakSearchTotals totals;
+    std::vector<FoundLine> lines;
+    std::string text; // the results file, byte for byte as PEAKFINDER writes it
+};
+
+// PEAKFINDER over the whole processed spectrum with the settings' levels.
+PeakResults find_peaks(const Spectrum& spectrum, const ProcessedLevels& levels,
+                       const PeaksSettings& settings, std::optional<double> noise);
+
+} // namespace korax

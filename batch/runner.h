@@ -1,0 +1,39 @@
+// Running one batch job per file on several threads: results are printed in the
+// order the files were given, whatever the number of threads; a progress bar
+// shows on a terminal only; Ctrl-C lets the files in work finish their step and
+// abandon their output, and starts no further file.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace korax {
+
+struct FileOutcome {
+    bool ok = true;
+    std::string out; // for standard output
+    std::string err; // for standard error
+};
+
+// Raised by SIGINT or SIGTERM while run_files runs; jobs look at it between steps.
+const std::atomic<bool>& stop_requested();
+
+// Exit statuses of the batch commands.
+inline constexpr int EXIT_FAILED = 1;        // some file failed
+inline constexpr int EXIT_USAGE = 64;        // the command line cannot be carried out
+inline constexpr int EXIT_INTERRUPTED = 130; // stopped by Ctrl-C
+
+// Runs job(i, threads) for every file on `jobs` threads (at least 1); `threads`
+// is how many threads one job may use itself, so that the machine's cores are
+// shared out. Returns 0, EXIT_FAILED or EXIT_INTERRUPTED. `command` names the
+// program in messages ("korax peaks").
+int run_files(const std::vector<std::string>& files, int jobs, const std::string& command,
+              const std::function<FileOutcome(std::size_t, int)>& job);
+
+// The number of processors the process may use.
+int processor_count();
+
+} // namespace korax

@@ -1,0 +1,162 @@
+// The batch load: the interactive readers' pieces (header decoding, the
+// intensity block, the text decoder, the axis statistics and resampling)
+// joined in the same order, with every refusal turned into a reason instead of
+// a screen. Refusals that end an interactive run (over capacity, unreadable
+// intensities) only refuse the one file here.
+#include "batch/spectrum_load.h"
+
+#include "input/ascii.h"
+#include "input/linearise.h"
+#include "input/pelmo.h"
+#include "input/pelmo_io.h"
+#include "window/format.h"
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace korax {
+
+namespace {
+
+struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+std::string axis_text(double fstart, double fend, double fstep) {
+    return "problems with frequency limits: from" + fmt_fixed(fstart, 11, 2) + " to" +
+           fmt_fixed(fend, 10, 2) + ", step size" + fmt_fixed(fstep, 8, 5) +
+           " (an old data standard?)";
+}
+
+// The PELMO reader's steps after a plausible header; an empty string when the
+// spectrum is loaded.
+std::string load_pelmo(std::FILE* file, Spectrum& sp) {
+    std::array<unsigned char, PELMO_COUNT_BYTES> count{};
+    if (std::fread(count.data(), 1, count.size(), file) != count.size())
+        return "problems with input of intensities at point 1";
+    const std::int16_t count_word = get_le<std::int16_t>(count.data());
+    sp.npts = count_word > 1 ? count_word : get_le<std::int32_t>(count.data() + 2);
+    if (sp.npts > MAXPTS)
+        return std::to_string(sp.npts) + " points in spectrum, which exceeds the maximum of " +
+               std::to_string(MAXPTS);
+    if (sp.npts < 4)
+        return "too few points (" + std::to_string(sp.npts) + "): at least 4 are needed";
+
+    const auto n = static_cast<std::size_t>(sp.npts);
+    sp.intens.assign(n + 2, 0);
+    sp.freq.assign(n + 2, 0.0);
+    const IntensityBlock block = read_intensity_block(file, &sp.intens[1], n);
+    if (block.points_read < n)
+        return "problems with input of intensities at point " +
+               std::to_string(block.points_read + 1);
+    sp.iymin = block.lowest;
+    sp.iymax = block.highest;
+
+    std::array<unsigned char, PELMO_AXIS_BYTES> axis{};
+    if (std::fread(axis.data(), 1, axis.size(), file) != axis.size())
+        return "problems with frequency limits: the file ends before them";
+    sp.fstart = get_le<double>(axis.data());
+    sp.fend = get_le<double>(axis.data() + 8);
+    sp.fstep = get_le<double>(axis.data() + 16);
+    const bool finite =
+        std::isfinite(sp.fstart) && std::isfinite(sp.fend) && std::isfinite(sp.fstep);
+    if (!finite || !(sp.fstep > 0.0) || !(sp.fend > sp.fstart))
+        return axis_text(sp.fstart, sp.fend, sp.fstep);
+    for (std::int32_t k = 0; k < sp.npts; ++k)
+        sp.freq[std::size_t(k) + 1] = sp.fstart + static_cast<double>(k) * sp.fstep;
+    if (!std::isfinite(sp.freq[n]) || !(sp.freq[n] > sp.freq[1]))
+        return axis_text(sp.fstart, sp.fend, sp.fstep);
+    return {};
+}
+
+std::string load_ascii(int fd, std::size_t size, Spectrum& sp) {
+    sp.format = Spectrum::Format::Ascii;
+    // The reader takes over a descriptor of its own and reads in blocks, so a
+    // file that changes meanwhile can never raise a signal.
+    // The PELMO attempt has read from it already: the text starts at the top.
+    const int own = ::dup(fd);
+    if (own < 0 || ::lseek(own, 0, SEEK_SET) != 0) {
+        const int error = errno;
+        if (own >= 0) ::close(own);
+        return std::string("cannot be read: ") + std::strerror(error);
+    }
+    // A pair takes at least four bytes ("1 2" and a line end), which bounds the
+    // arrays without a counting pass.
+    const std::size_t room = std::min<std::size_t>(MAXPTS, (size + 1) / 4 + 1) + 2;
+    sp.freq.assign(room, 0.0);
+    sp.intens.assign(room, 0);
+    const AsciiSpectrum a = decode_ascii_spectrum(own, sp.freq, sp.intens, sp.header);
+    sp.npts = a.npts;
+    if (!a.failure.empty()) {
+        std::string why = "unsuccessful ASCII input: " + std::string(a.failure);
+        if (a.counter > 0) why += " (failed at point " + std::to_string(a.counter) + ")";
+        return why;
+    }
+    sp.fstart = a.fstart;
+    sp.fend = a.fend;
+    sp.fstep = a.fstep;
+    sp.iymin = -10000;
+    sp.iymax = 10000;
+    const auto n = std::size_t(sp.npts);
+    sp.freq.resize(n + 2);
+    sp.intens.resize(n + 2);
+    sp.freq[n + 1] = sp.freq[n];
+    sp.intens[n + 1] = sp.intens[n];
+
+    const std::span<double> freq(sp.freq.data(), n + 1);
+    const AxisStatistics st = axis_statistics(freq, sp.fstart, sp.fstep);
+    if (0.1 * sp.fstep >= static_cast<double>(st.max_deviation)) return {};
+    sp.linearised = true;
+    sp.max_deviation = st.max_deviation;
+    sp.max_deviation_at = st.max_deviation_at;
+    std::vector<std::int32_t> scratch(n + 1);
+    resample_linear(freq, std::span<std::int32_t>(sp.intens.data(), n + 1), scratch, sp.fstart,
+                    sp.fstep);
+    return {};
+}
+
+} // namespace
+
+std::string opening_name(const std::string& given) {
+    struct stat st {};
+    if (given.find('\\') == std::string::npos || ::stat(given.c_str(), &st) == 0) return given;
+    std::string slashed = given;
+    for (char& c : slashed)
+        if (c == '\\') c = '/';
+    return ::stat(slashed.c_str(), &st) == 0 ? slashed : given;
+}
+
+std::string load_spectrum(const std::string& path, Spectrum& sp) {
+    sp = Spectrum{};
+    sp.name = opening_name(path);
+    std::unique_ptr<std::FILE, Closer> file(std::fopen(sp.name.c_str(), "rb"));
+    if (!file) return std::string("cannot be opened: ") + std::strerror(errno);
+    struct stat st {};
+    if (::fstat(::fileno(file.get()), &st) != 0)
+        return std::string("cannot be read: ") + std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return "is a folder, not a spectrum file";
+    if (!S_ISREG(st.st_mode)) return "is not a regular file";
+
+    std::array<unsigned char, PELMO_HEADER_BYTES> header{};
+    if (std::fread(header.data(), 1, header.size(), file.get()) == header.size() &&
+        decode_pelmo_header(header, sp.header)) {
+        std::string why = load_pelmo(file.get(), sp);
+        if (why.empty()) {
+            const auto n = std::size_t(sp.npts);
+            sp.freq[n + 1] = sp.freq[n];
+            sp.intens[n + 1] = sp.intens[n];
+        }
+        return why;
+    }
+    return load_ascii(::fileno(file.get()), static_cast<std::size_t>(st.st_size), sp);
+}
+
+} // namespace korax

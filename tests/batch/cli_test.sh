@@ -1,0 +1,289 @@
+#!/usr/bin/env bash
+# End-to-end tests of the batch commands on the real program: results files
+# byte for byte as the interactive PEAKFINDER writes them (the interactive side
+# played from a key script with the same settings), conversion byte for byte as
+# the interactive save, exit statuses with good and bad files, output that does
+# not depend on -j, and the refusals that protect existing files.
+#
+#   tests/batch/cli_test.sh KORAX SOURCE_DIR
+set -u
+korax=$1
+source_dir=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/korax-batch-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+
+pass() { passed=$((passed + 1)); }
+fail() {
+    failed=$((failed + 1))
+    echo "FAILED: $*" >&2
+}
+# expect_status WANT DESCRIPTION COMMAND...
+expect_status() {
+    local want=$1 what=$2
+    shift 2
+    "$@" >"$work/out" 2>"$work/err"
+    local got=$?
+    if [[ $got == "$want" ]]; then pass; else
+        fail "$what: status $got, expected $want"
+        sed 's/^/    /' "$work/err" >&2
+    fi
+}
+same_file() {
+    if cmp -s "$1" "$2"; then pass; else
+        fail "$3: $1 and $2 differ"
+        diff <(tr -d '\r' <"$1") <(tr -d '\r' <"$2") | head -n 10 >&2
+    fi
+}
+# The level and cutoff PEAKFINDER wrote in a results file's head.
+head_value() { tr -d '\r' <"$1" | sed -n "s/^ *$2: *\(-\{0,1\}[0-9]*\).*/\1/p" | head -n 1; }
+
+play() {
+    "$korax" --play "$1" --shots "$work/shots" --seed 1 --config none >"$work/play.out" 2>&1
+    local status=$?
+    ((status == 0)) || { fail "play $1: status $status"; cat "$work/play.out" >&2; }
+}
+
+cp "$source_dir/examples/ocs.001" "$source_dir/examples/ocs.txt" "$work/"
+mkdir -p "$work/shots"
+
+# ---- 1. smoothing, a fresh look, baseline, PEAKFINDER with the offered levels
+cat >"$work/campaign.play" <<PLAY
+type $work/ocs.001
+enter
+keys N
+type 25
+enter
+keys Y
+type 1
+keys B
+type 301
+enter
+keys 0
+type -7
+enter
+enter
+type 1
+type interactive1.txt
+enter
+enter
+keys Y
+type -1
+PLAY
+play "$work/campaign.play"
+level=$(head_value "$work/interactive1.txt" baseline)
+cutoff=$(head_value "$work/interactive1.txt" cutoff)
+expect_status 0 "peaks after smoothing and baseline" "$korax" peaks --smooth 25 --baseline 301 \
+    --nfit 7 --level "$level" --cutoff "$cutoff" "$work/ocs.001"
+same_file "$work/interactive1.txt" "$work/ocs.001.peaks" "smoothing and baseline"
+
+# ---- 2. a text spectrum with an uneven axis, no processing, moved levels
+cat >"$work/ascii.play" <<PLAY
+type $work/ocs.txt
+enter
+keys 0
+type -9
+keys Z
+enter
+keys WWw
+enter
+type 1
+type interactive2.txt
+enter
+enter
+keys Y
+type -1
+PLAY
+play "$work/ascii.play"
+level=$(head_value "$work/interactive2.txt" baseline)
+cutoff=$(head_value "$work/interactive2.txt" cutoff)
+expect_status 0 "peaks on text" "$korax" peaks --nfit 9 --level "$level" --cutoff "$cutoff" \
+    -o "$work/shots" "$work/ocs.txt"
+same_file "$work/interactive2.txt" "$work/shots/ocs.txt.peaks" "text spectrum"
+
+# ---- 3. the clipped baseline with the band the dialog offers
+cat >"$work/clip.play" <<PLAY
+type $work/ocs.001
+enter
+keys B
+type -151
+screen upper
+enter
+screen lower
+enter
+enter
+keys 0
+type -5
+enter
+enter
+type 1
+type interactive3.txt
+enter
+enter
+keys Y
+type -1
+PLAY
+play "$work/clip.play"
+hi=$(sed -n 's/^ *Upper cutoff = *\(-\{0,1\}[0-9]*\).*/\1/p' "$work/shots/upper.txt")
+lo=$(sed -n 's/^ *Lower cutoff = *\(-\{0,1\}[0-9]*\).*/\1/p' "$work/shots/lower.txt")
+level=$(head_value "$work/interactive3.txt" baseline)
+cutoff=$(head_value "$work/interactive3.txt" cutoff)
+mkdir -p "$work/clip"
+expect_status 0 "peaks with the clipped baseline" "$korax" peaks --baseline -151 --clip "$lo,$hi" \
+    --nfit 5 --level "$level" --cutoff "$cutoff" -o "$work/clip" "$work/ocs.001"
+same_file "$work/interactive3.txt" "$work/clip/ocs.001.peaks" "clipped baseline"
+
+# ---- 4. text to PELMO as the interactive save writes it
+cat >"$work/save.play" <<PLAY
+type $work/ocs.txt
+enter
+keys M
+type saved.001
+enter
+enter
+keys Y
+type -1
+PLAY
+play "$work/save.play"
+expect_status 0 "convert text to PELMO" "$korax" convert "$work/ocs.txt" "$work/converted.001"
+same_file "$work/saved.001" "$work/converted.001" "text to PELMO"
+expect_status 1 "convert onto an existing file" "$korax" convert "$work/ocs.txt" "$work/converted.001"
+expect_status 0 "convert with --force" "$korax" convert --force "$work/ocs.txt" "$work/converted.001"
+
+# ---- 5. good and bad files together; -j does not change the output
+mkdir -p "$work/mix" "$work/out1" "$work/out2" "$work/locked"
+printf 'a comment\n1 1\n2 2\n3 3\n' >"$work/mix/short.txt"
+printf 'a comment\n1 5\n2 5\n3 5\n4 5\n5 5\n' >"$work/mix/flat.txt"
+head -c 3000 "$work/ocs.001" >"$work/mix/cut.001"
+cp "$work/ocs.001" "$work/mix/a.001"
+cp "$work/ocs.txt" "$work/mix/b.txt"
+cp "$work/ocs.001" "$work/locked/c.001"
+chmod a-w "$work/locked"
+files=("$work/mix/a.001" "$work/mix/short.txt" "$work/mix/missing.001" "$work/mix/b.txt"
+    "$work/mix/cut.001" "$work/mix/flat.txt")
+for j in 1 2; do
+    "$korax" peaks -j $j --smooth 5 --baseline 51 --cutoff-sigma 4 --tsv -o "$work/out$j" \
+        "${files[@]}" >"$work/tsv$j" 2>"$work/err$j"
+    status=$?
+    [[ $status == 1 ]] && pass || fail "mixed files with -j $j: status $status, expected 1"
+done
+same_file "$work/tsv1" "$work/tsv2" "table with -j 1 and -j 2"
+sed "s|$work/out2/|$work/out1/|" "$work/err2" >"$work/err2.same"
+same_file "$work/err1" "$work/err2.same" "messages with -j 1 and -j 2"
+same_file "$work/out1/a.001.peaks" "$work/out2/a.001.peaks" "results with -j 1 and -j 2"
+for name in short.txt missing.001 cut.001 flat.txt; do
+    grep -q "^korax peaks: $work/mix/$name: " "$work/err1" && pass ||
+        fail "no message naming $name"
+done
+grep -q 'Too few X,Y pairs (failed at point 4)' "$work/err1" && pass || fail "short text reason"
+grep -q 'noise [0-9.]*, level' "$work/err1" && pass || fail "noise estimate not printed"
+[[ $(head -n 1 "$work/tsv1") == $'file\tfrequency\terror\tintensity\tfwhh' ]] && pass ||
+    fail "table heading"
+[[ ! -e $work/out1/short.txt.peaks && -s $work/out1/b.txt.peaks ]] && pass ||
+    fail "results files of failed and good spectra"
+
+if [[ $(id -u) != 0 ]]; then
+    expect_status 1 "a folder without write permission" "$korax" peaks --cutoff 100 "$work/locked/c.001"
+    grep -q 'cannot be written' "$work/err" && pass || fail "no permission reason"
+fi
+chmod u+w "$work/locked"
+
+# ---- 6. existing results, missing folders, bad options
+expect_status 1 "existing results file" "$korax" peaks --cutoff 100 -o "$work/out1" "$work/mix/a.001"
+grep -q 'exists already' "$work/err" && pass || fail "existing file reason"
+cp "$work/out1/a.001.peaks" "$work/before"
+expect_status 0 "--force" "$korax" peaks --cutoff 30000 --force -o "$work/out1" "$work/mix/a.001"
+cmp -s "$work/before" "$work/out1/a.001.peaks" && fail "--force did not replace" || pass
+# "\" stands for "/" as at the file prompt, and the results go beside the spectrum.
+mkdir -p "$work/slash" && cp "$work/ocs.001" "$work/slash/s.001"
+expect_status 0 "a name written with a backslash" "$korax" peaks --cutoff 100 "$work/slash\\s.001"
+[[ -s $work/slash/s.001.peaks ]] && pass || fail "backslash name: no results beside the spectrum"
+expect_status 1 "missing output folder" "$korax" peaks --cutoff 1 -o "$work/nowhere" "$work/mix/a.001"
+grep -q 'nowhere does not exist' "$work/err" && pass || fail "missing folder reason"
+mkdir -p "$work/twin" && cp "$work/ocs.001" "$work/twin/a.001"
+expect_status 64 "same name from two folders" "$korax" peaks --cutoff 1 -o "$work/out1" \
+    "$work/mix/a.001" "$work/ocs.001" "$work/twin/a.001"
+grep -q 'would both write' "$work/err" && pass || fail "same name: no reason"
+expect_status 64 "one file twice" "$korax" peaks --cutoff 1 -o "$work/out1" "$work/mix/a.001" \
+    "$work/mix/a.001"
+for args in "--smooth 4" "--smooth 3" "--nfit 501" "--nfit 3" "--baseline 500" "--baseline -7" \
+    "--clip 1,2 --baseline 7" "--cutoff 1" "--cutoff 40000" "-j 0" "--frob"; do
+    # shellcheck disable=SC2086
+    expect_status 64 "peaks $args" "$korax" peaks $args --cutoff-sigma 3 "$work/mix/a.001"
+done
+expect_status 64 "peaks without files" "$korax" peaks --cutoff 3
+expect_status 64 "peaks without a cutoff" "$korax" peaks "$work/mix/a.001"
+grep -q 'odd number from 5 to 499' < <("$korax" peaks --smooth 4 --cutoff 1 x 2>&1) && pass ||
+    fail "smoothing range not named"
+expect_status 0 "peaks --help" "$korax" peaks --help
+expect_status 64 "convert with one name" "$korax" convert "$work/ocs.001"
+expect_status 64 "unknown option" "$korax" --frobnicate
+expect_status 0 "--help" "$korax" --help
+for form in "korax peaks" "korax convert" "korax info" "korax catalog" "--catalog FILE"; do
+    grep -q -- "$form" "$work/out" && pass || fail "--help does not list $form"
+done
+
+# ---- 7. info, and no display needed for any of it
+expect_status 0 "info" env -u DISPLAY -u WAYLAND_DISPLAY "$korax" info "$work/ocs.001" "$work/ocs.txt"
+grep -q '^points: 20000$' "$work/out" && grep -q '^format: ASCII$' "$work/out" && pass ||
+    fail "info lines"
+expect_status 1 "info with a missing file" "$korax" info --json "$work/ocs.001" "$work/none"
+[[ $(wc -l <"$work/out") == 1 ]] && grep -q '"points":20000' "$work/out" && pass ||
+    fail "info --json"
+expect_status 1 "no display" env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$korax" \
+    "$work/ocs.001"
+grep -q 'no display' "$work/err" && [[ $(wc -l <"$work/err") == 1 ]] && pass ||
+    fail "no display message"
+
+# ---- 8. writes that fail: the old file stays, no temporary is left, the
+# message says why, and the same command works once the fault is gone
+mkdir -p "$work/faults"
+cp "$work/ocs.001" "$work/faults/a.001"
+echo old >"$work/faults/a.txt"
+echo old >"$work/faults/a.001.peaks"
+# A file size limit makes the writes fail for real, as a full disk would.
+(ulimit -f 4 && trap '' XFSZ && "$korax" convert --force "$work/faults/a.001" "$work/faults/a.txt") \
+    >"$work/out" 2>"$work/err"
+status=$?
+[[ $status == 1 && $(cat "$work/faults/a.txt") == old ]] && pass ||
+    fail "failed conversion: status $status or the old file changed"
+grep -q 'File too large' "$work/err" && pass || fail "failed conversion: no reason given"
+(ulimit -f 1 && trap '' XFSZ && "$korax" peaks --force --cutoff 50 "$work/faults/a.001") \
+    >"$work/out" 2>"$work/err"
+status=$?
+[[ $status == 1 && $(cat "$work/faults/a.001.peaks") == old ]] && pass ||
+    fail "failed results file: status $status or the old file changed"
+grep -q 'a.001.peaks: File too large' "$work/err" && pass || fail "failed results file: no reason"
+[[ $(ls -A "$work/faults" | wc -l) == 3 ]] && pass || fail "temporaries left: $(ls -A "$work/faults")"
+expect_status 0 "conversion retried" "$korax" convert --force "$work/faults/a.001" "$work/faults/a.txt"
+expect_status 0 "results retried" "$korax" peaks --force --cutoff 50 "$work/faults/a.001"
+[[ $(head -c 3 "$work/faults/a.txt") != old && $(wc -c <"$work/faults/a.001.peaks") -gt 100 ]] &&
+    pass || fail "retries did not replace the files"
+expect_status 1 "conversion into a missing folder" "$korax" convert "$work/ocs.001" "$work/none/a.txt"
+grep -q 'No such file or directory' "$work/err" && pass || fail "missing folder: no reason"
+
+# ---- 9. Ctrl-C: whatever moment it comes, every results file in place is
+# whole, no temporary is left, and the status says it was stopped
+mkdir -p "$work/stop" "$work/stop/out"
+for i in $(seq 1 40); do cp "$work/ocs.001" "$work/stop/s$i.001"; done
+"$korax" peaks -j 2 --smooth 499 --baseline 499 --cutoff 50 -o "$work/stop/out" \
+    "$work/stop"/*.001 >/dev/null 2>"$work/err" &
+pid=$!
+sleep 0.3
+kill -INT $pid
+wait $pid
+status=$?
+if [[ $status == 130 ]]; then
+    grep -q 'interrupted; [0-9]* of 40 files done' "$work/err" && pass || fail "no interruption message"
+else
+    [[ $status == 0 ]] && pass || fail "Ctrl-C: status $status"
+fi
+whole=1
+for f in "$work/stop/out"/*; do
+    [[ $f == *.peaks && $(tail -c 80 "$f" | tr -d '\r\n') == *"$(printf '%078d' 0 | tr 0 -)" ]] ||
+        whole=0
+done
+((whole)) && pass || fail "Ctrl-C left a partial or temporary file: $(ls -A "$work/stop/out")"
+
+echo "batch: $passed passed, $failed failed"
+((failed == 0))
