@@ -4,6 +4,7 @@
 #include "window/window.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QImage>
@@ -247,6 +248,18 @@ TEST(QtSmoke, FileBoxCanBeLeft) {
         }
     });
     EXPECT_EQ(std::string(KORAX_SOURCE_DIR "/examples/ocs.001"), front_end.open_file_box(filters));
+}
+
+TEST(QtSmoke, TitleAndClipboard) {
+    QtFrontEnd front_end;
+    front_end.resized(160, 100);
+    // A chosen name comes in UTF-8, a typed one in Latin-1: both read right.
+    front_end.set_title("\xc3\xa9t\xc3\xa9.001 (modified)");
+    EXPECT_EQ(QStringLiteral("\u00e9t\u00e9.001 (modified)"), front_end.widget()->windowTitle());
+    front_end.set_title("\xe9t\xe9.001");
+    EXPECT_EQ(QStringLiteral("\u00e9t\u00e9.001"), front_end.widget()->windowTitle());
+    front_end.copy_to_clipboard("240123.4567  0.0012  0.150");
+    EXPECT_EQ(QStringLiteral("240123.4567  0.0012  0.150"), QGuiApplication::clipboard()->text());
 }
 
 TEST(QtSmoke, HoldLastsUntilTheOperatorCloses) {
