@@ -17,13 +17,18 @@ public:
     std::deque<int> keys;
     std::deque<std::optional<std::string>> boxes;
     int shows = 0;
+    Canvas shown; // the canvas as last shown with a change
     bool closed = false, held = false;
+
+    // Queued among the keys: the operator closes the window.
+    static constexpr int close_request = -1;
 
     // Ends the run like a script that ran out when the test supplied too few keys.
     int wait_key() override {
         if (keys.empty()) throw RunEnded{2};
         int k = keys.front();
         keys.pop_front();
+        if (k == close_request) throw CloseRequested{};
         return k;
     }
     std::optional<std::string> open_file_box(const std::vector<FileFilter>&) override {
@@ -32,7 +37,10 @@ public:
         boxes.pop_front();
         return b;
     }
-    void show(const Canvas&, const Rect&) override { ++shows; }
+    void show(const Canvas& canvas, const Rect& changed) override {
+        ++shows;
+        if (!changed.empty()) shown = canvas;
+    }
     void resized(int, int) override {}
     void close() override { closed = true; }
     void hold() override { held = true; }
