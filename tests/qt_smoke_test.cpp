@@ -12,9 +12,9 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
-#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -128,19 +128,18 @@ TEST(QtSmoke, MouseAndDropsBecomeEvents) {
     };
     auto wheel = [w](int delta) {
         QWheelEvent event(QPointF(50, 50), w->mapToGlobal(QPointF(50, 50)), QPoint(),
-                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                          false);
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(w, &event);
     };
-    click(QPointF(14, 20));              // the band left of the picture: nothing
-    click(QPointF(15, 15));              // canvas (0, 0)
-    click(QPointF(15 + 319, 15 + 199));  // canvas (159, 99)
+    click(QPointF(14, 20));             // the band left of the picture: nothing
+    click(QPointF(15, 15));             // canvas (0, 0)
+    click(QPointF(15 + 319, 15 + 199)); // canvas (159, 99)
     click(QPointF(100, 100), Qt::RightButton);
-    click(QPointF(15 + 320, 100));       // just beside: nothing
-    wheel(60);                           // half a notch
-    wheel(60);                           // ... makes one
-    wheel(-240);                         // two down
-    wheel(-120);                         // a fourth while three wait: dropped
+    click(QPointF(15 + 320, 100)); // just beside: nothing
+    wheel(60);                     // half a notch
+    wheel(60);                     // ... makes one
+    wheel(-240);                   // two down
+    wheel(-120);                   // a fourth while three wait: dropped
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QStringLiteral("/data/ocs \u00e9.001"))});
     // A real drag enters the window before it drops there.

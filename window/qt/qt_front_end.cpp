@@ -97,10 +97,14 @@ class CanvasWidget final : public QWidget {
         // Only the canvas pixels the paint needs, each scaled by the whole number:
         // the default transformation of the painter samples the nearest pixel, so
         // they stay sharp.
-        const int sx1 = std::max(0, static_cast<int>(std::floor((wanted.left() * r - p.x) / p.scale)));
-        const int sy1 = std::max(0, static_cast<int>(std::floor((wanted.top() * r - p.y) / p.scale)));
-        const int sx2 = std::min(cw - 1, static_cast<int>(std::floor(((wanted.right() + 1) * r - p.x) / p.scale)));
-        const int sy2 = std::min(ch - 1, static_cast<int>(std::floor(((wanted.bottom() + 1) * r - p.y) / p.scale)));
+        const int sx1 =
+            std::max(0, static_cast<int>(std::floor((wanted.left() * r - p.x) / p.scale)));
+        const int sy1 =
+            std::max(0, static_cast<int>(std::floor((wanted.top() * r - p.y) / p.scale)));
+        const int sx2 = std::min(
+            cw - 1, static_cast<int>(std::floor(((wanted.right() + 1) * r - p.x) / p.scale)));
+        const int sy2 = std::min(
+            ch - 1, static_cast<int>(std::floor(((wanted.bottom() + 1) * r - p.y) / p.scale)));
         if (sx2 < sx1 || sy2 < sy1) return;
         const QImage image = colour_rect(sx1, sy1, sx2, sy2);
         const QRectF target((p.x + sx1 * p.scale) / r, (p.y + sy1 * p.scale) / r,
@@ -466,8 +470,8 @@ void QtFrontEnd::resized(int width, int height) {
             return QSize(static_cast<int>(std::ceil(width * s / ratio)),
                          static_cast<int>(std::ceil(height * s / ratio)));
         };
-        while (scale > 1 && room.isValid() && (logical(scale).width() > room.width() ||
-                                               logical(scale).height() > room.height()))
+        while (scale > 1 && room.isValid() &&
+               (logical(scale).width() > room.width() || logical(scale).height() > room.height()))
             --scale;
         w.resize(logical(scale));
     }
