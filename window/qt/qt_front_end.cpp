@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace korax {
 
@@ -106,27 +107,39 @@ class CanvasWidget final : public QWidget {
         const int sy2 = std::min(
             ch - 1, static_cast<int>(std::floor(((wanted.bottom() + 1) * r - p.y) / p.scale)));
         if (sx2 < sx1 || sy2 < sy1) return;
-        const QImage image = colour_rect(sx1, sy1, sx2, sy2);
-        const QRectF target((p.x + sx1 * p.scale) / r, (p.y + sy1 * p.scale) / r,
-                            image.width() * p.scale / r, image.height() * p.scale / r);
-        if (p.scale == 1 && r == 1.0)
-            painter.drawImage(target.topLeft(), image);
-        else
-            painter.drawImage(target, image, QRectF(image.rect()));
+        QImage image = device_pixels(sx1, sy1, sx2, sy2, p.scale);
+        // Device pixels, drawn one to one at the picture's place.
+        image.setDevicePixelRatio(r);
+        painter.drawImage(QPointF((p.x + sx1 * p.scale) / r, (p.y + sy1 * p.scale) / r), image);
     }
 
-    // The canvas pixels of a rectangle in their colours. Done here rather than by
-    // the painter from an indexed image, which converts the whole canvas on every
-    // paint and spreads that over threads a busy machine does not have.
-    QImage colour_rect(int x1, int y1, int x2, int y2) {
-        const int w = x2 - x1 + 1, h = y2 - y1 + 1;
+    // The canvas pixels of a rectangle in their colours, each already a square of
+    // `scale` x `scale` device pixels. Done here rather than by the painter from an
+    // indexed image, which converts the whole canvas on every paint, spreads that
+    // over threads a busy machine does not have, and then scales pixel by pixel;
+    // here a scaled row is built once and copied for the rows below it.
+    QImage device_pixels(int x1, int y1, int x2, int y2, int scale) {
+        const int w = (x2 - x1 + 1) * scale, h = (y2 - y1 + 1) * scale;
         if (m_colour_buffer.width() < w || m_colour_buffer.height() < h)
-            m_colour_buffer = QImage(m_canvas_width, m_canvas_height, QImage::Format_RGB32);
-        for (int y = 0; y < h; ++y) {
-            const std::uint8_t* in = m_canvas->row(y1 + y) + x1;
-            auto* out = reinterpret_cast<QRgb*>(m_colour_buffer.scanLine(y));
-            for (int x = 0; x < w; ++x)
-                out[x] = m_colors[in[x] & 0x0F];
+            m_colour_buffer =
+                QImage(m_canvas_width * scale, m_canvas_height * scale, QImage::Format_RGB32);
+        const auto row_bytes = static_cast<std::size_t>(w) * sizeof(QRgb);
+        for (int y = y1; y <= y2; ++y) {
+            const std::uint8_t* in = m_canvas->row(y) + x1;
+            const int top = (y - y1) * scale;
+            auto* out = reinterpret_cast<QRgb*>(m_colour_buffer.scanLine(top));
+            if (scale == 1) {
+                for (int i = 0; i <= x2 - x1; ++i)
+                    out[i] = m_colors[in[i] & 0x0F];
+            } else {
+                for (int x = 0, i = 0; i <= x2 - x1; ++i) {
+                    const QRgb c = m_colors[in[i] & 0x0F];
+                    for (int k = 0; k < scale; ++k)
+                        out[x++] = c;
+                }
+            }
+            for (int k = 1; k < scale; ++k)
+                std::memcpy(m_colour_buffer.scanLine(top + k), out, row_bytes);
         }
         // A view of the buffer's top-left part, without a copy.
         return QImage(m_colour_buffer.constBits(), w, h, m_colour_buffer.bytesPerLine(),
@@ -199,7 +212,7 @@ class CanvasWidget final : public QWidget {
     int m_canvas_width = 0, m_canvas_height = 0;
     int m_wheel = 0;
     QList<QRgb> m_colors;
-    QImage m_colour_buffer; // reused by colour_rect
+    QImage m_colour_buffer; // reused by device_pixels
 };
 
 std::vector<int> key_codes(int qt_key, const QString& text) {
