@@ -4,6 +4,7 @@
 #include "window/window.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QImage>
@@ -11,9 +12,9 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
-#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -156,19 +157,18 @@ TEST(QtSmoke, MouseAndDropsBecomeEvents) {
     };
     auto wheel = [w](int delta) {
         QWheelEvent event(QPointF(50, 50), w->mapToGlobal(QPointF(50, 50)), QPoint(),
-                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                          false);
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(w, &event);
     };
-    click(QPointF(14, 20));              // the band left of the picture: nothing
-    click(QPointF(15, 15));              // canvas (0, 0)
-    click(QPointF(15 + 319, 15 + 199));  // canvas (159, 99)
+    click(QPointF(14, 20));             // the band left of the picture: nothing
+    click(QPointF(15, 15));             // canvas (0, 0)
+    click(QPointF(15 + 319, 15 + 199)); // canvas (159, 99)
     click(QPointF(100, 100), Qt::RightButton);
-    click(QPointF(15 + 320, 100));       // just beside: nothing
-    wheel(60);                           // half a notch
-    wheel(60);                           // ... makes one
-    wheel(-240);                         // two down
-    wheel(-120);                         // a fourth while three wait: dropped
+    click(QPointF(15 + 320, 100)); // just beside: nothing
+    wheel(60);                     // half a notch
+    wheel(60);                     // ... makes one
+    wheel(-240);                   // two down
+    wheel(-120);                   // a fourth while three wait: dropped
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QStringLiteral("/data/ocs \u00e9.001"))});
     // A real drag enters the window before it drops there.
@@ -276,6 +276,18 @@ TEST(QtSmoke, FileBoxCanBeLeft) {
         }
     });
     EXPECT_EQ(std::string(KORAX_SOURCE_DIR "/examples/ocs.001"), front_end.open_file_box(filters));
+}
+
+TEST(QtSmoke, TitleAndClipboard) {
+    QtFrontEnd front_end;
+    front_end.resized(160, 100);
+    // A chosen name comes in UTF-8, a typed one in Latin-1: both read right.
+    front_end.set_title("\xc3\xa9t\xc3\xa9.001 (modified)");
+    EXPECT_EQ(QStringLiteral("\u00e9t\u00e9.001 (modified)"), front_end.widget()->windowTitle());
+    front_end.set_title("\xe9t\xe9.001");
+    EXPECT_EQ(QStringLiteral("\u00e9t\u00e9.001"), front_end.widget()->windowTitle());
+    front_end.copy_to_clipboard("240123.4567  0.0012  0.150");
+    EXPECT_EQ(QStringLiteral("240123.4567  0.0012  0.150"), QGuiApplication::clipboard()->text());
 }
 
 TEST(QtSmoke, HoldLastsUntilTheOperatorCloses) {

@@ -24,7 +24,9 @@ void append_bytes(png_structp png, png_bytep data, png_size_t length) {
 
 void no_flush(png_structp) {}
 
-void on_png_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void on_png_error(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 
 void on_png_warning(png_structp, png_const_charp) {}
 

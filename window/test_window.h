@@ -21,6 +21,7 @@ public:
     std::deque<int> keys;
     std::deque<std::optional<std::string>> boxes;
     int shows = 0;
+    Canvas shown; // the canvas as last shown with a change
     bool closed = false, held = false;
     // The picture of the last show(), kept only when asked for.
     bool keep_pictures = false;
@@ -34,6 +35,9 @@ public:
     static constexpr int FAIL_NO_MEMORY = -1000;
     static constexpr int FAIL_ERROR = -1001;
 
+    // Queued among the keys: the operator closes the window.
+    static constexpr int close_request = -1;
+
     // Ends the run like a script that ran out when the test supplied too few keys.
     int wait_key() override {
         if (keys.empty()) throw RunEnded{2};
@@ -41,6 +45,7 @@ public:
         keys.pop_front();
         if (k == FAIL_NO_MEMORY) throw std::bad_alloc();
         if (k == FAIL_ERROR) throw std::runtime_error("disk on fire");
+        if (k == close_request) throw CloseRequested{};
         return k;
     }
     std::optional<std::string> open_file_box(const std::vector<FileFilter>&) override {
@@ -49,9 +54,10 @@ public:
         boxes.pop_front();
         return b;
     }
-    void show(const Canvas& canvas, const Rect&) override {
+    void show(const Canvas& canvas, const Rect& changed) override {
         ++shows;
         if (keep_pictures) picture = canvas.pixels();
+        if (!changed.empty()) shown = canvas;
     }
     void text_cursor(const Rect& bar, std::uint8_t) override {
         cursor_up = !bar.empty();

@@ -814,6 +814,8 @@ int Window::next_code() {
                 ~Running() { flag = false; }
             } running(m_in_close_handler);
             if (m_close_handler()) normal_exit();
+            // The question may have been taken away again: show what is left.
+            flush();
             continue;
         }
         if (m_after_zero) {

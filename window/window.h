@@ -166,8 +166,10 @@ public:
         int x = 0, y = 0;
         bool operator==(const Point&) const = default;
     };
-    Point last_click() const { return m_last_click; } // canvas pixels from the top-left corner
-    const std::string& dropped_path() const { return m_dropped_path; } // UTF-8 path of the last drop
+    // Canvas pixels from the top-left corner.
+    Point last_click() const { return m_last_click; }
+    // UTF-8 path of the last drop.
+    const std::string& dropped_path() const { return m_dropped_path; }
     // While on, a drop during read_line ends the line as ENTER would, with the
     // dropped path as the typed text; otherwise drops arrive as KEY_DROP.
     void set_drop_as_typed_line(bool on) { m_drop_as_typed_line = on; }

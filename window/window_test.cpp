@@ -469,6 +469,35 @@ TEST(Window, SnapshotBringsBackScreenAndDrawingState) {
     EXPECT_EQ(306, w.canvas().height());
 }
 
+// A question asked over the screen and taken away again: what the operator sees
+// afterwards is the screen as it was, not the question.
+TEST(Window, ScreenUnderTheCloseQuestionIsShownAgain) {
+    TestWindow tw;
+    Window& w = tw.window();
+    w.write_line("the viewer");
+    w.set_close_handler([&w] {
+        const Window::Snapshot under = w.save_screen();
+        w.set_text_position(30, 1);
+        w.write_line("Close anyway (Y/N)?");
+        const bool yes = w.get_char() == 'Y';
+        w.restore_screen(under);
+        return yes;
+    });
+    tw.front_end.keys = {TestFrontEnd::close_request, 'n', 'x'};
+    EXPECT_EQ('x', w.get_char());
+    EXPECT_FALSE(tw.screen_contains("Close anyway"));
+    EXPECT_EQ(w.canvas().pixels(), tw.front_end.shown.pixels());
+
+    tw.front_end.keys = {TestFrontEnd::close_request, 'Y', 'x'};
+    try {
+        w.get_char();
+        ADD_FAILURE() << "the run went on after Y";
+    } catch (const RunEnded& end) {
+        EXPECT_EQ(0, end.status);
+    }
+    EXPECT_TRUE(tw.front_end.closed);
+}
+
 TEST(FrontEnd, FilterListSplitsIntoEntries) {
     const auto f = parse_filter_list(
         " All Files (*.*), *.*; Spectral Files (*.0*), *.0*; Spectral Files (*.1*), *.1*;"

@@ -37,20 +37,21 @@ canvas_height=540
 cc -O -o "$work/wm_close" "$here/wm_close.c" -lX11 ||
     { echo "x11 test: cannot build wm_close (libx11-dev)"; exit 1; }
 
-# A free display number.
-display=99
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1920x1280x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# The server picks a free display itself, so that runs side by side never share one.
+Xvfb -displayfd 5 -screen 0 1920x1280x24 -nolisten tcp 5>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
-export DISPLAY=":$display"
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "x11 test: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=":$(head -n 1 "$work/display")"
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 settle() { sleep "${1:-0.6}"; }
 status=0
 fail() { echo "x11 test: $*"; status=1; }
 
+# Arguments: NAME=VALUE settings of the environment for this run only.
 start_korax() {
-    (cd "$work/run" && exec env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$korax") >"$work/korax.log" 2>&1 &
+    (cd "$work/run" && exec env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$@" "$korax") >"$work/korax.log" 2>&1 &
     korax_pid=$!
     window=""
     for _ in $(seq 100); do
@@ -117,12 +118,13 @@ placement() {
 # "key ctrl+q" is the close shortcut), "keys TEXT", "type TEXT", "box NAME",
 # "wheel up|down", "click X Y" (canvas pixels), "resize W H" (the window, in
 # screen pixels; play mode stays at the canvas size), "close" (the window
-# manager's close button), "expect TEXT" (checked in play mode),
+# manager's close button), "expect TEXT" (checked in play mode), "env NAME=VALUE"
+# (the environment of the real window's run, such as a high-resolution scale),
 # "status N" (the exit status of both runs, 0 when absent), "shot NAME".
 play_script() {
     while IFS= read -r line || [ -n "$line" ]; do
         case "$line" in
-        "" | "#"* | "resize "* | "status "*) ;;
+        "" | "#"* | "resize "* | "status "* | "env "*) ;;
         "key Return") echo "enter" ;;
         "key ctrl+q") echo "close" ;;
         "key Escape") echo "key esc" ;;
@@ -148,10 +150,12 @@ run_session() {
         return
     fi
 
-    start_korax
+    local settings=()
+    while IFS= read -r line; do settings+=("${line#env }"); done < <(grep '^env ' "$keys" || true)
+    start_korax "${settings[@]}"
     while IFS= read -r line || [ -n "$line" ]; do
         case "$line" in
-        "" | "#"* | "expect "* | "status "*) continue ;;
+        "" | "#"* | "expect "* | "status "* | "env "*) continue ;;
         "key "*) xdotool key --clearmodifiers "${line#key }"; settle 0.3 ;;
         "keys "*) xdotool type --delay 60 -- "${line#keys }"; settle ;;
         "type "*) xdotool type --delay 60 -- "${line#type }"; xdotool key Return; settle ;;
@@ -206,6 +210,7 @@ run_session() {
 
 run_session "$here/session.keys"
 run_session "$here/close_clean.keys"
+run_session "$here/high_resolution.keys"
 
 # ---- the file-open box can be left --------------------------------------------------
 # Cancel (Escape) and the box's own close button cancel it, and the program goes

@@ -82,7 +82,8 @@ std::optional<int> parse_coordinate(std::string_view text) {
     int value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || text.front() == '-' || ec != std::errc{} || stop != end) return std::nullopt;
+    if (text.empty() || text.front() == '-' || ec != std::errc{} || stop != end)
+        return std::nullopt;
     return value;
 }
 

@@ -233,8 +233,9 @@ TEST_F(ScriptPlayerTest, WindowEventsArriveAsTwoCodeKeysWithTheirDetails) {
     EXPECT_EQ(0, play("wheel up\nwheel down\nclick 800 10\nclick 799 539\n"
                       "drop data/a b \xc3\xa9.001 \nkeys x\n",
                       program));
-    EXPECT_EQ((std::vector<int>{0, KEY_WHEEL_UP, 0, KEY_WHEEL_DOWN, 0, KEY_CLICK, 0, KEY_DROP, 'x'}),
-              got);
+    EXPECT_EQ(
+        (std::vector<int>{0, KEY_WHEEL_UP, 0, KEY_WHEEL_DOWN, 0, KEY_CLICK, 0, KEY_DROP, 'x'}),
+        got);
     EXPECT_EQ((Window::Point{799, 539}), click);
     EXPECT_EQ("data/a b \xc3\xa9.001 ", dropped); // UTF-8 and trailing blank kept
 }

@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace korax {
 
@@ -118,39 +119,56 @@ class CanvasWidget final : public QWidget {
         // Only the canvas pixels the paint needs, each scaled by the whole number:
         // the default transformation of the painter samples the nearest pixel, so
         // they stay sharp.
-        const int sx1 = std::max(0, static_cast<int>(std::floor((wanted.left() * r - p.x) / p.scale)));
-        const int sy1 = std::max(0, static_cast<int>(std::floor((wanted.top() * r - p.y) / p.scale)));
-        const int sx2 = std::min(cw - 1, static_cast<int>(std::floor(((wanted.right() + 1) * r - p.x) / p.scale)));
-        const int sy2 = std::min(ch - 1, static_cast<int>(std::floor(((wanted.bottom() + 1) * r - p.y) / p.scale)));
+        const int sx1 =
+            std::max(0, static_cast<int>(std::floor((wanted.left() * r - p.x) / p.scale)));
+        const int sy1 =
+            std::max(0, static_cast<int>(std::floor((wanted.top() * r - p.y) / p.scale)));
+        const int sx2 = std::min(
+            cw - 1, static_cast<int>(std::floor(((wanted.right() + 1) * r - p.x) / p.scale)));
+        const int sy2 = std::min(
+            ch - 1, static_cast<int>(std::floor(((wanted.bottom() + 1) * r - p.y) / p.scale)));
         if (sx2 < sx1 || sy2 < sy1) return;
-        const QImage image = colour_rect(sx1, sy1, sx2, sy2);
-        const QRectF target((p.x + sx1 * p.scale) / r, (p.y + sy1 * p.scale) / r,
-                            image.width() * p.scale / r, image.height() * p.scale / r);
-        if (p.scale == 1 && r == 1.0)
-            painter.drawImage(target.topLeft(), image);
-        else
-            painter.drawImage(target, image, QRectF(image.rect()));
+        QImage image = device_pixels(sx1, sy1, sx2, sy2, p.scale);
+        // Device pixels, drawn one to one at the picture's place.
+        image.setDevicePixelRatio(r);
+        painter.drawImage(QPointF((p.x + sx1 * p.scale) / r, (p.y + sy1 * p.scale) / r), image);
     }
 
-    // The canvas pixels of a rectangle in their colours. Done here rather than by
-    // the painter from an indexed image, which converts the whole canvas on every
-    // paint and spreads that over threads a busy machine does not have.
-    QImage colour_rect(int x1, int y1, int x2, int y2) {
-        const int w = x2 - x1 + 1, h = y2 - y1 + 1;
+    // The canvas pixels of a rectangle in their colours, each already a square of
+    // `scale` x `scale` device pixels. Done here rather than by the painter from an
+    // indexed image, which converts the whole canvas on every paint, spreads that
+    // over threads a busy machine does not have, and then scales pixel by pixel;
+    // here a scaled row is built once and copied for the rows below it.
+    QImage device_pixels(int x1, int y1, int x2, int y2, int scale) {
+        const int w = (x2 - x1 + 1) * scale, h = (y2 - y1 + 1) * scale;
         if (m_colour_buffer.width() < w || m_colour_buffer.height() < h)
-            m_colour_buffer = QImage(m_canvas_width, m_canvas_height, QImage::Format_RGB32);
-        for (int y = 0; y < h; ++y) {
-            const std::uint8_t* in = m_canvas->row(y1 + y) + x1;
-            auto* out = reinterpret_cast<QRgb*>(m_colour_buffer.scanLine(y));
-            for (int x = 0; x < w; ++x)
-                out[x] = m_colors[in[x] & 0x0F];
+            m_colour_buffer =
+                QImage(m_canvas_width * scale, m_canvas_height * scale, QImage::Format_RGB32);
+        const auto row_bytes = static_cast<std::size_t>(w) * sizeof(QRgb);
+        for (int y = y1; y <= y2; ++y) {
+            const std::uint8_t* in = m_canvas->row(y) + x1;
             // In the hidden phase of the blinking text cursor the bar, drawn
             // into the canvas by exclusive-or, is shown taken off again.
-            const int cy = y1 + y;
-            if (m_bar_hidden && !m_bar.empty() && cy >= m_bar.y1 && cy <= m_bar.y2) {
-                for (int cx = std::max(x1, m_bar.x1); cx <= std::min(x2, m_bar.x2); ++cx)
-                    out[cx - x1] = m_colors[(in[cx - x1] ^ m_mask) & 0x0F];
+            const bool bar_row = m_bar_hidden && !m_bar.empty() && y >= m_bar.y1 && y <= m_bar.y2;
+            const auto colour = [&](int i) {
+                const int x = x1 + i;
+                const bool off = bar_row && x >= m_bar.x1 && x <= m_bar.x2;
+                return m_colors[(off ? in[i] ^ m_mask : in[i]) & 0x0F];
+            };
+            const int top = (y - y1) * scale;
+            auto* out = reinterpret_cast<QRgb*>(m_colour_buffer.scanLine(top));
+            if (scale == 1 && !bar_row) {
+                for (int i = 0; i <= x2 - x1; ++i)
+                    out[i] = m_colors[in[i] & 0x0F];
+            } else {
+                for (int x = 0, i = 0; i <= x2 - x1; ++i) {
+                    const QRgb c = colour(i);
+                    for (int k = 0; k < scale; ++k)
+                        out[x++] = c;
+                }
             }
+            for (int k = 1; k < scale; ++k)
+                std::memcpy(m_colour_buffer.scanLine(top + k), out, row_bytes);
         }
         // A view of the buffer's top-left part, without a copy.
         return QImage(m_colour_buffer.constBits(), w, h, m_colour_buffer.bytesPerLine(),
@@ -241,7 +259,7 @@ class CanvasWidget final : public QWidget {
     std::uint8_t m_mask = 0;
     bool m_bar_hidden = false;
     QTimer m_blink;
-    QImage m_colour_buffer; // reused by colour_rect
+    QImage m_colour_buffer; // reused by device_pixels
 };
 
 std::vector<int> key_codes(int qt_key, const QString& text) {
@@ -511,8 +529,8 @@ void QtFrontEnd::resized(int width, int height) {
             return QSize(static_cast<int>(std::ceil(width * s / ratio)),
                          static_cast<int>(std::ceil(height * s / ratio)));
         };
-        while (scale > 1 && room.isValid() && (logical(scale).width() > room.width() ||
-                                               logical(scale).height() > room.height()))
+        while (scale > 1 && room.isValid() &&
+               (logical(scale).width() > room.width() || logical(scale).height() > room.height()))
             --scale;
         w.resize(logical(scale));
     }

@@ -1,5 +1,5 @@
-#include "window/qt/qt_front_end.h"
 #include "window/qt/placement.h"
+#include "window/qt/qt_front_end.h"
 
 #include "window/inkey.h"
 #include "window/test_window.h"
@@ -106,13 +106,13 @@ TEST(QtPlacement, LargestWholeScaleCentred) {
         Placement expected;
     } table[] = {
         {800, 540, 800, 540, {1, 0, 0}},
-        {1599, 1079, 800, 540, {1, 399, 269}},   // just short of 2
+        {1599, 1079, 800, 540, {1, 399, 269}}, // just short of 2
         {1600, 1080, 800, 540, {2, 0, 0}},
-        {1920, 1080, 800, 540, {2, 160, 0}},     // the height decides
+        {1920, 1080, 800, 540, {2, 160, 0}}, // the height decides
         {3840, 2160, 800, 540, {4, 320, 0}},
-        {2560, 1080, 800, 306, {3, 80, 81}},     // the 17-row window
-        {1601, 1081, 800, 540, {2, 0, 0}},       // odd remainder: floor
-        {600, 400, 800, 540, {1, 0, 0}},         // smaller: the corner stays in view
+        {2560, 1080, 800, 306, {3, 80, 81}}, // the 17-row window
+        {1601, 1081, 800, 540, {2, 0, 0}},   // odd remainder: floor
+        {600, 400, 800, 540, {1, 0, 0}},     // smaller: the corner stays in view
     };
     for (const auto& row : table) {
         const Placement p = place_canvas(row.area_w, row.area_h, row.canvas_w, row.canvas_h);
@@ -128,9 +128,8 @@ TEST(QtPlacement, ClicksMapBackToCanvasPixels) {
         double x, y;
         std::optional<std::pair<int, int>> expected;
     } table[] = {
-        {10, 20, {{0, 0}}},       {12.9, 22.9, {{0, 0}}}, {13, 23, {{1, 1}}},
-        {309.9, 169.9, {{99, 49}}}, {310, 100, {}},       {9.9, 100, {}},
-        {100, 19.5, {}},          {100, 170, {}},
+        {10, 20, {{0, 0}}}, {12.9, 22.9, {{0, 0}}}, {13, 23, {{1, 1}}}, {309.9, 169.9, {{99, 49}}},
+        {310, 100, {}},     {9.9, 100, {}},         {100, 19.5, {}},    {100, 170, {}},
     };
     for (const auto& row : table) {
         const auto got = canvas_pixel_at(p, 100, 50, row.x, row.y);
