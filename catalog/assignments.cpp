@@ -20,8 +20,10 @@ std::optional<int> i3_field(std::string_view record, std::size_t k) {
     std::size_t at = 3 * k;
     if (at >= record.size()) return 0;
     std::string_view f = record.substr(at, 3);
-    while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
-    while (!f.empty() && f.back() == ' ') f.remove_suffix(1);
+    while (!f.empty() && f.front() == ' ')
+        f.remove_prefix(1);
+    while (!f.empty() && f.back() == ' ')
+        f.remove_suffix(1);
     if (f.empty()) return 0;
     int sign = 1;
     if (f.front() == '-' || f.front() == '+') {
@@ -73,7 +75,7 @@ bool same_transition(std::string_view record, const QuantumNumbers& q) {
 
 AssignmentFile read_assignments(const std::string& path) {
     AssignmentFile file;
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno != ENOENT) file.error = std::strerror(errno);
         return file;

@@ -27,7 +27,7 @@ struct AssignmentFile {
     std::vector<std::string> lines; // without line ends
     std::string eol = "\r\n";       // the file's own line end, kept when it is rewritten
     bool exists = false;
-    std::string error;              // empty: read (or absent)
+    std::string error; // empty: read (or absent)
 };
 // Reads an existing assignment file; a missing file gives an empty one.
 AssignmentFile read_assignments(const std::string& path);

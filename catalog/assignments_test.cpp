@@ -55,7 +55,9 @@ TEST(AssignmentRecord, SameTransition) {
         {record, {20, 1, 19, 19, 1, 17}, false},
         {record, {20, 1, 19, 19, 1}, false}, // 2 numbers per state read differently
         {" 20  1 19 19  1 18  0  0  0  0  0  0  240046.0297  0.0005", {20, 1, 19, 19, 1, 18}, true},
-        {" 20  1 19 19  1 18  0  0  0  0  0  1  240046.0297  0.0005", {20, 1, 19, 19, 1, 18}, false},
+        {" 20  1 19 19  1 18  0  0  0  0  0  1  240046.0297  0.0005",
+         {20, 1, 19, 19, 1, 18},
+         false},
         {" 20  1 1x 19  1 18", {20, 1, 19, 19, 1, 18}, false},
         {"", {20, 1, 19, 19, 1, 18}, false},
         {"", {}, true}, // an empty record holds no transition but matches "no numbers"
@@ -65,7 +67,7 @@ TEST(AssignmentRecord, SameTransition) {
 }
 
 class AssignmentFileTest : public ::testing::Test {
-protected:
+  protected:
     fs::path dir;
     void SetUp() override {
         dir = fs::temp_directory_path() /
@@ -84,7 +86,9 @@ protected:
         all << in.rdbuf();
         return all.str();
     }
-    std::size_t entries() { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {})); }
+    std::size_t entries() {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {}));
+    }
 };
 
 TEST_F(AssignmentFileTest, ReadKeepsLinesAndTheirLineEnd) {

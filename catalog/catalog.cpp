@@ -21,16 +21,18 @@ namespace {
 constexpr std::size_t BLOCK = 64;
 
 // Column ranges, counted from 0.
-constexpr std::size_t FREQ_AT = 0, FREQ_W = 13, UNC_AT = 13, UNC_W = 8, LGINT_AT = 21,
-                      LGINT_W = 8, DOF_AT = 29, DOF_W = 2, ELO_AT = 31, ELO_W = 10, GUP_AT = 41,
-                      GUP_W = 3, TAG_AT = 44, TAG_W = 7, FMT_AT = 51, FMT_W = 4, QN_AT = 55,
-                      LOWER_AT = 67, LABEL_AT = 79;
+constexpr std::size_t FREQ_AT = 0, FREQ_W = 13, UNC_AT = 13, UNC_W = 8, LGINT_AT = 21, LGINT_W = 8,
+                      DOF_AT = 29, DOF_W = 2, ELO_AT = 31, ELO_W = 10, GUP_AT = 41, GUP_W = 3,
+                      TAG_AT = 44, TAG_W = 7, FMT_AT = 51, FMT_W = 4, QN_AT = 55, LOWER_AT = 67,
+                      LABEL_AT = 79;
 
 std::string_view field(std::string_view line, std::size_t at, std::size_t width) {
     if (at >= line.size()) return {};
     std::string_view f = line.substr(at, width);
-    while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
-    while (!f.empty() && f.back() == ' ') f.remove_suffix(1);
+    while (!f.empty() && f.front() == ' ')
+        f.remove_prefix(1);
+    while (!f.empty() && f.back() == ' ')
+        f.remove_suffix(1);
     return f;
 }
 
@@ -54,7 +56,9 @@ std::optional<int> int_field(std::string_view f) {
     return v;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -104,7 +108,8 @@ std::optional<CatalogRecord> parse_catalog_line(std::string_view line) {
     r.tag = *tag;
 
     r.qn_text.fill(' ');
-    std::string_view qn = line.substr(QN_AT, std::min<std::size_t>(r.qn_text.size(), line.size() - QN_AT));
+    std::string_view qn =
+        line.substr(QN_AT, std::min<std::size_t>(r.qn_text.size(), line.size() - QN_AT));
     std::copy(qn.begin(), qn.end(), r.qn_text.begin());
     if (line.size() > LABEL_AT) r.label = field(line, LABEL_AT, std::string_view::npos);
     return r;
@@ -145,7 +150,9 @@ std::string quantum_number_text(const PredictedLine& line) {
 // ---- the index ---------------------------------------------------------------------
 
 void Catalog::set_lines(std::vector<PredictedLine> lines, std::vector<std::string> labels) {
-    auto by_frequency = [](const PredictedLine& a, const PredictedLine& b) { return a.freq < b.freq; };
+    auto by_frequency = [](const PredictedLine& a, const PredictedLine& b) {
+        return a.freq < b.freq;
+    };
     // Catalogues are written in frequency order; sorting is for those that are not.
     if (!std::is_sorted(lines.begin(), lines.end(), by_frequency))
         std::stable_sort(lines.begin(), lines.end(), by_frequency);
@@ -153,14 +160,16 @@ void Catalog::set_lines(std::vector<PredictedLine> lines, std::vector<std::strin
     m_labels = std::move(labels);
     m_max.clear();
     std::vector<float> level(m_lines.size());
-    for (std::size_t i = 0; i < m_lines.size(); ++i) level[i] = m_lines[i].lgint;
+    for (std::size_t i = 0; i < m_lines.size(); ++i)
+        level[i] = m_lines[i].lgint;
     m_max.push_back(std::move(level));
     while (m_max.back().size() > 1) {
         const auto& below = m_max.back();
         std::vector<float> up((below.size() + BLOCK - 1) / BLOCK);
         for (std::size_t b = 0; b < up.size(); ++b) {
             auto first = below.begin() + static_cast<std::ptrdiff_t>(b * BLOCK);
-            auto last = below.begin() + static_cast<std::ptrdiff_t>(std::min(below.size(), (b + 1) * BLOCK));
+            auto last = below.begin() +
+                        static_cast<std::ptrdiff_t>(std::min(below.size(), (b + 1) * BLOCK));
             up[b] = *std::max_element(first, last);
         }
         m_max.push_back(std::move(up));
@@ -180,11 +189,14 @@ float Catalog::max_lgint(std::size_t first, std::size_t last) const {
     for (std::size_t level = 0; first < last && level < m_max.size(); ++level) {
         const auto& v = m_max[level];
         // The ragged ends of the range at this level, then the whole blocks above.
-        while (first < last && first % BLOCK != 0) best = std::max(best, v[first++]);
-        while (first < last && last % BLOCK != 0) best = std::max(best, v[--last]);
+        while (first < last && first % BLOCK != 0)
+            best = std::max(best, v[first++]);
+        while (first < last && last % BLOCK != 0)
+            best = std::max(best, v[--last]);
         if (first >= last) break;
         if (level + 1 == m_max.size()) {
-            while (first < last) best = std::max(best, v[first++]);
+            while (first < last)
+                best = std::max(best, v[first++]);
             break;
         }
         first /= BLOCK;
@@ -203,7 +215,8 @@ std::optional<std::size_t> Catalog::next_at_least(std::size_t from, float thresh
         if (i >= v.size()) return std::nullopt;
         std::size_t end = std::min(v.size(), (i / BLOCK + 1) * BLOCK);
         std::size_t j = i;
-        while (j < end && v[j] < threshold) ++j;
+        while (j < end && v[j] < threshold)
+            ++j;
         if (j < end) {
             i = j;
             break;
@@ -216,7 +229,8 @@ std::optional<std::size_t> Catalog::next_at_least(std::size_t from, float thresh
         --level;
         const auto& v = m_max[level];
         std::size_t j = i * BLOCK;
-        while (v[j] < threshold) ++j; // the block's maximum guarantees a hit
+        while (v[j] < threshold)
+            ++j; // the block's maximum guarantees a hit
         i = j;
     }
     return i;
@@ -230,7 +244,8 @@ std::optional<std::size_t> Catalog::previous_at_least(std::size_t from, float th
         const auto& v = m_max[level];
         std::size_t begin = i / BLOCK * BLOCK;
         std::size_t j = i + 1;
-        while (j > begin && v[j - 1] < threshold) --j;
+        while (j > begin && v[j - 1] < threshold)
+            --j;
         if (j > begin) {
             i = j - 1;
             break;
@@ -243,7 +258,8 @@ std::optional<std::size_t> Catalog::previous_at_least(std::size_t from, float th
         --level;
         const auto& v = m_max[level];
         std::size_t j = std::min(v.size(), (i + 1) * BLOCK);
-        while (v[j - 1] < threshold) --j;
+        while (v[j - 1] < threshold)
+            --j;
         i = j - 1;
     }
     return i;
@@ -253,8 +269,9 @@ std::optional<std::size_t> Catalog::previous_at_least(std::size_t from, float th
 
 std::string scan_catalog_file(const std::string& path,
                               void (*line)(void* context, std::string_view text), void* context) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return std::string("cannot be opened: ") + std::strerror(errno);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::string("cannot be opened: ") + std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return "is a folder, not a line catalogue";
     if (!S_ISREG(st.st_mode)) return "is not a regular file";
     // O_NONBLOCK: a FIFO put in the file's place since the check must not hang the viewer.

@@ -63,7 +63,7 @@ QuantumNumbers quantum_numbers(const PredictedLine& line);
 std::string quantum_number_text(const PredictedLine& line);
 
 class Catalog {
-public:
+  public:
     std::string path;
     int color = 10;
 
@@ -83,7 +83,7 @@ public:
     std::optional<std::size_t> next_at_least(std::size_t from, float threshold) const;
     std::optional<std::size_t> previous_at_least(std::size_t from, float threshold) const;
 
-private:
+  private:
     std::vector<PredictedLine> m_lines;
     std::vector<std::string> m_labels;
     // m_max[0] holds every line's log intensity, m_max[k + 1] the maxima of
@@ -92,8 +92,8 @@ private:
 };
 
 struct CatalogLoad {
-    std::size_t skipped = 0;   // lines that could not be read
-    std::string error;         // empty: the catalogue was read
+    std::size_t skipped = 0; // lines that could not be read
+    std::string error;       // empty: the catalogue was read
 };
 
 // Reads a catalogue file. A file that is not a regular file, is empty, or has
@@ -105,8 +105,7 @@ CatalogLoad read_catalog(const std::string& path, Catalog& into);
 // Returns why the file cannot be read as a catalogue (a folder, a FIFO, an
 // empty file, a read error); empty when every line was handed over.
 std::string scan_catalog_file(const std::string& path,
-                              void (*line)(void* context, std::string_view text),
-                              void* context);
+                              void (*line)(void* context, std::string_view text), void* context);
 
 // The same with any callable taking a std::string_view.
 template <class F> std::string for_each_catalog_line(const std::string& path, F&& each) {

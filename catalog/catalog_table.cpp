@@ -59,10 +59,9 @@ int write_catalog_table(const std::string& path, double from, double to, std::os
         if (!(r->freq >= from && r->freq <= to)) return;
         row.clear();
         row += fixed(r->freq, 4) + '\t' + fixed(r->unc, 4) + '\t' + fixed(r->lgint, 4) + '\t' +
-               std::to_string(r->dof) + '\t' + fixed(r->elower, 4) + '\t' +
-               std::to_string(r->gup) + '\t' + std::to_string(r->tag) + '\t' +
-               std::to_string(r->qnfmt) + '\t' + state_text(*r, 0) + '\t' + state_text(*r, 1) +
-               '\t' + std::string(r->label) + '\n';
+               std::to_string(r->dof) + '\t' + fixed(r->elower, 4) + '\t' + std::to_string(r->gup) +
+               '\t' + std::to_string(r->tag) + '\t' + std::to_string(r->qnfmt) + '\t' +
+               state_text(*r, 0) + '\t' + state_text(*r, 1) + '\t' + std::string(r->label) + '\n';
         out << row;
     });
     if (error.empty() && read == 0)

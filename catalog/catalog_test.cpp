@@ -51,10 +51,25 @@ TEST(CatalogColumns, LetterEncodingOfLargeQuantumNumbers) {
         const char* field;
         std::optional<int> value;
     } cases[] = {
-        {"  ", 0},    {" 0", 0},     {" 9", 9},     {"99", 99},   {"-1", -1},  {"-9", -9},
-        {"A0", 100},  {"A9", 109},   {"B3", 113},   {"Z9", 359},  {"a0", -10}, {"a9", -19},
-        {"b0", -20},  {"z9", -269},  {"-0", std::nullopt},        {"A ", std::nullopt},
-        {"*1", std::nullopt},        {" x", std::nullopt},        {"--", std::nullopt},
+        {"  ", 0},
+        {" 0", 0},
+        {" 9", 9},
+        {"99", 99},
+        {"-1", -1},
+        {"-9", -9},
+        {"A0", 100},
+        {"A9", 109},
+        {"B3", 113},
+        {"Z9", 359},
+        {"a0", -10},
+        {"a9", -19},
+        {"b0", -20},
+        {"z9", -269},
+        {"-0", std::nullopt},
+        {"A ", std::nullopt},
+        {"*1", std::nullopt},
+        {" x", std::nullopt},
+        {"--", std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.value, decode_qn(c.field[0], c.field[1])) << '"' << c.field << '"';
@@ -87,7 +102,8 @@ TEST(CatalogColumns, LinesThatCannotBeRead) {
     const std::string good = cat_line(1000, 0.01, -3, 303, " 3 1 2       2 1 1");
     ASSERT_TRUE(parse_catalog_line(good));
     // Label after column 80, kept and trimmed.
-    auto labelled = parse_catalog_line(good + std::string(80 - good.size(), ' ') + "  CH3OH, v=0  ");
+    auto labelled =
+        parse_catalog_line(good + std::string(80 - good.size(), ' ') + "  CH3OH, v=0  ");
     ASSERT_TRUE(labelled);
     EXPECT_EQ("CH3OH, v=0", labelled->label);
 
@@ -109,7 +125,7 @@ TEST(CatalogColumns, LinesThatCannotBeRead) {
 }
 
 class CatalogFile : public ::testing::Test {
-protected:
+  protected:
     fs::path dir;
     void SetUp() override {
         dir = fs::temp_directory_path() /
@@ -142,7 +158,8 @@ TEST_F(CatalogFile, ReadsSortsAndCountsSkippedLines) {
 TEST_F(CatalogFile, FilesThatAreNotCatalogues) {
     std::string junk(5000, '\0');
     std::mt19937 random(5);
-    for (auto& ch : junk) ch = static_cast<char>(random());
+    for (auto& ch : junk)
+        ch = static_cast<char>(random());
     fs::create_directory(dir / "folder");
     ASSERT_EQ(0, ::mkfifo((dir / "fifo").c_str(), 0600));
     struct Case {
@@ -196,7 +213,8 @@ TEST(CatalogIndex, MaximaAndThresholdSearchesAgreeWithPlainScans) {
             std::size_t a = n ? random() % (n + 1) : 0, b = n ? random() % (n + 1) : 0;
             if (a > b) std::swap(a, b);
             float want = -INFINITY;
-            for (std::size_t i = a; i < b; ++i) want = std::max(want, lines[i].lgint);
+            for (std::size_t i = a; i < b; ++i)
+                want = std::max(want, lines[i].lgint);
             ASSERT_EQ(want, c.max_lgint(a, b)) << n << " [" << a << "," << b << ")";
 
             // Thresholds near the top make the hits rare and far apart.

@@ -171,7 +171,8 @@ void draw_overlay(Window& w, const CatalogSession& s, double flow, double fhigh,
                                  [](const PredictedLine& l, double x) { return l.freq < x; }) -
                 first);
             if (next > i) {
-                int px = stick_pixels(stick_fraction(c.max_lgint(i, next), lg_max, s.scale), tallest);
+                int px =
+                    stick_pixels(stick_fraction(c.max_lgint(i, next), lg_max, s.scale), tallest);
                 w.move_to_px(col, bottom);
                 w.line_to_px(col, bottom - px);
                 i = next;

@@ -32,11 +32,11 @@ double stick_fraction(double lg, double lg_max, StickScale scale);
 int stick_pixels(double fraction, int height);
 
 struct CatalogSettings {
-    double tolerance = 1.0;      // largest |measured - predicted| an assignment accepts
-    double threshold = -99.0;    // log10 intensity that } and { require
-    double fixed_unc = 0.0;      // > 0: written instead of the fit's error
+    double tolerance = 1.0;   // largest |measured - predicted| an assignment accepts
+    double threshold = -99.0; // log10 intensity that } and { require
+    double fixed_unc = 0.0;   // > 0: written instead of the fit's error
     double weight = 1.0;
-    std::string lin_path;        // empty: not asked yet
+    std::string lin_path; // empty: not asked yet
 };
 
 struct LineRef {

@@ -33,9 +33,9 @@ TEST(Overlay, StickHeights) {
         StickScale scale;
         double fraction;
     } cases[] = {
-        {-3, -3, StickScale::Linear, 1.0},     {-4, -3, StickScale::Linear, 0.1},
-        {-5, -3, StickScale::Linear, 0.01},    {-3, -3, StickScale::Logarithmic, 1.0},
-        {-6, -3, StickScale::Logarithmic, 0.5}, {-9, -3, StickScale::Logarithmic, 0.0},
+        {-3, -3, StickScale::Linear, 1.0},       {-4, -3, StickScale::Linear, 0.1},
+        {-5, -3, StickScale::Linear, 0.01},      {-3, -3, StickScale::Logarithmic, 1.0},
+        {-6, -3, StickScale::Logarithmic, 0.5},  {-9, -3, StickScale::Logarithmic, 0.0},
         {-20, -3, StickScale::Logarithmic, 0.0}, // below the shown decades: not negative
         {-2, -3, StickScale::Linear, 1.0},       // stronger than the "strongest": clipped
         {NAN, -3, StickScale::Linear, 1.0},
@@ -137,7 +137,8 @@ TEST(Overlay, SticksOnTheCanvas) {
     draw_overlay(w, s, 1000.0, 1099.0, 100, 50);
     auto height_at = [&](int col, int color) {
         int h = 0;
-        for (int y = 59; y >= 10 && tw.window().canvas().pixel(10 + col, y) == color; --y) ++h;
+        for (int y = 59; y >= 10 && tw.window().canvas().pixel(10 + col, y) == color; --y)
+            ++h;
         return h;
     };
     EXPECT_EQ(45, height_at(20, 10)) << "the strongest in view: 90 % of the plot";
@@ -160,7 +161,8 @@ TEST(Overlay, SticksOnTheCanvas) {
     EXPECT_EQ(1, tw.window().canvas().pixel(10, 59 - 45));
     EXPECT_EQ(13, tw.window().canvas().pixel(10, 59)) << "the second catalogue drawn last";
     for (int x = 0; x < 200; ++x)
-        for (int y : {0, 9, 60, 99}) ASSERT_NE(10, tw.window().canvas().pixel(x, y)) << x << "," << y;
+        for (int y : {0, 9, 60, 99})
+            ASSERT_NE(10, tw.window().canvas().pixel(x, y)) << x << "," << y;
 }
 
 } // namespace

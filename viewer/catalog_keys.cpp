@@ -29,10 +29,10 @@ namespace {
 
 // What the last measuring key left to be assigned.
 struct MeasureNote {
-    std::int16_t key = 0;          // 'O', '=' or '9'; 0: nothing measured yet
-    MeasurementMemory before;      // the memory as the key found it
+    std::int16_t key = 0;           // 'O', '=' or '9'; 0: nothing measured yet
+    MeasurementMemory before;       // the memory as the key found it
     bool identify_measured = false; // the next plot redraw identifies the measurement
-    std::string notice;            // shown once on the identification row (light red)
+    std::string notice;             // shown once on the identification row (light red)
 };
 MeasureNote& note() {
     static MeasureNote n;
@@ -62,7 +62,9 @@ std::optional<Measured> last_measurement() {
     return Measured{m.FLAST, m.ELAST};
 }
 
-int plot_width() { return store().SCREEN.MAXX - 3; }
+int plot_width() {
+    return store().SCREEN.MAXX - 3;
+}
 int plot_height() {
     const auto& g = store().SCREEN;
     return g.MAXY - 4 * g.ROWPIX + 5;
@@ -74,8 +76,7 @@ bool shown() {
 }
 
 // Messages of the catalogue keys take the two status rows, as those of O do.
-void message(ViewerState& v, const std::string& row1, const std::string& row2 = {},
-             int color = 1) {
+void message(ViewerState& v, const std::string& row1, const std::string& row2 = {}, int color = 1) {
     auto& w = window();
     w.set_text_color(color);
     w.set_text_background(7);
@@ -107,11 +108,14 @@ void press_enter() {
     wait_for_enter();
 }
 
-bool blank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
+bool blank(std::string_view text) {
+    return text.find_first_not_of(' ') == std::string_view::npos;
+}
 
 std::string trimmed(std::string_view text) {
     text = trim_right(text);
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
     std::string name(text);
     // Either slash separates folders, as in every other file name of the program.
     std::replace(name.begin(), name.end(), '\\', '/');
@@ -144,7 +148,8 @@ bool ask_yes(const std::string& question) {
 // Marks the lines of every catalogue whose transition the assignment file holds.
 void mark_from_file(const AssignmentFile& file) {
     auto& s = catalog_session();
-    for (auto& list : s.assigned) list.clear();
+    for (auto& list : s.assigned)
+        list.clear();
     if (file.lines.empty()) return;
     for (std::size_t c = 0; c < s.catalogs.size(); ++c) {
         const auto& lines = s.catalogs[c].lines();
@@ -161,18 +166,24 @@ void mark_from_file(const AssignmentFile& file) {
     }
 }
 
-std::string open_catalog(const std::string& path) {
+struct Opened {
+    bool ok = false;
+    std::string text; // what happened, after the file's name
+};
+
+Opened open_catalog(const std::string& path) {
     auto& s = catalog_session();
     if (s.catalogs.size() >= MAX_CATALOGS)
-        return std::to_string(MAX_CATALOGS) + " catalogues are open already";
+        return {false,
+                "not opened: " + std::to_string(MAX_CATALOGS) + " catalogues are open already"};
     Catalog c;
     CatalogLoad load = read_catalog(path, c);
-    if (!load.error.empty()) return path + " " + load.error;
+    if (!load.error.empty()) return {false, load.error};
     std::size_t lines = c.size();
     s.add(std::move(c));
     if (!s.settings.lin_path.empty()) mark_from_file(read_assignments(s.settings.lin_path));
-    return path + ": " + std::to_string(lines) + " lines read, " + std::to_string(load.skipped) +
-           " skipped";
+    return {true,
+            std::to_string(lines) + " lines read, " + std::to_string(load.skipped) + " skipped"};
 }
 
 void open_startup_catalogs() {
@@ -181,8 +192,11 @@ void open_startup_catalogs() {
     s.startup_opened = true;
     std::string failures;
     for (const auto& name : startup_catalogs()) {
-        std::string result = open_catalog(name);
-        if (result.find(" lines read, ") == std::string::npos) failures += (failures.empty() ? "" : "; ") + result;
+        Opened opened = open_catalog(name);
+        // The row is short: the file's own name says enough.
+        if (!opened.ok)
+            failures +=
+                (failures.empty() ? "" : "; ") + std::string(file_part(name)) + " " + opened.text;
     }
     note().notice = failures;
 }
@@ -206,13 +220,13 @@ void key_open(ViewerState& v) {
         w.write_line("             Catalogue:  ", LineEnd::Stay);
         const std::string name = trimmed(w.read_line());
         if (name.empty()) break;
-        std::string result = open_catalog(beside_spectrum(name));
-        bool opened = result.find(" lines read, ") != std::string::npos;
+        const std::string path = beside_spectrum(name);
+        Opened opened = open_catalog(path);
         w.write_line(" ");
-        if (!opened) w.set_text_color(12);
-        w.write_line("     " + result);
+        if (!opened.ok) w.set_text_color(12);
+        w.write_line("     " + path + (opened.ok ? ": " : " ") + opened.text);
         press_enter();
-        if (opened) break;
+        if (opened.ok) break;
     }
     w.set_text_cursor(false);
     screen_redraw(v);
@@ -229,7 +243,9 @@ void key_jump(ViewerState& v, bool previous, bool strong_only) {
     if (!r) {
         message(v, std::string(" No predicted line ") + (previous ? "below" : "above") +
                        " the cursor in this spectrum" +
-                       (strong_only ? " at or above intensity " + trimmed(fmt_fixed(s.settings.threshold, 9, 4)) : ""));
+                       (strong_only ? " at or above intensity " +
+                                          trimmed(fmt_fixed(s.settings.threshold, 9, 4))
+                                    : ""));
         return;
     }
     const double f = s.line(*r).freq;
@@ -278,9 +294,8 @@ std::string default_lin_path(std::size_t catalog) {
     std::string path = s.catalogs[std::min(catalog, s.catalogs.size() - 1)].path;
     std::string_view name = file_part(path);
     auto dot = name.rfind('.');
-    std::size_t cut = dot == std::string_view::npos || dot == 0
-                          ? path.size()
-                          : path.size() - name.size() + dot;
+    std::size_t cut =
+        dot == std::string_view::npos || dot == 0 ? path.size() : path.size() - name.size() + dot;
     return path.substr(0, cut) + ".lin";
 }
 
@@ -289,7 +304,8 @@ std::string default_lin_path(std::size_t catalog) {
 bool choose_lin_file(std::size_t catalog) {
     auto& w = window();
     auto& s = catalog_session();
-    const std::string suggestion = s.settings.lin_path.empty() ? default_lin_path(catalog) : s.settings.lin_path;
+    const std::string suggestion =
+        s.settings.lin_path.empty() ? default_lin_path(catalog) : s.settings.lin_path;
     for (;;) {
         dialog_screen("A S S I G N M E N T   F I L E");
         w.write_line("     Name of the assignment file, relative to the folder of the current");
@@ -307,10 +323,11 @@ bool choose_lin_file(std::size_t catalog) {
         }
         if (file.exists) {
             w.write_line("     " + path + " exists with " + std::to_string(file.lines.size()) +
-                         " lines: add the assignments to it (Y/N)? ",
+                             " lines: add the assignments to it (Y/N)? ",
                          LineEnd::Stay);
             std::int16_t k = 0;
-            while (k != 'Y' && k != 'y' && k != 'N' && k != 'n') k = INKEY();
+            while (k != 'Y' && k != 'y' && k != 'N' && k != 'n')
+                k = INKEY();
             if (k == 'N' || k == 'n') continue;
         }
         s.settings.lin_path = path;
@@ -332,9 +349,10 @@ void key_settings(ViewerState& v) {
                               [](double x) { return x >= -1e6 && x <= 1e6; });
     set.fixed_unc = ask_value("     Fixed uncertainty, 0 for the fit's error", set.fixed_unc,
                               [](double x) { return x >= 0; });
-    set.weight = ask_value("     Weight of an assigned line", set.weight,
-                           [](double x) { return x > 0; });
-    w.write_line("     Assignment file (now " + (set.lin_path.empty() ? std::string("not chosen") : set.lin_path) + "): ",
+    set.weight =
+        ask_value("     Weight of an assigned line", set.weight, [](double x) { return x > 0; });
+    w.write_line("     Assignment file (now " +
+                     (set.lin_path.empty() ? std::string("not chosen") : set.lin_path) + "): ",
                  LineEnd::Stay);
     std::string name = trimmed(w.read_line());
     if (!name.empty()) {
@@ -371,8 +389,9 @@ std::optional<LineRef> choose_prediction(ViewerState& v, const std::vector<LineR
                      (found.size() > shown_count ? "; the 9 nearest:" : ":"));
         w.write_line("");
         for (std::size_t i = 0; i < shown_count; ++i)
-            w.write_line(std::to_string(i + 1) + " " +
-                         std::string(trim_right(identification_row(s, found[i], m.freq).substr(0, 77))));
+            w.write_line(
+                std::to_string(i + 1) + " " +
+                std::string(trim_right(identification_row(s, found[i], m.freq).substr(0, 77))));
         w.write_line("");
         w.write_line("     Number of the prediction to assign (ENTER = none): ", LineEnd::Stay);
         auto answer = read_int<int>(w.read_line(), 5);
@@ -397,8 +416,9 @@ void key_assign(ViewerState& v) {
     }
     auto found = predictions_within(s, m->freq, s.settings.tolerance);
     if (found.empty()) {
-        message(v, " No predicted line within " + trimmed(fmt_fixed(s.settings.tolerance, 14, 4)) +
-                       " of the measured frequency" + fmt_fixed(m->freq, 14, 4),
+        message(v,
+                " No predicted line within " + trimmed(fmt_fixed(s.settings.tolerance, 14, 4)) +
+                    " of the measured frequency" + fmt_fixed(m->freq, 14, 4),
                 " (D sets the tolerance)");
         return;
     }
@@ -463,8 +483,9 @@ void key_assign(ViewerState& v) {
     row2 += fmt_fixed(unc, 7, 4);
     row2 += "   o-c";
     row2 += fmt_fixed(m->freq - line.freq, 9, 4);
-    message(v, std::string(replaced ? " Replaced in " : " Assigned in ") + path + ": " +
-                   quantum_number_text(line),
+    message(v,
+            std::string(replaced ? " Replaced in " : " Assigned in ") + path + ": " +
+                quantum_number_text(line),
             row2);
 }
 
