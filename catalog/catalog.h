@@ -73,8 +73,8 @@ class Catalog {
     const std::vector<std::string>& labels() const { return m_labels; }
     std::size_t size() const { return m_lines.size(); }
 
-    // First line with freq >= f (size() when none).
-    std::size_t lower_bound(double f) const;
+    // First line at index >= from with freq >= f (size() when none).
+    std::size_t lower_bound(double f, std::size_t from = 0) const;
     // Largest log intensity of lines [first, last); -inf for an empty range.
     // Costs O(log n) block steps, not O(last - first).
     float max_lgint(std::size_t first, std::size_t last) const;
@@ -82,6 +82,15 @@ class Catalog {
     // intensity is at least `threshold`; nullopt when there is none.
     std::optional<std::size_t> next_at_least(std::size_t from, float threshold) const;
     std::optional<std::size_t> previous_at_least(std::size_t from, float threshold) const;
+    // The largest log intensity per pixel column of lines [first, last), column
+    // c taking frequencies [from + c * per_column, from + (c + 1) * per_column);
+    // columns without lines get -inf. Where the lines are dense (more than four
+    // blocks a column on average) whole blocks go to the column of their first
+    // line, so that the cost follows the blocks in view and not their lines: a
+    // block then reaches at most a quarter column into its neighbour, below
+    // what the eye can tell apart at that density.
+    void column_maxima(std::size_t first, std::size_t last, double from, double per_column,
+                       std::vector<float>& out) const;
 
   private:
     std::vector<PredictedLine> m_lines;
@@ -89,6 +98,10 @@ class Catalog {
     // m_max[0] holds every line's log intensity, m_max[k + 1] the maxima of
     // blocks of BLOCK entries of m_max[k].
     std::vector<std::vector<float>> m_max;
+    // The frequencies again, packed: a search within a block then reads one or
+    // two cache lines instead of one per step. And the frequency of every
+    // BLOCK-th line, for the first step of a search.
+    std::vector<double> m_freq, m_block_freq;
 };
 
 struct CatalogLoad {

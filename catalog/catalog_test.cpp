@@ -217,6 +217,15 @@ TEST(CatalogIndex, MaximaAndThresholdSearchesAgreeWithPlainScans) {
                 want = std::max(want, lines[i].lgint);
             ASSERT_EQ(want, c.max_lgint(a, b)) << n << " [" << a << "," << b << ")";
 
+            // Searches from any starting point, against a plain binary search.
+            const double f = 999.5 + static_cast<double>(random() % (n + 2));
+            const std::size_t plain = static_cast<std::size_t>(
+                std::lower_bound(lines.begin(), lines.end(), f,
+                                 [](const PredictedLine& l, double x) { return l.freq < x; }) -
+                lines.begin());
+            ASSERT_EQ(plain, c.lower_bound(f)) << n << " " << f;
+            ASSERT_EQ(std::max(plain, a), c.lower_bound(f, a)) << n << " " << f << " from " << a;
+
             // Thresholds near the top make the hits rare and far apart.
             float threshold = -0.05f * static_cast<float>(random() % 40);
             std::optional<std::size_t> next, previous;

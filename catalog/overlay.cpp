@@ -155,29 +155,35 @@ void draw_overlay(Window& w, const CatalogSession& s, double flow, double fhigh,
     // The strongest stick stops short of the frame, so that the mark of an
     // assigned line stays visible above it.
     const int tallest = std::max(1, static_cast<int>(0.9 * height));
+
+    const std::size_t n = s.catalogs.size();
+    std::vector<std::vector<float>> maxima(n, std::vector<float>(static_cast<std::size_t>(width)));
+    std::vector<std::size_t> ends(n);
+    for (std::size_t ci = 0; ci < n; ++ci) {
+        const Catalog& c = s.catalogs[ci];
+        ends[ci] = c.lower_bound(to);
+        c.column_maxima(c.lower_bound(from), ends[ci], from, per_px, maxima[ci]);
+    }
+    for (int col = 0; col < width; ++col) {
+        // A later catalogue is drawn over an earlier one; each pixel is set
+        // once, by the catalogue whose stick shows there, so a dense zoomed-out
+        // view costs no more than one fill of the plot area.
+        int covered = 0;
+        for (std::size_t ci = n; ci-- > 0;) {
+            const float lg = maxima[ci][static_cast<std::size_t>(col)];
+            if (!std::isfinite(lg)) continue;
+            const int h = stick_pixels(stick_fraction(lg, lg_max, s.scale), tallest);
+            if (h <= covered) continue;
+            w.set_color(s.catalogs[ci].color);
+            w.vertical_run_px(col, bottom - covered, bottom - h + 1);
+            covered = h;
+        }
+    }
+
     for (std::size_t ci = 0; ci < s.catalogs.size(); ++ci) {
         const Catalog& c = s.catalogs[ci];
         const auto& lines = c.lines();
-        std::size_t i = c.lower_bound(from);
-        const std::size_t end = c.lower_bound(to);
-        if (i == end) continue;
-        w.set_color(c.color);
-        auto first = lines.begin();
-        for (int col = 0; col < width && i < end; ++col) {
-            double upper = flow + (col + 0.5) * per_px;
-            auto next = static_cast<std::size_t>(
-                std::lower_bound(first + static_cast<std::ptrdiff_t>(i),
-                                 first + static_cast<std::ptrdiff_t>(end), upper,
-                                 [](const PredictedLine& l, double x) { return l.freq < x; }) -
-                first);
-            if (next > i) {
-                int px =
-                    stick_pixels(stick_fraction(c.max_lgint(i, next), lg_max, s.scale), tallest);
-                w.move_to_px(col, bottom);
-                w.line_to_px(col, bottom - px);
-                i = next;
-            }
-        }
+        const std::size_t end = ends[ci];
         // Assigned lines get a white crossbar on top of their stick: off the
         // stick's own column, so the cursor's exclusive-or line never hides it.
         const auto& done = s.assigned[ci];
@@ -187,10 +193,8 @@ void draw_overlay(Window& w, const CatalogSession& s, double flow, double fhigh,
             const PredictedLine& l = lines[*k];
             int col = static_cast<int>(std::floor((l.freq - from) / per_px));
             int top = bottom - stick_pixels(stick_fraction(l.lgint, lg_max, s.scale), tallest);
-            for (int dy = 0; dy < 2; ++dy) {
-                w.move_to_px(col - 4, top - dy);
-                w.line_to_px(col + 5, top - dy);
-            }
+            for (int dx = -4; dx <= 4; ++dx)
+                w.vertical_run_px(col + dx, top - 1, top);
         }
     }
 }
