@@ -54,7 +54,12 @@ std::optional<std::string> lin_line(const QuantumNumbers& q, double freq, double
     }
     record.resize(36, ' ');
     char numbers[160];
-    std::snprintf(numbers, sizeof numbers, " %15.4f %10.4f %8.4f", freq, unc, weight);
+    // An uncertainty below half the last decimal would read back as zero, an
+    // infinite weight in the fit: such a one is written with an exponent.
+    if (std::abs(unc) >= 0.00005)
+        std::snprintf(numbers, sizeof numbers, " %15.4f %10.4f %8.4f", freq, unc, weight);
+    else
+        std::snprintf(numbers, sizeof numbers, " %15.4f %10.3E %8.4f", freq, unc, weight);
     record += numbers;
     if (!comment.empty()) {
         record += "  ! ";

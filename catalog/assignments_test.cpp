@@ -37,6 +37,9 @@ TEST(AssignmentRecord, Layout) {
               lin_line(qn({5, 4}), 1234.5, 0.01, 0.5, ""));
     EXPECT_EQ("  1  2  3  4  5  6-11  2  3  4  5359     100000.0000     0.0500   1.0000  ! a b",
               lin_line(qn({1, 2, 3, 4, 5, 6, -11, 2, 3, 4, 5, 359}), 1e5, 0.05, 1, "a b"));
+    // A strong line's error below the last decimal keeps its value.
+    EXPECT_EQ("  5  4" + std::string(30, ' ') + "       1234.5000  3.200E-05   1.0000",
+              lin_line(qn({5, 4}), 1234.5, 0.000032, 1.0, ""));
     // Values the fields cannot hold, or numbers that would not read back.
     EXPECT_FALSE(lin_line(qn({1000, 1}), 1, 1, 1, ""));
     EXPECT_FALSE(lin_line(qn({-100, 1}), 1, 1, 1, ""));

@@ -242,5 +242,55 @@ TEST(CatalogIndex, MaximaAndThresholdSearchesAgreeWithPlainScans) {
     }
 }
 
+TEST(CatalogIndex, ColumnMaximaSparseExactDenseWithinAColumn) {
+    // 200,000 lines over 1000 units at random frequencies.
+    std::mt19937 random(3);
+    std::vector<PredictedLine> lines(200000);
+    for (auto& l : lines) {
+        l.freq = 1000.0 + 1000.0 * (random() % 1000000) / 1e6;
+        l.lgint = static_cast<float>(-8.0 + 6.0 * (random() % 10000) / 10000.0);
+    }
+    Catalog c;
+    c.set_lines(lines, {""});
+    const auto& sorted = c.lines();
+    struct Case {
+        double from, to;
+        std::size_t width;
+    } cases[] = {
+        {1000.0, 1002.0, 100}, {1400.0, 1450.0, 800}, {990.0, 2010.0, 800}, {1000.0, 2000.0, 50}};
+    for (const auto& k : cases) {
+        const double per = (k.to - k.from) / static_cast<double>(k.width);
+        std::vector<float> exact(k.width, -INFINITY), got(k.width);
+        for (const auto& l : sorted) {
+            if (l.freq < k.from || l.freq >= k.to) continue;
+            // Column i holds [from + i * per, from + (i + 1) * per), boundaries
+            // computed as written, so that rounding cannot move a line.
+            auto i = static_cast<std::size_t>(
+                std::min(std::floor((l.freq - k.from) / per), static_cast<double>(k.width - 1)));
+            while (i + 1 < k.width && l.freq >= k.from + static_cast<double>(i + 1) * per)
+                ++i;
+            while (i > 0 && l.freq < k.from + static_cast<double>(i) * per)
+                --i;
+            exact[i] = std::max(exact[i], l.lgint);
+        }
+        c.column_maxima(c.lower_bound(k.from), c.lower_bound(k.to), k.from, per, got);
+        const bool dense = c.lower_bound(k.to) - c.lower_bound(k.from) > 4 * 64 * k.width;
+        for (std::size_t i = 0; i < k.width; ++i) {
+            if (!dense) {
+                ASSERT_EQ(exact[i], got[i]) << k.from << " column " << i;
+                continue;
+            }
+            // A block may lend a line to the column before its end: each column
+            // shows its own strongest line or one of its neighbours'.
+            float near = exact[i];
+            if (i > 0) near = std::max(near, exact[i - 1]);
+            if (i + 1 < k.width) near = std::max(near, exact[i + 1]);
+            ASSERT_LE(got[i], near) << k.from << " column " << i;
+        }
+        EXPECT_EQ(*std::max_element(exact.begin(), exact.end()),
+                  *std::max_element(got.begin(), got.end()));
+    }
+}
+
 } // namespace
 } // namespace korax
