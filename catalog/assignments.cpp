@@ -68,14 +68,26 @@ std::optional<std::string> lin_line(const QuantumNumbers& q, double freq, double
     return record;
 }
 
-bool same_transition(std::string_view record, const QuantumNumbers& q) {
-    for (int k = 0; k < 12; ++k) {
-        auto v = i3_field(record, static_cast<std::size_t>(k));
-        if (!v) return false;
-        int want = k < 2 * q.n ? q.values[static_cast<std::size_t>(k)] : 0;
-        if (*v != want) return false;
+std::optional<std::array<int, 12>> record_fields(std::string_view record) {
+    std::array<int, 12> fields{};
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        auto v = i3_field(record, k);
+        if (!v) return std::nullopt;
+        fields[k] = *v;
     }
-    return true;
+    return fields;
+}
+
+std::array<int, 12> transition_fields(const QuantumNumbers& q) {
+    std::array<int, 12> fields{};
+    for (int k = 0; k < 2 * q.n; ++k)
+        fields[static_cast<std::size_t>(k)] = q.values[static_cast<std::size_t>(k)];
+    return fields;
+}
+
+bool same_transition(std::string_view record, const QuantumNumbers& q) {
+    auto fields = record_fields(record);
+    return fields && *fields == transition_fields(q);
 }
 
 AssignmentFile read_assignments(const std::string& path) {

@@ -7,6 +7,7 @@
 
 #include "catalog/catalog.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,12 @@ std::optional<std::string> lin_line(const QuantumNumbers& q, double freq, double
 // True when the record's first 36 columns hold exactly these quantum numbers
 // (the fields past 2n blank or 0).
 bool same_transition(std::string_view record, const QuantumNumbers& q);
+
+// The twelve quantum-number fields of a record (blank fields 0); nullopt when
+// one cannot be read. And the same fields for a prediction's quantum numbers:
+// a record and a prediction are the same transition when both agree.
+std::optional<std::array<int, 12>> record_fields(std::string_view record);
+std::array<int, 12> transition_fields(const QuantumNumbers& q);
 
 struct AssignmentFile {
     std::vector<std::string> lines; // without line ends

@@ -15,7 +15,9 @@
 #include "window/window.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <set>
 #include <string>
 
 namespace korax {
@@ -150,18 +152,17 @@ void mark_from_file(const AssignmentFile& file) {
     auto& s = catalog_session();
     for (auto& list : s.assigned)
         list.clear();
-    if (file.lines.empty()) return;
+    std::set<std::array<int, 12>> recorded;
+    for (const auto& record : file.lines)
+        if (auto fields = record_fields(record)) recorded.insert(*fields);
+    if (recorded.empty()) return;
+    // One pass over every catalogue, one look-up a line: the file may hold
+    // hundreds of records and the catalogues millions of lines.
     for (std::size_t c = 0; c < s.catalogs.size(); ++c) {
         const auto& lines = s.catalogs[c].lines();
         for (std::size_t k = 0; k < lines.size(); ++k) {
             QuantumNumbers q = quantum_numbers(lines[k]);
-            if (!q.ok) continue;
-            for (const auto& record : file.lines) {
-                if (same_transition(record, q)) {
-                    s.assigned[c].push_back(k);
-                    break;
-                }
-            }
+            if (q.ok && recorded.count(transition_fields(q)) > 0) s.assigned[c].push_back(k);
         }
     }
 }

@@ -80,8 +80,13 @@ TEST_F(CatalogKeys, WithoutCataloguesThePictureIsAsAlways) {
 TEST_F(CatalogKeys, CommandLineCataloguesOpenAtTheFirstView) {
     startup_catalogs() = {write("a.cat", cat_line(300.0, -3, 5) + cat_line(1500.0, -2, 6)),
                           (dir / "missing.cat").string()};
+    // Lines already in the assignment file are marked as they are opened.
+    catalog_session().settings.lin_path =
+        write("a.lin", "  6  0  6  5  0  5                        300.0100 0.01 1\n"
+                       "  7  0  7  6  0  6  0  0  1  0  0  0   1500.01 0.01 1\nnot a record\n");
     lookfm_entry(v);
     ASSERT_EQ(1u, catalog_session().catalogs.size());
+    EXPECT_EQ(std::vector<std::size_t>{0}, catalog_session().assigned[0]);
     EXPECT_NE(std::string::npos, tw.row(30).find("missing.cat cannot be opened"));
     // The next redraw identifies the prediction nearest to the cursor.
     ASSERT_TRUE(lookfm_key(v, 'l'));
