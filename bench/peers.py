@@ -5,6 +5,8 @@ the repeats in ms.
 
 usage: peers.py TASK BINARY_FILE ASCII_FILE REPEATS [CUTOFF]
 
+For the task read_fwf, BINARY_FILE is a line catalogue.
+
 The intensities come from BINARY_FILE, as KORAX's rows load them; CUTOFF is the
 height find_peaks asks of a line (the cutoff KORAX's PEAKFINDER row uses). Files
 are written next to BINARY_FILE and removed afterwards.
@@ -24,7 +26,7 @@ def import_tools(task):
     # would already hold them; only those it needs, since starting a process
     # per call is what keeps the run alternating between KORAX and its peer.
     global pd, plt, convolve1d, savgol_coeffs, scipy_find_peaks
-    if task == "load_ascii_pandas":
+    if task in ("load_ascii_pandas", "read_fwf"):
         import pandas as pd
     if task == "draw":
         import matplotlib
@@ -54,6 +56,17 @@ def load_ascii_numpy(path):
 
 def load_ascii_pandas(path):
     return pd.read_csv(path, sep=r"\s+", header=None, skiprows=1, engine="c").to_numpy()
+
+
+# The columns of a line catalogue: frequency, uncertainty, log intensity,
+# degrees of freedom, lower-state energy, degeneracy, tag, format code, and
+# twelve 2-column quantum numbers; as KORAX reads them.
+CATALOG_COLUMNS = [(0, 13), (13, 21), (21, 29), (29, 31), (31, 41), (41, 44), (44, 51),
+                   (51, 55)] + [(55 + 2 * i, 57 + 2 * i) for i in range(12)]
+
+
+def read_catalog_fwf(path):
+    return pd.read_fwf(path, colspecs=CATALOG_COLUMNS, header=None)
 
 
 def smooth(y, window, passes):
@@ -108,7 +121,11 @@ def main():
     if len(sys.argv) not in (5, 6):
         sys.exit(__doc__)
     task, binary, ascii_file, repeats = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-    x, y = load_binary(binary)
+    if task == "read_fwf":
+        # BINARY names a line catalogue here.
+        x = y = np.zeros(1)
+    else:
+        x, y = load_binary(binary)
     cutoff = float(sys.argv[5]) if len(sys.argv) == 6 else float(np.percentile(y, 99))
     folder = os.path.dirname(os.path.abspath(binary))
     outputs = {
@@ -121,6 +138,7 @@ def main():
         "load_binary": lambda: load_binary(binary),
         "load_ascii_numpy": lambda: load_ascii_numpy(ascii_file),
         "load_ascii_pandas": lambda: load_ascii_pandas(ascii_file),
+        "read_fwf": lambda: read_catalog_fwf(binary),
         "find_peaks": lambda: find_peaks(x, y, cutoff, outputs["find_peaks"]),
         "draw": lambda: draw(x, y, outputs["draw"]),
         "savetxt": lambda: savetxt(x, y, binary, outputs["savetxt"]),

@@ -12,6 +12,7 @@
 #include "analysis/autopk.h"
 #include "analysis/smooth.h"
 #include "driver/files.h"
+#include "catalog/catalog.h"
 #include "driver/store.h"
 #include "input/ascii.h"
 #include "input/pelmo.h"
@@ -43,7 +44,8 @@ using namespace korax;
 constexpr const char* USAGE =
     "usage: rows_bench ROW BINARY ASCII [REPEATS] [CUTOFF]\n"
     "  ROW: load_binary load_ascii smooth_W baseline_W (W = 5 25 101 501)\n"
-    "       peakfinder redraw gledata cutoff\n";
+    "       peakfinder redraw gledata cutoff\n"
+    "       load_catalog (BINARY is then a line catalogue)\n";
 
 constexpr int BASELINE_PASSES = 5; // as the B key smooths
 
@@ -206,7 +208,17 @@ int main(int argc, char** argv) {
     TestWindow tw(800, 540, 30);
 
     std::optional<double> ms;
-    if (o.row == "load_binary") {
+    if (o.row == "load_catalog") {
+        // BINARY names a line catalogue here.
+        std::size_t lines = 0;
+        ms = median_ms(o.repeats, [&] {
+            Catalog c;
+            const bool read = read_catalog(o.binary, c).error.empty();
+            lines = c.size();
+            return read;
+        });
+        std::fprintf(stderr, "load_catalog: %zu lines\n", lines);
+    } else if (o.row == "load_binary") {
         ms = median_ms(o.repeats, [&] { return load_binary(o.binary) && s.NPTS > 0; });
     } else if (o.row == "load_ascii") {
         ms = median_ms(o.repeats, [&] { return load_ascii(o.ascii); });

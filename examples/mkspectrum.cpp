@@ -27,7 +27,8 @@ constexpr const char* USAGE =
     "  --uneven F        text only: random frequency offsets up to F steps (below 0.45)\n"
     "  --comment TEXT    comment line (default: describes the spectrum)\n"
     "  --sample TEXT     sample name (default OCS)\n"
-    "  --force           replace OUTPUT if it exists\n";
+    "  --catalog FILE    also write the spectrum's lines as a line catalogue to FILE\n"
+    "  --force           replace OUTPUT (and FILE) if it exists\n";
 
 template <class T> std::optional<T> number(std::string_view text) {
     T value{};
@@ -46,7 +47,7 @@ int fail(const std::string& message) {
 int main(int argc, char** argv) {
     korax::SpectrumRecipe recipe;
     bool ascii = false, force = false;
-    std::string output;
+    std::string output, catalog;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help") {
@@ -102,6 +103,8 @@ int main(int argc, char** argv) {
             ascii = value == "ascii";
         } else if (arg == "--comment") {
             recipe.comment = value;
+        } else if (arg == "--catalog") {
+            catalog = value;
         } else if (arg == "--sample") {
             recipe.sample = value;
         } else {
@@ -113,6 +116,26 @@ int main(int argc, char** argv) {
     if (recipe.unevenness > 0.0 && !ascii) return fail("--uneven applies to --format ascii only");
 
     const korax::SyntheticSpectrum spectrum = korax::make_spectrum(recipe);
+    if (!catalog.empty()) {
+        korax::SafeFile cat;
+        switch (cat.open(catalog, force ? korax::OpenMode::Unknown : korax::OpenMode::New)) {
+        case korax::SafeFile::Status::Ok:
+            break;
+        case korax::SafeFile::Status::Exists:
+            std::cerr << "korax-mkspectrum: " << catalog << " exists (--force replaces it)\n";
+            return 1;
+        case korax::SafeFile::Status::Error:
+            std::cerr << "korax-mkspectrum: cannot write " << catalog << ": " << cat.error_text()
+                      << "\n";
+            return 1;
+        }
+        cat.write(korax::catalog_file_text(spectrum));
+        if (!cat.commit()) {
+            std::cerr << "korax-mkspectrum: cannot write " << catalog << ": " << cat.error_text()
+                      << "\n";
+            return 1;
+        }
+    }
     korax::SafeFile file;
     switch (file.open(output, force ? korax::OpenMode::Unknown : korax::OpenMode::New)) {
     case korax::SafeFile::Status::Ok:

@@ -26,10 +26,15 @@ struct SpectrumRecipe {
     std::string sample = "OCS";
 };
 
+struct SyntheticLine {
+    double centre = 0, amplitude = 0; // frequency and peak height in file units
+};
+
 struct SyntheticSpectrum {
     std::vector<double> freq;         // per point, increasing
     std::vector<std::int16_t> intens; // per point
     double start = 0, end = 0, step = 0;
+    std::vector<SyntheticLine> lines; // the lines put into the points
 };
 
 // The points of a spectrum; the same recipe always gives the same points.
@@ -44,5 +49,10 @@ std::vector<unsigned char> pelmo_file_bytes(const SpectrumRecipe& recipe,
 // A two-column text file: one comment line, then "frequency intensity" lines
 // with the intensity in volts.
 std::string ascii_file_text(const SpectrumRecipe& recipe, const SyntheticSpectrum& spectrum);
+
+// A line catalogue of the spectrum's lines, in frequency order, as a model of
+// the molecule would predict them: 80-column lines with made-up quantum numbers
+// of an asymmetric rotor and log10 intensities following the line heights.
+std::string catalog_file_text(const SyntheticSpectrum& spectrum);
 
 } // namespace korax

@@ -5,6 +5,7 @@
 #include "viewer/display.h"
 
 #include "driver/store.h"
+#include "viewer/catalog_keys.h"
 #include "window/format.h"
 #include "window/utf8.h"
 #include "window/window.h"
@@ -149,6 +150,7 @@ void write_status_rows(ViewerState& v) {
 }
 
 void update_cursor_status(ViewerState& v) {
+    catalog_identification(v, false);
     if (v.STALE) {
         write_status_rows(v);
         return;
@@ -171,6 +173,7 @@ void redraw_plot_contents(ViewerState& v) {
     w.set_text_background(1);
     w.set_write_mode(WriteMode::Copy);
     w.clear_plot_area();
+    catalog_overlay(v);
 
     w.move_to(v.FLOW, v.YHIGH);
     w.line_to(v.FLOW, v.YLOW);
@@ -193,6 +196,7 @@ void redraw_plot_contents(ViewerState& v) {
 
     draw_cursor(v);
     MARSCA(v.FLOW, v.FHIGH, v);
+    catalog_identification(v, true);
 }
 
 void plot_redraw(ViewerState& v) {

@@ -8,6 +8,7 @@
 #include "input/speinf.h"
 #include "output/gleout.h"
 #include "output/savesp.h"
+#include "viewer/catalog_keys.h"
 #include "viewer/close_question.h"
 #include "viewer/command_guard.h"
 #include "viewer/commands.h"
@@ -313,6 +314,7 @@ bool lookfm_key(ViewerState& v, std::int16_t code) {
     // Extended keys come as negative codes; their low byte must not pass for a
     // character ("z" is the low byte of -134).
     if (code < 0) return true;
+    if (catalog_key(v, code)) return true;
 
     std::int16_t rows = s.SCREEN.NROWS;
     switch (static_cast<char>(code)) {

@@ -386,6 +386,23 @@ void Window::line_to_px(int x, int y) {
     m_gy = ty;
 }
 
+void Window::vertical_run_px(int x, int y1, int y2) {
+    const long long wx = static_cast<long long>(m_area_x1) + x;
+    if (wx < m_area_x1 || wx > m_area_x2) return;
+    long long top = static_cast<long long>(m_area_y1) + std::min(y1, y2);
+    long long bottom = static_cast<long long>(m_area_y1) + std::max(y1, y2);
+    top = std::max<long long>(top, m_area_y1);
+    bottom = std::min<long long>(bottom, m_area_y2);
+    if (top > bottom) return;
+    const auto column = static_cast<int>(wx);
+    const auto color = static_cast<std::uint8_t>(m_color);
+    for (auto y = static_cast<int>(top); y <= static_cast<int>(bottom); ++y) {
+        std::uint8_t& p = m_canvas.row(y)[column];
+        p = m_write_mode == WriteMode::Xor ? static_cast<std::uint8_t>(p ^ color) : color;
+    }
+    mark_dirty(column, static_cast<int>(top), column, static_cast<int>(bottom));
+}
+
 void Window::move_to(double x, double y) {
     m_gx = map_x(x);
     m_gy = map_y(y);

@@ -1,0 +1,85 @@
+// Predicted lines over the spectrum: the open catalogues of the session, the
+// operator's settings, the sticks of the overlay, the nearest-prediction
+// search and the identification row. Nothing here knows the viewer; it is
+// handed frequencies, pixel sizes and the window.
+#pragma once
+
+#include "catalog/catalog.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korax {
+
+class Window;
+
+enum class StickScale { Linear, Logarithmic };
+// Decades below the strongest line that the logarithmic scale shows.
+inline constexpr double LOG_DECADES = 6.0;
+// Colours of the catalogues in the order they are opened (cycled beyond 12):
+// all stand out from the blue plot area and from the white trace.
+inline constexpr int CATALOG_COLORS[] = {10, 13, 11, 12, 14, 6, 2, 5, 3, 4, 9, 8};
+inline constexpr std::size_t MAX_CATALOGS = 16;
+
+// Fraction of the plot height of a line of log intensity `lg` when the strongest
+// line in view has `lg_max`: 10^(lg - lg_max) on the linear scale, the share of
+// LOG_DECADES on the logarithmic one. Always within 0..1.
+double stick_fraction(double lg, double lg_max, StickScale scale);
+// Stick height in pixels for a plot `height` pixels tall: at least 1, so that
+// every prediction in view leaves a mark, and at most the plot height.
+int stick_pixels(double fraction, int height);
+
+struct CatalogSettings {
+    double tolerance = 1.0;   // largest |measured - predicted| an assignment accepts
+    double threshold = -99.0; // log10 intensity that } and { require
+    double fixed_unc = 0.0;   // > 0: written instead of the fit's error
+    double weight = 1.0;
+    std::string lin_path; // empty: not asked yet
+};
+
+struct LineRef {
+    std::size_t catalog = 0, line = 0;
+    bool operator==(const LineRef&) const = default;
+};
+
+struct CatalogSession {
+    std::vector<Catalog> catalogs;
+    // Indices of lines present in the assignment file, per catalogue, sorted.
+    std::vector<std::vector<std::size_t>> assigned;
+    CatalogSettings settings;
+    bool overlay_on = true;
+    StickScale scale = StickScale::Linear;
+    bool startup_opened = false;
+
+    const PredictedLine& line(LineRef r) const { return catalogs[r.catalog].lines()[r.line]; }
+    bool empty() const;
+    // Adds a catalogue with the next colour.
+    void add(Catalog c);
+    void mark_assigned(LineRef r);
+};
+
+// The prediction nearest to f over all catalogues. Of equally distant ones the
+// stronger wins, then the earlier catalogue, then the earlier line.
+std::optional<LineRef> nearest_prediction(const CatalogSession& s, double f);
+// All predictions within `tolerance` of f, nearest first (ties as above).
+std::vector<LineRef> predictions_within(const CatalogSession& s, double f, double tolerance);
+// The first prediction above f (below f for `previous`) over all catalogues,
+// limited to [low, high] and to log intensities of at least `threshold`.
+std::optional<LineRef> adjacent_prediction(const CatalogSession& s, double f, bool previous,
+                                           double low, double high, double threshold);
+
+// The identification row (80 columns): catalogue number, frequency +- its
+// uncertainty, log intensity, observed minus calculated when `observed` is
+// given, quantum numbers, and the line's label.
+std::string identification_row(const CatalogSession& s, LineRef r, std::optional<double> observed);
+
+// Draws the sticks of every catalogue over [flow, fhigh] into the plot area of
+// `width` x `height` pixels (whose left and right edges are flow and fhigh):
+// per pixel column only the strongest line of each catalogue, so the cost is
+// O(columns x log lines), whatever the catalogues hold.
+void draw_overlay(Window& w, const CatalogSession& s, double flow, double fhigh, int width,
+                  int height);
+
+} // namespace korax

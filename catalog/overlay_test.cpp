@@ -1,0 +1,169 @@
+// Stick heights, the searches over several catalogues (ties, ends, thresholds)
+// and the sticks as they land on the canvas.
+#include "catalog/overlay.h"
+
+#include "window/format.h"
+#include "window/test_window.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace korax {
+namespace {
+
+Catalog make_catalog(std::vector<std::pair<double, float>> freq_lg) {
+    std::vector<PredictedLine> lines;
+    for (auto [f, lg] : freq_lg) {
+        PredictedLine l;
+        l.freq = f;
+        l.lgint = lg;
+        l.qnfmt = 101;
+        l.qn_text.fill(' ');
+        lines.push_back(l);
+    }
+    Catalog c;
+    c.set_lines(std::move(lines), {""});
+    return c;
+}
+
+TEST(Overlay, StickHeights) {
+    struct Case {
+        double lg, lg_max;
+        StickScale scale;
+        double fraction;
+    } cases[] = {
+        {-3, -3, StickScale::Linear, 1.0},       {-4, -3, StickScale::Linear, 0.1},
+        {-5, -3, StickScale::Linear, 0.01},      {-3, -3, StickScale::Logarithmic, 1.0},
+        {-6, -3, StickScale::Logarithmic, 0.5},  {-9, -3, StickScale::Logarithmic, 0.0},
+        {-20, -3, StickScale::Logarithmic, 0.0}, // below the shown decades: not negative
+        {-2, -3, StickScale::Linear, 1.0},       // stronger than the "strongest": clipped
+        {NAN, -3, StickScale::Linear, 1.0},
+    };
+    for (const auto& c : cases)
+        EXPECT_NEAR(c.fraction, stick_fraction(c.lg, c.lg_max, c.scale), 1e-12) << c.lg;
+    // Clipped to the plot, and never less than one pixel.
+    EXPECT_EQ(400, stick_pixels(1.0, 400));
+    EXPECT_EQ(400, stick_pixels(7.0, 400));
+    EXPECT_EQ(1, stick_pixels(0.0, 400));
+    EXPECT_EQ(40, stick_pixels(0.1, 400));
+    EXPECT_EQ(0, stick_pixels(0.5, 0));
+}
+
+TEST(Overlay, NearestPredictionAndItsTies) {
+    CatalogSession s;
+    s.add(make_catalog({{100.0, -5}, {102.0, -4}, {104.0, -6}}));
+    s.add(make_catalog({{98.0, -3}, {102.0, -2}, {102.0, -1}, {106.0, -6}}));
+    struct Case {
+        double f;
+        LineRef want;
+    } cases[] = {
+        {100.4, {0, 0}},
+        {99.0, {1, 0}},  // equally far from 98 and 100: the stronger, catalogue 2's 98
+        {103.0, {1, 2}}, // 102 and 104 equally far; of the three at 102 the strongest
+        {101.0, {1, 2}}, // 100 (-5) and 102 (-1): the stronger
+        {0.0, {1, 0}},   // below everything
+        {1e9, {1, 3}},   // above everything
+    };
+    for (const auto& c : cases) {
+        auto r = nearest_prediction(s, c.f);
+        ASSERT_TRUE(r) << c.f;
+        EXPECT_EQ(c.want, *r) << c.f;
+    }
+    // Within a tolerance, nearest first, then stronger.
+    auto found = predictions_within(s, 101.0, 1.0);
+    std::vector<LineRef> want = {{1, 2}, {1, 1}, {0, 1}, {0, 0}};
+    EXPECT_EQ(want, found);
+    EXPECT_TRUE(predictions_within(s, 101.0, 0.5).empty());
+    EXPECT_FALSE(nearest_prediction(CatalogSession{}, 5.0));
+}
+
+TEST(Overlay, NextAndPreviousAcrossCataloguesAndAtTheEnds) {
+    CatalogSession s;
+    s.add(make_catalog({{10, -5}, {30, -1}, {50, -5}}));
+    s.add(make_catalog({{20, -5}, {30, -5}, {40, -2}, {200, 0}}));
+    auto freq = [&](std::optional<LineRef> r) { return r ? s.line(*r).freq : -1.0; };
+    const double low = 5, high = 100; // the spectrum
+    const double any = -1e30;
+    EXPECT_EQ(20, freq(adjacent_prediction(s, 10, false, low, high, any)));
+    EXPECT_EQ(30, freq(adjacent_prediction(s, 20, false, low, high, any)));
+    EXPECT_EQ(40, freq(adjacent_prediction(s, 30, false, low, high, any))) << "strictly above";
+    EXPECT_EQ(50, freq(adjacent_prediction(s, 40, false, low, high, any)));
+    EXPECT_EQ(-1, freq(adjacent_prediction(s, 50, false, low, high, any))) << "200 lies beyond";
+    EXPECT_EQ(40, freq(adjacent_prediction(s, 50, true, low, high, any)));
+    EXPECT_EQ(10, freq(adjacent_prediction(s, 20, true, low, high, any)));
+    EXPECT_EQ(-1, freq(adjacent_prediction(s, 10, true, low, high, any)));
+    EXPECT_EQ(-1, freq(adjacent_prediction(s, 10, true, 15, high, any))) << "10 lies below";
+    // Above a threshold only.
+    EXPECT_EQ(30, freq(adjacent_prediction(s, 0, false, low, high, -2)));
+    EXPECT_EQ(40, freq(adjacent_prediction(s, 30, false, low, high, -2)));
+    EXPECT_EQ(-1, freq(adjacent_prediction(s, 40, false, low, high, -2)));
+    EXPECT_EQ(30, freq(adjacent_prediction(s, 40, true, low, high, -2)));
+    EXPECT_EQ(200, freq(adjacent_prediction(s, 40, false, low, 1000, -0.5)));
+}
+
+TEST(Overlay, IdentificationRow) {
+    CatalogSession s;
+    Catalog c = make_catalog({{240046.0325, -4.1061f}});
+    auto lines = c.lines();
+    lines[0].unc = 0.0051f;
+    lines[0].qnfmt = 303;
+    std::string qn = "20 119      19 118      ";
+    std::copy(qn.begin(), qn.end(), lines[0].qn_text.begin());
+    lines[0].label = 1;
+    c.set_lines(lines, {"", "OCS"});
+    s.add(c);
+    const std::string plain = identification_row(s, {0, 0}, std::nullopt);
+    const std::string measured = identification_row(s, {0, 0}, 240046.0297);
+    EXPECT_EQ(80u, plain.size());
+    EXPECT_EQ(80u, measured.size());
+    EXPECT_EQ("1:  240046.0325 +- 0.0051  lg -4.1061  20 1 19 <- 19 1 18  OCS", trim_right(plain));
+    EXPECT_EQ("1:  240046.0325 +- 0.0051  lg -4.1061  o-c  -0.0028  20 1 19 <- 19 1 18  OCS",
+              trim_right(measured));
+}
+
+TEST(Overlay, SticksOnTheCanvas) {
+    TestWindow tw(200, 100, 30);
+    Window& w = tw.window();
+    w.set_plot_area(10, 10, 109, 59); // 100 x 50 pixels
+    w.set_text_background(1);
+    w.clear_plot_area();
+    CatalogSession s;
+    // Columns: 1000 + c per pixel column. Two lines share column 20 (the weaker
+    // must not shorten the stronger); 2000 lies outside the view.
+    s.add(make_catalog({{1020.0, -3}, {1020.2, -5}, {1050.0, -4}, {2000.0, 0}}));
+    s.add(make_catalog({{1080.0, -3.5f}}));
+    s.assigned[0] = {2};
+    draw_overlay(w, s, 1000.0, 1099.0, 100, 50);
+    auto height_at = [&](int col, int color) {
+        int h = 0;
+        for (int y = 59; y >= 10 && tw.window().canvas().pixel(10 + col, y) == color; --y)
+            ++h;
+        return h;
+    };
+    EXPECT_EQ(45, height_at(20, 10)) << "the strongest in view: 90 % of the plot";
+    EXPECT_EQ(5, height_at(50, 10)) << "a tenth of it";
+    EXPECT_EQ(14, height_at(80, 13)) << "second catalogue, its own colour, 10^-0.5";
+    EXPECT_EQ(0, height_at(21, 10));
+    EXPECT_EQ(1, tw.window().canvas().pixel(10 + 19, 59)) << "nothing between the sticks";
+    // The assigned line's crossbar, beside its stick's column too.
+    EXPECT_EQ(15, tw.window().canvas().pixel(10 + 47, 59 - 5));
+    EXPECT_EQ(15, tw.window().canvas().pixel(10 + 53, 59 - 5));
+    // Logarithmic: the line one decade down stands at 5/6 of the tallest.
+    s.scale = StickScale::Logarithmic;
+    w.clear_plot_area();
+    draw_overlay(w, s, 1000.0, 1099.0, 100, 50);
+    EXPECT_EQ(38, height_at(50, 10));
+    // Zoomed far out: one column holds everything; nothing leaves the plot area.
+    w.clear_plot_area();
+    draw_overlay(w, s, 0.0, 1e7, 100, 50);
+    EXPECT_EQ(10, tw.window().canvas().pixel(10, 59 - 44));
+    EXPECT_EQ(1, tw.window().canvas().pixel(10, 59 - 45));
+    EXPECT_EQ(13, tw.window().canvas().pixel(10, 59)) << "the second catalogue drawn last";
+    for (int x = 0; x < 200; ++x)
+        for (int y : {0, 9, 60, 99})
+            ASSERT_NE(10, tw.window().canvas().pixel(x, y)) << x << "," << y;
+}
+
+} // namespace
+} // namespace korax

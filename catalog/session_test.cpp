@@ -1,0 +1,92 @@
+// The whole loop in the real program: load a spectrum, open a catalogue, jump
+// to a prediction, measure it, assign it, assign a second line, answer the
+// replace question both ways, and compare the assignment file byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string contents(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+TEST(CatalogSession, FromCatalogueToAssignmentFile) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("korax_session_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "data");
+    fs::copy_file("examples/ocs.001", dir / "data" / "ocs.001");
+    fs::copy_file("examples/ocs.cat", dir / "data" / "ocs.cat");
+    std::ofstream(dir / "session.play") << R"(type data/ocs.001
+enter
+# The catalogue is named relative to the spectrum's folder.
+keys C
+type ocs.cat
+expect data/ocs.cat: 50 lines read, 0 skipped
+enter
+expect 1:  240016.9094 +- 0.0050  lg -4.3472  20 0 20 <- 19 0 19
+keys T
+expect No measurement to assign
+keys ]
+expect 1:  240046.0325 +- 0.0051  lg -4.1061  20 1 19 <- 19 1 18
+keys EEEO
+expect o-c  -0.0028  20 1 19 <- 19 1 18
+keys T
+expect _____A S S I G N M E N T   F I L E
+enter
+expect Assigned in data/ocs.lin: 20 1 19 <- 19 1 18
+keys ]]O
+keys t
+expect Assigned in data/ocs.lin: 20 3 17 <- 19 3 16
+# The first line again: the file already holds it.
+keys [[O
+keys T
+expect This transition is assigned already: replace its line (Y/N) ?
+keys N
+expect Not assigned: the assignment file keeps its line
+keys T
+keys Y
+expect Replaced in data/ocs.lin: 20 1 19 <- 19 1 18
+# The cursor as a measurement has no error to write.
+keys 9
+keys T
+expect Not assigned: the measurement has no error; set a fixed uncertainty with D
+# A narrow tolerance leaves nothing near a cursor put beside the line.
+keys D
+type 0.01
+type
+type
+type
+type
+keys KKKK9T
+expect No predicted line within 0.0100 of the measured frequency
+enter
+keys Y
+type -1
+)";
+    const std::string command = "cd '" + dir.string() +
+                                "' && '" KORAX_PROGRAM
+                                "' --play session.play --seed 1 --config none --shots . "
+                                ">out.txt 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_EQ(0, status) << contents(dir / "out.txt");
+    EXPECT_EQ(" 20  1 19 19  1 18                       240046.0297     0.0005   1.0000  ! "
+              "data/ocs.001\r\n"
+              " 20  3 17 19  3 16                       240088.1102     0.0007   1.0000  ! "
+              "data/ocs.001\r\n",
+              contents(dir / "data" / "ocs.lin"));
+    fs::remove_all(dir);
+}
+
+} // namespace

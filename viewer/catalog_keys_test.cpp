@@ -1,0 +1,135 @@
+// The catalogue keys inside the viewer: catalogues named on the command line,
+// the unchanged picture without catalogues, jumps that move the display, and
+// picking one of several predictions within the tolerance.
+#include "viewer/catalog_keys.h"
+
+#include "catalog/assignments.h"
+#include "driver/startup.h"
+#include "viewer/display.h"
+#include "viewer/lookfm.h"
+#include "viewer/test_spectrum.h"
+#include "window/format.h"
+#include "window/inkey.h"
+#include "window/test_window.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace korax {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string cat_line(double freq, double lg, int j) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n",
+                  freq, 0.01, lg, 3, 1.0, 3, 99001, 303, j + 1, 0, j + 1, j, 0, j);
+    return text;
+}
+
+class CatalogKeys : public ::testing::Test {
+  protected:
+    TestWindow tw;
+    fs::path dir;
+    ViewerState v;
+    void SetUp() override {
+        testing::set_geometry(800, 540, 30);
+        testing::load_spectrum(3000, 100.0, 1.0, [](std::int32_t i) { return i % 100; });
+        catalog_session() = CatalogSession{};
+        startup_catalogs().clear();
+        dir = fs::temp_directory_path() /
+              ("korax_catalog_keys_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        catalog_session() = CatalogSession{};
+        startup_catalogs().clear();
+        fs::remove_all(dir);
+    }
+    std::string write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    }
+};
+
+TEST_F(CatalogKeys, WithoutCataloguesThePictureIsAsAlways) {
+    lookfm_entry(v);
+    EXPECT_EQ(trim_right(key_line().substr(0, 39)), trim_right(tw.row(30).substr(0, 39)));
+    const std::string before = tw.row(1);
+    ASSERT_TRUE(lookfm_key(v, ']'));
+    EXPECT_TRUE(tw.screen_contains("No line catalogue is open: C opens one"));
+    EXPECT_DOUBLE_EQ(499.5, v.FCURS) << "the cursor stays";
+    // Opening something that is not a catalogue leaves the viewer as it was.
+    write("spectrum.txt", "comment\n240000.0 12\n");
+    tw.keys("C");
+    tw.type((dir / "spectrum.txt").string());
+    tw.type(""); // ENTER after the message
+    tw.type(""); // leave the prompt
+    ASSERT_TRUE(lookfm_key(v, INKEY()));
+    EXPECT_TRUE(catalog_session().catalogs.empty());
+    EXPECT_EQ(trim_right(key_line().substr(0, 39)), trim_right(tw.row(30).substr(0, 39)));
+}
+
+TEST_F(CatalogKeys, CommandLineCataloguesOpenAtTheFirstView) {
+    startup_catalogs() = {write("a.cat", cat_line(300.0, -3, 5) + cat_line(1500.0, -2, 6)),
+                          (dir / "missing.cat").string()};
+    // Lines already in the assignment file are marked as they are opened.
+    catalog_session().settings.lin_path =
+        write("a.lin", "  6  0  6  5  0  5                        300.0100 0.01 1\n"
+                       "  7  0  7  6  0  6  0  0  1  0  0  0   1500.01 0.01 1\nnot a record\n");
+    lookfm_entry(v);
+    ASSERT_EQ(1u, catalog_session().catalogs.size());
+    EXPECT_EQ(std::vector<std::size_t>{0}, catalog_session().assigned[0]);
+    EXPECT_NE(std::string::npos, tw.row(30).find("missing.cat cannot be opened"));
+    // The next redraw identifies the prediction nearest to the cursor.
+    ASSERT_TRUE(lookfm_key(v, 'l'));
+    EXPECT_EQ("1:     300.0000 +- 0.0100  lg -3.0000  6 0 6 <- 5 0 5", trim_right(tw.row(30)));
+    // Opened once per run, not at every entry.
+    ViewerState again;
+    lookfm_entry(again);
+    EXPECT_EQ(1u, catalog_session().catalogs.size());
+
+    // ] to a line beyond the display moves the display, keeping its width.
+    const double width = v.FHIGH - v.FLOW;
+    ASSERT_TRUE(lookfm_key(v, ']'));
+    EXPECT_DOUBLE_EQ(1500.0, v.FCURS);
+    EXPECT_LT(v.FLOW, 1500.0);
+    EXPECT_GT(v.FHIGH, 1500.0);
+    EXPECT_NEAR(width, v.FHIGH - v.FLOW, 1.0);
+    ASSERT_TRUE(lookfm_key(v, ']'));
+    EXPECT_TRUE(tw.screen_contains("No predicted line above the cursor"));
+    ASSERT_TRUE(lookfm_key(v, '['));
+    EXPECT_DOUBLE_EQ(300.0, v.FCURS);
+    // V hands the row back to the key line.
+    ASSERT_TRUE(lookfm_key(v, 'V'));
+    EXPECT_EQ(trim_right(key_line().substr(0, 39)), trim_right(tw.row(30).substr(0, 39)));
+}
+
+TEST_F(CatalogKeys, SeveralPredictionsWithinTheToleranceAreOffered) {
+    startup_catalogs() = {write("b.cat", cat_line(500.0, -3, 5) + cat_line(500.4, -4, 7))};
+    auto& settings = catalog_session().settings;
+    settings.fixed_unc = 0.02;
+    settings.lin_path = (dir / "b.lin").string();
+    lookfm_entry(v);
+    ASSERT_TRUE(lookfm_key(v, '9')); // the cursor, 499.5, as the measurement
+    tw.type("x");                    // not a number: asked again
+    tw.type("3");                    // not on the list: asked again
+    tw.type("2");
+    ASSERT_TRUE(lookfm_key(v, 'T'));
+    AssignmentFile file = read_assignments(settings.lin_path);
+    ASSERT_EQ(1u, file.lines.size());
+    EXPECT_EQ("  8  0  8  7  0  7                          499.5000     0.0200   1.0000",
+              file.lines[0].substr(0, 72));
+    EXPECT_TRUE(tw.screen_contains("Assigned in"));
+    EXPECT_EQ(std::vector<std::size_t>{1}, catalog_session().assigned[0]);
+}
+
+} // namespace
+} // namespace korax
