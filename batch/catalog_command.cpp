@@ -1,16 +1,14 @@
-// `korax catalog`: what KORAX understood of a line catalogue.
+// `korax catalog`: what KORAX understood of a line catalogue, as a table.
 #include "batch/batch.h"
+
+#include "catalog/catalog_table.h"
 
 #include <iostream>
 
 namespace korax {
 
 int batch_catalog(const std::string& path, double from, double to) {
-    (void)path;
-    (void)from;
-    (void)to;
-    std::cerr << "korax catalog: line catalogues are not available in this build\n";
-    return 1;
+    return write_catalog_table(path, from, to, std::cout, std::cerr);
 }
 
 } // namespace korax

@@ -17,14 +17,14 @@ std::string fixed(double v, int decimals) {
     return text;
 }
 
-// The quantum numbers of one state, blank-separated; undecodable fields as given.
+// The quantum numbers of one state, joined by commas; undecodable fields as given.
 std::string state_text(const CatalogRecord& r, int state) {
     std::string text;
     const int n = qn_count(r.qnfmt);
     for (int i = 0; i < n; ++i) {
         auto at = static_cast<std::size_t>(12 * state + 2 * i);
         char tens = r.qn_text[at], ones = r.qn_text[at + 1];
-        if (i > 0) text += ' ';
+        if (i > 0) text += ',';
         if (auto v = decode_qn(tens, ones))
             text += std::to_string(*v);
         else

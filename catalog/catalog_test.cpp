@@ -193,8 +193,8 @@ TEST_F(CatalogFile, TableKeepsTheRangeAndReportsSkippedLines) {
     EXPECT_EQ(0, write_catalog_table(write("t.cat", text), 1200, 2000, out, err));
     EXPECT_EQ("frequency\tuncertainty\tlog10_intensity\tdegrees_of_freedom\tlower_energy\t"
               "upper_degeneracy\ttag\tqn_format\tupper_state\tlower_state\tlabel\n"
-              "1500.0000\t0.0200\t-4.0000\t3\t12.3456\t7\t28503\t303\t100 1 3\t-11 1 2\t\n"
-              "2000.0000\t0.0100\t-3.0000\t3\t12.3456\t7\t28503\t303\t5 1 4\t4 1 3\t\n",
+              "1500.0000\t0.0200\t-4.0000\t3\t12.3456\t7\t28503\t303\t100,1,3\t-11,1,2\t\n"
+              "2000.0000\t0.0100\t-3.0000\t3\t12.3456\t7\t28503\t303\t5,1,4\t4,1,3\t\n",
               out.str());
     EXPECT_NE(std::string::npos, err.str().find("3 lines read, 1 skipped")) << err.str();
 }

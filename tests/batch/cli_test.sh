@@ -235,6 +235,13 @@ expect_status 1 "no display" env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFOR
 grep -q 'no display' "$work/err" && [[ $(wc -l <"$work/err") == 1 ]] && pass ||
     fail "no display message"
 
+# ---- 7b. catalog: the table of what was understood, within the bounds
+expect_status 0 "catalog" env -u DISPLAY -u WAYLAND_DISPLAY "$korax" catalog \
+    "$source_dir/examples/ocs.cat" --from 240040 --to 240050
+[[ $(wc -l <"$work/out") == 3 ]] && grep -q $'^240046.0325\t' "$work/out" &&
+    ! grep -q '^240016' "$work/out" && pass || fail "catalog table within the bounds"
+expect_status 1 "catalog of a spectrum" "$korax" catalog "$work/ocs.001"
+
 # ---- 8. writes that fail: the old file stays, no temporary is left, the
 # message says why, and the same command works once the fault is gone
 mkdir -p "$work/faults"
