@@ -7,6 +7,7 @@
 #include "driver/store.h"
 #include "output/gleout.h"
 #include "output/savesp.h"
+#include "output/write_faults.h"
 #include "window/test_window.h"
 
 #include <gtest/gtest.h>
@@ -24,29 +25,7 @@
 namespace korax {
 namespace {
 
-namespace fs = std::filesystem;
-using file_faults::Fault;
-using file_faults::Op;
-
-std::string file_bytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::map<std::string, std::string> folder_contents(const fs::path& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::directory_iterator(dir))
-        files[e.path().filename().string()] = file_bytes(e.path());
-    return files;
-}
-
-struct Writer {
-    std::string name;
-    std::vector<std::string> files; // what it replaces, in the test folder
-    std::vector<std::string> keys;  // typed up to its last "Press ENTER"
-    std::function<void()> run;
-    std::string written; // on the screen after success only
-};
+using namespace write_faults;
 
 class WriteFaults : public ::testing::Test {
   protected:
@@ -76,18 +55,6 @@ class WriteFaults : public ::testing::Test {
         file_faults::force_named_temporaries(false);
         file_faults::set_open_file_budget(0);
         fs::remove_all(dir);
-    }
-
-    // Runs a writer until it waits at its last "Press ENTER"; the screen then
-    // shows its report.
-    static void run_to_report(TestWindow& t, const Writer& w) {
-        for (const std::string& k : w.keys)
-            t.type(k);
-        try {
-            w.run();
-        } catch (const RunEnded&) {
-        }
-        t.front_end.keys.clear();
     }
 
     std::vector<Writer> writers() {
@@ -130,68 +97,7 @@ TEST_F(WriteFaults, EveryOperationOfEveryWriter) {
         for (const Writer& w : writers()) {
             if (kind == 2 && w.name != "gle set") continue;
             SCOPED_TRACE(w.name + (kind == 1 ? ", named temporaries" : kind == 2 ? ", closed early" : ", unnamed temporaries"));
-            // The old files, and how often the writer calls each operation.
-            for (const std::string& f : w.files)
-                std::ofstream(dir / f, std::ios::binary) << "old " << f;
-            const auto old = folder_contents(dir);
-            file_faults::arm(std::nullopt);
-            {
-                TestWindow t;
-                run_to_report(t, w);
-                ASSERT_TRUE(t.screen_contains(w.written));
-            }
-            std::array<int, file_faults::OP_COUNT> calls{};
-            for (int op = 0; op < file_faults::OP_COUNT; ++op)
-                calls[std::size_t(op)] = file_faults::calls(Op(op));
-            const auto fresh = folder_contents(dir);
-
-            std::vector<Fault> faults;
-            for (int op = 0; op < file_faults::OP_COUNT; ++op)
-                for (int n = 1; n <= calls[std::size_t(op)]; ++n) {
-                    for (int error : {ENOSPC, EIO, EACCES})
-                        faults.push_back({Op(op), n, error, false});
-                    if (Op(op) == Op::Write || Op(op) == Op::Flush)
-                        faults.push_back({Op(op), n, ENOSPC, true});
-                }
-            for (const Fault& fault : faults) {
-                SCOPED_TRACE(std::string(file_faults::op_name(fault.op)) + " #" +
-                             std::to_string(fault.occurrence) + ": " + std::strerror(fault.error) +
-                             (fault.short_write ? " after a short write" : ""));
-                ++cases;
-                for (const auto& [name, bytes] : old)
-                    std::ofstream(dir / name, std::ios::binary) << bytes;
-                file_faults::arm(fault);
-                TestWindow t;
-                run_to_report(t, w);
-                file_faults::arm(std::nullopt);
-                const auto after = folder_contents(dir);
-                if (t.screen_contains(w.written)) {
-                    // Only a cleanup may fail after the files are in place, and
-                    // then the screen names what was left.
-                    EXPECT_EQ(Op::Unlink, fault.op);
-                    for (const auto& [name, bytes] : after)
-                        if (!fresh.contains(name)) {
-                            EXPECT_TRUE(t.screen_contains(name)) << name;
-                            fs::remove(dir / name);
-                        }
-                } else {
-                    EXPECT_EQ(old, after);
-                    EXPECT_TRUE(t.screen_contains(std::strerror(fault.error)));
-                }
-                // A second try, with nothing failing, writes everything.
-                TestWindow again;
-                run_to_report(again, w);
-                EXPECT_TRUE(again.screen_contains(w.written));
-                for (const std::string& f : w.files)
-                    EXPECT_EQ(fresh.at(f), file_bytes(dir / f)) << f;
-                for (const auto& e : fs::directory_iterator(dir))
-                    if (!old.contains(e.path().filename().string()))
-                        ADD_FAILURE() << "left behind: " << e.path().filename();
-                for (const auto& e : fs::directory_iterator(dir))
-                    if (!fresh.contains(e.path().filename().string())) fs::remove(e.path());
-            }
-            for (const std::string& f : w.files)
-                fs::remove(dir / f);
+            cases += check_every_fault(dir, w);
         }
     }
     std::cout << "fault-injection cases run: " << cases << "\n";

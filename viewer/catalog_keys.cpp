@@ -472,8 +472,9 @@ void key_assign(ViewerState& v) {
     }
     std::string error = write_assignments(path, file.lines, file.eol);
     if (!error.empty()) {
-        message(v, " Not assigned: " + path + " could not be written: " + error,
-                " the file is as it was", 12);
+        // The reason first: a long path must not push it off the row.
+        message(v, " Not assigned, the assignment file could not be written: " + error,
+                " " + path + " is as it was", 12);
         return;
     }
     s.mark_assigned(r);

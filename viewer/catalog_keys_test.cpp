@@ -4,6 +4,7 @@
 #include "viewer/catalog_keys.h"
 
 #include "catalog/assignments.h"
+#include "output/write_faults.h"
 #include "driver/startup.h"
 #include "viewer/display.h"
 #include "viewer/lookfm.h"
@@ -16,6 +17,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include <unistd.h>
@@ -129,6 +131,36 @@ TEST_F(CatalogKeys, SeveralPredictionsWithinTheToleranceAreOffered) {
               file.lines[0].substr(0, 72));
     EXPECT_TRUE(tw.screen_contains("Assigned in"));
     EXPECT_EQ(std::vector<std::size_t>{1}, catalog_session().assigned[0]);
+}
+
+// The assignment file joins every other writer in the fault table: a failure at
+// any file operation keeps the old file, leaves no temporary and says so, and
+// the next T writes it.
+TEST_F(CatalogKeys, AssignmentFileSurvivesEveryFailedOperation) {
+    startup_catalogs() = {write("f.cat", cat_line(500.0, -3, 5))};
+    auto& settings = catalog_session().settings;
+    settings.fixed_unc = 0.02;
+    settings.lin_path = (dir / "lines.lin").string();
+    lookfm_entry(v);
+    const write_faults::Writer assign{"assignment",
+                                      {"lines.lin"},
+                                      {"Y"}, // should the transition be there already
+                                      [this, turn = 0]() mutable {
+                                          // A new measurement each time, a step
+                                          // to either side of the prediction.
+                                          ASSERT_TRUE(lookfm_key(v, ++turn % 2 ? 'l' : 'k'));
+                                          ASSERT_TRUE(lookfm_key(v, '9'));
+                                          ASSERT_TRUE(lookfm_key(v, 'T'));
+                                      },
+                                      "Assigned in"};
+    int cases = 0;
+    for (bool named : {false, true}) {
+        file_faults::force_named_temporaries(named);
+        cases += write_faults::check_every_fault(dir, assign);
+    }
+    file_faults::force_named_temporaries(false);
+    std::cout << "fault-injection cases run for the assignment file: " << cases << "\n";
+    EXPECT_GT(cases, 20);
 }
 
 } // namespace
