@@ -177,8 +177,10 @@ run_session() {
         "click "*)
             read -r scale ox oy w h < <(placement)
             set -- ${line#click }
-            # The middle of the canvas pixel's square on the screen.
-            xdotool mousemove --window "$window" $((ox + $1 * scale + scale / 2)) $((oy + $2 * scale + scale / 2))
+            # The top-left corner of the canvas pixel's square on the screen: on a
+            # screen with a scale factor Qt hands over positions in whole logical
+            # pixels, and a point inside the square could round into the next one.
+            xdotool mousemove --window "$window" $((ox + $1 * scale)) $((oy + $2 * scale))
             xdotool click 1
             settle
             ;;
