@@ -5,6 +5,7 @@
 
 #include "analysis/smooth.h"
 #include "viewer/levels.h"
+#include "viewer/lookfm.h"
 
 #include <algorithm>
 #include <array>
@@ -23,15 +24,10 @@ struct EntryLevels {
 
 EntryLevels enter_viewer(const Spectrum& sp) {
     EntryLevels v;
-    const double r = double(sp.iymax) - double(sp.iymin);
-    if (r == 0) {
-        v.ylow = sp.iymin - 1.0;
-        v.yhigh = sp.iymax + 1.0;
-    } else {
-        v.ylow = sp.iymin - 0.05 * r;
-        v.yhigh = sp.iymax + 0.05 * r;
-    }
-    v.yref = v.ylow + 0.25 * (v.yhigh - v.ylow);
+    const EntryLimits limits = entry_limits(sp.iymin, sp.iymax);
+    v.ylow = limits.YLOW;
+    v.yhigh = limits.YHIGH;
+    v.yref = limits.YREF;
     double sum = 0;
     for (std::int32_t i = 1; i <= sp.npts; ++i)
         sum += sp.intens[std::size_t(i)];

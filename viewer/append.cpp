@@ -122,6 +122,21 @@ void restore_from_intensities() {
     std::copy_n(&s.INTENS[1], s.NPTS, &s.ORIGNL[1]);
 }
 
+// A file that cannot be appended: the reason in light red, ENTER, and the
+// name prompt again with the spectrum as it was.
+void refusal(const std::string& line) {
+    Window& w = window();
+    w.set_text_color(12);
+    w.write_line(" ");
+    w.write_line("");
+    w.write_line(line);
+    w.set_text_color(0);
+    w.write_line(" ");
+    w.write_line("     Press ENTER to continue");
+    wait_for_enter();
+    restore_from_intensities();
+}
+
 // Where the appended part is drawn: dummies beyond 20 are hidden by drawing from
 // `first` on, shifted left by `shift`, so the data start 10 steps after the junction.
 struct AppendedView {
@@ -274,15 +289,7 @@ void key_append(ViewerState& v) {
         if (!file && why == NOT_REGULAR) {
             // Said, unlike a missing name: the prompt coming back would look
             // as if the name had been ignored.
-            w.set_text_color(12);
-            w.write_line(" ");
-            w.write_line("");
-            w.write_line("     " + name + ": " + NOT_REGULAR);
-            w.set_text_color(0);
-            w.write_line(" ");
-            w.write_line("     Press ENTER to continue");
-            wait_for_enter();
-            restore_from_intensities();
+            refusal("     " + name + ": " + NOT_REGULAR);
             continue;
         }
         const auto a = file ? read_appended(file.get()) : std::nullopt;
@@ -291,15 +298,7 @@ void key_append(ViewerState& v) {
             continue;
         }
         if (!reaches_beyond_end(*a)) {
-            w.set_text_color(12);
-            w.write_line(" ");
-            w.write_line("");
-            w.write_line("     SORRY - Prepending or merging of spectra is not possible");
-            w.set_text_color(0);
-            w.write_line(" ");
-            w.write_line("     Press ENTER to continue");
-            wait_for_enter();
-            restore_from_intensities();
+            refusal("     SORRY - Prepending or merging of spectra is not possible");
             continue;
         }
         w.write_line(" ");

@@ -240,21 +240,30 @@ bool confirm_exit(ViewerState& v) {
 
 } // namespace
 
+EntryLimits entry_limits(std::int32_t iymin, std::int32_t iymax) {
+    EntryLimits e;
+    const double r = static_cast<double>(iymax) - static_cast<double>(iymin);
+    if (r == 0) {
+        // A flat spectrum (reachable through the zero-dynamic-range menu) gets a
+        // range of one unit either side so that the plot has a height.
+        e.YLOW = iymin - 1.0;
+        e.YHIGH = iymax + 1.0;
+    } else {
+        e.YLOW = iymin - 0.05 * r;
+        e.YHIGH = iymax + 0.05 * r;
+    }
+    e.YREF = e.YLOW + 0.25 * (e.YHIGH - e.YLOW);
+    return e;
+}
+
 void lookfm_entry(ViewerState& v) {
     auto& s = store();
     assert(s.NPTS >= 4 && "the readers refuse spectra of fewer than 4 points");
 
-    double r = static_cast<double>(s.IYMAX) - static_cast<double>(s.IYMIN);
-    if (r == 0) {
-        // A flat spectrum (reachable through the zero-dynamic-range menu) gets a
-        // range of one unit either side so that the plot has a height.
-        v.YLOW = s.IYMIN - 1.0;
-        v.YHIGH = s.IYMAX + 1.0;
-    } else {
-        v.YLOW = s.IYMIN - 0.05 * r;
-        v.YHIGH = s.IYMAX + 0.05 * r;
-    }
-    v.YREF = v.YLOW + 0.25 * (v.YHIGH - v.YLOW);
+    const EntryLimits limits = entry_limits(s.IYMIN, s.IYMAX);
+    v.YLOW = limits.YLOW;
+    v.YHIGH = limits.YHIGH;
+    v.YREF = limits.YREF;
     v.YREF_ENTRY = v.YREF;
 
     // A 64-bit float sum of 32-bit integers stays exact for the largest store.

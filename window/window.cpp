@@ -216,13 +216,7 @@ std::string Window::read_line() {
         if (k == 8) {
             if (line.empty()) continue;
             drop_last_character(line);
-            if (m_column > 1) {
-                --m_column;
-            } else if (m_row > 1) {
-                --m_row;
-                m_column = columns;
-            }
-            put_char_cell(m_row, m_column, ' ');
+            unecho_character();
             continue;
         }
         // Codes 128..255 from a front-end that sends Latin-1 are its characters.
@@ -230,9 +224,7 @@ std::string Window::read_line() {
         // Other control codes (ESC, TAB, ...) would only corrupt the answer.
         if (k < 32 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || (c >= 127 && c < 160))
             continue;
-        if (m_column > columns) new_row();
-        put_char_cell(m_row, m_column, c);
-        ++m_column;
+        echo_character(c);
         append_utf8(line, c);
     }
     m_pending_new_row = true;
@@ -850,23 +842,28 @@ int Window::next_code() {
     }
 }
 
+void Window::echo_character(char32_t c) {
+    if (m_column > columns) new_row();
+    put_char_cell(m_row, m_column, c);
+    ++m_column;
+}
+
+void Window::unecho_character() {
+    if (m_column > 1) {
+        --m_column;
+    } else if (m_row > 1) {
+        --m_row;
+        m_column = columns;
+    }
+    put_char_cell(m_row, m_column, ' ');
+}
+
 std::string Window::typed_drop(const std::string& typed) {
     // The echo of what was typed so far gives way to the dropped name.
-    for (std::size_t i = character_count(typed); i > 0; --i) {
-        if (m_column > 1) {
-            --m_column;
-        } else if (m_row > 1) {
-            --m_row;
-            m_column = columns;
-        }
-        put_char_cell(m_row, m_column, ' ');
-    }
-    for (std::size_t i = 0; i < m_dropped_path.size();) {
-        const char32_t c = next_character(m_dropped_path, i);
-        if (m_column > columns) new_row();
-        put_char_cell(m_row, m_column, c);
-        ++m_column;
-    }
+    for (std::size_t i = character_count(typed); i > 0; --i)
+        unecho_character();
+    for (std::size_t i = 0; i < m_dropped_path.size();)
+        echo_character(next_character(m_dropped_path, i));
     return m_dropped_path;
 }
 

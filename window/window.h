@@ -239,6 +239,10 @@ private:
     // Takes one code from the front-end, turning a close of the window into the
     // close handler's decision and keeping the details of click and drop events.
     int next_code();
+    // The echo of one typed character at the text position, and taking the
+    // last one back (BACKSPACE), wrapping between rows as the echo does.
+    void echo_character(char32_t c);
+    void unecho_character();
     // Replaces the echo of `typed` with the dropped path and returns the path.
     std::string typed_drop(const std::string& typed);
 
