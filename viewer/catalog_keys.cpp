@@ -408,6 +408,8 @@ std::optional<LineRef> choose_prediction(ViewerState& v, const std::vector<LineR
     return chosen;
 }
 
+LastAssignment g_last_assignment;
+
 void key_assign(ViewerState& v) {
     auto& s = catalog_session();
     auto m = measurement_to_assign();
@@ -478,6 +480,7 @@ void key_assign(ViewerState& v) {
         return;
     }
     s.mark_assigned(r);
+    g_last_assignment = LastAssignment{*record, m->freq};
     plot_redraw(v);
     std::string row2 = " ";
     row2 += fmt_fixed(m->freq, 14, 4);
@@ -492,6 +495,10 @@ void key_assign(ViewerState& v) {
 }
 
 } // namespace
+
+const LastAssignment& last_assignment() {
+    return g_last_assignment;
+}
 
 bool catalog_key(ViewerState& v, std::int16_t code) {
     auto& s = catalog_session();

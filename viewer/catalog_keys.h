@@ -8,6 +8,7 @@
 #include "viewer/viewer_state.h"
 
 #include <cstdint>
+#include <string>
 
 namespace korax {
 
@@ -22,5 +23,14 @@ void catalog_overlay(const ViewerState& v);
 // Rewrites the identification row for the prediction nearest to the cursor, or
 // to a measurement just made; `after_measure` is true in a redraw of the plot.
 void catalog_identification(const ViewerState& v, bool in_plot_redraw);
+
+// The record the last T wrote to the assignment file and the measured
+// frequency in it (record empty before any), so that copying the measurement
+// can carry its assignment along.
+struct LastAssignment {
+    std::string record;
+    double freq = 0;
+};
+const LastAssignment& last_assignment();
 
 } // namespace korax

@@ -7,7 +7,10 @@
 #include "output/write_faults.h"
 #include "driver/startup.h"
 #include "viewer/display.h"
+#include "viewer/command_guard.h"
+#include "viewer/extension_keys.h"
 #include "viewer/lookfm.h"
+#include "viewer/measure.h"
 #include "viewer/test_spectrum.h"
 #include "window/format.h"
 #include "window/inkey.h"
@@ -131,6 +134,11 @@ TEST_F(CatalogKeys, SeveralPredictionsWithinTheToleranceAreOffered) {
               file.lines[0].substr(0, 72));
     EXPECT_TRUE(tw.screen_contains("Assigned in"));
     EXPECT_EQ(std::vector<std::size_t>{1}, catalog_session().assigned[0]);
+    // Ctrl+C copies the measurement with the record assigned from it.
+    last_measurement() = LastMeasurement{true, 499.5, 0.0, 100.0, 0.25};
+    ASSERT_TRUE(viewer_key(v, KEY_CTRL_C));
+    last_measurement() = LastMeasurement{};
+    EXPECT_EQ("499.5000\t0.0000\t0.2500\n" + file.lines[0], tw.window().clipboard());
 }
 
 // The assignment file joins every other writer in the fault table: a failure at

@@ -4,6 +4,7 @@
 
 #include "driver/files.h"
 #include "driver/store.h"
+#include "viewer/catalog_keys.h"
 #include "viewer/display.h"
 #include "viewer/lookfm.h"
 #include "viewer/measure.h"
@@ -84,10 +85,15 @@ void copy_measurement(ViewerState& v) {
         message_row(v, " Nothing measured yet: O measures the line under the cursor");
         return;
     }
-    const std::string text = measurement_text(last);
+    std::string text = measurement_text(last);
+    // The assignment made from this measurement goes along, as it stands in
+    // the assignment file.
+    const LastAssignment& assigned = last_assignment();
+    if (!assigned.record.empty() && assigned.freq == last.FPEAK) text += "\n" + assigned.record;
     window().copy_to_clipboard(text);
     std::string shown = text;
     std::replace(shown.begin(), shown.end(), '\t', ' ');
+    shown = shown.substr(0, shown.find('\n'));
     message_row(v, " Copied: " + shown);
 }
 
