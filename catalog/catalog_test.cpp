@@ -102,8 +102,9 @@ TEST(CatalogColumns, LinesThatCannotBeRead) {
     const std::string good = cat_line(1000, 0.01, -3, 303, " 3 1 2       2 1 1");
     ASSERT_TRUE(parse_catalog_line(good));
     // Label after column 80, kept and trimmed.
-    auto labelled =
-        parse_catalog_line(good + std::string(80 - good.size(), ' ') + "  CH3OH, v=0  ");
+    // The label is a view into the line, which must outlive it.
+    const std::string with_label = good + std::string(80 - good.size(), ' ') + "  CH3OH, v=0  ";
+    auto labelled = parse_catalog_line(with_label);
     ASSERT_TRUE(labelled);
     EXPECT_EQ("CH3OH, v=0", labelled->label);
 
