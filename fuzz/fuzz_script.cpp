@@ -2,6 +2,7 @@
 // or name it as the first bad one, and every command it accepts must be one the
 // player can deliver (key codes of one byte, clicks at pixels, lines in order).
 #include "fuzz/fuzz_common.h"
+#include "window/frontend.h"
 #include "window/headless/script.h"
 
 #include <cstddef>
@@ -29,7 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         switch (line.command) {
         case ScriptCommand::Keys:
             for (int k : line.keys)
-                fuzz::require(k >= 0 && k <= 255, "a key code beyond one byte");
+                // A code of the keyboard (the second of a two-code key may be
+                // any byte), or a character beyond ASCII as its code point
+                // above text_key_base.
+                fuzz::require((k >= 0 && k <= 0xFF) ||
+                                  (k >= text_key(0x80) && k <= text_key(0x10FFFF)),
+                              "a key code that is neither a byte nor a character");
             break;
         case ScriptCommand::Click:
             fuzz::require(line.x >= 0 && line.y >= 0, "a click at a negative pixel");
