@@ -22,24 +22,10 @@ namespace {
 
 using korax::fuzz::require;
 
-// Scratch file for the reader, one per fuzzing process: in TMPDIR when it is
-// set (fuzz/run points it into its own folder), else in memory under /dev/shm.
 const std::string& scratch_path() {
-    static const std::string path = [] {
-        std::error_code ec;
-        std::filesystem::path dir = "/dev/shm";
-        if (std::getenv("TMPDIR") || !std::filesystem::is_directory(dir, ec))
-            dir = std::filesystem::temp_directory_path();
-        return (dir / ("korax_fuzz_ascii_" + std::to_string(::getpid()) + ".txt")).string();
-    }();
+    static const std::string path = korax::fuzz::scratch_file("korax_fuzz_ascii_", ".txt");
     return path;
 }
-
-// Removed after every input: libFuzzer may end the process without running
-// static destructors, and a crash would leave the file behind anyway.
-struct RemoveAfterRead {
-    ~RemoveAfterRead() { std::remove(scratch_path().c_str()); }
-};
 
 bool fits_float(double v) { return std::fabs(v) < 0x1p128 - 0x1p103; }
 
@@ -84,7 +70,7 @@ void check_tokens(std::string_view text) {
 
 void check_reader(const std::uint8_t* data, std::size_t size) {
     using namespace korax;
-    const RemoveAfterRead cleanup;
+    const korax::fuzz::RemoveAfterRead cleanup{scratch_path()};
     {
         std::FILE* f = std::fopen(scratch_path().c_str(), "wb");
         require(f != nullptr, "the scratch file could not be created");

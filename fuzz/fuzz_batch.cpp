@@ -5,6 +5,7 @@
 #include "batch/commands.h"
 #include "batch/processing.h"
 #include "batch/spectrum_load.h"
+#include "fuzz/fuzz_common.h"
 
 #include <cmath>
 #include <cstddef>
@@ -26,21 +27,15 @@ void require(bool condition, const char* what) {
 }
 
 const std::string& scratch_path() {
-    static const std::string path = (std::filesystem::temp_directory_path() /
-                                     ("korax_fuzz_batch_" + std::to_string(::getpid()) + ".001"))
-                                        .string();
+    static const std::string path = korax::fuzz::scratch_file("korax_fuzz_batch_", ".001");
     return path;
 }
-
-struct RemoveAfterRead {
-    ~RemoveAfterRead() { std::remove(scratch_path().c_str()); }
-};
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace korax;
-    RemoveAfterRead remove;
+    const korax::fuzz::RemoveAfterRead remove{scratch_path()};
     {
         std::FILE* f = std::fopen(scratch_path().c_str(), "wb");
         require(f != nullptr, "the scratch file could not be made");

@@ -22,21 +22,10 @@ namespace {
 
 using korax::fuzz::require;
 
-// Scratch file for the loader, one per fuzzing process (see fuzz_ascii).
 const std::string& scratch_path() {
-    static const std::string path = [] {
-        std::error_code ec;
-        std::filesystem::path dir = "/dev/shm";
-        if (std::getenv("TMPDIR") || !std::filesystem::is_directory(dir, ec))
-            dir = std::filesystem::temp_directory_path();
-        return (dir / ("korax_fuzz_catalog_" + std::to_string(::getpid()) + ".cat")).string();
-    }();
+    static const std::string path = korax::fuzz::scratch_file("korax_fuzz_catalog_", ".cat");
     return path;
 }
-
-struct RemoveAfterRead {
-    ~RemoveAfterRead() { std::remove(scratch_path().c_str()); }
-};
 
 void check_line(std::string_view line) {
     const auto r = korax::parse_catalog_line(line);
@@ -65,7 +54,7 @@ void check_line(std::string_view line) {
 }
 
 void check_file(const std::uint8_t* data, std::size_t size) {
-    const RemoveAfterRead cleanup;
+    const korax::fuzz::RemoveAfterRead cleanup{scratch_path()};
     {
         std::FILE* f = std::fopen(scratch_path().c_str(), "wb");
         require(f != nullptr, "the scratch file could not be created");

@@ -10,8 +10,31 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include <unistd.h>
 
 namespace korax::fuzz {
+
+// A scratch file for readers that take a path, one per fuzzing process: in
+// TMPDIR when it is set (fuzz/run points it into its own folder), else in
+// memory under /dev/shm. `stem` and `ending` tell the harnesses' files apart.
+inline std::string scratch_file(std::string_view stem, std::string_view ending) {
+    std::error_code ec;
+    std::filesystem::path dir = "/dev/shm";
+    if (std::getenv("TMPDIR") || !std::filesystem::is_directory(dir, ec))
+        dir = std::filesystem::temp_directory_path();
+    return (dir / (std::string(stem) + std::to_string(::getpid()) + std::string(ending))).string();
+}
+
+// Removes the scratch file after every input: libFuzzer may end the process
+// without running static destructors, and a crash would leave it behind anyway.
+struct RemoveAfterRead {
+    const std::string& path;
+    ~RemoveAfterRead() { std::remove(path.c_str()); }
+};
 
 inline constexpr int WIDTH = 160, HEIGHT = 90;
 

@@ -17,13 +17,17 @@ endif()
 # Files a script writes and names on lines "# clean: PATH" (relative to the
 # repository root) are removed first, so that every run meets the same folder.
 file(STRINGS ${SCRIPT} clean_lines REGEX "^#[ \t]*clean:" ENCODING UTF-8)
-foreach(line ${clean_lines})
-  string(REGEX REPLACE "^#[ \t]*clean:[ \t]*(.*[^ \t\r])[ \t\r]*$" "\\1" path "${line}")
-  file(GLOB doomed ${CMAKE_CURRENT_LIST_DIR}/../${path})
-  if(doomed)
-    file(REMOVE ${doomed})
-  endif()
-endforeach()
+# Removes the files named on the "# clean:" lines: before a run, and again once it passed.
+macro(clean_up)
+  foreach(line ${clean_lines})
+    string(REGEX REPLACE "^#[ \t]*clean:[ \t]*(.*[^ \t\r])[ \t\r]*$" "\\1" path "${line}")
+    file(GLOB doomed ${CMAKE_CURRENT_LIST_DIR}/../${path})
+    if(doomed)
+      file(REMOVE ${doomed})
+    endif()
+  endforeach()
+endmacro()
+clean_up()
 
 # Pictures of an earlier run must not pass for this one's.
 file(REMOVE_RECURSE ${SHOTS})
@@ -45,16 +49,6 @@ execute_process(
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err)
 
-# The files a script wrote into the source tree go again once it passed.
-macro(clean_up)
-  foreach(line ${clean_lines})
-    string(REGEX REPLACE "^#[ \t]*clean:[ \t]*(.*[^ \t\r])[ \t\r]*$" "\\1" path "${line}")
-    file(GLOB doomed ${CMAKE_CURRENT_LIST_DIR}/../${path})
-    if(doomed)
-      file(REMOVE ${doomed})
-    endif()
-  endforeach()
-endmacro()
 
 if(NOT "${status}" STREQUAL "${expected}")
   message("${out}")
