@@ -142,7 +142,8 @@ class CrossingFinder {
         std::vector<std::int32_t> maxs(mins.size());
         for (std::size_t b = 0; b < mins.size(); ++b) {
             const std::int64_t first = m_lo + std::int64_t(b) * FANOUT;
-            const std::int64_t last = std::min<std::int64_t>(std::int64_t(m_hi) + 1, first + FANOUT);
+            const std::int64_t last =
+                std::min<std::int64_t>(std::int64_t(m_hi) + 1, first + FANOUT);
             std::int32_t lo = m_y[std::size_t(first)], hi = lo;
             for (std::int64_t k = first + 1; k < last; ++k) {
                 lo = std::min(lo, m_y[std::size_t(k)]);
@@ -185,11 +186,13 @@ std::int64_t next_reaching(std::span<const std::int32_t> y, std::int64_t from, s
     std::int64_t k = from;
     while (k + block - 1 <= to) {
         bool any = false;
-        for (std::int64_t j = 0; j < block; ++j) any |= y[std::size_t(k + j)] >= level;
+        for (std::int64_t j = 0; j < block; ++j)
+            any |= y[std::size_t(k + j)] >= level;
         if (any) break;
         k += block;
     }
-    while (k <= to && y[std::size_t(k)] < level) ++k;
+    while (k <= to && y[std::size_t(k)] < level)
+        ++k;
     return k;
 }
 
@@ -272,9 +275,8 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
             i = next_reaching(intens, i + 1, std::int64_t(st.end) - w, st.cutoff);
             continue;
         }
-        if (!(y > intens[std::size_t(i + q)] &&
-              y > intens[std::size_t(i + 2 * q)] && y > intens[std::size_t(i - 2 * q)] &&
-              y > intens[std::size_t(i - q)])) {
+        if (!(y > intens[std::size_t(i + q)] && y > intens[std::size_t(i + 2 * q)] &&
+              y > intens[std::size_t(i - 2 * q)] && y > intens[std::size_t(i - q)])) {
             ++i;
             continue;
         }
@@ -325,8 +327,9 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
         ++totals.count;
         append_line(text, r, st.baseline, st.height);
         if (found)
-            found->push_back({r.fpeak, r.fperr, saturate_intensity(std::trunc(r.ypeak - st.baseline)),
-                              r.left && r.right ? std::optional(*r.right - *r.left) : std::nullopt});
+            found->push_back(
+                {r.fpeak, r.fperr, saturate_intensity(std::trunc(r.ypeak - st.baseline)),
+                 r.left && r.right ? std::optional(*r.right - *r.left) : std::nullopt});
         if (progress && totals.count % 10 == 0) progress(totals.count);
         // The next 2q points after a line are not examined.
         i += 2 * q + 1;

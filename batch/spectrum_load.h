@@ -34,9 +34,9 @@ struct Spectrum {
 // when only that form exists, as at the file prompt.
 std::string opening_name(const std::string& given);
 
-// Reads `path` (through opening_name) as the interactive program would: PELMO when the header's date is
-// plausible, two-column text otherwise. Returns an empty string on success, else
-// why the file was refused, in one line without the file name.
+// Reads `path` (through opening_name) as the interactive program would: PELMO when the header's
+// date is plausible, two-column text otherwise. Returns an empty string on success, else why the
+// file was refused, in one line without the file name.
 [[nodiscard]] std::string load_spectrum(const std::string& path, Spectrum& spectrum);
 
 } // namespace korax

@@ -33,15 +33,16 @@ double write_set(const std::string& name, int strips, double width, double marke
         SafeFileSet set;
         SetTarget target(set);
         for (int strip = 1; strip <= strips; ++strip)
-            WRIGLE(1000 + width * (strip - 1), 1000 + width * strip, marker_spacing, strip, 1,
-                   name, base, target);
+            WRIGLE(1000 + width * (strip - 1), 1000 + width * strip, marker_spacing, strip, 1, name,
+                   base, target);
         if (!set.commit()) {
             std::fprintf(stderr, "%s: %s\n", set.failed_path().c_str(), set.error_text().c_str());
             std::exit(1);
         }
         bytes = 0;
         for (int page = 1; page <= strips; ++page)
-            bytes += std::filesystem::file_size(control_file_name(name.substr(0, std::size_t(base)), page));
+            bytes += std::filesystem::file_size(
+                control_file_name(name.substr(0, std::size_t(base)), page));
     });
     std::printf("%d control files, %zu bytes: median %.1f ms (min %.1f, max %.1f; processor "
                 "%.1f ms) of 5 runs\n",

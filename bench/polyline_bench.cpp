@@ -14,7 +14,7 @@
 namespace {
 
 class QuietFrontEnd : public korax::FrontEnd {
-public:
+  public:
     int wait_key() override { throw korax::RunEnded{2}; }
     std::optional<std::string> open_file_box(const std::vector<korax::FileFilter>&) override {
         return std::nullopt;

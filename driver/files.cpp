@@ -198,8 +198,7 @@ int name_temporary(int fd, const std::string& folder, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = hidden_name(folder);
         const int r = checked(Op::Link, [&] {
-            return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(),
-                            AT_SYMLINK_FOLLOW);
+            return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW);
         });
         if (r == 0) {
             name = std::move(candidate);

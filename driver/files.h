@@ -30,8 +30,8 @@ const char* op_name(Op op);
 
 struct Fault {
     Op op = Op::Open;
-    int occurrence = 1; // the how-manieth call of `op` fails, counted from 1
-    int error = 0;      // errno of the failure
+    int occurrence = 1;       // the how-manieth call of `op` fails, counted from 1
+    int error = 0;            // errno of the failure
     bool short_write = false; // Write/Flush: half the bytes go out, then `error`
 };
 // Arms one fault (or none), or several, and resets the counts.
@@ -54,7 +54,7 @@ std::vector<std::string> error_lines(std::string_view text);
 enum class OpenMode { New, Unknown }; // "NEW": must not exist; "UNKNOWN": create or replace
 
 class SafeFile {
-public:
+  public:
     enum class Status { Ok, Exists, Error };
 
     SafeFile() = default;
@@ -82,7 +82,7 @@ public:
     const std::string& error_text() const { return m_error; }
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     friend class SafeFileSet;
     // Everything of commit() but the final rename: the data is on disk, the
     // temporary is closed and has a hidden name. false: see error_text().
@@ -115,7 +115,7 @@ private:
 // Files are added and written one at a time, so a set of thousands of files
 // needs the memory of one; each is synced before the next is opened.
 class SafeFileSet {
-public:
+  public:
     SafeFileSet() = default;
     ~SafeFileSet(); // an uncommitted set is removed; the old files stay
     SafeFileSet(const SafeFileSet&) = delete;
@@ -135,7 +135,7 @@ public:
     // The file the failure concerns.
     const std::string& failed_path() const { return m_failed_path; }
 
-private:
+  private:
     [[nodiscard]] bool finish_current();
     bool fail(const SafeFile& file);
 
@@ -143,6 +143,5 @@ private:
     std::string m_error, m_failed_path;
     bool m_failed = false;
 };
-
 
 } // namespace korax

@@ -174,7 +174,6 @@ TEST_F(SafeFileTest, FailedWriteLeavesTheOldFile) {
     EXPECT_EQ(1u, entries());
 }
 
-
 TEST_F(SafeFileTest, LinksAreFollowed) {
     put(path("real.001"), "old");
     fs::create_symlink("real.001", path("link.001"));

@@ -65,7 +65,8 @@ template <std::size_t N> std::string field_text(const std::array<char, N>& f) {
     return std::string(f.data(), N);
 }
 template <std::size_t N> void set_field(std::array<char, N>& f, std::string_view text) {
-    for (std::size_t i = 0; i < N; ++i) f[i] = i < text.size() ? text[i] : ' ';
+    for (std::size_t i = 0; i < N; ++i)
+        f[i] = i < text.size() ? text[i] : ' ';
 }
 
 } // namespace korax

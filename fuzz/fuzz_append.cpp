@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 4) return 0;
     fuzz::prepare_run();
     const std::size_t length = std::min<std::size_t>(
-        size - 4, std::size_t(data[0]) | std::size_t(data[1]) << 8 |
-                      std::size_t(data[2]) << 16 | std::size_t(data[3]) << 24);
+        size - 4, std::size_t(data[0]) | std::size_t(data[1]) << 8 | std::size_t(data[2]) << 16 |
+                      std::size_t(data[3]) << 24);
     const std::uint8_t* first = data + 4;
     const std::uint8_t* second = first + length;
     const std::size_t second_size = size - 4 - length;

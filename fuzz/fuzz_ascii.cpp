@@ -27,7 +27,9 @@ const std::string& scratch_path() {
     return path;
 }
 
-bool fits_float(double v) { return std::fabs(v) < 0x1p128 - 0x1p103; }
+bool fits_float(double v) {
+    return std::fabs(v) < 0x1p128 - 0x1p103;
+}
 
 void check_pairs(std::string_view text) {
     korax::PairScanner scanner(text);

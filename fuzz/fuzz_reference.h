@@ -33,8 +33,10 @@ template <class T> std::optional<T> c_library_value(std::string_view token) {
     char* end = nullptr;
     errno = 0;
     T v;
-    if constexpr (sizeof(T) == sizeof(double)) v = std::strtod(text.c_str(), &end);
-    else v = std::strtof(text.c_str(), &end);
+    if constexpr (sizeof(T) == sizeof(double))
+        v = std::strtod(text.c_str(), &end);
+    else
+        v = std::strtof(text.c_str(), &end);
     if (end != text.c_str() + text.size()) return std::nullopt;
     return v;
 }

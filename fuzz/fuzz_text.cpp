@@ -18,7 +18,8 @@ using korax::fuzz::require;
 
 std::string encode(std::u32string_view characters) {
     std::string out;
-    for (char32_t c : characters) korax::append_utf8(out, c);
+    for (char32_t c : characters)
+        korax::append_utf8(out, c);
     return out;
 }
 
@@ -50,8 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     characters.substr(0, width),
                 "a field that does not start with the text");
         const std::string_view tail = korax::last_characters(text, width);
-        require(text.ends_with(tail) && decode(tail) == characters.substr(characters.size() -
-                                                                           std::min(width, characters.size())),
+        require(text.ends_with(tail) &&
+                    decode(tail) ==
+                        characters.substr(characters.size() - std::min(width, characters.size())),
                 "the last characters are not the end of the text");
     }
     if (!text.empty()) {

@@ -17,7 +17,7 @@ struct AsciiSpectrum {
     std::string_view failure;
     std::int32_t counter = 0;
     std::int32_t npts = 0;
-    float ymin = 0, ymax = 0;      // the intensities as read
+    float ymin = 0, ymax = 0; // the intensities as read
     double fstart = 0, fend = 0, fstep = 0;
     bool axis_known = false; // fstart, fend and fstep were set (success or zero range)
 };
@@ -27,8 +27,8 @@ struct AsciiSpectrum {
 // most min(size - 1, MAXPTS) pairs, and fills the header as the reader does.
 // The file is read in blocks only as far as needed; one that shrinks meanwhile
 // merely ends early. A text of L bytes holds at most (L + 1) / 4 pairs.
-AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq,
-                                    std::span<std::int32_t> intens, SpectrumHeader& header);
+AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq, std::span<std::int32_t> intens,
+                                    SpectrumHeader& header);
 
 // Reads store().FNAME as text into the store and reports on the screen.
 // false: the failure report and the banner have been drawn.

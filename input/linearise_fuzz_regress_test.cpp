@@ -37,7 +37,8 @@ TEST(LineariseFuzzRegress, GridPointOnTheLastFrequencyStaysInsideTheSpectrum) {
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(nullptr, f);
-        ASSERT_EQ(ROUNDING_AXIS.size(), std::fwrite(ROUNDING_AXIS.data(), 1, ROUNDING_AXIS.size(), f));
+        ASSERT_EQ(ROUNDING_AXIS.size(),
+                  std::fwrite(ROUNDING_AXIS.data(), 1, ROUNDING_AXIS.size(), f));
         std::fclose(f);
     }
     // Points beyond the spectrum that a search past point 5 would meet: it

@@ -267,8 +267,7 @@ struct Dialog {
     void draw_menu() const;
     void item(std::int32_t choice);
     [[nodiscard]] bool write_output();
-    [[nodiscard]] bool
-    spectrum_would_be_replaced(const std::vector<std::string>& existing) const;
+    [[nodiscard]] bool spectrum_would_be_replaced(const std::vector<std::string>& existing) const;
     std::vector<std::string> existing_outputs(double pages) const;
 };
 
@@ -491,8 +490,8 @@ bool Dialog::write_output() {
         target.progress_row = w.text_row();
     }
     if (set.add(data_name, OpenMode::Unknown) == SafeFile::Status::Ok) {
-        gle_data_text(fname, freq, std::span(s.INTENS.data() + 1, npts), start, end, lower,
-                      upper, [&](std::string_view text) { set.write(text); });
+        gle_data_text(fname, freq, std::span(s.INTENS.data() + 1, npts), start, end, lower, upper,
+                      [&](std::string_view text) { set.write(text); });
         std::int32_t number = 0;
         for_each_strip(start, end, g.plot_scaling, [&](const Strip& strip) {
             WRIGLE(strip.start, strip.end, g.marker_spacing, ++number, g.strips_per_page, fname,

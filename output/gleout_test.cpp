@@ -49,12 +49,12 @@ TEST(GleStrips, CountWithoutMakingThem) {
     const struct {
         double start, end, scaling;
     } table[] = {
-        {1000, 1546, 2.0},        // one strip
-        {0, 546, 1.0},            // ends exactly on the end frequency
-        {0, 1000, 1.0},           // overshoots
+        {1000, 1546, 2.0},           // one strip
+        {0, 546, 1.0},               // ends exactly on the end frequency
+        {0, 1000, 1.0},              // overshoots
         {240000, 2400399.95, 0.146}, // a digit too many: 54,000 strips
-        {0.1, 0.7, 0.0011},       // widths that do not add up exactly
-        {1e15, 1e15 + 1, 0.0011}, // a width too small to move the start
+        {0.1, 0.7, 0.0011},          // widths that do not add up exactly
+        {1e15, 1e15 + 1, 0.0011},    // a width too small to move the start
     };
     for (const auto& row : table)
         EXPECT_EQ(static_cast<double>(strip_list(row.start, row.end, row.scaling).size()),
@@ -386,7 +386,8 @@ TEST_F(GleDialog, MenuListsTheStripsThatFitAndCountsTheRest) {
     t.type("-1");
     GLEOUT(start, end, ylow, yhigh);
     // 30 rows: 13 strips, then the count of the other 187.
-    EXPECT_TRUE(t.screen_contains("      STRIP:13       1032.76     1035.49        2.73      0     273.0"));
+    EXPECT_TRUE(
+        t.screen_contains("      STRIP:13       1032.76     1035.49        2.73      0     273.0"));
     EXPECT_FALSE(t.screen_contains("      STRIP:14"));
     EXPECT_TRUE(t.screen_contains("      ... and 187 more strips"));
     EXPECT_TRUE(t.screen_contains("_____g l e   O U T P U T"));

@@ -20,11 +20,11 @@ struct GlePage {
 // Where WRIGLE's text goes: a control file begins, and text is appended to the
 // control file begun last.
 class GleTarget {
-public:
+  public:
     virtual void begin_page(std::int32_t page, const std::string& file_name) = 0;
     virtual void append(std::string_view text) = 0;
 
-protected:
+  protected:
     ~GleTarget() = default;
 };
 

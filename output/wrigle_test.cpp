@@ -137,14 +137,25 @@ TEST(Wrigle, NamesAndTitles) {
     // A name with accents: its bytes as typed, the data file field padded to
     // 65 characters like any other.
     std::vector<GlePage> pages;
-    WRIGLE(3, 276, 1.0, 1, 1, "/data/sp\xC3\xA9" "c_\xC3\xBC.001", 14, pages);
+    WRIGLE(3, 276, 1.0, 1, 1,
+           "/data/sp\xC3\xA9"
+           "c_\xC3\xBC.001",
+           14, pages);
     ASSERT_EQ(1u, pages.size());
-    EXPECT_EQ("/data/sp\xC3\xA9" "c_\xC3\xBC" "1.gle", pages[0].file_name);
+    EXPECT_EQ("/data/sp\xC3\xA9"
+              "c_\xC3\xBC"
+              "1.gle",
+              pages[0].file_name);
     const auto lines = lines_of(pages[0].text);
     const auto data = matching(lines, "    d1 bigfile ");
     ASSERT_EQ(1u, data.size());
-    EXPECT_EQ("    d1 bigfile sp\xC3\xA9" "c_\xC3\xBC.dat" + std::string(40, ' '), data[0]);
-    EXPECT_EQ(1u, matching(lines, "text sp\xC3\xA9" "c_{\\tt-\\rm}\xC3\xBC.001").size());
+    EXPECT_EQ("    d1 bigfile sp\xC3\xA9"
+              "c_\xC3\xBC.dat" +
+                  std::string(40, ' '),
+              data[0]);
+    EXPECT_EQ(1u, matching(lines, "text sp\xC3\xA9"
+                                  "c_{\\tt-\\rm}\xC3\xBC.001")
+                      .size());
 }
 
 } // namespace

@@ -59,7 +59,10 @@ class WriteFaults : public ::testing::Test {
 
     std::vector<Writer> writers() {
         std::vector<Writer> table;
-        table.push_back({"save", {"saved.001"}, {"saved.001", "Y"}, [] { SAVESP(); },
+        table.push_back({"save",
+                         {"saved.001"},
+                         {"saved.001", "Y"},
+                         [] { SAVESP(); },
                          "Output has been written to"});
         table.push_back({"peakfinder",
                          {"peaks.txt"},
@@ -96,7 +99,9 @@ TEST_F(WriteFaults, EveryOperationOfEveryWriter) {
         file_faults::set_open_file_budget(kind == 2 ? 1 : 0);
         for (const Writer& w : writers()) {
             if (kind == 2 && w.name != "gle set") continue;
-            SCOPED_TRACE(w.name + (kind == 1 ? ", named temporaries" : kind == 2 ? ", closed early" : ", unnamed temporaries"));
+            SCOPED_TRACE(w.name + (kind == 1   ? ", named temporaries"
+                                   : kind == 2 ? ", closed early"
+                                               : ", unnamed temporaries"));
             cases += check_every_fault(dir, w);
         }
     }
@@ -113,7 +118,8 @@ TEST_F(WriteFaults, ATemporaryThatCannotBeRemovedIsNamed) {
         for (const std::string& f : w.files)
             std::ofstream(dir / f, std::ios::binary) << "old " << f;
         const auto old = folder_contents(dir);
-        file_faults::arm(std::vector<Fault>{{Op::Rename, 1, EIO, false}, {Op::Unlink, 1, EIO, false}});
+        file_faults::arm(
+            std::vector<Fault>{{Op::Rename, 1, EIO, false}, {Op::Unlink, 1, EIO, false}});
         TestWindow t;
         run_to_report(t, w);
         file_faults::arm(std::nullopt);

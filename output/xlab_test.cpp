@@ -11,7 +11,9 @@
 namespace korax {
 namespace {
 
-std::vector<std::string> lines_of(const std::string& text) { return crlf_lines(text); }
+std::vector<std::string> lines_of(const std::string& text) {
+    return crlf_lines(text);
+}
 
 std::string labels(double start, double end, double interval) {
     std::string out;

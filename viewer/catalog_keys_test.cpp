@@ -4,10 +4,10 @@
 #include "viewer/catalog_keys.h"
 
 #include "catalog/assignments.h"
-#include "output/write_faults.h"
 #include "driver/startup.h"
-#include "viewer/display.h"
+#include "output/write_faults.h"
 #include "viewer/command_guard.h"
+#include "viewer/display.h"
 #include "viewer/extension_keys.h"
 #include "viewer/lookfm.h"
 #include "viewer/measure.h"

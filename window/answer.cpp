@@ -24,7 +24,9 @@ std::string field_text(std::string_view line, int width) {
     return out;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // A real in one of the forms 12, -12, 1.5, .5, 5., 1e3, 1.5E-3, 1.5D3 with no
 // blanks left in it. Hex digits, "nan", "inf" never get past the grammar, so
@@ -38,7 +40,7 @@ std::optional<double> parse_real(std::string_view s) {
         ++i;
     }
     int digits = 0;
-    int leading = 0;     // digits before the point
+    int leading = 0;        // digits before the point
     int first_nonzero = -1; // position of the first significant digit, counted from the point
     for (; i < s.size() && is_digit(s[i]); ++i, ++digits, ++leading) {
         if (first_nonzero < 0 && s[i] != '0') first_nonzero = leading;
@@ -137,22 +139,26 @@ std::optional<FreeReals> read_free_reals(std::string_view line, int count, bool*
     if (empty) *empty = false;
     auto blank = [](char c) { return c == ' ' || c == '\t'; };
     std::size_t i = 0;
-    while (i < line.size() && blank(line[i])) ++i;
+    while (i < line.size() && blank(line[i]))
+        ++i;
     if (i == line.size()) {
         if (empty) *empty = true;
         return std::nullopt;
     }
     FreeReals out;
     while (out.count < count) {
-        while (i < line.size() && blank(line[i])) ++i;
+        while (i < line.size() && blank(line[i]))
+            ++i;
         std::size_t end = i;
-        while (end < line.size() && !blank(line[end]) && line[end] != ',') ++end;
+        while (end < line.size() && !blank(line[end]) && line[end] != ',')
+            ++end;
         if (end == i) return std::nullopt; // nothing left, or two separators in a row
         const auto v = parse_real(line.substr(i, end - i));
         if (!v) return std::nullopt;
         out.values[out.count++] = *v;
         i = end;
-        while (i < line.size() && blank(line[i])) ++i;
+        while (i < line.size() && blank(line[i]))
+            ++i;
         if (i < line.size() && line[i] == ',') ++i;
     }
     return out;

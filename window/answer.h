@@ -16,8 +16,8 @@ namespace korax {
 std::optional<long long> read_integer(std::string_view line, int width, long long min,
                                       long long max);
 template <class T> std::optional<T> read_int(std::string_view line, int width) {
-    auto v = read_integer(line, width, std::numeric_limits<T>::min(),
-                          std::numeric_limits<T>::max());
+    auto v =
+        read_integer(line, width, std::numeric_limits<T>::min(), std::numeric_limits<T>::max());
     if (!v) return std::nullopt;
     return static_cast<T>(*v);
 }

@@ -20,8 +20,8 @@ TEST(AnswerFuzzRegress, RealsTakeAPlusSignLikeIntegers) {
         double value;
     };
     const Case cases[] = {
-        {"+30", 20, 30.0},         {"+30", 2, 3.0},          {" + 1.5E-3", 20, 0.0015},
-        {"+1.5D3", 20, 1500.0},    {"+.5", 20, 0.5},          {"+0", 20, 0.0},
+        {"+30", 20, 30.0},      {"+30", 2, 3.0},  {" + 1.5E-3", 20, 0.0015},
+        {"+1.5D3", 20, 1500.0}, {"+.5", 20, 0.5}, {"+0", 20, 0.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -46,16 +46,18 @@ TEST(AnswerFuzzRegress, TwentyDigitIntegersNeverWrapIntoRange) {
     constexpr auto highest = std::numeric_limits<long long>::max();
     // Each lies a multiple of 2^64 above a value that fits: a wrapping
     // accumulator saw 6853180157675592052, 4 and the largest 64-bit integer.
-    for (std::string_view line : {"62193412378804246900", "18446744073709551620",
-                                  "27670116110564327423", "-18446744073709551617",
-                                  "9223372036854775808", "99999999999999999999"}) {
+    for (std::string_view line :
+         {"62193412378804246900", "18446744073709551620", "27670116110564327423",
+          "-18446744073709551617", "9223372036854775808", "99999999999999999999"}) {
         SCOPED_TRACE(line);
         EXPECT_EQ(std::nullopt, read_integer(line, 25, lowest, highest));
         EXPECT_EQ(std::nullopt, read_int<std::int32_t>(line, 25));
         EXPECT_EQ(std::nullopt, read_int<std::int16_t>(line, 25));
     }
-    EXPECT_EQ(std::optional<long long>(highest), read_integer("9223372036854775807", 20, lowest, highest));
-    EXPECT_EQ(std::optional<long long>(lowest), read_integer("-9223372036854775808", 20, lowest, highest));
+    EXPECT_EQ(std::optional<long long>(highest),
+              read_integer("9223372036854775807", 20, lowest, highest));
+    EXPECT_EQ(std::optional<long long>(lowest),
+              read_integer("-9223372036854775808", 20, lowest, highest));
     EXPECT_EQ(std::optional<long long>(1844674407370955161LL),
               read_integer("1844674407370955161", 20, lowest, highest));
 }

@@ -13,19 +13,21 @@ TEST(Answer, IntegersFromAFixedField) {
         const char* line;
         std::optional<long long> value;
     } cases[] = {
-        {"", 0},       {"     ", 0},   {"42", 42},        {" -7", -7},   {"+15", 15},
-        {"1 2", 12},   {"1,5", 1},     {",9", 0},         {"123456", 12345}, // width 5
-        {"12a", {}},   {"1.5", {}},    {"-", {}},         {"--1", {}},   {"0x10", {}},
-        {"99999999999999999999", 99999},
+        {"", 0},     {"     ", 0}, {"42", 42},
+        {" -7", -7}, {"+15", 15},  {"1 2", 12},
+        {"1,5", 1},  {",9", 0},    {"123456", 12345}, // width 5
+        {"12a", {}}, {"1.5", {}},  {"-", {}},
+        {"--1", {}}, {"0x10", {}}, {"99999999999999999999", 99999},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.value, read_integer(c.line, 5, -99999, 99999)) << c.line;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.value, read_integer(c.line, 5, -99999, 99999)) << c.line;
 
     // The range is checked before narrowing: 65535 is not -1.
     EXPECT_FALSE(read_int<std::int16_t>("65535", 5));
     EXPECT_EQ(std::int16_t(-32768), read_int<std::int16_t>("-32768", 6));
     EXPECT_FALSE(read_int<std::int16_t>("32768", 5));
-    EXPECT_EQ(-9223372036854775807LL - 1, read_integer("-9223372036854775808", 30,
-                                                       INT64_MIN, INT64_MAX));
+    EXPECT_EQ(-9223372036854775807LL - 1,
+              read_integer("-9223372036854775808", 30, INT64_MIN, INT64_MAX));
     EXPECT_FALSE(read_integer("9223372036854775808", 30, INT64_MIN, INT64_MAX));
     EXPECT_FALSE(read_integer("99999999999999999999999", 30, INT64_MIN, INT64_MAX));
 }
@@ -35,16 +37,35 @@ TEST(Answer, RealsFromATwentyColumnField) {
         const char* line;
         std::optional<double> value;
     } cases[] = {
-        {"", 0.0},          {"12", 12.0},     {"-12", -12.0},    {"1.5", 1.5},
-        {".5", 0.5},        {"5.", 5.0},      {"1e3", 1000.0},   {"1.5E-3", 0.0015},
-        {"1.5D3", 1500.0},  {"1.5d+3", 1500.0}, {" 1 2 . 5 ", 12.5}, {"1,5", 1.0},
-        {"1e-999", 0.0},    {"nan", {}},      {"inf", {}},       {"-Infinity", {}},
-        {"0x1p3", {}},      {"1e999", {}},    {"1e", {}},        {".", {}},
-        {"e5", {}},         {"1.2.3", {}},    {"12abc", {}},     {"+", {}},
+        {"", 0.0},
+        {"12", 12.0},
+        {"-12", -12.0},
+        {"1.5", 1.5},
+        {".5", 0.5},
+        {"5.", 5.0},
+        {"1e3", 1000.0},
+        {"1.5E-3", 0.0015},
+        {"1.5D3", 1500.0},
+        {"1.5d+3", 1500.0},
+        {" 1 2 . 5 ", 12.5},
+        {"1,5", 1.0},
+        {"1e-999", 0.0},
+        {"nan", {}},
+        {"inf", {}},
+        {"-Infinity", {}},
+        {"0x1p3", {}},
+        {"1e999", {}},
+        {"1e", {}},
+        {".", {}},
+        {"e5", {}},
+        {"1.2.3", {}},
+        {"12abc", {}},
+        {"+", {}},
         // Only the first 20 columns count.
         {"                    5", 0.0},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.value, read_real(c.line)) << c.line;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.value, read_real(c.line)) << c.line;
 
     EXPECT_EQ(3.25f, read_real32("3.25"));
     EXPECT_FALSE(read_real32("1e39"));

@@ -10,10 +10,22 @@ namespace korax {
 const std::array<Rgb, 16>& palette() {
     // The classic text-mode colours; 6 is brown rather than dark yellow.
     static const std::array<Rgb, 16> colours{{
-        {0, 0, 0},       {0, 0, 170},     {0, 170, 0},     {0, 170, 170},
-        {170, 0, 0},     {170, 0, 170},   {170, 85, 0},    {170, 170, 170},
-        {85, 85, 85},    {85, 85, 255},   {85, 255, 85},   {85, 255, 255},
-        {255, 85, 85},   {255, 85, 255},  {255, 255, 85},  {255, 255, 255},
+        {0, 0, 0},
+        {0, 0, 170},
+        {0, 170, 0},
+        {0, 170, 170},
+        {170, 0, 0},
+        {170, 0, 170},
+        {170, 85, 0},
+        {170, 170, 170},
+        {85, 85, 85},
+        {85, 85, 255},
+        {85, 255, 85},
+        {85, 255, 255},
+        {255, 85, 85},
+        {255, 85, 255},
+        {255, 255, 85},
+        {255, 255, 255},
     }};
     return colours;
 }
@@ -25,13 +37,16 @@ void Canvas::resize(int width, int height) {
     m_pixels.assign(std::size_t(width) * std::size_t(height), 0);
 }
 
-void Canvas::fill(std::uint8_t c) { std::fill(m_pixels.begin(), m_pixels.end(), c); }
+void Canvas::fill(std::uint8_t c) {
+    std::fill(m_pixels.begin(), m_pixels.end(), c);
+}
 
 void Canvas::fill_rect(const Rect& r, std::uint8_t c) {
     const int x1 = std::max(r.x1, 0), y1 = std::max(r.y1, 0);
     const int x2 = std::min(r.x2, m_width - 1), y2 = std::min(r.y2, m_height - 1);
     if (x2 < x1 || y2 < y1) return;
-    for (int y = y1; y <= y2; ++y) std::fill(row(y) + x1, row(y) + x2 + 1, c);
+    for (int y = y1; y <= y2; ++y)
+        std::fill(row(y) + x1, row(y) + x2 + 1, c);
 }
 
 } // namespace korax

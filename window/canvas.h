@@ -21,7 +21,7 @@ struct Rgb {
 const std::array<Rgb, 16>& palette();
 
 class Canvas {
-public:
+  public:
     Canvas() = default;
     Canvas(int width, int height) { resize(width, height); }
     void resize(int width, int height);
@@ -35,7 +35,7 @@ public:
     void fill(std::uint8_t c);
     void fill_rect(const Rect& r, std::uint8_t c);
 
-private:
+  private:
     int m_width = 0, m_height = 0;
     std::vector<std::uint8_t> m_pixels;
 };

@@ -239,8 +239,9 @@ std::unique_ptr<Glyph> render(FT_Face face, char32_t c, bool embolden, bool obli
     for (int y = 0; y < g->height; ++y) {
         const unsigned char* row = bm.buffer + std::ptrdiff_t(y) * bm.pitch;
         for (int x = 0; x < g->width; ++x) {
-            const bool ink = bm.pixel_mode == FT_PIXEL_MODE_MONO ? (row[x >> 3] >> (7 - (x & 7))) & 1
-                                                                : row[x] >= 128;
+            const bool ink = bm.pixel_mode == FT_PIXEL_MODE_MONO
+                                 ? (row[x >> 3] >> (7 - (x & 7))) & 1
+                                 : row[x] >= 128;
             g->bits[std::size_t(y) * std::size_t(g->width) + std::size_t(x)] = ink ? 1 : 0;
         }
     }
@@ -298,7 +299,8 @@ const Glyph* FontCache::text_glyph(char32_t c) {
         spec.height = m->cell_height;
         const auto key = face_key(spec, true, m->cell_width);
         auto& slot = m->faces[key];
-        if (!slot && m->cell_height > 0 && m->cell_width > 0) slot = open_face(spec, true, m->cell_width);
+        if (!slot && m->cell_height > 0 && m->cell_width > 0)
+            slot = open_face(spec, true, m->cell_width);
         m->text = slot.get();
     }
     return m->text ? glyph(*m->text, c) : nullptr;

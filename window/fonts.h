@@ -24,15 +24,15 @@ struct FontSpec {
 
 // One rasterised glyph: a 0/1 coverage bitmap placed relative to the pen.
 struct Glyph {
-    int left = 0;    // pixels from the pen position to the bitmap's left column
-    int top = 0;     // pixels from the baseline up to the bitmap's top row
+    int left = 0; // pixels from the pen position to the bitmap's left column
+    int top = 0;  // pixels from the baseline up to the bitmap's top row
     int width = 0, height = 0;
-    int advance = 0; // pen advance in pixels
+    int advance = 0;                // pen advance in pixels
     std::vector<std::uint8_t> bits; // width * height, 1 = ink
 };
 
 class FontCache {
-public:
+  public:
     FontCache();
     ~FontCache();
     FontCache(const FontCache&) = delete;
@@ -56,7 +56,7 @@ public:
     int graphics_ascent();
     int text_ascent();
 
-private:
+  private:
     struct Face;
     struct Impl;
     std::unique_ptr<Face> open_face(const FontSpec& spec, bool fit_cell, int cell_width);

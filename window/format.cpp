@@ -16,7 +16,9 @@ namespace korax {
 
 namespace {
 
-std::string stars(int width) { return std::string(std::size_t(std::max(width, 0)), '*'); }
+std::string stars(int width) {
+    return std::string(std::size_t(std::max(width, 0)), '*');
+}
 
 // Right-aligns what snprintf wrote, or gives asterisks when it is too wide.
 template <class... Args> std::string field(int width, const char* format, Args... args) {
@@ -29,7 +31,9 @@ template <class... Args> std::string field(int width, const char* format, Args..
 
 } // namespace
 
-std::string fmt_int(long long value, int width) { return field(width, "%*lld", value); }
+std::string fmt_int(long long value, int width) {
+    return field(width, "%*lld", value);
+}
 
 std::string fmt_fixed(double value, int width, int decimals) {
     if (!std::isfinite(value)) return stars(width);
@@ -67,7 +71,9 @@ std::string heading(std::string_view spaced_words) {
     return out;
 }
 
-std::string blanks(std::size_t n) { return std::string(n, ' '); }
+std::string blanks(std::size_t n) {
+    return std::string(n, ' ');
+}
 
 int put_fixed(char* out, double value, int width, int decimals) {
     assert(width > 0 && decimals >= 0);
@@ -75,8 +81,8 @@ int put_fixed(char* out, double value, int width, int decimals) {
     // and needs no locale or format parsing: it is the hot path of big files.
     char buffer[400];
     if (std::isfinite(value) && std::fabs(value) < 1e300) {
-        const auto [end, ec] =
-            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+        const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                             std::chars_format::fixed, decimals);
         const auto n = end - buffer;
         if (ec == std::errc{} && n <= width) {
             std::memset(out, ' ', std::size_t(width - n));

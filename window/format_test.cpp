@@ -29,7 +29,7 @@ TEST(Format, FieldsAndAsteriskFill) {
     } fixed[] = {
         {1234.56789, 12, 4, "   1234.5679"},
         {-0.5, 6, 2, " -0.50"},
-        {0.125, 5, 2, " 0.12"},  // 0.125 is exact: ties go to even, as printf
+        {0.125, 5, 2, " 0.12"}, // 0.125 is exact: ties go to even, as printf
         {0.375, 5, 2, " 0.38"},
         {2.675, 5, 2, " 2.67"},   // stored just below 2.675
         {99.995, 6, 2, "100.00"}, // stored just above 99.995
@@ -90,29 +90,34 @@ TEST(Utf8, EveryByteIsReadAsOneCharacterOrPartOfOne) {
         std::u32string characters;
     } table[] = {
         {"a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", U"a\u00E9\u20AC\U0001F600"},
-        {"\xE9t\xE9", U"\u00E9t\u00E9"},            // Latin-1 bytes stay their letters
-        {"\xC3", U"\u00C3"},                        // cut short at the end
-        {"\xC3x", U"\u00C3x"},                      // cut short by a letter
-        {"\x80\xBF", U"\u0080\u00BF"},              // stray continuation bytes
-        {"\xC0\xAF", U"\u00C0\u00AF"},              // overlong "/"
-        {"\xE0\x80\xAF", U"\u00E0\u0080\u00AF"},   // overlong, three bytes
-        {"\xED\xA0\x80", U"\u00ED\u00A0\u0080"},   // a surrogate
+        {"\xE9t\xE9", U"\u00E9t\u00E9"},                   // Latin-1 bytes stay their letters
+        {"\xC3", U"\u00C3"},                               // cut short at the end
+        {"\xC3x", U"\u00C3x"},                             // cut short by a letter
+        {"\x80\xBF", U"\u0080\u00BF"},                     // stray continuation bytes
+        {"\xC0\xAF", U"\u00C0\u00AF"},                     // overlong "/"
+        {"\xE0\x80\xAF", U"\u00E0\u0080\u00AF"},           // overlong, three bytes
+        {"\xED\xA0\x80", U"\u00ED\u00A0\u0080"},           // a surrogate
         {"\xF4\x90\x80\x80", U"\u00F4\u0090\u0080\u0080"}, // beyond U+10FFFF
     };
     for (const auto& row : table) {
         std::u32string got;
-        for (std::size_t i = 0; i < row.bytes.size();) got += next_character(row.bytes, i);
+        for (std::size_t i = 0; i < row.bytes.size();)
+            got += next_character(row.bytes, i);
         EXPECT_EQ(row.characters, got) << row.bytes;
         EXPECT_EQ(row.characters.size(), character_count(row.bytes)) << row.bytes;
         // Written back, valid text is unchanged.
         std::string again;
-        for (char32_t c : got) append_utf8(again, c);
+        for (char32_t c : got)
+            append_utf8(again, c);
         if (row.bytes.starts_with("a")) {
             EXPECT_EQ(row.bytes, again);
         }
     }
-    const std::string name = "/d/sp\xC3\xA9" "c_\xC3\xBC.001";
-    EXPECT_EQ("\xC3\xA9" "c_\xC3\xBC.001", last_characters(name, 8));
+    const std::string name = "/d/sp\xC3\xA9"
+                             "c_\xC3\xBC.001";
+    EXPECT_EQ("\xC3\xA9"
+              "c_\xC3\xBC.001",
+              last_characters(name, 8));
     EXPECT_EQ("/d/sp\xC3\xA9", first_characters(name, 6));
     EXPECT_EQ(name, last_characters(name, 99));
     EXPECT_EQ("", last_characters(name, 0));

@@ -18,7 +18,8 @@ std::vector<FileFilter> parse_filter_list(std::string_view text) {
     while (!text.empty()) {
         const auto semicolon = text.find(';');
         std::string_view entry = text.substr(0, semicolon);
-        text = semicolon == std::string_view::npos ? std::string_view{} : text.substr(semicolon + 1);
+        text =
+            semicolon == std::string_view::npos ? std::string_view{} : text.substr(semicolon + 1);
         // The description may itself hold commas; the pattern follows the last one.
         const auto comma = entry.rfind(',');
         std::string_view description = trim(entry.substr(0, comma));

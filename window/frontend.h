@@ -39,7 +39,7 @@ struct CanvasPoint {
 };
 
 class FrontEnd {
-public:
+  public:
     virtual ~FrontEnd() = default;
     // Blocks until a key arrives and returns it as text_key() above tells.
     // Keys without a character arrive as two calls: 0, then the key's code.

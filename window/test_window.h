@@ -17,7 +17,7 @@
 namespace korax {
 
 class TestFrontEnd : public FrontEnd {
-public:
+  public:
     std::deque<int> keys;
     std::deque<std::optional<std::string>> boxes;
     int shows = 0;
@@ -69,7 +69,7 @@ public:
 };
 
 class TestWindow {
-public:
+  public:
     explicit TestWindow(int width = 800, int height = 540, int rows = 30) : m_window(front_end) {
         m_window.set_geometry(width, height, rows);
         set_window(&m_window);
@@ -97,7 +97,7 @@ public:
 
     TestFrontEnd front_end;
 
-private:
+  private:
     Window m_window;
 };
 

@@ -14,7 +14,9 @@ void TextGrid::resize(int rows) {
     m_cells.assign(std::size_t(rows) * columns, ' ');
 }
 
-void TextGrid::clear() { std::fill(m_cells.begin(), m_cells.end(), ' '); }
+void TextGrid::clear() {
+    std::fill(m_cells.begin(), m_cells.end(), ' ');
+}
 
 void TextGrid::clear_row(int row) {
     assert(row >= 1 && row <= m_rows);
@@ -32,7 +34,8 @@ namespace {
 // The cells of one row as UTF-8, all 80 of them.
 std::string encode(const char32_t* cells) {
     std::string text;
-    for (int c = 0; c < TextGrid::columns; ++c) append_utf8(text, cells[c]);
+    for (int c = 0; c < TextGrid::columns; ++c)
+        append_utf8(text, cells[c]);
     return text;
 }
 
@@ -50,7 +53,8 @@ bool TextGrid::contains(std::string_view text) const {
     // Read the way the window reads what it writes, so that bytes that are not
     // UTF-8 match the characters they were drawn as.
     std::string wanted;
-    for (std::size_t i = 0; i < text.size();) append_utf8(wanted, next_character(text, i));
+    for (std::size_t i = 0; i < text.size();)
+        append_utf8(wanted, next_character(text, i));
     for (int r = 1; r <= m_rows; ++r) {
         // Whole characters only: a UTF-8 match always starts at a character.
         if (encode(m_cells.data() + index(r, 1)).find(wanted) != std::string::npos) return true;

@@ -9,7 +9,7 @@
 namespace korax {
 
 class TextGrid {
-public:
+  public:
     static constexpr int columns = 80;
     void resize(int rows);
     int rows() const { return m_rows; }
@@ -24,7 +24,7 @@ public:
     // True when the UTF-8 `text` stands in some row, all 80 cells of it counted.
     bool contains(std::string_view text) const;
 
-private:
+  private:
     std::size_t index(int row, int column) const {
         return std::size_t(row - 1) * columns + std::size_t(column - 1);
     }

@@ -62,13 +62,15 @@ void append_utf8(std::string& out, char32_t c) {
 
 std::size_t character_count(std::string_view text) {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < text.size(); ++n) next_character(text, i);
+    for (std::size_t i = 0; i < text.size(); ++n)
+        next_character(text, i);
     return n;
 }
 
 std::string_view first_characters(std::string_view text, std::size_t n) {
     std::size_t i = 0;
-    for (std::size_t k = 0; k < n && i < text.size(); ++k) next_character(text, i);
+    for (std::size_t k = 0; k < n && i < text.size(); ++k)
+        next_character(text, i);
     return text.substr(0, i);
 }
 

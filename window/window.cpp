@@ -47,9 +47,8 @@ inline int round_pixel(double v) {
 
 // Smallest and largest of n >= 1 values. A long trace spends most of its time
 // here, so wider vector units are used where the processor has them.
-__attribute__((target_clones("avx2", "default"))) void min_max(const std::int32_t* v,
-                                                                std::size_t n, std::int32_t& low,
-                                                                std::int32_t& high) {
+__attribute__((target_clones("avx2", "default"))) void
+min_max(const std::int32_t* v, std::size_t n, std::int32_t& low, std::int32_t& high) {
     std::int32_t lo = v[0], hi = v[0];
     for (std::size_t i = 1; i < n; ++i) {
         lo = v[i] < lo ? v[i] : lo;
@@ -73,11 +72,14 @@ bool within(std::span<const double> x, double low, double high) {
     }
     inside = _mm_movemask_pd(all) == 3;
 #endif
-    for (; i < x.size(); ++i) inside &= x[i] >= low && x[i] <= high;
+    for (; i < x.size(); ++i)
+        inside &= x[i] >= low && x[i] <= high;
     return inside;
 }
 
-inline double hold_finite(double v) { return std::clamp(v, -huge_bound, huge_bound); }
+inline double hold_finite(double v) {
+    return std::clamp(v, -huge_bound, huge_bound);
+}
 
 } // namespace
 
@@ -86,7 +88,9 @@ Window& window() {
     return *current_window;
 }
 
-void set_window(Window* w) { current_window = w; }
+void set_window(Window* w) {
+    current_window = w;
+}
 
 Window::Window(FrontEnd& front_end)
     : m_front_end(front_end), m_fonts(std::make_unique<FontCache>()) {}
@@ -114,7 +118,9 @@ void Window::set_geometry(int width, int height, int rows) {
     m_front_end.resized(width, height);
 }
 
-int Window::cell_width() const { return width() / columns; }
+int Window::cell_width() const {
+    return width() / columns;
+}
 
 int Window::column_x(int column) const {
     // The 80 columns share the whole width: a width that is not a multiple of
@@ -123,7 +129,9 @@ int Window::column_x(int column) const {
     return int(std::int64_t(column - 1) * width() / columns);
 }
 
-int Window::cell_height() const { return rows() > 0 ? height() / rows() : 0; }
+int Window::cell_height() const {
+    return rows() > 0 ? height() / rows() : 0;
+}
 
 // ---- text ----------------------------------------------------------------------
 
@@ -172,7 +180,9 @@ void Window::set_text_background(int color) {
     m_text_background = color & 15;
 }
 
-void Window::set_text_cursor(bool on) { m_text_cursor = on; }
+void Window::set_text_cursor(bool on) {
+    m_text_cursor = on;
+}
 
 void Window::write_chars(std::string_view text) {
     for (std::size_t i = 0; i < text.size() && m_column <= columns;) {
@@ -414,8 +424,7 @@ bool Window::near_window(double x, double y) const {
 }
 
 void Window::draw_segment(double x0, double y0, double x1, double y1) {
-    if (!(std::isfinite(x0) && std::isfinite(y0) && std::isfinite(x1) && std::isfinite(y1)))
-        return;
+    if (!(std::isfinite(x0) && std::isfinite(y0) && std::isfinite(x1) && std::isfinite(y1))) return;
     if (near_window(x0, y0) && near_window(x1, y1)) {
         raw_line(round_pixel(x0), round_pixel(y0), round_pixel(x1), round_pixel(y1));
         return;
@@ -423,7 +432,9 @@ void Window::draw_segment(double x0, double y0, double x1, double y1) {
     // An end far out is brought nearer along the line from the other end, which
     // keeps the direction; when both are far out, each coordinate is held, which
     // keeps horizontal and vertical lines exact.
-    auto far = [](double x, double y) { return std::fabs(x) > far_bound || std::fabs(y) > far_bound; };
+    auto far = [](double x, double y) {
+        return std::fabs(x) > far_bound || std::fabs(y) > far_bound;
+    };
     auto pull = [](double& fx, double& fy, double nx, double ny) {
         const double dx = fx - nx, dy = fy - ny;
         const double s = far_bound / std::max(std::fabs(dx), std::fabs(dy));
@@ -519,7 +530,8 @@ void Window::polyline(std::span<const double> x, std::span<const std::int32_t> y
     move_to(x[0], clamped(0));
     if (m_write_mode != WriteMode::Copy || m_line_style != 0xFFFF) {
         // Exclusive-or and dashes depend on every pixel of every segment.
-        for (std::size_t i = 1; i < x.size(); ++i) line_to(x[i], clamped(i));
+        for (std::size_t i = 1; i < x.size(); ++i)
+            line_to(x[i], clamped(i));
         return;
     }
 
@@ -538,7 +550,8 @@ void Window::polyline(std::span<const double> x, std::span<const std::int32_t> y
         if (column < m_area_x1 || column > m_area_x2) return;
         lo = std::max(lo, m_area_y1);
         hi = std::min(hi, m_area_y2);
-        for (int r = lo; r <= hi; ++r) m_canvas.row(r)[column] = colour;
+        for (int r = lo; r <= hi; ++r)
+            m_canvas.row(r)[column] = colour;
     };
 
     auto near_pixel = [&](std::size_t i, int& qx, int& qy) {
@@ -553,8 +566,8 @@ void Window::polyline(std::span<const double> x, std::span<const std::int32_t> y
     // dropping them leaves a last segment that draws its start pixel.
     std::size_t n = x.size();
     const double end_x = map_x(x[n - 1]), end_y = map_y(clamped(n - 1));
-    for (int ex, ey, bx, by; n > 1 && near_pixel(n - 1, ex, ey) && near_pixel(n - 2, bx, by) &&
-                            ex == bx && ey == by;)
+    for (int ex, ey, bx, by;
+         n > 1 && near_pixel(n - 1, ex, ey) && near_pixel(n - 2, bx, by) && ex == bx && ey == by;)
         --n;
     double fx = m_gx, fy = m_gy;
     bool near = fx >= low_edge && fx <= right_edge && fy >= low_edge && fy <= bottom_edge;
@@ -645,7 +658,8 @@ void Window::polyline(std::span<const double> x, std::span<const std::int32_t> y
         const double b = ay2 - (std::min(std::max(double(y_max), y_low), y_high) - wy1) * sy;
         if (!within(x.subspan(k, j - k + 1), std::min(x[k], x[j]), std::max(x[k], x[j])) ||
             !(a >= low_edge && a <= bottom_edge && b >= low_edge && b <= bottom_edge)) {
-            for (; k <= j; ++k) step(k);
+            for (; k <= j; ++k)
+                step(k);
             continue;
         }
         const int pa = round_pixel(a), pb = round_pixel(b);
@@ -667,7 +681,8 @@ void Window::polyline(std::span<const double> x, std::span<const double> y) {
     assert(x.size() == y.size() && "polyline needs as many x as y values");
     if (x.empty()) return;
     move_to(x[0], y[0]);
-    for (std::size_t i = 1; i < x.size(); ++i) line_to(x[i], y[i]);
+    for (std::size_t i = 1; i < x.size(); ++i)
+        line_to(x[i], y[i]);
 }
 
 void Window::rectangle(Fill fill, double x1, double y1, double x2, double y2) {
@@ -696,7 +711,8 @@ void Window::rectangle(Fill fill, double x1, double y1, double x2, double y2) {
     const int ya = std::max(top, m_area_y1), yb = std::min(bottom, m_area_y2);
     if (xa > xb || ya > yb) return;
     for (int yy = ya; yy <= yb; ++yy)
-        for (int xx = xa; xx <= xb; ++xx) plot_pixel(xx, yy);
+        for (int xx = xa; xx <= xb; ++xx)
+            plot_pixel(xx, yy);
     mark_dirty(xa, ya, xb, yb);
 }
 
@@ -713,17 +729,17 @@ void Window::flood_fill(int x, int y, int boundary) {
     auto visited = [&](int px, int py) -> std::uint8_t& {
         return seen[std::size_t(py - m_area_y1) * std::size_t(aw) + std::size_t(px - m_area_x1)];
     };
-    auto open = [&](int px, int py) {
-        return !visited(px, py) && m_canvas.row(py)[px] != wall;
-    };
+    auto open = [&](int px, int py) { return !visited(px, py) && m_canvas.row(py)[px] != wall; };
     std::vector<std::pair<int, int>> stack{{sx, sy}};
     while (!stack.empty()) {
         const auto [px, py] = stack.back();
         stack.pop_back();
         if (!open(px, py)) continue;
         int l = px, r = px;
-        while (l > m_area_x1 && open(l - 1, py)) --l;
-        while (r < m_area_x2 && open(r + 1, py)) ++r;
+        while (l > m_area_x1 && open(l - 1, py))
+            --l;
+        while (r < m_area_x2 && open(r + 1, py))
+            ++r;
         std::uint8_t* line = m_canvas.row(py);
         for (int i = l; i <= r; ++i) {
             visited(i, py) = 1;
@@ -747,11 +763,15 @@ void Window::set_line_style(std::uint16_t mask) {
     m_style_phase = 0;
 }
 
-void Window::set_write_mode(WriteMode mode) { m_write_mode = mode; }
+void Window::set_write_mode(WriteMode mode) {
+    m_write_mode = mode;
+}
 
 // ---- fonts ---------------------------------------------------------------------
 
-void Window::load_fonts() { m_fonts->load(); }
+void Window::load_fonts() {
+    m_fonts->load();
+}
 
 bool Window::select_font(std::string_view spec) {
     FontSpec parsed;

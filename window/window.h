@@ -44,7 +44,7 @@ struct RunEnded {
 };
 
 class Window {
-public:
+  public:
     explicit Window(FrontEnd& front_end);
     ~Window();
     Window(const Window&) = delete;
@@ -59,7 +59,7 @@ public:
     int height() const { return m_canvas.height(); }
     int rows() const { return m_grid.rows(); }
     static constexpr int columns = 80;
-    int cell_width() const;  // width / 80, the narrowest cell; the text font fits it
+    int cell_width() const; // width / 80, the narrowest cell; the text font fits it
     // Left pixel of text column `column` (1..81; 81 gives the width): the
     // columns are spread over the whole width, floor((column - 1) * width / 80).
     int column_x(int column) const;
@@ -214,7 +214,7 @@ public:
     Canvas& canvas() { return m_canvas; }
     const TextGrid& text_grid() const { return m_grid; }
 
-private:
+  private:
     void new_row();
     void scroll_up();
     void put_char_cell(int row, int column, char32_t c);
@@ -286,7 +286,7 @@ void set_window(Window* w);
 // Makes a window the one of this run for its own lifetime, and leaves window()
 // unset however the run ends, so that nothing can reach a dead window.
 class InstalledWindow {
-public:
+  public:
     explicit InstalledWindow(Window& w) { set_window(&w); }
     ~InstalledWindow() { set_window(nullptr); }
     InstalledWindow(const InstalledWindow&) = delete;

@@ -21,7 +21,8 @@ int count(const Canvas& c, int colour, int x1 = 0, int y1 = 0, int x2 = -1, int 
     if (y2 < 0) y2 = c.height() - 1;
     int n = 0;
     for (int y = y1; y <= y2; ++y)
-        for (int x = x1; x <= x2; ++x) n += c.pixel(x, y) == colour;
+        for (int x = x1; x <= x2; ++x)
+            n += c.pixel(x, y) == colour;
     return n;
 }
 
@@ -77,11 +78,11 @@ TEST(Graphics, LinesAreClippedToThePlotArea) {
         double x0, y0, x1, y1;
         int pixels;
     } cases[] = {
-        {-100, 10, 200, 10, 50},  // across left and right edges: the whole row
-        {20, -50, 20, 100, 30},   // across bottom and top
+        {-100, 10, 200, 10, 50},   // across left and right edges: the whole row
+        {20, -50, 20, 100, 30},    // across bottom and top
         {-1e300, 5, 1e300, 5, 50}, // huge ends still clip, and do not hang
-        {25, 10, 25, 1e308, 20},  // from inside out through the top: rows 10..29
-        {1e9, 1e9, 2e9, 2e9, 0},  // entirely outside
+        {25, 10, 25, 1e308, 20},   // from inside out through the top: rows 10..29
+        {1e9, 1e9, 2e9, 2e9, 0},   // entirely outside
         {0, 0, std::numeric_limits<double>::quiet_NaN(), 5, 0},
         {0, 0, std::numeric_limits<double>::infinity(), 0, 0},
     };
@@ -90,7 +91,8 @@ TEST(Graphics, LinesAreClippedToThePlotArea) {
         w.clear_window();
         w.move_to(c.x0, c.y0);
         w.line_to(c.x1, c.y1);
-        EXPECT_EQ(c.pixels, count(w.canvas(), 12)) << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
+        EXPECT_EQ(c.pixels, count(w.canvas(), 12))
+            << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
         EXPECT_EQ(c.pixels, count(w.canvas(), 12, 10, 20, 59, 49));
     }
 }
@@ -117,7 +119,8 @@ TEST(Graphics, LineStylePhaseRunsAcrossSegments) {
     w.line_to_px(6, 5);
     w.line_to_px(17, 5); // continues the pattern from pixel 6
     std::string row;
-    for (int x = 0; x < 17; ++x) row += w.canvas().pixel(x, 5) ? '#' : '.';
+    for (int x = 0; x < 17; ++x)
+        row += w.canvas().pixel(x, 5) ? '#' : '.';
     EXPECT_EQ("#..##..##..##..##", row);
 
     w.move_to_px(0, 7); // a move restarts the pattern
@@ -198,7 +201,8 @@ TEST(Text, CharactersAreDrawnInTheirCells) {
     w.write_chars("M ");
     // Cell (2,3) spans x 20..29, y 18..35: ink and background only there.
     EXPECT_GT(count(w.canvas(), 14, 20, 18, 29, 35), 10);
-    EXPECT_EQ(10 * 18, count(w.canvas(), 14, 20, 18, 29, 35) + count(w.canvas(), 1, 20, 18, 29, 35));
+    EXPECT_EQ(10 * 18,
+              count(w.canvas(), 14, 20, 18, 29, 35) + count(w.canvas(), 1, 20, 18, 29, 35));
     EXPECT_EQ(10 * 18, count(w.canvas(), 1, 30, 18, 39, 35));
     EXPECT_EQ(20 * 18, count(w.canvas(), 1) + count(w.canvas(), 14));
 }
@@ -234,7 +238,8 @@ TEST(Text, LastRowScrollsOnlyWhenTheNextRecordComes) {
     Window& w = tw.window();
     w.set_text_background(7);
     w.clear_window();
-    for (int i = 1; i <= 5; ++i) w.write_line("line " + std::to_string(i));
+    for (int i = 1; i <= 5; ++i)
+        w.write_line("line " + std::to_string(i));
     w.set_text_background(2);
     EXPECT_EQ("line 1", tw.row(1));
     EXPECT_EQ("line 5", tw.row(5));
@@ -323,7 +328,8 @@ TEST(Text, CursorBarIsVisibleOnEveryColourPairAndGoneWhenTheKeyArrives) {
 std::vector<std::uint8_t> cell_pixels(const Canvas& c, int row, int column) {
     std::vector<std::uint8_t> out;
     for (int y = (row - 1) * 18; y < row * 18; ++y)
-        for (int x = (column - 1) * 10; x < column * 10; ++x) out.push_back(c.pixel(x, y));
+        for (int x = (column - 1) * 10; x < column * 10; ++x)
+            out.push_back(c.pixel(x, y));
     return out;
 }
 
@@ -334,8 +340,11 @@ TEST(Text, TextIsUtf8WithOneCellPerCharacter) {
     w.set_text_color(0);
     w.set_text_background(7);
     w.clear_window();
-    w.write_chars("sp\xC3\xA9" "c.001|");
-    EXPECT_EQ("sp\xC3\xA9" "c.001|", tw.row(1));
+    w.write_chars("sp\xC3\xA9"
+                  "c.001|");
+    EXPECT_EQ("sp\xC3\xA9"
+              "c.001|",
+              tw.row(1));
     EXPECT_EQ(10, w.text_column());
     // Bytes that are not UTF-8 are Latin-1 characters, each in its cell.
     w.set_text_position(2, 1);
@@ -344,7 +353,8 @@ TEST(Text, TextIsUtf8WithOneCellPerCharacter) {
     // A record wraps after 80 characters, not 80 bytes.
     w.set_text_position(3, 1);
     std::string long_name;
-    for (int i = 0; i < 81; ++i) long_name += "\xC3\xA0";
+    for (int i = 0; i < 81; ++i)
+        long_name += "\xC3\xA0";
     w.write_line(long_name);
     EXPECT_EQ(long_name.substr(0, 160), tw.row(3));
     EXPECT_EQ("\xC3\xA0", tw.row(4));
@@ -515,7 +525,8 @@ void reference_polyline(Window& w, const std::vector<double>& x, const std::vect
                         double lo, double hi) {
     auto clamp = [&](std::int32_t v) { return std::min(std::max(double(v), lo), hi); };
     w.move_to(x[0], clamp(y[0]));
-    for (std::size_t i = 1; i < x.size(); ++i) w.line_to(x[i], clamp(y[i]));
+    for (std::size_t i = 1; i < x.size(); ++i)
+        w.line_to(x[i], clamp(y[i]));
 }
 
 TEST(Graphics, PolylineMatchesLineToPixelForPixel) {
@@ -576,7 +587,8 @@ TEST(Fonts, GraphicsTextDrawsInTheGraphicsColour) {
     w.load_fonts();
     EXPECT_FALSE(w.select_font("t'Arial"));
     EXPECT_FALSE(w.select_font("t'Arial'hx"));
-    for (const char* spec : {"t'Arial'h18w9e", "t'No Such Face At All'h20w10i", "t'Arial'h75w25ei"}) {
+    for (const char* spec :
+         {"t'Arial'h18w9e", "t'No Such Face At All'h20w10i", "t'Arial'h75w25ei"}) {
         ASSERT_TRUE(w.select_font(spec));
         w.clear_window();
         w.set_color(11);
@@ -606,7 +618,8 @@ TEST(Fonts, GraphicsTextDrawsInTheGraphicsColour) {
 // FNV-1a of every pixel: a fingerprint of a whole picture.
 std::uint64_t fingerprint(const Canvas& c) {
     std::uint64_t h = 14695981039346656037ull;
-    for (std::uint8_t p : c.pixels()) h = (h ^ p) * 1099511628211ull;
+    for (std::uint8_t p : c.pixels())
+        h = (h ^ p) * 1099511628211ull;
     return h;
 }
 
@@ -621,7 +634,8 @@ void fill_with_text(Window& w) {
         w.set_text_background((row * 7 + 3) % 16);
         w.set_text_position(row, 1);
         std::string line;
-        for (int c = 0; c < 80; ++c) line += static_cast<char>(33 + (row * 80 + c) % 94);
+        for (int c = 0; c < 80; ++c)
+            line += static_cast<char>(33 + (row * 80 + c) % 94);
         w.write_chars(line);
     }
 }

@@ -59,7 +59,8 @@ bool write_canvas_png(const Canvas& canvas, const std::string& path, std::string
     ok = std::fflush(file) == 0 && ok;
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
-        error = "cannot write " + path + (bytes.empty() ? ": the picture could not be encoded" : "");
+        error =
+            "cannot write " + path + (bytes.empty() ? ": the picture could not be encoded" : "");
         std::error_code ec;
         std::filesystem::remove(temp, ec);
         return false;

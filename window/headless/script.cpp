@@ -146,8 +146,7 @@ std::optional<std::string> parse_line(std::string_view text, ScriptLine& line) {
         line.command = ScriptCommand::Drop;
         line.argument = std::string(argument);
     } else if (word == "shot" || word == "screen") {
-        if (trim_trailing_blanks(argument).empty())
-            return quoted(word) + " needs a file name";
+        if (trim_trailing_blanks(argument).empty()) return quoted(word) + " needs a file name";
         line.command = word == "shot" ? ScriptCommand::Shot : ScriptCommand::Screen;
         line.argument = std::string(argument);
     } else {

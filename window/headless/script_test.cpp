@@ -120,10 +120,11 @@ TEST(Script, BadLinesAreReportedWithTheirNumber) {
 TEST(Script, TypedTextIsOneKeyPerCharacter) {
     // été, a euro sign, 'à' (never 224, which would begin a two-code key), a
     // Latin-1 byte that is not UTF-8, and a cut sequence.
-    EXPECT_EQ((std::vector<int>{text_key(0xE9), 't', text_key(0xE9)}), text_keys("\xC3\xA9t\xC3\xA9"));
+    EXPECT_EQ((std::vector<int>{text_key(0xE9), 't', text_key(0xE9)}),
+              text_keys("\xC3\xA9t\xC3\xA9"));
     EXPECT_EQ((std::vector<int>{text_key(0x20AC)}), text_keys("\xE2\x82\xAC"));
     EXPECT_EQ((std::vector<int>{text_key(0xE0), '0'}), text_keys("\xC3\xA0"
-                                                                   "0"));
+                                                                 "0"));
     EXPECT_EQ((std::vector<int>{text_key(0xE9), 'x'}), text_keys("\xE9x"));
     EXPECT_EQ((std::vector<int>{text_key(0xC3)}), text_keys("\xC3"));
 

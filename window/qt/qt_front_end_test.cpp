@@ -56,7 +56,8 @@ TEST(QtKeys, CodesOfKeyPresses) {
 TEST(QtKeys, CharactersReachKeyCodesAndAnswersWhole) {
     TestWindow tw;
     std::vector<char32_t> characters;
-    for (char32_t c = 0xA0; c <= 0xFF; ++c) characters.push_back(c);
+    for (char32_t c = 0xA0; c <= 0xFF; ++c)
+        characters.push_back(c);
     characters.insert(characters.end(), {U'\u0142', U'\u03B1', U'\u20AC', U'\U0001F600'});
     for (const char32_t c : characters) {
         const QString text = QString::fromUcs4(&c, 1);
