@@ -5,10 +5,10 @@
 
 #include "analysis/peakf.h"
 #include "analysis/smooth.h"
-#include "driver/files.h"
+#include "base/files.h"
+#include "base/format.h"
 #include "driver/store.h"
 #include "window/answer.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

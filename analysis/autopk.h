@@ -1,7 +1,7 @@
 // PEAKFINDER: every line above a cutoff, fitted and written to a results file.
 #pragma once
 
-#include "driver/files.h"
+#include "base/files.h"
 
 #include <cstdint>
 #include <functional>

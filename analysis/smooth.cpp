@@ -3,9 +3,9 @@
 // (viewer/baseline.cpp) call this with their run-long settings.
 #include "analysis/smooth.h"
 
+#include "base/format.h"
 #include "driver/store.h"
 #include "window/answer.h"
-#include "window/format.h"
 #include "window/window.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "batch/commands.h"
 #include "batch/runner.h"
 
-#include "driver/files.h"
+#include "base/files.h"
 #include "output/savesp.h"
 
 #include <charconv>

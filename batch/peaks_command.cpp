@@ -4,7 +4,7 @@
 #include "batch/commands.h"
 #include "batch/runner.h"
 
-#include "driver/files.h"
+#include "base/files.h"
 
 #include <charconv>
 #include <cstdio>

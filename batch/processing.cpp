@@ -3,9 +3,8 @@
 // order in which the viewer strings them together is repeated here.
 #include "batch/processing.h"
 
+#include "analysis/intensity_levels.h"
 #include "analysis/smooth.h"
-#include "viewer/levels.h"
-#include "viewer/lookfm.h"
 
 #include <algorithm>
 #include <array>

@@ -5,11 +5,11 @@
 // intensities) only refuse the one file here.
 #include "batch/spectrum_load.h"
 
+#include "base/format.h"
 #include "input/ascii.h"
 #include "input/linearise.h"
 #include "input/pelmo.h"
 #include "input/pelmo_io.h"
-#include "window/format.h"
 
 #include <array>
 #include <cerrno>

@@ -2,8 +2,8 @@
 // through SafeFileSet (written one at a time, synced once, renamed as a whole),
 // and one page with 3 million label ticks streamed from WRIGLE. Prints the
 // median of several runs and the peak resident memory of the whole program.
+#include "base/files.h"
 #include "bench/timing.h"
-#include "driver/files.h"
 #include "output/wrigle.h"
 
 #include <cstdio>

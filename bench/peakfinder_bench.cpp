@@ -3,8 +3,8 @@
 // Run twice: with a baseline near the data, and with one far below it, where
 // every half-height search would run to the end of the range if unbounded.
 #include "analysis/autopk.h"
+#include "base/files.h"
 #include "bench/timing.h"
-#include "driver/files.h"
 #include "driver/store.h"
 
 #include <algorithm>

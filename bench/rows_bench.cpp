@@ -11,8 +11,8 @@
 // spectrum; results files are written next to BINARY and removed afterwards.
 #include "analysis/autopk.h"
 #include "analysis/smooth.h"
+#include "base/files.h"
 #include "catalog/catalog.h"
-#include "driver/files.h"
 #include "driver/store.h"
 #include "input/ascii.h"
 #include "input/pelmo.h"

@@ -2,7 +2,7 @@
 // catalogues.
 #include "catalog/overlay.h"
 
-#include "window/format.h"
+#include "base/format.h"
 #include "window/window.h"
 
 #include <algorithm>

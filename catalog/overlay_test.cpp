@@ -2,7 +2,7 @@
 // and the sticks as they land on the canvas.
 #include "catalog/overlay.h"
 
-#include "window/format.h"
+#include "base/format.h"
 #include "window/test_window.h"
 
 #include <gtest/gtest.h>

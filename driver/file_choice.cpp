@@ -2,8 +2,8 @@
 // file-open box.
 #include "driver/file_choice.h"
 
+#include "base/format.h"
 #include "driver/store.h"
-#include "window/format.h"
 #include "window/window.h"
 
 #include <optional>

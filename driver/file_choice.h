@@ -3,7 +3,7 @@
 // opened ("abc" offers abc*.*) for the whole run.
 #pragma once
 
-#include "driver/input_file.h"
+#include "base/input_file.h"
 
 #include <string>
 #include <string_view>

@@ -3,13 +3,13 @@
 // main program on it until it ends. The batch commands are dispatched first,
 // before anything of a window exists, so that they run without a display.
 #include "batch/batch.h"
+#include "driver/command_line.h"
 #include "driver/file_choice.h"
 #include "driver/main_korax.h"
 #include "driver/sgame.h"
 #include "driver/startg.h"
 #include "driver/startup.h"
 #include "driver/store.h"
-#include "window/headless/command_line.h"
 #include "window/headless/script_player.h"
 #ifdef KORAX_HAVE_QT
 #include "window/qt/run_interactive.h"

@@ -3,6 +3,8 @@
 // both of which unwind from the window as RunEnded.
 #include "driver/main_korax.h"
 
+#include "base/format.h"
+#include "base/utf8.h"
 #include "driver/config_file.h"
 #include "driver/file_choice.h"
 #include "driver/sgame.h"
@@ -14,9 +16,7 @@
 #include "viewer/extension_keys.h"
 #include "viewer/undo.h"
 #include "window/answer.h"
-#include "window/format.h"
 #include "window/inkey.h"
-#include "window/utf8.h"
 #include "window/window.h"
 
 namespace korax {

@@ -3,8 +3,8 @@
 // repeatable pictures, from a fixed seed.
 #include "driver/sgame.h"
 
+#include "base/format.h"
 #include "driver/store.h"
-#include "window/format.h"
 #include "window/window.h"
 
 #include <chrono>

@@ -3,10 +3,10 @@
 // run; what went wrong with it is kept for the notice on the title screen.
 #include "driver/startg.h"
 
+#include "base/format.h"
+#include "base/input_file.h"
 #include "driver/config_file.h"
-#include "driver/input_file.h"
 #include "driver/store.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

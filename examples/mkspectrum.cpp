@@ -1,6 +1,6 @@
 // korax-mkspectrum: writes a synthetic spectrum file for trying out KORAX.
 //   korax-mkspectrum [options] OUTPUT
-#include "driver/files.h"
+#include "base/files.h"
 #include "examples/spectrum_maker.h"
 
 #include <charconv>

@@ -2,10 +2,10 @@
 // every byte sequence decodes into characters without a byte lost, lands one
 // character per cell of the grid, types the answer it spells, and fills fixed
 // fields to their width in characters.
+#include "base/format.h"
+#include "base/utf8.h"
 #include "fuzz/fuzz_common.h"
-#include "window/format.h"
 #include "window/frontend.h"
-#include "window/utf8.h"
 
 #include <cstddef>
 #include <cstdint>

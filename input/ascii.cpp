@@ -7,12 +7,12 @@
 
 #include "input/speinf_screen.h"
 
-#include "driver/input_file.h"
+#include "base/format.h"
+#include "base/input_file.h"
 #include "driver/sgame.h"
 #include "driver/store.h"
 #include "input/pairs.h"
 #include "input/speinf_screen.h"
-#include "window/format.h"
 #include "window/window.h"
 
 #include <algorithm>

@@ -3,9 +3,9 @@
 // report when they stray by more than a tenth of a step, and the resampling.
 #include "input/linearise.h"
 
+#include "base/format.h"
 #include "driver/store.h"
 #include "input/ascii.h"
-#include "window/format.h"
 #include "window/window.h"
 
 #include <cassert>

@@ -3,11 +3,11 @@
 // reader only reads from it.
 #include "input/pelmo.h"
 
+#include "base/format.h"
 #include "driver/sgame.h"
 #include "driver/store.h"
 #include "input/pelmo_io.h"
 #include "input/speinf_screen.h"
-#include "window/format.h"
 #include "window/window.h"
 
 #include <algorithm>

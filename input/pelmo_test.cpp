@@ -2,9 +2,9 @@
 // damaged file leads to.
 #include "input/pelmo.h"
 
+#include "base/format.h"
 #include "driver/store.h"
 #include "input/pelmo_io.h"
-#include "window/format.h"
 #include "window/test_window.h"
 
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 // loads (without the frequency line) and by the viewer's information key.
 #include "input/speinf.h"
 
+#include "base/format.h"
 #include "driver/store.h"
 #include "input/speinf_screen.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

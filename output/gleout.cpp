@@ -5,11 +5,11 @@
 // replace the old files as a whole.
 #include "output/gleout.h"
 
-#include "driver/files.h"
+#include "base/files.h"
+#include "base/format.h"
 #include "driver/store.h"
 #include "output/wrigle.h"
 #include "window/answer.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

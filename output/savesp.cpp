@@ -3,10 +3,10 @@
 // SafeFile in one write, so that an existing file is only replaced by a complete one.
 #include "output/savesp.h"
 
-#include "driver/files.h"
-#include "window/format.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/utf8.h"
 #include "window/inkey.h"
-#include "window/utf8.h"
 #include "window/window.h"
 
 #include <algorithm>

@@ -3,10 +3,10 @@
 // the old pages as a whole) or keeps it.
 #include "output/wrigle.h"
 
-#include "driver/files.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/utf8.h"
 #include "output/xlab.h"
-#include "window/format.h"
-#include "window/utf8.h"
 
 #include <cassert>
 #include <cmath>

@@ -5,7 +5,7 @@
 // second try that works. Included by the tests of each module with a writer.
 #pragma once
 
-#include "driver/files.h"
+#include "base/files.h"
 #include "window/test_window.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // the others an empty name, so GLE pairs every place with exactly one name.
 #include "output/xlab.h"
 
-#include "window/format.h"
+#include "base/format.h"
 
 #include <array>
 #include <cmath>

@@ -5,16 +5,16 @@
 
 #include "viewer/append.h"
 
-#include "driver/files.h"
-#include "driver/input_file.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/input_file.h"
+#include "base/utf8.h"
 #include "driver/store.h"
 #include "input/pelmo.h"
 #include "input/pelmo_io.h"
 #include "viewer/display.h"
 #include "window/cancel.h"
-#include "window/format.h"
 #include "window/inkey.h"
-#include "window/utf8.h"
 #include "window/window.h"
 
 #include <algorithm>

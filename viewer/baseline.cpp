@@ -4,11 +4,11 @@
 #include "viewer/baseline.h"
 
 #include "analysis/smooth.h"
+#include "base/format.h"
 #include "driver/store.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "window/cancel.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

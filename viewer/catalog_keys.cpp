@@ -3,14 +3,14 @@
 // are shown; V gives the key line back.
 #include "viewer/catalog_keys.h"
 
+#include "base/files.h"
+#include "base/format.h"
 #include "catalog/assignments.h"
-#include "driver/files.h"
 #include "driver/startup.h"
 #include "driver/store.h"
 #include "viewer/display.h"
 #include "viewer/measure.h"
 #include "window/answer.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

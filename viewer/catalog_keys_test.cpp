@@ -3,6 +3,7 @@
 // picking one of several predictions within the tolerance.
 #include "viewer/catalog_keys.h"
 
+#include "base/format.h"
 #include "catalog/assignments.h"
 #include "driver/startup.h"
 #include "output/write_faults.h"
@@ -12,7 +13,6 @@
 #include "viewer/lookfm.h"
 #include "viewer/measure.h"
 #include "viewer/test_spectrum.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/test_window.h"
 

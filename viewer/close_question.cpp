@@ -2,11 +2,11 @@
 // taken away again, so that the operator returns to exactly where they were.
 #include "viewer/close_question.h"
 
-#include "driver/files.h"
+#include "base/files.h"
+#include "base/format.h"
 #include "driver/store.h"
 #include "viewer/command_guard.h"
 #include "viewer/undo.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

@@ -4,6 +4,7 @@
 // becomes the undo step when the key did change it.
 #include "viewer/command_guard.h"
 
+#include "base/format.h"
 #include "driver/store.h"
 #include "output/savesp.h"
 #include "viewer/display.h"
@@ -11,7 +12,6 @@
 #include "viewer/lookfm.h"
 #include "viewer/undo.h"
 #include "window/cancel.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

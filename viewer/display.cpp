@@ -4,10 +4,10 @@
 // store's arrays; nothing here touches the points one by one.
 #include "viewer/display.h"
 
+#include "base/format.h"
+#include "base/utf8.h"
 #include "driver/store.h"
 #include "viewer/catalog_keys.h"
-#include "window/format.h"
-#include "window/utf8.h"
 #include "window/window.h"
 
 #include <algorithm>

@@ -2,14 +2,14 @@
 // so every classic key and screen stays as it was.
 #include "viewer/extension_keys.h"
 
-#include "driver/files.h"
+#include "base/files.h"
+#include "base/format.h"
 #include "driver/store.h"
 #include "viewer/catalog_keys.h"
 #include "viewer/display.h"
 #include "viewer/lookfm.h"
 #include "viewer/measure.h"
 #include "viewer/undo.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/png.h"
 #include "window/window.h"

@@ -3,9 +3,9 @@
 // limit -f centres the display on f, an upper limit -r sets the width to r.
 #include "viewer/freqlimits.h"
 
+#include "base/format.h"
 #include "driver/store.h"
 #include "window/answer.h"
-#include "window/format.h"
 #include "window/window.h"
 
 #include <cmath>

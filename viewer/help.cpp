@@ -1,7 +1,7 @@
 // The viewer's command summary. In a 17-row window it does not fit on one
 // screen, so the first page waits for ENTER before the second scrolls it away.
+#include "base/format.h"
 #include "viewer/commands.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

@@ -2,11 +2,11 @@
 // moved over the plot with W and Z, then AUTOPK with both levels.
 #include "viewer/levels.h"
 #include "analysis/autopk.h"
+#include "base/format.h"
 #include "driver/store.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "window/cancel.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
@@ -14,14 +14,6 @@
 #include <optional>
 
 namespace korax {
-
-std::int16_t to_level(double value) {
-    // Levels are 16-bit; a display range beyond that range pins them at its ends.
-    const double t = std::trunc(value);
-    if (!(t > -32768.0)) return -32768;
-    if (t > 32767.0) return 32767;
-    return static_cast<std::int16_t>(t);
-}
 
 namespace {
 

@@ -2,12 +2,12 @@
 // ten or one pixel rows of the plot (delta intensity units per row).
 #pragma once
 
+#include "analysis/intensity_levels.h"
+
 #include <cstdint>
 
 namespace korax {
 
-// Truncation toward zero to a 16-bit level, held at the ends of that range.
-std::int16_t to_level(double value);
 // The baseline after one key: not below the display's lower limit when lowered,
 // not above its upper limit when raised. Other keys leave it.
 std::int16_t move_baseline(std::int16_t b, int key, double delta, double ylow, double yhigh);

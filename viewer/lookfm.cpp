@@ -2,7 +2,9 @@
 // of the keys it handles itself. Keys that open dialogs hand over to the
 // commands of their own files and then redraw at the level their command needs.
 #include "viewer/lookfm.h"
+#include "analysis/intensity_levels.h"
 
+#include "base/format.h"
 #include "driver/startg.h"
 #include "driver/store.h"
 #include "input/speinf.h"
@@ -15,7 +17,6 @@
 #include "viewer/display.h"
 #include "viewer/extension_keys.h"
 #include "viewer/freqlimits.h"
-#include "window/format.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
@@ -239,22 +240,6 @@ bool confirm_exit(ViewerState& v) {
 }
 
 } // namespace
-
-EntryLimits entry_limits(std::int32_t iymin, std::int32_t iymax) {
-    EntryLimits e;
-    const double r = static_cast<double>(iymax) - static_cast<double>(iymin);
-    if (r == 0) {
-        // A flat spectrum (reachable through the zero-dynamic-range menu) gets a
-        // range of one unit either side so that the plot has a height.
-        e.YLOW = iymin - 1.0;
-        e.YHIGH = iymax + 1.0;
-    } else {
-        e.YLOW = iymin - 0.05 * r;
-        e.YHIGH = iymax + 0.05 * r;
-    }
-    e.YREF = e.YLOW + 0.25 * (e.YHIGH - e.YLOW);
-    return e;
-}
 
 void lookfm_entry(ViewerState& v) {
     auto& s = store();

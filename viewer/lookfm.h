@@ -51,14 +51,6 @@ void step_cursor(double& FCURS, double steps, double FLOW, double FHIGH, double 
 // where the cursor came from (remembered in memo).
 void centre_quarter(double& FCURS, double& memo, double FLOW, double FHIGH);
 
-// The intensity limits at entry into the viewer: the data range with a 5 %
-// margin each side (a flat spectrum gets one unit each side), and the reference
-// level a quarter of the way up.
-struct EntryLimits {
-    double YLOW = 0, YHIGH = 0, YREF = 0;
-};
-EntryLimits entry_limits(std::int32_t iymin, std::int32_t iymax);
-
 // Entry into the viewer (limits, ORIGNL, YMEAN, key line, extension of short
 // spectra, first picture) and one key of the loop; lookfm_key returns false
 // when the operator confirmed leaving.

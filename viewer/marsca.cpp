@@ -1,9 +1,9 @@
 // The frequency scale under the plot: a short tick at every marker, a long one
 // at every tenth, and the long ticks' frequencies on the second-to-last row.
 // The layout is computed apart from the drawing so that tests can read it.
+#include "base/format.h"
 #include "driver/store.h"
 #include "viewer/display.h"
-#include "window/format.h"
 #include "window/window.h"
 
 #include <algorithm>

@@ -4,11 +4,11 @@
 #include "viewer/measure.h"
 
 #include "analysis/peakf.h"
+#include "base/format.h"
 #include "driver/store.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "window/answer.h"
-#include "window/format.h"
 #include "window/window.h"
 
 #include <algorithm>

@@ -2,8 +2,8 @@
 // the test, nothing is shown. Installs itself as window() for its lifetime.
 #pragma once
 
+#include "base/utf8.h"
 #include "window/frontend.h"
-#include "window/utf8.h"
 #include "window/window.h"
 
 #include <deque>

@@ -1,7 +1,7 @@
 // The character cells behind the window's text: what screen dumps and tests read.
 #include "window/text_grid.h"
 
-#include "window/utf8.h"
+#include "base/utf8.h"
 
 #include <algorithm>
 #include <cassert>

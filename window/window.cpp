@@ -3,10 +3,10 @@
 // through here, so the picture is the same on screen and in off-screen runs.
 #include "window/window.h"
 
+#include "base/utf8.h"
 #include "window/cancel.h"
 #include "window/fonts.h"
 #include "window/frontend.h"
-#include "window/utf8.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,9 +1,9 @@
 // Drawing and text rules of the window, checked on the canvas and the grid.
 #include "window/window.h"
 
+#include "base/utf8.h"
 #include "window/inkey.h"
 #include "window/test_window.h"
-#include "window/utf8.h"
 
 #include <gtest/gtest.h>
 

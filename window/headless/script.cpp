@@ -2,8 +2,8 @@
 // keyboard would deliver, so the player only has to hand them out one by one.
 #include "window/headless/script.h"
 
+#include "base/utf8.h"
 #include "window/frontend.h"
-#include "window/utf8.h"
 #include "window/window.h"
 
 #include <array>

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "window/frontend.h"
-#include "window/headless/command_line.h"
 #include "window/headless/script.h"
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <optional>
@@ -16,6 +16,17 @@
 namespace korax {
 
 class Window;
+
+// The options of `korax --play`, as the program's command line gives them.
+struct PlayOptions {
+    std::string script;                // the key script to play
+    std::string shots_dir = ".";       // where `shot` and `screen` write
+    std::optional<std::uint64_t> seed; // banner seed instead of the clock
+    std::optional<std::string> config; // a configuration file, or "none"
+};
+
+// Exit status of a bad command line, or of a script that cannot be read.
+inline constexpr int EXIT_USAGE = 64;
 
 // Exit statuses the player itself decides; 0 and 1 come from the program's end.
 inline constexpr int PLAY_RAN_OUT = 2;

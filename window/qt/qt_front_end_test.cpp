@@ -1,9 +1,9 @@
 #include "window/qt/placement.h"
 #include "window/qt/qt_front_end.h"
 
+#include "base/utf8.h"
 #include "window/inkey.h"
 #include "window/test_window.h"
-#include "window/utf8.h"
 
 #include <QString>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Parsing of the command line. Kept apart from main() so that every accepted and
 // refused form can be tested without starting the program.
-#include "window/headless/command_line.h"
+#include "driver/command_line.h"
 
 #include <charconv>
 

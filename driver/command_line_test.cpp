@@ -1,4 +1,4 @@
-#include "window/headless/command_line.h"
+#include "driver/command_line.h"
 
 #include <gtest/gtest.h>
 

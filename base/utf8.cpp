@@ -1,6 +1,6 @@
 // UTF-8 decoding with a Latin-1 reading of every byte that is not part of a
 // well-formed sequence.
-#include "window/utf8.h"
+#include "base/utf8.h"
 
 #include <vector>
 

@@ -3,6 +3,8 @@
 // commands (korax peaks ...) are told apart before this parser runs.
 #pragma once
 
+#include "window/headless/script_player.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,13 +13,6 @@
 #include <vector>
 
 namespace korax {
-
-struct PlayOptions {
-    std::string script;                // the key script to play
-    std::string shots_dir = ".";       // where `shot` and `screen` write
-    std::optional<std::uint64_t> seed; // banner seed instead of the clock
-    std::optional<std::string> config; // a configuration file, or "none"
-};
 
 struct CommandLine {
     enum class Mode { Interactive, Play, Help, Version, Bad } mode = Mode::Interactive;
@@ -31,9 +26,6 @@ struct CommandLine {
 // any order but each only once (--catalog as often as wanted); --help and
 // --version stand alone; without --play one FILE may be given.
 CommandLine parse_command_line(std::span<const std::string_view> args);
-
-// Exit status of a bad command line.
-inline constexpr int EXIT_USAGE = 64;
 
 std::string usage_text();   // the short usage for stderr (without the batch commands)
 std::string help_text();    // --help

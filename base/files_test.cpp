@@ -1,6 +1,6 @@
 // Safe writing: nothing is overwritten unasked, and a failed write leaves the
 // old file as it was.
-#include "driver/files.h"
+#include "base/files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Fixed-field numbers with printf's rounding and layout; a value that does not
 // fit (or is not finite) becomes a field of asterisks rather than a wider field,
 // so that columns of screens and text files never shift.
-#include "window/format.h"
+#include "base/format.h"
 
-#include "window/utf8.h"
+#include "base/utf8.h"
 
 #include <algorithm>
 #include <cassert>

@@ -2,7 +2,7 @@
 // to an unnamed temporary in its target's folder (a named hidden one where the
 // file system cannot do that), given a short hidden name only once every write
 // and the sync have succeeded, and renamed into place.
-#include "driver/files.h"
+#include "base/files.h"
 
 #include <algorithm>
 #include <array>

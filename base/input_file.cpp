@@ -1,6 +1,6 @@
 // Opening without blocking: O_NONBLOCK makes the open of a FIFO with no writer
 // return at once, and the type check then refuses it before any read.
-#include "driver/input_file.h"
+#include "base/input_file.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 // Fixed fields: printf layout, asterisks when a value does not fit.
-#include "window/format.h"
-#include "window/utf8.h"
+#include "base/format.h"
+#include "base/utf8.h"
 
 #include <gtest/gtest.h>
 
