@@ -443,7 +443,7 @@ void key_assign(ViewerState& v) {
         message(v, " Not assigned: the measurement has no error; set a fixed uncertainty with D");
         return;
     }
-    auto record = lin_line(q, m->freq, unc, s.settings.weight, trim_right(store().FNAME));
+    auto record = lin_line(q, m->freq, unc, s.settings.weight, trim_right(store().FNAME), s.unit);
     if (!record) {
         message(v, " Not assigned: a quantum number does not fit the assignment file's fields");
         return;
