@@ -3,6 +3,7 @@
 // the output fails, and `korax catalog` in memory that long lines do not grow.
 #include "catalog/catalog.h"
 #include "catalog/catalog_table.h"
+#include "catalog/test_catalog_file.h"
 
 #include <gtest/gtest.h>
 
@@ -89,23 +90,6 @@ template <std::size_t N> struct FixedOutput : std::streambuf {
     std::string text() const { return std::string(pbase(), pptr()); }
 };
 
-class CatalogTable : public ::testing::Test {
-  protected:
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("korax_table_test_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name, std::ios::binary) << text;
-        return (dir / name).string();
-    }
-};
-
 TEST(CatalogTableText, NumbersKeepTheirValue) {
     struct Case {
         double value;
@@ -129,7 +113,7 @@ TEST(CatalogTableText, NumbersKeepTheirValue) {
               table_text(std::string_view("a\tb\0c\x1b[31m\\d\r\n\x7f \xc3\xa9", 18)));
 }
 
-TEST_F(CatalogTable, RowsAreWhatWasReadInElevenColumns) {
+TEST_F(CatalogFile, RowsAreWhatWasReadInElevenColumns) {
     const std::string qn = " 3 1 2       2 1 1      ";
     const std::string text =
         // A fifth decimal, an energy with an exponent, degeneracy 3599, a label
@@ -152,7 +136,7 @@ TEST_F(CatalogTable, RowsAreWhatWasReadInElevenColumns) {
         EXPECT_EQ(10, std::count(row.begin(), row.end(), '\t')) << row;
 }
 
-TEST_F(CatalogTable, RunningOutOfMemoryAnywhereIsReportedNeverThrown) {
+TEST_F(CatalogFile, RunningOutOfMemoryAnywhereIsReportedNeverThrown) {
     std::string text;
     for (int i = 0; i < 6; ++i)
         text += "  24" + std::to_string(1000 + i) +
@@ -201,7 +185,7 @@ TEST_F(CatalogTable, RunningOutOfMemoryAnywhereIsReportedNeverThrown) {
     EXPECT_GT(failures, 10) << "every allocation of the table was made to fail in turn";
 }
 
-TEST_F(CatalogTable, AnOutputThatFailsIsNoSuccess) {
+TEST_F(CatalogFile, AnOutputThatFailsIsNoSuccess) {
     const std::string path =
         write("ok.cat", "  240046.0325  0.0051 -4.1061 3   79.7640 41  99001 30320 119      19 "
                         "118      \n");
@@ -238,7 +222,7 @@ long peak_kb(const fs::path& dir, const std::string& catalogue) {
     return kb;
 }
 
-TEST_F(CatalogTable, PeakMemoryDoesNotFollowTheLongestLine) {
+TEST_F(CatalogFile, PeakMemoryDoesNotFollowTheLongestLine) {
     if (SANITIZED) GTEST_SKIP() << "the sanitizers' shadow memory would count";
     if (::access("/usr/bin/time", X_OK) != 0) GTEST_SKIP() << "GNU time is not installed";
     std::ifstream example("examples/ocs.cat", std::ios::binary);

@@ -3,6 +3,7 @@
 // checked against plain scans.
 #include "catalog/catalog.h"
 #include "catalog/catalog_table.h"
+#include "catalog/test_catalog_file.h"
 
 #include <gtest/gtest.h>
 
@@ -258,23 +259,6 @@ TEST(CatalogColumns, FieldsAtTheirLimits) {
     EXPECT_EQ(-9999.9999, parse_catalog_line(columns(cases[0].fields))->elower);
     EXPECT_EQ(-9, parse_catalog_line(columns(cases[0].fields))->dof);
 }
-
-class CatalogFile : public ::testing::Test {
-  protected:
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("korax_catalog_test_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name, std::ios::binary) << text;
-        return (dir / name).string();
-    }
-};
 
 TEST_F(CatalogFile, ReadsSortsAndCountsSkippedLines) {
     std::string text = cat_line(2000, 0.01, -2, 303, " 3 1 2       2 1 1") + "\r\n" +
