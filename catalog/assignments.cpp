@@ -3,11 +3,14 @@
 
 #include "base/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -41,9 +44,22 @@ std::optional<int> i3_field(std::string_view record, std::size_t k) {
 
 } // namespace
 
+namespace {
+
+// The decimal exponent of `v` (> 0) as rounded to two significant digits:
+// 0.00014 -> -4, and 0.000996 -> -3, since it rounds to 0.0010.
+int two_digit_exponent(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1e", v);
+    return std::atoi(std::strchr(text, 'e') + 1);
+}
+
+} // namespace
+
 std::optional<std::string> lin_line(const QuantumNumbers& q, double freq, double unc, double weight,
-                                    std::string_view comment) {
-    if (!std::isfinite(freq) || !std::isfinite(unc) || !std::isfinite(weight)) return std::nullopt;
+                                    std::string_view comment, FrequencyUnit unit) {
+    if (!std::isfinite(freq) || !std::isfinite(unc) || !std::isfinite(weight) || !(unc > 0))
+        return std::nullopt;
     std::string record;
     char field[32];
     for (int k = 0; k < 2 * q.n; ++k) {
@@ -53,13 +69,28 @@ std::optional<std::string> lin_line(const QuantumNumbers& q, double freq, double
         record += field;
     }
     record.resize(36, ' ');
-    char numbers[160];
-    // An uncertainty below half the last decimal would read back as zero, an
-    // infinite weight in the fit: such a one is written with an exponent.
-    if (std::abs(unc) >= 0.00005)
-        std::snprintf(numbers, sizeof numbers, " %15.4f %10.4f %8.4f", freq, unc, weight);
+
+    // The fit weighs a line by 1 / error^2: 0.00006 and 0.00014 written as
+    // 0.0001 would be off by up to 2.8 times, so the error keeps two digits
+    // and the frequency as many decimals as they reach.
+    const int error_decimals = 1 - two_digit_exponent(unc);
+    const double magnitude = std::abs(freq);
+    const int whole_digits = magnitude >= 1 ? static_cast<int>(std::log10(magnitude)) + 1 : 1;
+    // Beyond DBL_DIG significant digits a double holds no more decimals of its own.
+    const int freq_decimals = std::clamp(
+        error_decimals, 4, std::max(4, std::numeric_limits<double>::digits10 - whole_digits));
+    const double signed_unc = unit == FrequencyUnit::Wavenumber ? -unc : unc;
+    char error_text[32], weight_text[32];
+    if (error_decimals >= 0 && error_decimals <= 12)
+        std::snprintf(error_text, sizeof error_text, "%.*f", error_decimals, signed_unc);
     else
-        std::snprintf(numbers, sizeof numbers, " %15.4f %10.3E %8.4f", freq, unc, weight);
+        std::snprintf(error_text, sizeof error_text, "%.1E", signed_unc);
+    std::snprintf(weight_text, sizeof weight_text, "%.4f", weight);
+    if (weight != 0 && std::strtod(weight_text, nullptr) == 0)
+        std::snprintf(weight_text, sizeof weight_text, "%.1E", weight);
+    char numbers[400];
+    std::snprintf(numbers, sizeof numbers, " %15.*f %10s %8s", freq_decimals, freq, error_text,
+                  weight_text);
     record += numbers;
     if (!comment.empty()) {
         record += "  ! ";

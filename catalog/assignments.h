@@ -15,10 +15,18 @@
 
 namespace korax {
 
-// One record without its line end. nullopt when a quantum number does not fit
-// its 3 columns or a number is not finite (the record would not read back).
+// One record without its line end: the quantum numbers in columns 1..36, then
+// from column 37 the frequency, its uncertainty and the weight as free-format
+// numbers. The uncertainty is written with two significant digits (an exponent
+// below 1e-12 and from 99.5 on), the frequency with at least 4 decimals and at
+// least to the uncertainty's second digit (no further than a double's 15
+// significant digits reach), the weight with 4 decimals (two significant digits with an
+// exponent where 4 decimals would show 0). A frequency in cm-1 (`unit`) gets a
+// negative uncertainty, which tells the fitting program so. nullopt when a
+// quantum number does not fit its 3 columns, the uncertainty is not above 0
+// (it would weigh the line infinitely), or a number is not finite.
 std::optional<std::string> lin_line(const QuantumNumbers& q, double freq, double unc, double weight,
-                                    std::string_view comment);
+                                    std::string_view comment, FrequencyUnit unit);
 
 // True when the record's first 36 columns hold exactly these quantum numbers
 // (the fields past 2n blank or 0).

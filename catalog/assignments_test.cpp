@@ -8,10 +8,13 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <tuple>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -29,26 +32,137 @@ QuantumNumbers qn(std::vector<int> values) {
 }
 
 TEST(AssignmentRecord, Layout) {
+    const std::string gap(18, ' ');
     // Twelve 3-column fields (36 columns), upper state first, then the numbers.
-    EXPECT_EQ(" 20  1 19 19  1 18                       240046.0297     0.0005   1.0000  ! ocs.001",
-              lin_line(qn({20, 1, 19, 19, 1, 18}), 240046.0297, 0.0005, 1.0, "ocs.001"));
+    EXPECT_EQ(" 20  1 19 19  1 18" + gap + "    240046.02970    0.00050   1.0000  ! ocs.001",
+              lin_line(qn({20, 1, 19, 19, 1, 18}), 240046.0297, 0.0005, 1.0, "ocs.001",
+                       FrequencyUnit::MHz));
     // Unused fields are blank; frequency in 16 columns, uncertainty 11, weight 9.
-    EXPECT_EQ("  5  4" + std::string(30, ' ') + "       1234.5000     0.0100   0.5000",
-              lin_line(qn({5, 4}), 1234.5, 0.01, 0.5, ""));
-    EXPECT_EQ("  1  2  3  4  5  6-11  2  3  4  5359     100000.0000     0.0500   1.0000  ! a b",
-              lin_line(qn({1, 2, 3, 4, 5, 6, -11, 2, 3, 4, 5, 359}), 1e5, 0.05, 1, "a b"));
-    // A strong line's error below the last decimal keeps its value.
-    EXPECT_EQ("  5  4" + std::string(30, ' ') + "       1234.5000  3.200E-05   1.0000",
-              lin_line(qn({5, 4}), 1234.5, 0.000032, 1.0, ""));
-    // Values the fields cannot hold, or numbers that would not read back.
-    EXPECT_FALSE(lin_line(qn({1000, 1}), 1, 1, 1, ""));
-    EXPECT_FALSE(lin_line(qn({-100, 1}), 1, 1, 1, ""));
-    EXPECT_FALSE(lin_line(qn({1, 1}), NAN, 1, 1, ""));
-    EXPECT_FALSE(lin_line(qn({1, 1}), 1, INFINITY, 1, ""));
+    EXPECT_EQ("  5  4" + std::string(30, ' ') + "       1234.5000      0.010   0.5000",
+              lin_line(qn({5, 4}), 1234.5, 0.01, 0.5, "", FrequencyUnit::MHz));
+    EXPECT_EQ("  1  2  3  4  5  6-11  2  3  4  5359     100000.0000      0.050   1.0000  ! a b",
+              lin_line(qn({1, 2, 3, 4, 5, 6, -11, 2, 3, 4, 5, 359}), 1e5, 0.05, 1, "a b",
+                       FrequencyUnit::MHz));
+    // Values the fields cannot hold, or numbers that would not read back or weigh.
+    for (auto [v, f, u, w] : {std::tuple{1000, 1.0, 1.0, 1.0},
+                              {-100, 1.0, 1.0, 1.0},
+                              {1, NAN, 1.0, 1.0},
+                              {1, 1.0, INFINITY, 1.0},
+                              {1, 1.0, 1.0, NAN},
+                              {1, 1.0, 0.0, 1.0},
+                              {1, 1.0, -0.001, 1.0}})
+        EXPECT_FALSE(lin_line(qn({v, 1}), f, u, w, "", FrequencyUnit::MHz)) << v << " " << u;
+}
+
+// A record read as the fitting program reads it: twelve fixed 3-column integer
+// fields, then from column 37 free-format numbers (blanks or commas between),
+// of which frequency, uncertainty and weight are taken and the rest ignored.
+struct FitRecord {
+    std::array<long, 12> qn{};
+    double freq = 0, unc = 0, weight = 0;
+};
+std::optional<FitRecord> read_as_fit(const std::string& record) {
+    FitRecord r;
+    const std::string head = (record + std::string(36, ' ')).substr(0, 36);
+    for (std::size_t k = 0; k < 12; ++k) {
+        const std::string f = head.substr(3 * k, 3);
+        if (f == "   ") continue;
+        char* end = nullptr;
+        r.qn[k] = std::strtol(f.c_str(), &end, 10);
+        if (*end != '\0') return std::nullopt;
+    }
+    const std::string rest = record.size() > 36 ? record.substr(36) : "";
+    const char* p = rest.c_str();
+    for (double* value : {&r.freq, &r.unc, &r.weight}) {
+        while (*p == ' ' || *p == ',')
+            ++p;
+        char* end = nullptr;
+        *value = std::strtod(p, &end);
+        if (end == p) return std::nullopt;
+        p = end;
+    }
+    return r;
+}
+
+TEST(AssignmentRecord, NumbersReadBackWithTheirPrecision) {
+    const auto mhz = FrequencyUnit::MHz, cm = FrequencyUnit::Wavenumber;
+    struct Case {
+        double freq, unc;
+        FrequencyUnit unit;
+        const char *freq_text, *unc_text; // as worked out by hand
+    } cases[] = {
+        {240046.0297, 0.0005, mhz, "240046.02970", "0.00050"},
+        // Errors that 4 decimals made both 0.0001, 2.8 times apart in weight.
+        {240046.029712, 0.00006, mhz, "240046.029712", "0.000060"},
+        {240046.029712, 0.00014, mhz, "240046.02971", "0.00014"},
+        {1234.5, 0.01, mhz, "1234.5000", "0.010"},
+        {1234.5, 0.000996, mhz, "1234.5000", "0.0010"}, // rounds up into the next decade
+        {1234.5, 0.0996, mhz, "1234.5000", "0.10"},
+        {1e5, 2.5, mhz, "100000.0000", "2.5"},
+        {1e5, 12.3, mhz, "100000.0000", "12"},
+        {1e5, 123.0, mhz, "100000.0000", "1.2E+02"},
+        {299792.458, 0.00002, mhz, "299792.458000", "0.000020"},
+        // Below 1e-12 the error has an exponent; the frequency stops at 15 digits.
+        {240046.0297, 3.2e-13, mhz, "240046.029700000", "3.2E-13"},
+        // Wavenumbers: the negative error tells the fitting program.
+        {2143.2712, 0.0001, cm, "2143.27120", "-0.00010"},
+        {8.0071, 1.5e-7, cm, "8.00710000", "-0.00000015"},
+    };
+    for (const auto& c : cases) {
+        const auto values = std::vector<int>{20, 1, 19, 19, 1, 18};
+        const auto record = lin_line(qn(values), c.freq, c.unc, 1.0, "x.001", c.unit);
+        ASSERT_TRUE(record) << c.freq_text;
+        const auto r = read_as_fit(*record);
+        ASSERT_TRUE(r) << *record;
+        EXPECT_EQ(std::strtod(c.freq_text, nullptr), r->freq) << *record;
+        EXPECT_EQ(std::strtod(c.unc_text, nullptr), r->unc) << *record;
+        EXPECT_EQ(1.0, r->weight);
+        EXPECT_NE(std::string::npos, record->find(std::string(" ") + c.freq_text + " ")) << *record;
+        EXPECT_NE(std::string::npos, record->find(std::string(" ") + c.unc_text + " "));
+        EXPECT_EQ((std::array<long, 12>{20, 1, 19, 19, 1, 18}), r->qn);
+        EXPECT_EQ(' ', (*record)[36]) << "the numbers start after column 36";
+    }
+    // Small weights keep two digits rather than becoming 0.
+    auto r = read_as_fit(*lin_line(qn({5, 4}), 1234.5, 0.01, 0.00004, "", mhz));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(4e-5, r->weight);
+    EXPECT_EQ(0.3333, read_as_fit(*lin_line(qn({5, 4}), 1234.5, 0.01, 1.0 / 3, "", mhz))->weight);
+}
+
+TEST(AssignmentRecord, EveryRecordReadsBackWithinItsLastDigit) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> log_freq(0, 7), log_unc(-7, 1.9);
+    for (int trial = 0; trial < 5000; ++trial) {
+        const double freq = std::pow(10.0, log_freq(random));
+        const double unc = std::pow(10.0, log_unc(random));
+        const auto unit = trial % 2 ? FrequencyUnit::MHz : FrequencyUnit::Wavenumber;
+        const auto record = lin_line(qn({3, 1, 2, 2, 1, 1}), freq, unc, 1.0, "", unit);
+        ASSERT_TRUE(record) << freq << " " << unc;
+        const auto r = read_as_fit(*record);
+        ASSERT_TRUE(r) << *record;
+        ASSERT_EQ(unit == FrequencyUnit::Wavenumber, r->unc < 0) << *record;
+        const double got_unc = std::abs(r->unc);
+        // Two significant digits: 10..99 units of the second digit's place.
+        const double place = std::pow(10.0, std::floor(std::log10(got_unc)) - 1);
+        const double units = got_unc / place;
+        ASSERT_NEAR(std::round(units), units, 1e-6) << *record;
+        ASSERT_GE(std::round(units), 10) << *record;
+        ASSERT_LE(std::round(units), 99) << *record;
+        ASSERT_LE(std::abs(got_unc - unc), 0.5 * place * (1 + 1e-9)) << *record;
+        // At least 4 decimals, and at least down to the error's second digit.
+        const std::string text = record->substr(36);
+        const std::size_t dot = text.find('.');
+        const std::size_t digits = text.find(' ', dot) - dot - 1;
+        ASSERT_GE(digits, 4u) << *record;
+        const double step = std::pow(10.0, -static_cast<double>(digits));
+        ASSERT_LE(step, place * (1 + 1e-9)) << *record;
+        ASSERT_LE(std::abs(r->freq - freq), 0.5 * step * (1 + 1e-9) + freq * 1e-16) << *record;
+    }
 }
 
 TEST(AssignmentRecord, SameTransition) {
-    const std::string record = *lin_line(qn({20, 1, 19, 19, 1, 18}), 240046.0297, 0.0005, 1, "x");
+    const std::string record =
+        *lin_line(qn({20, 1, 19, 19, 1, 18}), 240046.0297, 0.0005, 1, "x", FrequencyUnit::MHz);
     struct Case {
         std::string record;
         std::vector<int> values;

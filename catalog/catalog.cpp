@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -107,6 +108,18 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// A byte of a field shown as given: a control byte would not take one cell.
+char printable(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+}
+
+// Uncertainties and intensities are kept as floats for memory; a value beyond
+// a float's range (only a damaged line holds one) is kept at the range's end.
+float to_float(double v) {
+    constexpr double most = std::numeric_limits<float>::max();
+    return static_cast<float>(std::clamp(v, -most, most));
+}
+
 } // namespace
 
 std::optional<int> decode_qn(char tens, char ones) {
@@ -126,6 +139,22 @@ int qn_count(int qnfmt) {
     return n >= 1 && n <= MAX_QN ? n : MAX_QN;
 }
 
+bool qn_half_integer(int qnfmt, int index) {
+    const int h = std::abs(qnfmt / 10 % 10);
+    const int from_last = qn_count(qnfmt) - 1 - index;
+    return from_last >= 0 && from_last < 4 && (h >> from_last & 1) != 0;
+}
+
+std::optional<int> decode_gup(std::string_view f) {
+    if (f.size() == 3 && f[0] >= 'A' && f[0] <= 'Z' && is_digit(f[1]) && is_digit(f[2]))
+        return 100 * (10 + f[0] - 'A') + 10 * (f[1] - '0') + (f[2] - '0');
+    while (!f.empty() && f.front() == ' ')
+        f.remove_prefix(1);
+    while (!f.empty() && f.back() == ' ')
+        f.remove_suffix(1);
+    return int_field(f);
+}
+
 std::optional<CatalogRecord> parse_catalog_line(std::string_view line) {
     if (line.size() < QN_AT) return std::nullopt;
     CatalogRecord r;
@@ -142,7 +171,7 @@ std::optional<CatalogRecord> parse_catalog_line(std::string_view line) {
     auto lgint = real_field(field(line, LGINT_AT, LGINT_W));
     auto dof = int_field(field(line, DOF_AT, DOF_W));
     auto elower = real_field(field(line, ELO_AT, ELO_W));
-    auto gup = int_field(field(line, GUP_AT, GUP_W));
+    auto gup = decode_gup(line.substr(GUP_AT, GUP_W));
     auto tag = int_field(field(line, TAG_AT, TAG_W));
     if (!freq || !unc || !lgint || !dof || !elower || !gup || !tag) return std::nullopt;
     if (!(*freq > 0)) return std::nullopt;
@@ -185,10 +214,13 @@ std::string quantum_number_text(const PredictedLine& line) {
             auto at = static_cast<std::size_t>(12 * state + 2 * i);
             char tens = line.qn_text[at], ones = line.qn_text[at + 1];
             if (!text.empty()) text += ' ';
-            if (auto v = decode_qn(tens, ones))
-                text += std::to_string(*v);
+            auto v = decode_qn(tens, ones);
+            if (!v)
+                text += std::string{printable(tens), printable(ones)};
+            else if (qn_half_integer(line.qnfmt, i))
+                text += std::to_string(2 * *v - 1) + "/2"; // coded rounded up
             else
-                text += std::string{tens, ones};
+                text += std::to_string(*v);
         }
     }
     return text;
@@ -379,32 +411,60 @@ void Catalog::column_maxima(std::size_t first, std::size_t last, double from, do
 
 // ---- reading -------------------------------------------------------------------------
 
-std::string scan_catalog_file(const std::string& path,
+CatalogScan scan_catalog_file(const std::string& path,
                               void (*line)(void* context, std::string_view text), void* context) {
+    CatalogScan scan;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return std::string("cannot be opened: ") + std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "is a folder, not a line catalogue";
-    if (!S_ISREG(st.st_mode)) return "is not a regular file";
+    if (::stat(path.c_str(), &st) != 0) {
+        scan.error = std::string("cannot be opened: ") + std::strerror(errno);
+        return scan;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        scan.error = "is a folder, not a line catalogue";
+        return scan;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        scan.error = "is not a regular file";
+        return scan;
+    }
     // O_NONBLOCK: a FIFO put in the file's place since the check must not hang the viewer.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::string("cannot be opened: ") + std::strerror(errno);
+    if (fd < 0) {
+        scan.error = std::string("cannot be opened: ") + std::strerror(errno);
+        return scan;
+    }
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return "is not a regular file";
-    if (st.st_size == 0) return "is empty";
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        scan.error = "is not a regular file";
+        return scan;
+    }
+    if (st.st_size == 0) {
+        scan.error = "is empty";
+        return scan;
+    }
 
+    auto hand_over = [&](std::string_view text) {
+        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        if (text.size() > MAX_CATALOG_LINE) {
+            text = text.substr(0, MAX_CATALOG_LINE);
+            ++scan.cut;
+        }
+        line(context, text);
+    };
     constexpr std::size_t CHUNK = std::size_t(1) << 22;
+    static_assert(CHUNK > MAX_CATALOG_LINE + 1, "a block holds the longest line kept");
     std::vector<char> buffer(CHUNK);
-    std::size_t kept = 0; // bytes of an unfinished line at the start of the buffer
+    std::size_t kept = 0;  // bytes of an unfinished line at the start of the buffer
+    bool skipping = false; // inside the rest of a line already handed over cut
     for (;;) {
-        if (kept == buffer.size()) buffer.resize(buffer.size() * 2); // a very long line
         ssize_t got = ::read(fd, buffer.data() + kept, buffer.size() - kept);
         if (got < 0) {
             if (errno == EINTR) continue;
-            return std::string("cannot be read: ") + std::strerror(errno);
+            scan.error = std::string("cannot be read: ") + std::strerror(errno);
+            return scan;
         }
         std::size_t size = kept + static_cast<std::size_t>(got);
         std::size_t start = 0;
@@ -413,54 +473,83 @@ std::string scan_catalog_file(const std::string& path,
             const void* nl = std::memchr(base + start, '\n', size - start);
             if (!nl) break;
             auto end = static_cast<std::size_t>(static_cast<const char*>(nl) - base);
-            std::string_view text(base + start, end - start);
-            if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-            line(context, text);
+            if (skipping)
+                skipping = false; // the cut line ends here
+            else
+                hand_over(std::string_view(base + start, end - start));
             start = end + 1;
         }
         if (got == 0) {
-            if (start < size) {
-                std::string_view text(base + start, size - start);
-                if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-                line(context, text);
-            }
-            return {};
+            if (start < size && !skipping) hand_over(std::string_view(base + start, size - start));
+            return scan;
         }
         kept = size - start;
+        if (skipping) {
+            kept = 0;
+        } else if (kept > MAX_CATALOG_LINE + 1) {
+            // Longer than a kept line even with a CR before its LF: the line
+            // goes now, cut, and the rest of it is passed over as it is read,
+            // so that a line of any length costs no more than one block.
+            line(context, std::string_view(base + start, MAX_CATALOG_LINE));
+            ++scan.cut;
+            skipping = true;
+            kept = 0;
+        }
         std::memmove(buffer.data(), base + start, kept);
     }
 }
 
-CatalogLoad read_catalog(const std::string& path, Catalog& into) {
+std::string load_summary(std::size_t lines_read, const CatalogLoad& load) {
+    std::string text =
+        std::to_string(lines_read) + " lines read, " + std::to_string(load.skipped) + " skipped";
+    if (load.cut > 0)
+        text += ", " + std::to_string(load.cut) + " cut at " + std::to_string(MAX_CATALOG_LINE) +
+                " bytes";
+    return text;
+}
+
+namespace {
+
+CatalogLoad load_catalog(const std::string& path, Catalog& into) {
     CatalogLoad result;
     std::vector<PredictedLine> lines;
     // Room for every line at once: growing a vector of millions by doubling
-    // costs more in copies and fresh pages than the reading itself.
+    // costs more in copies and fresh pages than the reading itself. Only a
+    // guess from the file's size, so a file of one huge line must not fail
+    // for it: without the room the lines still fit as they come.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        lines.reserve(static_cast<std::size_t>(st.st_size) / 80 + 16);
-        prefer_huge_pages(lines.data(), lines.capacity() * sizeof(PredictedLine));
+        try {
+            lines.reserve(static_cast<std::size_t>(st.st_size) / 80 + 16);
+            prefer_huge_pages(lines.data(), lines.capacity() * sizeof(PredictedLine));
+        } catch (const std::bad_alloc&) {
+        }
     }
     std::vector<std::string> labels{std::string()};
     std::size_t blank = 0;
-    result.error = for_each_catalog_line(path, [&](std::string_view text) {
+    const CatalogScan scan = for_each_catalog_line(path, [&](std::string_view text) {
         if (text.find_first_not_of(" \t") == std::string_view::npos) {
             ++blank;
             return;
         }
         auto r = parse_catalog_line(text);
-        if (!r) {
+        // Wavenumbers become MHz here, so that one frequency order and one
+        // index serve catalogues that mix both units.
+        const double scale = r && r->in_wavenumbers() ? MHZ_PER_WAVENUMBER : 1.0;
+        if (!r || !std::isfinite(r->freq * scale)) {
             ++result.skipped;
             return;
         }
         PredictedLine l;
-        l.freq = r->freq;
+        l.freq = r->freq * scale;
         // Narrowed to floats for memory: uncertainties and intensities are
         // written with 4 decimals, well inside a float's 7 digits.
-        l.unc = static_cast<float>(r->unc);
-        l.lgint = static_cast<float>(r->lgint);
+        l.unc = to_float(std::abs(r->unc) * scale);
+        l.lgint = to_float(r->lgint);
         l.qn_text = r->qn_text;
         l.qnfmt = static_cast<std::int16_t>(std::clamp(r->qnfmt, -32768, 32767));
+        l.given_in_wavenumbers = r->in_wavenumbers();
+        l.experimental = r->experimental();
         if (!r->label.empty()) {
             // Consecutive lines of one species share their label.
             if (labels.back() != r->label) labels.emplace_back(r->label);
@@ -468,6 +557,8 @@ CatalogLoad read_catalog(const std::string& path, Catalog& into) {
         }
         lines.push_back(l);
     });
+    result.cut = scan.cut;
+    result.error = scan.error;
     if (!result.error.empty()) return result;
     if (lines.empty()) {
         result.error = blank > 0 && result.skipped == 0
@@ -476,9 +567,26 @@ CatalogLoad read_catalog(const std::string& path, Catalog& into) {
                                  std::to_string(result.skipped) + " lines could be read";
         return result;
     }
-    into.path = path;
-    into.set_lines(std::move(lines), std::move(labels));
+    // Built aside and moved in (which cannot fail), so that running out of
+    // memory half-way leaves `into` as it was.
+    Catalog fresh;
+    fresh.path = path;
+    fresh.color = into.color;
+    fresh.set_lines(std::move(lines), std::move(labels));
+    into = std::move(fresh);
     return result;
+}
+
+} // namespace
+
+CatalogLoad read_catalog(const std::string& path, Catalog& into) {
+    try {
+        return load_catalog(path, into);
+    } catch (const std::bad_alloc&) {
+        CatalogLoad failed;
+        failed.error = std::string("cannot be read: ") + std::strerror(ENOMEM);
+        return failed;
+    }
 }
 
 } // namespace korax

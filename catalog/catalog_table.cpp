@@ -4,20 +4,56 @@
 
 #include "catalog/catalog.h"
 
+#include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
-#include <string_view>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 namespace korax {
 
-namespace {
-
-std::string fixed(double v, int decimals) {
+std::string table_number(double v) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
-    return text;
+    // Wider values have no decimals to keep; the shortest form is shorter there.
+    if (std::abs(v) < 1e15) {
+        std::snprintf(text, sizeof text, "%.4f", v);
+        if (std::strtod(text, nullptr) == v) return text;
+    }
+    auto [end, ec] = std::to_chars(text, text + sizeof text, v);
+    return ec == std::errc{} ? std::string(text, end) : std::string("nan");
 }
 
-// The quantum numbers of one state, joined by commas; undecodable fields as given.
+std::string table_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (byte < 0x20 || byte == 0x7f) {
+            static constexpr char HEX[] = "0123456789abcdef";
+            out += "\\x";
+            out += HEX[byte >> 4];
+            out += HEX[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// The quantum numbers of one state as coded, joined by commas; undecodable
+// fields as given.
 std::string state_text(const CatalogRecord& r, int state) {
     std::string text;
     const int n = qn_count(r.qnfmt);
@@ -28,19 +64,17 @@ std::string state_text(const CatalogRecord& r, int state) {
         if (auto v = decode_qn(tens, ones))
             text += std::to_string(*v);
         else
-            text += std::string{tens, ones};
+            text += table_text(std::string_view(&r.qn_text[at], 2));
     }
     return text;
 }
 
-} // namespace
-
-int write_catalog_table(const std::string& path, double from, double to, std::ostream& out,
-                        std::ostream& err) {
-    std::size_t read = 0, skipped = 0, blank = 0;
+// The table itself; std::bad_alloc outside a row goes to the caller.
+int table(const std::string& path, double from, double to, std::ostream& out, std::ostream& err) {
+    std::size_t read = 0, skipped = 0, blank = 0, unshown = 0;
     bool header = false;
     std::string row;
-    std::string error = for_each_catalog_line(path, [&](std::string_view text) {
+    CatalogScan scan = for_each_catalog_line(path, [&](std::string_view text) {
         if (text.find_first_not_of(" \t") == std::string_view::npos) {
             ++blank;
             return;
@@ -51,19 +85,29 @@ int write_catalog_table(const std::string& path, double from, double to, std::os
             return;
         }
         ++read;
-        if (!header) {
-            out << "frequency\tuncertainty\tlog10_intensity\tdegrees_of_freedom\tlower_energy"
-                   "\tupper_degeneracy\ttag\tqn_format\tupper_state\tlower_state\tlabel\n";
-            header = true;
+        // A row that cannot be built for want of memory is counted, and the
+        // table goes on with the next line.
+        try {
+            if (!header) {
+                out << "frequency\tuncertainty\tlog10_intensity\tdegrees_of_freedom"
+                       "\tlower_energy\tupper_degeneracy\ttag\tqn_format\tupper_state"
+                       "\tlower_state\tlabel\n";
+                header = true;
+            }
+            if (!(r->freq >= from && r->freq <= to)) return;
+            row.clear();
+            row += table_number(r->freq) + '\t' + table_number(r->unc) + '\t' +
+                   table_number(r->lgint) + '\t' + std::to_string(r->dof) + '\t' +
+                   table_number(r->elower) + '\t' + std::to_string(r->gup) + '\t' +
+                   std::to_string(r->tag) + '\t' + std::to_string(r->qnfmt) + '\t' +
+                   state_text(*r, 0) + '\t' + state_text(*r, 1) + '\t' + table_text(r->label) +
+                   '\n';
+            out << row;
+        } catch (const std::bad_alloc&) {
+            ++unshown;
         }
-        if (!(r->freq >= from && r->freq <= to)) return;
-        row.clear();
-        row += fixed(r->freq, 4) + '\t' + fixed(r->unc, 4) + '\t' + fixed(r->lgint, 4) + '\t' +
-               std::to_string(r->dof) + '\t' + fixed(r->elower, 4) + '\t' + std::to_string(r->gup) +
-               '\t' + std::to_string(r->tag) + '\t' + std::to_string(r->qnfmt) + '\t' +
-               state_text(*r, 0) + '\t' + state_text(*r, 1) + '\t' + std::string(r->label) + '\n';
-        out << row;
     });
+    std::string& error = scan.error;
     if (error.empty() && read == 0)
         error = skipped == 0 ? "holds no catalogue lines"
                              : "is not a line catalogue: none of its " + std::to_string(skipped) +
@@ -72,8 +116,30 @@ int write_catalog_table(const std::string& path, double from, double to, std::os
         err << path << ": " << error << '\n';
         return 1;
     }
-    err << path << ": " << read << " lines read, " << skipped << " skipped\n";
-    return 0;
+    CatalogLoad counts;
+    counts.skipped = skipped;
+    counts.cut = scan.cut;
+    err << path << ": " << load_summary(read, counts);
+    if (unshown > 0) err << ", " << unshown << " not shown: " << std::strerror(ENOMEM);
+    // A full disk or a closed pipe: the table is not all there, and the
+    // status must say so.
+    out.flush();
+    if (!out) err << "; the table could not be written";
+    err << '\n';
+    return unshown > 0 || !out ? 1 : 0;
+}
+
+} // namespace
+
+int write_catalog_table(const std::string& path, double from, double to, std::ostream& out,
+                        std::ostream& err) {
+    try {
+        return table(path, from, to, out, err);
+    } catch (const std::bad_alloc&) {
+        // Written piece by piece: nothing here needs memory of its own.
+        err << path << ": " << std::strerror(ENOMEM) << '\n';
+        return 1;
+    }
 }
 
 } // namespace korax

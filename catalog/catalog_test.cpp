@@ -3,6 +3,7 @@
 // checked against plain scans.
 #include "catalog/catalog.h"
 #include "catalog/catalog_table.h"
+#include "catalog/test_catalog_file.h"
 
 #include <gtest/gtest.h>
 
@@ -86,6 +87,14 @@ TEST(CatalogColumns, FormatCodeSetsTheNumberOfQuantumNumbers) {
         {1404, " 3 1 2 4     2 1 1 3", "3 1 2 4 <- 2 1 1 3"},
         {6, " 1 2 3 4 5 6a1 2 3 4 5 6", "1 2 3 4 5 6 <- -11 2 3 4 5 6"},
         {303, " 3*1 2       2 1 1", "3 *1 2 <- 2 1 1"},
+        // The tens digit flags half-integers, coded rounded up; its lowest
+        // bit stands for the last quantum number.
+        {314, " 3 1 2 4     2 1 1 3", "3 1 2 7/2 <- 2 1 1 5/2"},
+        {324, " 3 1 2 4     2 1 1 3", "3 1 3/2 4 <- 2 1 1/2 3"},
+        {1434, " 3 1 2 4     2 1 1 3", "3 1 3/2 7/2 <- 2 1 1/2 5/2"},
+        {172, " 2 3         1 0", "3/2 5/2 <- 1/2 -1/2"}, // bits beyond the count unused
+        {111, "A0          Z9", "199/2 <- 717/2"},
+        {181, "A0          Z9", "100 <- 359"}, // a bit for a fourth number from the end
     };
     for (const auto& c : cases) {
         auto r = parse_catalog_line(cat_line(1000, 0.01, -3, c.fmt, c.qn));
@@ -96,6 +105,13 @@ TEST(CatalogColumns, FormatCodeSetsTheNumberOfQuantumNumbers) {
         EXPECT_EQ(c.shown, quantum_number_text(l)) << c.fmt;
         EXPECT_EQ(c.qn.find('*') == std::string::npos, quantum_numbers(l).ok) << c.fmt;
     }
+    // The assignment file takes the numbers as coded.
+    PredictedLine l;
+    l.qnfmt = 314;
+    l.qn_text.fill(' ');
+    const std::string qn = " 3 1 2 4     2 1 1 3";
+    std::copy(qn.begin(), qn.end(), l.qn_text.begin());
+    EXPECT_EQ(4, quantum_numbers(l).values[3]);
 }
 
 TEST(CatalogColumns, LinesThatCannotBeRead) {
@@ -125,22 +141,124 @@ TEST(CatalogColumns, LinesThatCannotBeRead) {
     EXPECT_FALSE(parse_catalog_line(blank_freq));
 }
 
-class CatalogFile : public ::testing::Test {
-  protected:
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("korax_catalog_test_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+// A line from its fields, each exactly as wide as its columns, so that a
+// case shows what stands in which column.
+std::string columns(std::vector<std::string> fields) {
+    static constexpr std::size_t WIDTHS[] = {13, 8, 8, 2, 10, 3, 7, 4, 24};
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        EXPECT_EQ(WIDTHS[i], fields[i].size()) << "field " << i << ": \"" << fields[i] << '"';
+        line += fields[i];
     }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name, std::ios::binary) << text;
-        return (dir / name).string();
+    return line;
+}
+
+TEST(CatalogColumns, FieldsAtTheirLimits) {
+    const std::string qn = " 3 1 2       2 1 1      ";
+    struct Case {
+        std::vector<std::string> fields;
+        bool read;
+        double freq = 0, unc = 0;
+        int gup = 0, tag = 0;
+        bool wavenumbers = false, experimental = false;
+    } cases[] = {
+        // Every column filled to its width.
+        {{"99999999.9999", "999.9999", "-99.9999", "-9", "-9999.9999", "999", "9999999", "9999",
+          qn},
+         true,
+         99999999.9999,
+         999.9999,
+         999,
+         9999999,
+         false,
+         false},
+        // Degeneracies beyond 999: a letter in the hundreds place.
+        {{"     1000.000", "  0.0100", " -3.0000", " 3", "   12.3456", "A00", "  28503", " 303",
+          qn},
+         true,
+         1000,
+         0.01,
+         1000,
+         28503,
+         false,
+         false},
+        {{"     1000.000", "  0.0100", " -3.0000", " 3", "   12.3456", "B23", "  28503", " 303",
+          qn},
+         true,
+         1000,
+         0.01,
+         1123,
+         28503,
+         false,
+         false},
+        {{"     1000.000", "  0.0100", " -3.0000", " 3", "   12.3456", "Z99", "  28503", " 303",
+          qn},
+         true,
+         1000,
+         0.01,
+         3599,
+         28503,
+         false,
+         false},
+        // A negative uncertainty, -0.0000 too: the line is in wavenumbers. A
+        // negative tag: a laboratory frequency.
+        {{"    2143.2712", " -0.0001", " -3.0000", " 3", "   12.3456", "  3", "-999999", " 303",
+          qn},
+         true,
+         2143.2712,
+         -0.0001,
+         3,
+         -999999,
+         true,
+         true},
+        {{"    2143.2712", " -0.0000", " -3.0000", " 3", "   12.3456", "  3", "  28503", " 303",
+          qn},
+         true,
+         2143.2712,
+         -0.0,
+         3,
+         28503,
+         true,
+         false},
+        {{"    2143.2712", "  0.0000", " -3.0000", " 3", "   12.3456", "   ", "  28503", " 303",
+          qn},
+         true,
+         2143.2712,
+         0.0,
+         0,
+         28503,
+         false,
+         false},
+        // Letters a degeneracy cannot hold.
+        {{"     1000.000", "  0.0100", " -3.0000", " 3", "   12.3456", "a00", "  28503", " 303",
+          qn},
+         false},
+        {{"     1000.000", "  0.0100", " -3.0000", " 3", "   12.3456", " A0", "  28503", " 303",
+          qn},
+         false},
+        {{"     1000.000", "  0.0100", " -3.0000", " 3", "   12.3456", "A0 ", "  28503", " 303",
+          qn},
+         false},
+        {{"     1000.000", "  0.0100", " -3.0000", " 3", "   12.3456", "AA0", "  28503", " 303",
+          qn},
+         false},
+    };
+    for (const auto& c : cases) {
+        const std::string line = columns(c.fields);
+        auto r = parse_catalog_line(line);
+        ASSERT_EQ(c.read, r.has_value()) << line;
+        if (!r) continue;
+        EXPECT_EQ(c.freq, r->freq) << line;
+        EXPECT_EQ(c.unc, r->unc) << line;
+        EXPECT_EQ(c.gup, r->gup) << line;
+        EXPECT_EQ(c.tag, r->tag) << line;
+        EXPECT_EQ(c.wavenumbers, r->in_wavenumbers()) << line;
+        EXPECT_EQ(c.experimental, r->experimental()) << line;
     }
-};
+    EXPECT_EQ(-99.9999, parse_catalog_line(columns(cases[0].fields))->lgint);
+    EXPECT_EQ(-9999.9999, parse_catalog_line(columns(cases[0].fields))->elower);
+    EXPECT_EQ(-9, parse_catalog_line(columns(cases[0].fields))->dof);
+}
 
 TEST_F(CatalogFile, ReadsSortsAndCountsSkippedLines) {
     std::string text = cat_line(2000, 0.01, -2, 303, " 3 1 2       2 1 1") + "\r\n" +
@@ -154,6 +272,57 @@ TEST_F(CatalogFile, ReadsSortsAndCountsSkippedLines) {
     ASSERT_EQ(2u, c.size());
     EXPECT_DOUBLE_EQ(1000, c.lines()[0].freq);
     EXPECT_DOUBLE_EQ(2000, c.lines()[1].freq);
+}
+
+TEST_F(CatalogFile, WavenumberLinesAreKeptInMHz) {
+    const std::string qn = " 3 1 2       2 1 1      ";
+    std::string text = columns({"  240046.0325", "  0.0051", " -4.1061", " 3", "   79.7640", "Z99",
+                                " -28503", " 303", qn}) +
+                       "\n" +
+                       columns({"       7.9000", " -0.0001", " -5.0000", " 3", "   79.7640", " 41",
+                                "  28503", " 303", qn}) +
+                       "\n";
+    Catalog c;
+    CatalogLoad load = read_catalog(write("mixed.cat", text), c);
+    ASSERT_EQ("", load.error);
+    EXPECT_EQ(0u, load.skipped) << "a degeneracy of 3599 keeps its line";
+    ASSERT_EQ(2u, c.size());
+    // 7.9 cm-1 is 236837.24 MHz: below the MHz line.
+    const PredictedLine& wn = c.lines()[0];
+    EXPECT_DOUBLE_EQ(7.9 * 29979.2458, wn.freq);
+    EXPECT_FLOAT_EQ(static_cast<float>(0.0001 * 29979.2458), wn.unc);
+    EXPECT_TRUE(wn.given_in_wavenumbers);
+    EXPECT_FALSE(wn.experimental);
+    const PredictedLine& mhz = c.lines()[1];
+    EXPECT_EQ(240046.0325, mhz.freq);
+    EXPECT_FALSE(mhz.given_in_wavenumbers);
+    EXPECT_TRUE(mhz.experimental);
+}
+
+TEST_F(CatalogFile, LongLinesAreCutAndTheRestSkipped) {
+    const std::string good = cat_line(1000, 0.01, -3, 303, " 3 1 2       2 1 1");
+    const std::string pad80 = good + std::string(80 - good.size(), ' ');
+    // A label far past the bound; a line of 5 MB of junk, across the reader's
+    // 4 MB blocks; a line of exactly the bound before its CR LF; the last
+    // line long and without a line end.
+    const std::string text = pad80 + std::string(10000, 'L') + "\n" + std::string(5 << 20, 'x') +
+                             "\n" + good + "\n" + pad80 + std::string(4096 - 80, 'M') + "\r\n" +
+                             pad80 + std::string(6000, 'E');
+    const std::string path = write("long.cat", text);
+    Catalog c;
+    CatalogLoad load = read_catalog(path, c);
+    ASSERT_EQ("", load.error);
+    EXPECT_EQ(1u, load.skipped);
+    EXPECT_EQ(3u, load.cut);
+    ASSERT_EQ(4u, c.size());
+    EXPECT_EQ("4 lines read, 1 skipped, 3 cut at 4096 bytes", load_summary(c.size(), load));
+    std::size_t longest = 0;
+    for (const auto& label : c.labels())
+        longest = std::max(longest, label.size());
+    EXPECT_EQ(4096u - 80, longest);
+    std::ostringstream out, err;
+    EXPECT_EQ(0, write_catalog_table(path, -INFINITY, INFINITY, out, err));
+    EXPECT_EQ(path + ": 4 lines read, 1 skipped, 3 cut at 4096 bytes\n", err.str());
 }
 
 TEST_F(CatalogFile, FilesThatAreNotCatalogues) {

@@ -36,6 +36,20 @@ void CatalogSession::add(Catalog c) {
     assigned.emplace_back();
 }
 
+void CatalogSession::choose_unit(double first, double last) {
+    if (first > last) std::swap(first, last);
+    const double inf = std::numeric_limits<double>::infinity();
+    std::size_t as_mhz = 0, as_wavenumbers = 0;
+    for (const auto& c : catalogs) {
+        auto within = [&](double low, double high) {
+            return c.lower_bound(std::nextafter(high, inf)) - c.lower_bound(low);
+        };
+        as_mhz += within(first, last);
+        as_wavenumbers += within(first * MHZ_PER_WAVENUMBER, last * MHZ_PER_WAVENUMBER);
+    }
+    unit = as_wavenumbers > as_mhz ? FrequencyUnit::Wavenumber : FrequencyUnit::MHz;
+}
+
 void CatalogSession::mark_assigned(LineRef r) {
     auto& list = assigned[r.catalog];
     auto at = std::lower_bound(list.begin(), list.end(), r.line);
@@ -61,6 +75,7 @@ struct Closer {
 } // namespace
 
 std::optional<LineRef> nearest_prediction(const CatalogSession& s, double f) {
+    f *= s.mhz_per_unit();
     std::optional<LineRef> best;
     Closer closer{s, f};
     for (std::size_t c = 0; c < s.catalogs.size(); ++c) {
@@ -84,6 +99,8 @@ std::optional<LineRef> nearest_prediction(const CatalogSession& s, double f) {
 }
 
 std::vector<LineRef> predictions_within(const CatalogSession& s, double f, double tolerance) {
+    f *= s.mhz_per_unit();
+    tolerance *= s.mhz_per_unit();
     std::vector<LineRef> found;
     for (std::size_t c = 0; c < s.catalogs.size(); ++c) {
         const auto& lines = s.catalogs[c].lines();
@@ -95,6 +112,29 @@ std::vector<LineRef> predictions_within(const CatalogSession& s, double f, doubl
     return found;
 }
 
+namespace {
+
+// The first line of `cat` whose frequency in the spectrum's unit is above f
+// (at or above for `or_equal`). Decided on the converted frequency, the very
+// value a jump puts the cursor at, so that the next jump never finds the line
+// the cursor sits on: rounding in the conversion cannot move it across f.
+std::size_t first_beyond(const CatalogSession& s, const Catalog& cat, double f, bool or_equal) {
+    const double per_unit = s.mhz_per_unit();
+    const auto& lines = cat.lines();
+    auto beyond = [&](std::size_t k) {
+        const double g = lines[k].freq / per_unit;
+        return or_equal ? g >= f : g > f;
+    };
+    std::size_t i = cat.lower_bound(f * per_unit);
+    while (i > 0 && beyond(i - 1))
+        --i;
+    while (i < lines.size() && !beyond(i))
+        ++i;
+    return i;
+}
+
+} // namespace
+
 std::optional<LineRef> adjacent_prediction(const CatalogSession& s, double f, bool previous,
                                            double low, double high, double threshold) {
     std::optional<LineRef> best;
@@ -104,24 +144,20 @@ std::optional<LineRef> adjacent_prediction(const CatalogSession& s, double f, bo
         if (cat.size() == 0) continue;
         std::optional<std::size_t> k;
         if (previous) {
-            std::size_t i = cat.lower_bound(f); // first at or above f
+            std::size_t i = first_beyond(s, cat, f, true);
             if (i > 0) k = cat.previous_at_least(i - 1, level);
         } else {
             // Strictly above f: the cursor sits on the line it jumped to.
-            auto i = static_cast<std::size_t>(
-                std::upper_bound(cat.lines().begin(), cat.lines().end(), f,
-                                 [](double x, const PredictedLine& l) { return x < l.freq; }) -
-                cat.lines().begin());
-            k = cat.next_at_least(i, level);
+            k = cat.next_at_least(first_beyond(s, cat, f, false), level);
         }
         if (!k) continue;
-        double fk = cat.lines()[*k].freq;
+        const double fk = s.frequency({c, *k});
         if (fk < low || fk > high) continue;
         if (!best) {
             best = LineRef{c, *k};
             continue;
         }
-        double fb = s.line(*best).freq;
+        const double fb = s.frequency(*best);
         if (previous ? fk > fb : fk < fb) best = LineRef{c, *k};
     }
     return best;
@@ -129,17 +165,37 @@ std::optional<LineRef> adjacent_prediction(const CatalogSession& s, double f, bo
 
 std::string identification_row(const CatalogSession& s, LineRef r, std::optional<double> observed) {
     const PredictedLine& l = s.line(r);
-    std::string row = std::to_string(r.catalog + 1) + ":" + fmt_fixed(l.freq, 13, 4) + " +-" +
-                      fmt_fixed(l.unc, 7, 4) + "  lg" + fmt_fixed(l.lgint, 8, 4);
-    if (observed) row += "  o-c" + fmt_fixed(*observed - l.freq, 9, 4);
+    const bool wavenumbers = s.unit == FrequencyUnit::Wavenumber;
+    // Wavenumbers need two more decimals for the precision of MHz.
+    const int decimals = wavenumbers ? 6 : 4;
+    std::string row = std::to_string(r.catalog + 1) + ":" +
+                      fmt_fixed(s.frequency(r), 13, decimals) + " +-" +
+                      fmt_fixed(s.uncertainty(r), 3 + decimals, decimals);
+    if (wavenumbers)
+        row += l.given_in_wavenumbers ? " cm-1" : " cm-1<MHz";
+    else if (l.given_in_wavenumbers)
+        row += " MHz<cm-1";
+    if (l.experimental) row += " exp";
+    row += "  lg" + fmt_fixed(l.lgint, 8, 4);
+    if (observed) row += "  o-c" + fmt_fixed(*observed - s.frequency(r), 5 + decimals, decimals);
     row += "  " + quantum_number_text(l);
-    if (l.label != 0) row += "  " + s.catalogs[r.catalog].labels()[l.label];
+    if (l.label != 0) {
+        // A label is the database's text: control bytes would not show as
+        // one cell each.
+        std::string label = s.catalogs[r.catalog].labels()[l.label];
+        for (char& c : label)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+        row += "  " + label;
+    }
     return pad(row, 80).substr(0, 80);
 }
 
 void draw_overlay(Window& w, const CatalogSession& s, double flow, double fhigh, int width,
                   int height) {
     if (width < 2 || height < 1 || !(fhigh > flow)) return;
+    // In the catalogues' MHz from here on.
+    flow *= s.mhz_per_unit();
+    fhigh *= s.mhz_per_unit();
     const double per_px = (fhigh - flow) / (width - 1);
     // Column c takes the frequencies that round to it: [flow + (c - 0.5) px, flow + (c + 0.5) px).
     const double from = flow - 0.5 * per_px, to = flow + (width - 0.5) * per_px;

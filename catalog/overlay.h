@@ -1,7 +1,9 @@
 // Predicted lines over the spectrum: the open catalogues of the session, the
 // operator's settings, the sticks of the overlay, the nearest-prediction
 // search and the identification row. Nothing here knows the viewer; it is
-// handed frequencies, pixel sizes and the window.
+// handed frequencies, pixel sizes and the window. Frequencies handed in and
+// out are in the spectrum's unit (see CatalogSession::choose_unit); the
+// catalogues keep theirs in MHz.
 #pragma once
 
 #include "catalog/catalog.h"
@@ -46,6 +48,8 @@ struct LineRef {
 
 struct CatalogSession {
     std::vector<Catalog> catalogs;
+    // The unit the spectrum is taken to be in; MHz until choose_unit decides.
+    FrequencyUnit unit = FrequencyUnit::MHz;
     // Indices of lines present in the assignment file, per catalogue, sorted.
     std::vector<std::vector<std::size_t>> assigned;
     CatalogSettings settings;
@@ -54,6 +58,20 @@ struct CatalogSession {
     bool startup_opened = false;
 
     const PredictedLine& line(LineRef r) const { return catalogs[r.catalog].lines()[r.line]; }
+    // MHz per unit of the spectrum: 1, or MHZ_PER_WAVENUMBER.
+    double mhz_per_unit() const {
+        return unit == FrequencyUnit::Wavenumber ? MHZ_PER_WAVENUMBER : 1.0;
+    }
+    // A line's frequency and uncertainty in the spectrum's unit.
+    double frequency(LineRef r) const { return line(r).freq / mhz_per_unit(); }
+    double uncertainty(LineRef r) const { return line(r).unc / mhz_per_unit(); }
+    // Decides the spectrum's unit from the spectrum's frequency range
+    // [first, last]: the file does not say it. The spectrum is in cm-1 when
+    // more predicted lines of the open catalogues fall into it read as cm-1
+    // than read as MHz; otherwise (no lines either way included) in MHz, the
+    // unit of the catalogue format and of the spectrometers. Costs a few
+    // searches per catalogue.
+    void choose_unit(double first, double last);
     bool empty() const;
     // Adds a catalogue with the next colour.
     void add(Catalog c);
@@ -72,7 +90,11 @@ std::optional<LineRef> adjacent_prediction(const CatalogSession& s, double f, bo
 
 // The identification row (80 columns): catalogue number, frequency +- its
 // uncertainty, log intensity, observed minus calculated when `observed` is
-// given, quantum numbers, and the line's label.
+// given, quantum numbers, and the line's label. Frequencies are in the
+// spectrum's unit, with 4 decimals in MHz and 6 in cm-1, and the unit is named
+// after the uncertainty where it is not plain MHz: "cm-1" (a cm-1 line matched
+// in cm-1), "cm-1<MHz" and "MHz<cm-1" (converted from the catalogue's unit);
+// "exp" follows for a laboratory frequency.
 std::string identification_row(const CatalogSession& s, LineRef r, std::optional<double> observed);
 
 // Draws the sticks of every catalogue over [flow, fhigh] into the plot area of

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace korax {
 namespace {
@@ -120,6 +121,112 @@ TEST(Overlay, IdentificationRow) {
     EXPECT_EQ("1:  240046.0325 +- 0.0051  lg -4.1061  20 1 19 <- 19 1 18  OCS", trim_right(plain));
     EXPECT_EQ("1:  240046.0325 +- 0.0051  lg -4.1061  o-c  -0.0028  20 1 19 <- 19 1 18  OCS",
               trim_right(measured));
+}
+
+TEST(Overlay, IdentificationRowInEitherUnit) {
+    // One MHz line and one cm-1 line, as the reader keeps them (in MHz); the
+    // second a laboratory frequency with half-integer quantum numbers.
+    auto line = [](double mhz, float unc, bool wavenumbers, bool experimental, int fmt,
+                   const std::string& qn) {
+        PredictedLine l;
+        l.freq = mhz;
+        l.unc = unc;
+        l.lgint = -4.1061f;
+        l.qnfmt = static_cast<std::int16_t>(fmt);
+        l.qn_text.fill(' ');
+        std::copy(qn.begin(), qn.end(), l.qn_text.begin());
+        l.given_in_wavenumbers = wavenumbers;
+        l.experimental = experimental;
+        return l;
+    };
+    const double c = MHZ_PER_WAVENUMBER;
+    Catalog cat;
+    cat.set_lines(
+        {line(240046.0325, 0.0051f, false, false, 303, "20 119      19 118"),
+         line(8.0125 * c, static_cast<float>(0.0001 * c), true, true, 112, " 2 3         1 2")},
+        {""});
+    CatalogSession s;
+    s.add(cat);
+    struct Case {
+        FrequencyUnit unit;
+        std::size_t line;
+        std::optional<double> observed;
+        const char* row;
+    } cases[] = {
+        {FrequencyUnit::MHz, 0, 240046.0297,
+         "1:  240046.0325 +- 0.0051  lg -4.1061  o-c  -0.0028  20 1 19 <- 19 1 18"},
+        // 8.0125 cm-1 = 240208.70697 MHz
+        {FrequencyUnit::MHz, 1, 240208.7011,
+         "1:  240208.7070 +- 2.9979 MHz<cm-1 exp  lg -4.1061  o-c  -0.0059  2 5/2 <- 1 3/2"},
+        {FrequencyUnit::Wavenumber, 1, 8.012488,
+         "1:     8.012500 +- 0.000100 cm-1 exp  lg -4.1061  o-c  -0.000012  2 5/2 <- 1 3/2"},
+        {FrequencyUnit::Wavenumber, 0, std::nullopt,
+         // 240046.0325 MHz = 8.0070737 cm-1
+         "1:     8.007074 +- 0.000000 cm-1<MHz  lg -4.1061  20 1 19 <- 19 1 18"},
+    };
+    for (const auto& k : cases) {
+        s.unit = k.unit;
+        const std::string row = identification_row(s, {0, k.line}, k.observed);
+        EXPECT_EQ(80u, row.size());
+        EXPECT_EQ(std::string(k.row), trim_right(row));
+    }
+}
+
+TEST(Overlay, TheSpectrumsUnitFollowsTheLinesInItsRange) {
+    const double c = MHZ_PER_WAVENUMBER;
+    CatalogSession s;
+    // Rotational lines near 240 GHz and three infrared lines near 2143 cm-1.
+    s.add(make_catalog(
+        {{240016.9, -4}, {240046.0, -4}, {2143.0 * c, -3}, {2143.3 * c, -3}, {2143.6 * c, -3}}));
+    struct Case {
+        double first, last;
+        FrequencyUnit unit;
+    } cases[] = {
+        {240000, 240100, FrequencyUnit::MHz},        // two lines as MHz, none as cm-1
+        {2140, 2150, FrequencyUnit::Wavenumber},     // three as cm-1
+        {2150, 2140, FrequencyUnit::Wavenumber},     // a falling axis
+        {100, 200, FrequencyUnit::MHz},              // none either way
+        {8.0055, 8.0065, FrequencyUnit::Wavenumber}, // 240016.9 MHz read as cm-1
+        {1e11, 1.1e11, FrequencyUnit::MHz},          // an axis in Hz
+    };
+    for (const auto& k : cases) {
+        s.choose_unit(k.first, k.last);
+        EXPECT_EQ(k.unit, s.unit) << k.first;
+    }
+    // Searches take and give the spectrum's unit.
+    s.choose_unit(2140, 2150);
+    auto r = nearest_prediction(s, 2143.29);
+    ASSERT_TRUE(r);
+    EXPECT_DOUBLE_EQ(2143.3, s.frequency(*r));
+    EXPECT_EQ(2u, predictions_within(s, 2143.15, 0.2).size());
+}
+
+TEST(Overlay, JumpsInWavenumbersVisitEveryLineOnce) {
+    // MHz lines over a spectrum in cm-1: one in thirty of these frequencies,
+    // taken to cm-1 and back, lands a rounding step below itself, and a jump
+    // must still move on from the line the cursor sits on.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> mhz(2000 * MHZ_PER_WAVENUMBER,
+                                               3000 * MHZ_PER_WAVENUMBER);
+    std::vector<std::pair<double, float>> lines;
+    for (int i = 0; i < 2000; ++i)
+        lines.push_back({mhz(random), -3});
+    CatalogSession s;
+    s.add(make_catalog(lines));
+    s.unit = FrequencyUnit::Wavenumber;
+    std::size_t distinct = 1;
+    for (std::size_t i = 1; i < s.catalogs[0].size(); ++i)
+        distinct += s.catalogs[0].lines()[i].freq != s.catalogs[0].lines()[i - 1].freq;
+    for (bool previous : {false, true}) {
+        double f = previous ? 3000 : 1999;
+        std::size_t visits = 0;
+        while (auto r = adjacent_prediction(s, f, previous, 1999, 3000, -1e30)) {
+            ASSERT_TRUE(previous ? s.frequency(*r) < f : s.frequency(*r) > f);
+            f = s.frequency(*r);
+            ASSERT_LE(++visits, distinct);
+        }
+        EXPECT_EQ(distinct, visits) << (previous ? "downwards" : "upwards");
+    }
 }
 
 TEST(Overlay, SticksOnTheCanvas) {

@@ -3,6 +3,7 @@
 // replace question both ways, and compare the assignment file byte for byte.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -81,12 +82,65 @@ type -1
                                 ">out.txt 2>&1";
     const int status = std::system(command.c_str());
     ASSERT_EQ(0, status) << contents(dir / "out.txt");
-    EXPECT_EQ(" 20  1 19 19  1 18                       240046.0297     0.0005   1.0000  ! "
+    // The fit's errors with two digits, the frequencies down to the second.
+    EXPECT_EQ(" 20  1 19 19  1 18                      240046.02971    0.00054   1.0000  ! "
               "data/ocs.001\r\n"
-              " 20  3 17 19  3 16                       240088.1102     0.0007   1.0000  ! "
+              " 20  3 17 19  3 16                      240088.11024    0.00065   1.0000  ! "
               "data/ocs.001\r\n",
               contents(dir / "data" / "ocs.lin"));
     fs::remove_all(dir);
 }
 
 } // namespace
+
+// A spectrum in wavenumbers with a catalogue in wavenumbers: the session
+// matches in cm-1, says so on the identification row, and writes the
+// assignment in cm-1 with the negative error the fitting program reads so.
+TEST(CatalogSession, WavenumbersFromSpectrumToAssignmentFile) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("korax_session_cm_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    {
+        // 2143.0 .. 2143.5 cm-1 with one line at 2143.2712, 0.002 cm-1 wide.
+        std::ofstream spectrum(dir / "co.txt");
+        spectrum << "CO fundamental, synthetic\n";
+        for (int i = 0; i <= 1000; ++i) {
+            const double f = 2143.0 + 0.0005 * i, t = (f - 2143.2712) / 0.002;
+            spectrum << std::fixed << f << ' ' << 1000.0 / (1.0 + t * t) << '\n';
+        }
+        // R(0) of CO, given in cm-1 (negative uncertainty), with its neighbours.
+        std::ofstream(dir / "co.cat")
+            << "    2139.4260 -0.0001 -3.5000 2    0.0000  1  28001 101 0           1\n"
+               "    2143.2712 -0.0001 -3.0000 2    0.0000  3  28001 101 1           0\n"
+               "    2147.0816 -0.0001 -3.2000 2    3.8450  5  28001 101 2           1\n";
+    }
+    std::ofstream(dir / "session.play") << R"(type co.txt
+enter
+keys C
+type co.cat
+expect co.cat: 3 lines read, 0 skipped
+enter
+keys ]
+expect 1:  2143.271200 +- 0.000100 cm-1  lg -3.0000  1 <- 0
+keys EEO
+keys T
+enter
+expect Assigned in co.lin: 1 <- 0
+enter
+keys Y
+type -1
+)";
+    const std::string command = "cd '" + dir.string() +
+                                "' && '" KORAX_PROGRAM
+                                "' --play session.play --seed 1 --config none --shots . "
+                                ">out.txt 2>&1";
+    ASSERT_EQ(0, std::system(command.c_str())) << contents(dir / "out.txt");
+    const std::string record = contents(dir / "co.lin");
+    ASSERT_EQ(0u, record.rfind("  1  0" + std::string(30, ' '), 0)) << record;
+    double freq = 0, unc = 0;
+    ASSERT_EQ(2, std::sscanf(record.c_str() + 36, "%lf %lf", &freq, &unc)) << record;
+    EXPECT_NEAR(2143.2712, freq, 0.0002) << record;
+    EXPECT_LT(unc, 0) << "cm-1 for the fitting program: " << record;
+    fs::remove_all(dir);
+}

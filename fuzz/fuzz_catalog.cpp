@@ -1,9 +1,11 @@
 // The line-catalogue reader on arbitrary bytes: every line through the column
-// reader, the whole file through the loader and the table writer, and every
-// readable prediction through the assignment record and back.
+// reader, the whole file through the loader, the identification row in both
+// units and the table writer (11 columns a row, no raw control bytes), and
+// every readable prediction through the assignment record and back.
 #include "catalog/assignments.h"
 #include "catalog/catalog.h"
 #include "catalog/catalog_table.h"
+#include "catalog/overlay.h"
 #include "fuzz/fuzz_common.h"
 
 #include <cmath>
@@ -47,10 +49,27 @@ void check_line(std::string_view line) {
         const int v = q.values[static_cast<std::size_t>(k)];
         require(v >= -269 && v <= 359, "a decoded quantum number outside -269..359");
     }
-    const auto record = korax::lin_line(q, r->freq, r->unc, 1.0, "x");
+    const double unc = std::abs(r->unc);
+    const auto unit =
+        r->in_wavenumbers() ? korax::FrequencyUnit::Wavenumber : korax::FrequencyUnit::MHz;
+    const auto record = korax::lin_line(q, r->freq, unc, 1.0, "x", unit);
     if (!record) return;
     require(record->size() >= 36, "an assignment record shorter than its quantum numbers");
     require(korax::same_transition(*record, q), "an assignment record that does not read back");
+    // Free-format from column 37, as the fitting program reads it.
+    const char* at = record->c_str() + 36;
+    char* end = nullptr;
+    const double freq = std::strtod(at, &end);
+    require(end != at, "an assignment record without its frequency");
+    at = end;
+    const double err = std::strtod(at, &end);
+    require(end != at, "an assignment record without its uncertainty");
+    require(std::abs(freq - r->freq) <= 5e-5 + 1e-15 * r->freq,
+            "an assignment record's frequency off by more than its last decimal");
+    require((err < 0) == (unit == korax::FrequencyUnit::Wavenumber),
+            "an assignment record's unit lost");
+    require(err != 0 && std::abs(std::abs(err) - unc) <= 0.05 * unc,
+            "an assignment record's uncertainty not within its two digits");
 }
 
 void check_file(const std::uint8_t* data, std::size_t size) {
@@ -81,12 +100,43 @@ void check_file(const std::uint8_t* data, std::size_t size) {
         require(c.max_lgint(0, c.size()) == top, "the strongest line missed");
         const auto first = c.next_at_least(0, top);
         require(first && c.lines()[*first].lgint == top, "the strongest line not found");
+        for (const auto& label : c.labels())
+            require(label.size() <= korax::MAX_CATALOG_LINE, "a label beyond the line bound");
+        korax::CatalogSession s;
+        s.add(c);
+        for (auto unit : {korax::FrequencyUnit::MHz, korax::FrequencyUnit::Wavenumber}) {
+            s.unit = unit;
+            for (std::size_t i : {std::size_t(0), c.size() / 2, c.size() - 1}) {
+                const std::string row = korax::identification_row(s, {0, i}, s.frequency({0, i}));
+                require(row.size() >= 80, "an identification row shorter than 80 columns");
+                for (char ch : row)
+                    require(static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7f,
+                            "a control byte on the identification row");
+            }
+        }
+        s.choose_unit(c.lines().front().freq, c.lines().back().freq);
     } else {
         require(c.size() == 0 && c.path.empty(), "a refused catalogue changed the catalogue");
     }
     std::ostringstream out, err;
     const int status = korax::write_catalog_table(scratch_path(), -INFINITY, INFINITY, out, err);
     require((status == 0) == load.error.empty(), "the table and the loader disagree");
+    std::size_t rows = 0;
+    std::size_t tabs = 0;
+    for (char ch : out.str()) {
+        if (ch == '\n') {
+            require(tabs == 10, "a table row without its 11 columns");
+            ++rows;
+            tabs = 0;
+        } else if (ch == '\t') {
+            ++tabs;
+        } else {
+            require(static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7f,
+                    "a control byte in the table");
+        }
+    }
+    require(tabs == 0, "a table row without its line end");
+    if (status == 0) require(rows == c.size() + 1, "a table that is not the header and every line");
 }
 
 } // namespace

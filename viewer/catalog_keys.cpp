@@ -183,8 +183,7 @@ Opened open_catalog(const std::string& path) {
     std::size_t lines = c.size();
     s.add(std::move(c));
     if (!s.settings.lin_path.empty()) mark_from_file(read_assignments(s.settings.lin_path));
-    return {true,
-            std::to_string(lines) + " lines read, " + std::to_string(load.skipped) + " skipped"};
+    return {true, load_summary(lines, load)};
 }
 
 void open_startup_catalogs() {
@@ -249,7 +248,7 @@ void key_jump(ViewerState& v, bool previous, bool strong_only) {
                                     : ""));
         return;
     }
-    const double f = s.line(*r).freq;
+    const double f = s.frequency(*r);
     if (f > v.FLOW && f < v.FHIGH) {
         draw_cursor(v);
         v.FCURS = f;
@@ -444,7 +443,7 @@ void key_assign(ViewerState& v) {
         message(v, " Not assigned: the measurement has no error; set a fixed uncertainty with D");
         return;
     }
-    auto record = lin_line(q, m->freq, unc, s.settings.weight, trim_right(store().FNAME));
+    auto record = lin_line(q, m->freq, unc, s.settings.weight, trim_right(store().FNAME), s.unit);
     if (!record) {
         message(v, " Not assigned: a quantum number does not fit the assignment file's fields");
         return;
@@ -487,7 +486,7 @@ void key_assign(ViewerState& v) {
     row2 += " +-";
     row2 += fmt_fixed(unc, 7, 4);
     row2 += "   o-c";
-    row2 += fmt_fixed(m->freq - line.freq, 9, 4);
+    row2 += fmt_fixed(m->freq - s.frequency(r), 9, 4);
     message(v,
             std::string(replaced ? " Replaced in " : " Assigned in ") + path + ": " +
                 quantum_number_text(line),
@@ -567,6 +566,8 @@ bool catalog_key(ViewerState& v, std::int16_t code) {
 
 void catalog_overlay(const ViewerState& v) {
     open_startup_catalogs();
+    const auto& st = store();
+    catalog_session().choose_unit(st.FREQ[1], st.FREQ[static_cast<std::size_t>(st.NPTS)]);
     if (!shown()) return;
     auto& w = window();
     draw_overlay(w, catalog_session(), v.FLOW, v.FHIGH, plot_width(), plot_height());

@@ -130,7 +130,7 @@ TEST_F(CatalogKeys, SeveralPredictionsWithinTheToleranceAreOffered) {
     ASSERT_TRUE(lookfm_key(v, 'T'));
     AssignmentFile file = read_assignments(settings.lin_path);
     ASSERT_EQ(1u, file.lines.size());
-    EXPECT_EQ("  8  0  8  7  0  7                          499.5000     0.0200   1.0000",
+    EXPECT_EQ("  8  0  8  7  0  7                          499.5000      0.020   1.0000",
               file.lines[0].substr(0, 72));
     EXPECT_TRUE(tw.screen_contains("Assigned in"));
     EXPECT_EQ(std::vector<std::size_t>{1}, catalog_session().assigned[0]);
