@@ -11,7 +11,7 @@
 #include "input/ascii.h"
 #include "input/pelmo.h"
 #include "input/pelmo_io.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <algorithm>
 #include <chrono>

@@ -17,10 +17,10 @@
 #include "input/ascii.h"
 #include "input/pelmo.h"
 #include "output/gleout.h"
+#include "testing/test_window.h"
 #include "viewer/display.h"
 #include "viewer/lookfm.h"
 #include "viewer/viewer_state.h"
-#include "window/test_window.h"
 
 #include <algorithm>
 #include <array>

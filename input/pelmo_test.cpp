@@ -5,7 +5,7 @@
 #include "base/format.h"
 #include "driver/store.h"
 #include "input/pelmo_io.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "driver/store.h"
 #include "output/wrigle.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

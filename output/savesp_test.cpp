@@ -1,7 +1,7 @@
 #include "output/savesp.h"
 
 #include "driver/store.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "output/test_lines.h"
 #include "output/wrigle.h"
+#include "testing/test_lines.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "output/test_lines.h"
 #include "output/wrigle.h"
 #include "output/xlab.h"
+#include "testing/test_lines.h"
 
 #include <gtest/gtest.h>
 

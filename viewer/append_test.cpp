@@ -7,7 +7,7 @@
 #include "driver/store.h"
 #include "input/pelmo.h"
 #include "input/pelmo_io.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

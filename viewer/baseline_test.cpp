@@ -2,10 +2,10 @@
 
 #include "analysis/smooth.h"
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/commands.h"
 #include "viewer/lookfm.h"
-#include "viewer/test_spectrum.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
+#include "testing/test_window.h"
 #include "viewer/commands.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

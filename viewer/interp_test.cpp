@@ -1,6 +1,6 @@
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
 #include "viewer/display.h"
-#include "viewer/test_spectrum.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "viewer/lookfm.h"
-#include "viewer/test_spectrum.h"
 #include "window/inkey.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

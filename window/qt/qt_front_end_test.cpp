@@ -2,8 +2,8 @@
 #include "window/qt/qt_front_end.h"
 
 #include "base/utf8.h"
+#include "testing/test_window.h"
 #include "window/inkey.h"
-#include "window/test_window.h"
 
 #include <QString>
 #include <gtest/gtest.h>
