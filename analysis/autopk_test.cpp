@@ -1,4 +1,5 @@
 #include "analysis/autopk.h"
+#include "analysis/peak_search.h"
 
 #include "driver/store.h"
 #include "testing/test_window.h"

@@ -1,5 +1,7 @@
 #include "analysis/smooth.h"
 
+#include "analysis/smoothing_passes.h"
+
 #include "driver/store.h"
 #include "testing/test_window.h"
 

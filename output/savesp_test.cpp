@@ -1,5 +1,7 @@
 #include "output/savesp.h"
 
+#include "output/pelmo_image.h"
+
 #include "driver/store.h"
 #include "testing/test_window.h"
 

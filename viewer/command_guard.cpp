@@ -12,6 +12,7 @@
 #include "viewer/lookfm.h"
 #include "viewer/undo.h"
 #include "window/cancel.h"
+#include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
@@ -89,11 +90,7 @@ void redraw_after_interruption(ViewerState& v) {
 }
 
 void report_failure(std::int16_t code, std::string_view what) {
-    Window& w = window();
-    w.set_text_color(12);
-    w.set_text_background(7);
-    w.set_text_position(1, 1);
-    w.write_chars(failure_row(code, what));
+    write_message_rows(window(), failure_row(code, what), std::nullopt, 12);
     wait_for_enter();
 }
 

@@ -10,6 +10,7 @@
 #include "viewer/lookfm.h"
 #include "viewer/measure.h"
 #include "viewer/undo.h"
+#include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/png.h"
 #include "window/window.h"
@@ -23,11 +24,7 @@ namespace {
 // A status-row message in the colours of the measurement rows; the rows are
 // rewritten in full at the next cursor move.
 void message_row(ViewerState& v, std::string_view text) {
-    Window& w = window();
-    w.set_text_color(1);
-    w.set_text_background(7);
-    w.set_text_position(1, 1);
-    w.write_chars(pad(text, 80));
+    write_message_rows(window(), text, std::nullopt, 1);
     v.STALE = true;
 }
 
@@ -102,13 +99,10 @@ void save_picture(ViewerState& v) {
     // The picture as it is, before the row that reports it.
     const std::vector<unsigned char> png = encode_png(w.canvas());
     const PictureOutcome outcome = write_picture(store().FNAME, png);
-    w.set_text_color(12);
-    w.set_text_background(7);
-    w.set_text_position(1, 1);
-    if (outcome.written)
-        w.write_chars(pad(" Picture written to " + outcome.path, 80));
-    else
-        w.write_chars(pad(" Picture NOT written: " + outcome.error, 80));
+    write_message_rows(w,
+                       outcome.written ? " Picture written to " + outcome.path
+                                       : " Picture NOT written: " + outcome.error,
+                       std::nullopt, 12);
     v.STALE = true;
 }
 

@@ -17,6 +17,7 @@
 #include "viewer/display.h"
 #include "viewer/extension_keys.h"
 #include "viewer/freqlimits.h"
+#include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
@@ -225,11 +226,7 @@ bool confirm_exit(ViewerState& v) {
     w.set_text_background(12);
     w.set_text_position(1, 1);
     w.write_chars(" ARE YOU SURE (Y/N) ? ");
-    for (;;) {
-        std::int16_t k = INKEY();
-        if (k == 'Y' || k == 'y') return true;
-        if (k == 'N' || k == 'n') break;
-    }
+    if (wait_for_yes_or_no()) return true;
     w.set_text_color(0);
     w.set_text_background(7);
     w.set_text_position(1, 1);

@@ -170,15 +170,5 @@ TEST(MeasureRules, ClimbStopsAtTheEnds) {
     EXPECT_EQ(4, climb_to_extremum(dip, 6, 2, 0));
 }
 
-TEST(MeasureRules, HalfHeightCrossings) {
-    const std::vector<double> x = {0, 10, 11, 12, 13, 14};
-    const std::vector<std::int32_t> y = {0, 0, 40, 100, 60, 20};
-    EXPECT_DOUBLE_EQ(11 + 10.0 / 60, *half_height_left(x, y, 3, 1, 50));
-    EXPECT_DOUBLE_EQ(13 + 10.0 / 40, *half_height_right(x, y, 3, 5, 50));
-    // A side that never comes down to the level is not found.
-    EXPECT_FALSE(half_height_right(x, y, 3, 5, 10).has_value());
-    EXPECT_FALSE(half_height_left(x, y, 3, 2, 30).has_value());
-}
-
 } // namespace
 } // namespace korax
