@@ -1,3 +1,5 @@
+// PEAKFINDER: the results file character for character, the search's skipping
+// and crossings, and the dialog that writes the file beside the spectrum.
 #include "analysis/autopk.h"
 #include "analysis/peak_search.h"
 

@@ -1,3 +1,5 @@
+// Savitzky-Golay smoothing: the coefficients, the mirrored ends, the fast pass
+// against the plain order, the prompt, and the passes over the store.
 #include "analysis/smooth.h"
 
 #include "analysis/smoothing_passes.h"

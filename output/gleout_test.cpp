@@ -1,3 +1,5 @@
+// GLE output: the strips, the data lines and their selection, the answers and
+// the dialog that writes the files.
 #include "output/gleout.h"
 
 #include "driver/store.h"

@@ -1,3 +1,5 @@
+// Saving: the 16-bit scaling, the layout of the file image, and the dialog
+// with its overwrite question and refusals.
 #include "output/savesp.h"
 
 #include "output/pelmo_image.h"

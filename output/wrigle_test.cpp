@@ -1,3 +1,4 @@
+// The GLE control files page by page, against scripts written out by hand.
 #include "output/wrigle.h"
 #include "testing/test_lines.h"
 

@@ -1,3 +1,4 @@
+// The axis label lines of the GLE strips.
 #include "output/wrigle.h"
 #include "output/xlab.h"
 #include "testing/test_lines.h"

@@ -1,3 +1,5 @@
+// The B and N keys: the cutoff bounds and the dialogs of both forms of baseline
+// subtraction.
 #include "viewer/baseline.h"
 
 #include "analysis/smooth.h"

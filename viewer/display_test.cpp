@@ -1,3 +1,5 @@
+// What the viewer shows: index arithmetic, status rows and key line, and the
+// picture of the plot area.
 #include "driver/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"

@@ -1,3 +1,5 @@
+// The extension keys: copying a measurement, the title, pictures, clicks, the
+// close question and the page that lists them.
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/close_question.h"

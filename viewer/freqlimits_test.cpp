@@ -1,3 +1,4 @@
+// The F key's frequency limits: the answers and the screen.
 #include "driver/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"

@@ -1,3 +1,4 @@
+// The help screen in the two window heights.
 #include "testing/test_window.h"
 #include "viewer/commands.h"
 

@@ -1,3 +1,4 @@
+// INTERP, the expansion of a display with few points.
 #include "driver/store.h"
 #include "testing/test_spectrum.h"
 #include "viewer/display.h"

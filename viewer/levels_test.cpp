@@ -1,3 +1,4 @@
+// The level dialog of PEAKFINDER's baseline and cutoff.
 #include "viewer/levels.h"
 
 #include "driver/store.h"

@@ -1,3 +1,5 @@
+// The viewer's own keys: the display arithmetic of shifts, zooms, scales and
+// the cursor, and keys through the loop.
 #include "driver/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"

@@ -1,3 +1,5 @@
+// Line measurement: O on lines up and down and on expanded displays, its
+// refusals, 9 and =, and the rules behind them.
 #include "viewer/measure.h"
 
 #include "driver/store.h"

@@ -1,3 +1,4 @@
+// The undo history, and the spectrum after Esc and failures inside commands.
 #include "input/pelmo.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"

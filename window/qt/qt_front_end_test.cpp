@@ -1,3 +1,4 @@
+// The Qt front-end's key codes, file-box patterns and picture placement.
 #include "window/qt/placement.h"
 #include "window/qt/qt_front_end.h"
 
