@@ -256,14 +256,7 @@ void key_append(ViewerState& v) {
     v.YREF = v.YREF_ENTRY;
 
     for (;;) {
-        w.set_text_color(0);
-        w.set_text_background(7);
-        w.clear_window();
-        w.set_text_position(1, 1);
-        w.set_text_cursor(true);
-        w.write_line(" ");
-        w.write_line(heading("A P P E N D   S P E C T R U M"));
-        w.write_line("");
+        open_dialog_screen(w, "A P P E N D   S P E C T R U M");
         w.write_line("");
         w.write_line(" ");
         w.write_line(

@@ -350,12 +350,7 @@ void key_gle(ViewerState& v) {
 
 bool key_exit(ViewerState& v) {
     auto& w = window();
-    w.set_text_color(0);
-    w.set_text_background(7);
-    w.set_text_position(2, 1);
-    w.write_chars(blanks(80));
-    w.set_text_position(1, 1);
-    w.write_chars(blanks(80));
+    write_message_rows(w, "", "", 0);
     w.set_text_color(15);
     w.set_text_background(12);
     w.set_text_position(1, 1);

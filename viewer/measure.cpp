@@ -292,12 +292,7 @@ void key_fitting_width(ViewerState& v) {
     auto& w = window();
     std::optional<std::int16_t> answer;
     while (!answer) {
-        w.set_text_color(1);
-        w.set_text_background(7);
-        w.set_text_position(1, 1);
-        w.write_chars(blanks(80));
-        w.set_text_position(2, 1);
-        w.write_chars(blanks(80));
+        write_message_rows(w, "", "", 1);
         w.set_text_position(1, 1);
         w.write_line(" Current no. of points for fitting lineshape: " + fmt_int(v.NFIT, 3));
         w.write_line("        New number (odd, -ve for PEAKFINDER):  ", LineEnd::Stay);

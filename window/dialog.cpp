@@ -8,6 +8,17 @@
 
 namespace korax {
 
+void open_dialog_screen(Window& w, std::string_view spaced_title) {
+    w.set_text_color(0);
+    w.set_text_background(7);
+    w.clear_window();
+    w.set_text_position(1, 1);
+    w.set_text_cursor(true);
+    w.write_line(" ");
+    w.write_line(heading(spaced_title));
+    w.write_line("");
+}
+
 void write_red_line(Window& w, std::string_view text) {
     w.set_text_color(12);
     w.write_line(text);

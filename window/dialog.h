@@ -1,6 +1,7 @@
 // The pieces every dialog writes the same way, whichever subsystem it belongs
-// to: a line in light red, the "Press ENTER to continue" that ends a screen,
-// the single-key Y/N answer, and messages over the viewer's two status rows.
+// to: the top of a dialog screen, a line in light red, the "Press ENTER to
+// continue" that ends a screen, the single-key Y/N answer, and messages over
+// the viewer's two status rows.
 #pragma once
 
 #include "window/window.h"
@@ -9,6 +10,11 @@
 #include <string_view>
 
 namespace korax {
+
+// A dialog screen from the top: the window cleared in black on light grey,
+// the text cursor on, and the heading of `spaced_title` ("A P P E N D ...")
+// between a blank record and an empty one.
+void open_dialog_screen(Window& w, std::string_view spaced_title);
 
 // A record in light red (12), the colour of errors and of names just written,
 // then the text colour back to black.
