@@ -85,6 +85,8 @@ constexpr KeySet C = KeySet::Classic, X = KeySet::Extension, L = KeySet::Catalog
 constexpr Redraw NONE = Redraw::None, STALE = Redraw::Stale, PLOT = Redraw::Plot,
                  SCREEN = Redraw::Screen, FULL = Redraw::Full;
 
+// The set column: C classic, X extension, L line catalogue. The last column,
+// after the name, is the row's line on the ? page.
 // clang-format off
 const ViewerKey KEYS[] = {
     // code       command                                 amount       redraw  change  set  name
