@@ -1,73 +1,14 @@
-// PEAKFINDER: every line above a cutoff, fitted and written to a results file.
+// PEAKFINDER's dialog: the search range, the results file's name and the
+// count of lines found; the search itself is analysis/peak_search.h's.
 #pragma once
 
-#include "base/files.h"
-
 #include <cstdint>
-#include <functional>
-#include <optional>
-#include <span>
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace korax {
 
+// Asks for the range (the displayed points IFIRST..ILAST or the whole
+// spectrum) and the results file, then searches with the levels the viewer set.
 void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std::int16_t& baseline,
             std::int16_t& NFIT, double& height);
-
-struct PeakSearchSettings {
-    std::int32_t start = 1, end = 1; // search range, points
-    std::int16_t cutoff = 0;         // absolute intensity a line must reach
-    std::int16_t baseline = 0;       // intensities are reported above this level
-    std::int16_t nfit = 7;           // fitting points, odd, 5..499
-    double height = 1;               // intensity that gets the full bar of 32
-};
-
-// Lines with a usable fit are counted; FWHH enters the mean only when both
-// half-height crossings were found.
-struct PeakSearchTotals {
-    std::int32_t count = 0;     // lines reported with a fit
-    std::int32_t failed = 0;    // candidates whose fit had no curvature
-    std::int32_t with_fwhh = 0; // lines whose FWHH enters the mean
-    double sum = 0, sum2 = 0;   // of those FWHH
-};
-
-// One candidate as numbers, for callers that tabulate the lines themselves.
-struct FoundLine {
-    double frequency = 0, error = 0; // the fit's; the candidate's point when it failed
-    std::int32_t intensity = 0;      // above the baseline, truncated
-    std::optional<double> fwhh;      // absent when a half-height crossing was not found
-    bool fitted = true;              // false: the fit had no curvature
-};
-
-// Scans freq/intens (1-based, npts points) for lines and appends one results
-// line per candidate to `text` (CRLF ends). `progress` is called with the count
-// at every tenth line. The range must lie inside 1..npts. When `found` is given,
-// every candidate is also appended to it.
-PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std::int32_t> intens,
-                              std::int32_t npts, const PeakSearchSettings& settings,
-                              std::string& text,
-                              const std::function<void(std::int32_t)>& progress = {},
-                              std::vector<FoundLine>* found = nullptr);
-
-// The head and the summary of the results file, CRLF line ends.
-std::string results_head(std::string_view fname, std::int16_t cutoff, std::int16_t baseline,
-                         std::int16_t nfit);
-std::string results_summary(const PeakSearchTotals& totals);
-
-// Writes a whole results file (head, the lines of search_lines, summary) to
-// `path` through SafeFile, without a window: mode New fails on an existing
-// file. false: nothing was put in place and `error` says why. After success
-// `error` is empty unless a temporary could not be removed.
-[[nodiscard]] bool write_results_file(const std::string& path, OpenMode mode,
-                                      std::string_view fname, const PeakSearchSettings& settings,
-                                      std::string_view lines, const PeakSearchTotals& totals,
-                                      std::string& error);
-// The same into a file already opened (the dialog opens it before the search,
-// to settle the name with the operator).
-[[nodiscard]] bool write_results_file(SafeFile& file, std::string_view fname,
-                                      const PeakSearchSettings& settings, std::string_view lines,
-                                      const PeakSearchTotals& totals, std::string& error);
 
 } // namespace korax

@@ -1,7 +1,10 @@
+// PEAKFINDER: the results file character for character, the search's skipping
+// and crossings, and the dialog that writes the file beside the spectrum.
 #include "analysis/autopk.h"
+#include "analysis/peak_search.h"
 
 #include "driver/store.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// The line fit against worked examples and an ordinary least-squares parabola.
 #include "analysis/peakf.h"
 
 #include <gtest/gtest.h>

@@ -1,18 +1,18 @@
-// SMOOTH: the smoothing and baseline-subtraction screens and passes over the store.
-// The convolution lives in smooth_kernel.cpp; the viewer's N and B keys
-// (viewer/baseline.cpp) call this with their run-long settings.
+// SMOOTH: the smoothing and baseline-subtraction screens, and the passes over
+// the store in the order each mode needs (smoothing_passes.cpp, the convolution
+// in smooth_kernel.cpp). The viewer's N and B keys (viewer/baseline.cpp) call
+// this with their run-long settings.
 #include "analysis/smooth.h"
+
+#include "analysis/smoothing_passes.h"
 
 #include "base/format.h"
 #include "driver/store.h"
 #include "window/answer.h"
 #include "window/window.h"
 
-#include <algorithm>
-#include <array>
 #include <cassert>
 #include <string>
-#include <vector>
 
 namespace korax {
 
@@ -24,7 +24,6 @@ std::int32_t IFINE = 0;
 constexpr int SMOOTHING_MODE = 1;
 constexpr int BASELINE_MODE = 2;
 constexpr int FINAL_BASELINE_MODE = 3;
-constexpr int PASSES = 5;
 
 void write_smoothing_screen(Window& w) {
     w.write_line(" ");
@@ -78,27 +77,6 @@ void write_window_block(Window& w, const char* spaced_word) {
     w.write_line("");
 }
 
-// One pass from `source` into `target` over the spectrum in the store.
-void pass(const std::vector<std::int32_t>& source, std::vector<std::int32_t>& target,
-          std::span<const float> coef) {
-    smooth_pass(source, target, store().NPTS, coef);
-}
-
-void copy_points(const std::vector<std::int32_t>& from, std::vector<std::int32_t>& to) {
-    const auto n = std::size_t(store().NPTS);
-    std::copy(from.begin() + 1, from.begin() + 1 + std::ptrdiff_t(n), to.begin() + 1);
-}
-
-// After the last pass INTENS holds the baseline: keep it in WORK and leave the
-// original minus the baseline in INTENS.
-void subtract_baseline_from_original() {
-    auto& s = store();
-    for (std::int32_t i = 1; i <= s.NPTS; ++i) {
-        s.WORK[i] = s.INTENS[i];
-        s.INTENS[i] = saturate_intensity(double(std::int64_t(s.ORIGNL[i]) - s.WORK[i]));
-    }
-}
-
 } // namespace
 
 std::optional<SmoothingAnswer> accept_smoothing_answer(int mode, std::string_view line) {
@@ -109,23 +87,6 @@ std::optional<SmoothingAnswer> accept_smoothing_answer(int mode, std::string_vie
     a.nsmoot = a.fine ? -*value : *value;
     if (a.nsmoot <= 3 || a.nsmoot > 500 || a.nsmoot % 2 == 0) return std::nullopt;
     return a;
-}
-
-SmoothingWindow smoothing_window(int mode, bool fine, std::int32_t nsmoot) {
-    SmoothingWindow win;
-    if (mode == BASELINE_MODE && fine) {
-        // The preliminary baseline uses about twice the typed interval.
-        win.m = nsmoot;
-        win.n = 2 * win.m + 1;
-        if (win.n > 500) {
-            win.n = 501;
-            win.m = 250;
-        }
-    } else {
-        win.n = nsmoot;
-        win.m = nsmoot / 2;
-    }
-    return win;
 }
 
 void SMOOTH(std::int32_t& MODE, std::int32_t& CUTLO, std::int32_t& CUTHI, std::int32_t& NSMOOT) {
@@ -151,49 +112,29 @@ void SMOOTH(std::int32_t& MODE, std::int32_t& CUTLO, std::int32_t& CUTHI, std::i
         CUTHI = -1;
     }
 
-    std::array<float, 501> coef_table{};
-    const std::span<const float> coef(coef_table.data(), std::size_t(win.n));
-    smoothing_coefficients(win.m, coef_table);
+    const SmoothingFilter filter(win);
+    const std::span<std::int32_t> intens(s.INTENS), work(s.WORK), baslin(s.BASLIN);
+    const std::span<const std::int32_t> original(s.ORIGNL);
 
     switch (MODE) {
     case SMOOTHING_MODE:
-        copy_points(s.INTENS, s.WORK);
-        pass(s.WORK, s.INTENS, coef);
+        smooth_once(intens, work, s.NPTS, filter, ALL_CORES);
         break;
     case BASELINE_MODE:
         if (fine) {
-            copy_points(s.INTENS, s.WORK);
-            for (int p = 1; p <= PASSES; ++p) {
-                pass(s.WORK, s.BASLIN, coef);
-                if (p < PASSES) copy_points(s.BASLIN, s.WORK);
-            }
+            (void)preliminary_baseline(intens, work, baslin, s.NPTS, filter, ALL_CORES);
             break;
         }
-        for (int p = 1; p <= PASSES; ++p) {
+        (void)baseline_passes(intens, work, s.NPTS, filter, ALL_CORES, [&w](int p) {
             w.write_line(blanks(20) + " Smooth  " + std::to_string(p));
             w.flush();
-            copy_points(s.INTENS, s.WORK);
-            pass(s.WORK, s.INTENS, coef);
-        }
-        subtract_baseline_from_original();
+            return true;
+        });
+        subtract_baseline(original, intens, work, s.NPTS);
         break;
     case FINAL_BASELINE_MODE:
-        for (int p = 1; p <= PASSES; ++p) {
-            if (p == 1) {
-                // Lines above the upper band edge enter the baseline only up to
-                // it; points below the lower edge are raised to it.
-                for (std::int32_t i = 1; i <= s.NPTS; ++i) {
-                    const std::int64_t lo = std::int64_t(s.BASLIN[i]) + CUTLO;
-                    const std::int64_t hi = std::int64_t(s.BASLIN[i]) + CUTHI;
-                    const std::int64_t v = std::max(lo, std::min<std::int64_t>(s.INTENS[i], hi));
-                    s.WORK[i] = saturate_intensity(double(v));
-                }
-            } else {
-                copy_points(s.INTENS, s.WORK);
-            }
-            pass(s.WORK, s.INTENS, coef);
-        }
-        subtract_baseline_from_original();
+        (void)clipped_baseline(intens, work, baslin, s.NPTS, CUTLO, CUTHI, filter, ALL_CORES);
+        subtract_baseline(original, intens, work, s.NPTS);
         break;
     }
 }

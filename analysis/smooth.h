@@ -1,4 +1,6 @@
-// Savitzky-Golay smoothing and baseline subtraction.
+// Savitzky-Golay smoothing and baseline subtraction: SMOOTH's dialog, the
+// convolution (smooth_kernel.cpp) and the reading of the typed answer. The
+// passes of each mode are analysis/smoothing_passes.h's.
 #pragma once
 
 #include <cstdint>
@@ -42,11 +44,5 @@ struct SmoothingAnswer {
     bool fine = false;
 };
 std::optional<SmoothingAnswer> accept_smoothing_answer(int mode, std::string_view line);
-
-// Half-width m and length n of the window SMOOTH uses for a mode and NSMOOT.
-struct SmoothingWindow {
-    int m = 0, n = 0;
-};
-SmoothingWindow smoothing_window(int mode, bool fine, std::int32_t nsmoot);
 
 } // namespace korax

@@ -1,7 +1,11 @@
+// Savitzky-Golay smoothing: the coefficients, the mirrored ends, the fast pass
+// against the plain order, the prompt, and the passes over the store.
 #include "analysis/smooth.h"
 
+#include "analysis/smoothing_passes.h"
+
 #include "driver/store.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// The batch commands' pieces without a window: the noise estimate, conversion,
+// the information table and the results paths.
 #include "analysis/smooth.h"
 #include "batch/commands.h"
 #include "batch/processing.h"

@@ -4,7 +4,7 @@
 #include "batch/runner.h"
 
 #include "base/files.h"
-#include "output/savesp.h"
+#include "output/pelmo_image.h"
 
 #include <charconv>
 #include <iostream>

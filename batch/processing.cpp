@@ -1,10 +1,11 @@
 // The viewer's N and B keys, its entry levels and PEAKFINDER, over a spectrum
-// of the batch commands. The passes are the analysis library's own; only the
-// order in which the viewer strings them together is repeated here.
+// of the batch commands. The passes and the search are the analysis library's
+// own, the same the viewer runs.
 #include "batch/processing.h"
 
 #include "analysis/intensity_levels.h"
 #include "analysis/smooth.h"
+#include "analysis/smoothing_passes.h"
 
 #include <algorithm>
 #include <array>
@@ -13,8 +14,6 @@
 namespace korax {
 
 namespace {
-
-constexpr int PASSES = 5;
 
 // The viewer's levels at entry for the spectrum as it stands.
 struct EntryLevels {
@@ -34,27 +33,6 @@ EntryLevels enter_viewer(const Spectrum& sp) {
     return v;
 }
 
-class Passes {
-  public:
-    Passes(std::int32_t n, int threads) : m_n(n), m_threads(threads) {}
-    void set_window(const SmoothingWindow& w) {
-        smoothing_coefficients(w.m, m_table);
-        m_coef = std::span<const float>(m_table.data(), std::size_t(w.n));
-    }
-    void pass(const std::vector<std::int32_t>& in, std::vector<std::int32_t>& out) const {
-        smooth_pass_threads(in, out, m_n, m_coef, m_threads);
-    }
-    void copy(const std::vector<std::int32_t>& from, std::vector<std::int32_t>& to) const {
-        std::copy(from.begin() + 1, from.begin() + 1 + m_n, to.begin() + 1);
-    }
-
-  private:
-    std::int32_t m_n;
-    int m_threads;
-    std::array<float, 501> m_table{};
-    std::span<const float> m_coef;
-};
-
 bool stopped(const std::atomic<bool>* stop) {
     return stop && stop->load(std::memory_order_relaxed);
 }
@@ -64,68 +42,40 @@ bool stopped(const std::atomic<bool>* stop) {
 std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSettings& st,
                                                 const std::atomic<bool>* stop) {
     const std::int32_t n = sp.npts;
-    Passes passes(n, st.threads);
+    const int threads = std::max(1, st.threads);
     std::vector<std::int32_t> work(sp.intens.size());
-    if (st.smooth > 0) {
-        passes.set_window(smoothing_window(1, false, st.smooth));
-        passes.copy(sp.intens, work);
-        passes.pass(work, sp.intens);
-    }
+    if (st.smooth > 0)
+        smooth_once(sp.intens, work, n, SmoothingFilter(smoothing_window(1, false, st.smooth)),
+                    threads);
     // A fresh look: ORIGNL is the spectrum as it now stands.
     EntryLevels v = enter_viewer(sp);
     if (st.baseline == 0) return ProcessedLevels{v.ymean, v.yhigh};
-    if (stopped(stop)) return std::nullopt;
 
+    const BeforePass go_on = [stop](int) { return !stopped(stop); };
     const std::vector<std::int32_t> original = sp.intens;
-    const bool fine = st.baseline < 0;
     const std::int32_t nsmoot = std::abs(st.baseline);
-    if (fine) {
+    bool done;
+    if (st.baseline < 0) {
         // The preliminary baseline, then the final passes over the spectrum
         // clipped into the band around it.
         std::vector<std::int32_t> baslin(sp.intens.size());
-        passes.set_window(smoothing_window(2, true, nsmoot));
-        passes.copy(sp.intens, work);
-        for (int p = 1; p <= PASSES; ++p) {
-            passes.pass(work, baslin);
-            if (p < PASSES) passes.copy(baslin, work);
-            if (stopped(stop)) return std::nullopt;
-        }
-        passes.set_window(smoothing_window(3, false, nsmoot));
-        for (int p = 1; p <= PASSES; ++p) {
-            if (p == 1) {
-                for (std::int32_t i = 1; i <= n; ++i) {
-                    const auto k = std::size_t(i);
-                    const std::int64_t lo = std::int64_t(baslin[k]) + st.clip_lo;
-                    const std::int64_t hi = std::int64_t(baslin[k]) + st.clip_hi;
-                    work[k] = saturate_intensity(
-                        double(std::max(lo, std::min<std::int64_t>(sp.intens[k], hi))));
-                }
-            } else {
-                passes.copy(sp.intens, work);
-            }
-            passes.pass(work, sp.intens);
-            if (stopped(stop)) return std::nullopt;
-        }
+        done =
+            preliminary_baseline(sp.intens, work, baslin, n,
+                                 SmoothingFilter(smoothing_window(2, true, nsmoot)), threads,
+                                 go_on) &&
+            clipped_baseline(sp.intens, work, baslin, n, st.clip_lo, st.clip_hi,
+                             SmoothingFilter(smoothing_window(3, false, nsmoot)), threads, go_on);
     } else {
-        passes.set_window(smoothing_window(2, false, nsmoot));
-        for (int p = 1; p <= PASSES; ++p) {
-            passes.copy(sp.intens, work);
-            passes.pass(work, sp.intens);
-            if (stopped(stop)) return std::nullopt;
-        }
+        done = baseline_passes(sp.intens, work, n,
+                               SmoothingFilter(smoothing_window(2, false, nsmoot)), threads, go_on);
     }
+    if (!done || stopped(stop)) return std::nullopt;
     // INTENS = ORIGNL - baseline, then lifted to the reference level with the
     // mean taken anew, as after the B key's ENTER.
-    double sum = 0;
-    for (std::int32_t i = 1; i <= n; ++i) {
-        const auto k = std::size_t(i);
-        const std::int32_t diff =
-            saturate_intensity(double(std::int64_t(original[k]) - sp.intens[k]));
-        sp.intens[k] = saturate_intensity(double(diff) + v.yref);
-        sum += sp.intens[k];
-    }
+    subtract_baseline(original, sp.intens, work, n);
+    const double ymean = lift_to_reference(sp.intens, n, v.yref);
     sp.intens[std::size_t(n) + 1] = sp.intens[std::size_t(n)];
-    return ProcessedLevels{sum / n, v.yhigh};
+    return ProcessedLevels{ymean, v.yhigh};
 }
 
 double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int32_t smoothed_by) {

@@ -3,7 +3,7 @@
 // file, each exactly as the viewer would do it for the same settings.
 #pragma once
 
-#include "analysis/autopk.h"
+#include "analysis/peak_search.h"
 #include "batch/spectrum_load.h"
 
 #include <atomic>

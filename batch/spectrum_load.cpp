@@ -8,8 +8,7 @@
 #include "base/format.h"
 #include "input/ascii.h"
 #include "input/linearise.h"
-#include "input/pelmo.h"
-#include "input/pelmo_io.h"
+#include "input/pelmo_format.h"
 
 #include <array>
 #include <cerrno>
@@ -42,8 +41,7 @@ std::string load_pelmo(std::FILE* file, Spectrum& sp) {
     std::array<unsigned char, PELMO_COUNT_BYTES> count{};
     if (std::fread(count.data(), 1, count.size(), file) != count.size())
         return "problems with input of intensities at point 1";
-    const std::int16_t count_word = get_le<std::int16_t>(count.data());
-    sp.npts = count_word > 1 ? count_word : get_le<std::int32_t>(count.data() + 2);
+    sp.npts = decode_pelmo_count(count).points();
     if (sp.npts > MAXPTS)
         return std::to_string(sp.npts) + " points in spectrum, which exceeds the maximum of " +
                std::to_string(MAXPTS);
@@ -63,16 +61,11 @@ std::string load_pelmo(std::FILE* file, Spectrum& sp) {
     std::array<unsigned char, PELMO_AXIS_BYTES> axis{};
     if (std::fread(axis.data(), 1, axis.size(), file) != axis.size())
         return "problems with frequency limits: the file ends before them";
-    sp.fstart = get_le<double>(axis.data());
-    sp.fend = get_le<double>(axis.data() + 8);
-    sp.fstep = get_le<double>(axis.data() + 16);
-    const bool finite =
-        std::isfinite(sp.fstart) && std::isfinite(sp.fend) && std::isfinite(sp.fstep);
-    if (!finite || !(sp.fstep > 0.0) || !(sp.fend > sp.fstart))
-        return axis_text(sp.fstart, sp.fend, sp.fstep);
-    for (std::int32_t k = 0; k < sp.npts; ++k)
-        sp.freq[std::size_t(k) + 1] = sp.fstart + static_cast<double>(k) * sp.fstep;
-    if (!std::isfinite(sp.freq[n]) || !(sp.freq[n] > sp.freq[1]))
+    const PelmoAxis limits = decode_pelmo_axis(axis);
+    sp.fstart = limits.fstart;
+    sp.fend = limits.fend;
+    sp.fstep = limits.fstep;
+    if (!pelmo_axis_usable(limits) || !fill_linear_axis(sp.freq, sp.npts, sp.fstart, sp.fstep))
         return axis_text(sp.fstart, sp.fend, sp.fstep);
     return {};
 }

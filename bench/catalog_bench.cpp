@@ -10,9 +10,9 @@
 #include "catalog/catalog.h"
 #include "catalog/overlay.h"
 #include "driver/store.h"
+#include "testing/test_window.h"
 #include "viewer/catalog_keys.h"
 #include "viewer/display.h"
-#include "window/test_window.h"
 
 #include <algorithm>
 #include <cmath>

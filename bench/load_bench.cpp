@@ -10,8 +10,8 @@
 #include "driver/store.h"
 #include "input/ascii.h"
 #include "input/pelmo.h"
-#include "input/pelmo_io.h"
-#include "window/test_window.h"
+#include "input/pelmo_format.h"
+#include "testing/test_window.h"
 
 #include <algorithm>
 #include <chrono>
@@ -53,16 +53,15 @@ std::string make_pelmo(const std::filesystem::path& path) {
     encode_pelmo_header(h,
                         std::span<unsigned char, PELMO_HEADER_BYTES>(b.data(), PELMO_HEADER_BYTES));
     unsigned char* p = b.data() + PELMO_HEADER_BYTES;
-    put_le<std::int16_t>(p, -1);
-    put_le<std::int32_t>(p + 2, MAXPTS);
+    encode_pelmo_count({-1, MAXPTS, 0, 0},
+                       std::span<unsigned char, PELMO_COUNT_BYTES>(p, PELMO_COUNT_BYTES));
     p += PELMO_COUNT_BYTES;
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> y(-30000, 30000);
     for (int i = 0; i < MAXPTS; ++i, p += 2)
         put_le<std::int16_t>(p, static_cast<std::int16_t>(y(rng)));
-    put_le(p, 10000.0);
-    put_le(p + 8, 10000.0 + (MAXPTS - 1) * 0.001);
-    put_le(p + 16, 0.001);
+    encode_pelmo_axis({10000.0, 10000.0 + (MAXPTS - 1) * 0.001, 0.001},
+                      std::span<unsigned char, PELMO_AXIS_BYTES>(p, PELMO_AXIS_BYTES));
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(b.data(), 1, b.size(), f);
     std::fclose(f);

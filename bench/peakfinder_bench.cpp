@@ -2,7 +2,7 @@
 // scan, the fits, the half-height crossings and the results file put in place.
 // Run twice: with a baseline near the data, and with one far below it, where
 // every half-height search would run to the end of the range if unbounded.
-#include "analysis/autopk.h"
+#include "analysis/peak_search.h"
 #include "base/files.h"
 #include "bench/timing.h"
 #include "driver/store.h"

@@ -3,8 +3,8 @@
 // as every shift or zoom key ends. Prints the median of 20 runs; the viewer
 // wants it at about 5 ms, little more than the polyline of the trace itself.
 #include "driver/store.h"
+#include "testing/test_window.h"
 #include "viewer/display.h"
-#include "window/test_window.h"
 
 #include <algorithm>
 #include <chrono>

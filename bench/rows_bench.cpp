@@ -9,7 +9,7 @@
 // cutoff, which prints the 99th percentile of the intensities of BINARY so that
 // both sides search with the same threshold. BINARY and ASCII hold the same
 // spectrum; results files are written next to BINARY and removed afterwards.
-#include "analysis/autopk.h"
+#include "analysis/peak_search.h"
 #include "analysis/smooth.h"
 #include "base/files.h"
 #include "catalog/catalog.h"
@@ -17,10 +17,10 @@
 #include "input/ascii.h"
 #include "input/pelmo.h"
 #include "output/gleout.h"
+#include "testing/test_window.h"
 #include "viewer/display.h"
 #include "viewer/lookfm.h"
 #include "viewer/viewer_state.h"
-#include "window/test_window.h"
 
 #include <algorithm>
 #include <array>

@@ -4,7 +4,7 @@
 #include "base/files.h"
 #include "bench/timing.h"
 #include "driver/store.h"
-#include "output/savesp.h"
+#include "output/pelmo_image.h"
 
 #include <algorithm>
 #include <chrono>

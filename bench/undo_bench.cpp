@@ -4,10 +4,10 @@
 // undo of a long append, whose lengths differ. Prints medians of several runs.
 #include "bench/timing.h"
 #include "driver/store.h"
+#include "testing/test_window.h"
 #include "viewer/command_guard.h"
 #include "viewer/lookfm.h"
 #include "viewer/undo.h"
-#include "window/test_window.h"
 
 #include <cmath>
 #include <cstdio>

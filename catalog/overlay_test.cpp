@@ -3,7 +3,7 @@
 #include "catalog/overlay.h"
 
 #include "base/format.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// The program's command line: the forms it takes and the ones it refuses.
 #include "driver/command_line.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The catalogues named on the command line, kept until the first spectrum is
+// shown, when the viewer opens them.
 #include "driver/startup.h"
 
 namespace korax {

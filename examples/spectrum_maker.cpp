@@ -3,8 +3,10 @@
 // fixes, so that a seed gives the same file with every compiler and library.
 #include "examples/spectrum_maker.h"
 
+#include "driver/store.h"
+#include "input/pelmo_format.h"
+
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -55,20 +57,6 @@ std::vector<Line> make_lines(const SpectrumRecipe& r, double first, double last,
         lines.front().amplitude = 14000.0;
     }
     return lines;
-}
-
-template <class T> void put(std::vector<unsigned char>& out, T value) {
-    unsigned char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    // The format is little-endian; so is every machine this is built for, which
-    // the static_assert below checks rather than trusts.
-    out.insert(out.end(), bytes, bytes + sizeof(T));
-}
-static_assert(std::endian::native == std::endian::little);
-
-void put_text(std::vector<unsigned char>& out, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i)
-        out.push_back(i < text.size() ? text[i] : ' ');
 }
 
 std::string default_comment(const SpectrumRecipe& r, const SyntheticSpectrum& s) {
@@ -131,49 +119,58 @@ SyntheticSpectrum make_spectrum(const SpectrumRecipe& r) {
 }
 
 std::vector<unsigned char> pelmo_file_bytes(const SpectrumRecipe& r, const SyntheticSpectrum& s) {
-    std::vector<unsigned char> out;
     const std::size_t n = s.intens.size();
-    out.reserve(188 + 2 * n);
+    std::vector<unsigned char> out(PELMO_HEADER_BYTES + PELMO_COUNT_BYTES + 2 * n +
+                                   PELMO_AXIS_BYTES + 2);
 
     // The recording details come from their own generator, so that they do not
     // change the points of a recipe.
     Random random(r.seed ^ 0x9E3779B97F4A7C15ull);
-    put_text(out, r.comment.empty() ? default_comment(r, s) : r.comment, 72);
-    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(1, 28)));        // day
-    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(1, 12)));        // month
-    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(1985, 2045)));   // year
-    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(8, 21)));        // hour
-    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(0, 59)));        // minute
-    put<std::int16_t>(out, static_cast<std::int16_t>(random.integer(0, 59)));        // second
-    put_text(out, "OB-24", 6);                                                       // lamp
-    put<float>(out, 1520.0f);                                                        // Vkm low, mV
-    put<float>(out, static_cast<float>(std::round(random.uniform(2100.0, 2600.0)))); // Vkm high
-    put<float>(out, static_cast<float>(std::round(random.uniform(90.0, 160.0) * 10.0) / 10.0));
-    put_text(out, r.sample, 20);
-    put<float>(out, static_cast<float>(std::round(random.uniform(5.0, 30.0) * 10.0) / 10.0));
-    put<float>(out, 0.05f); // gain, mV: a sensitive lock-in range
-    put<float>(out, 0.01f); // time constant, s
-    put<float>(out, 42.5f); // phase, degrees
-    put_text(out, "2, 8", 6);
-    put<float>(out, 25.0f);  // points per second
-    put<float>(out, 12.5f);  // modulation frequency, kHz
-    put<float>(out, 180.0f); // deviation, kHz
+    SpectrumHeader h;
+    h.clear();
+    set_field(h.COMENT, r.comment.empty() ? default_comment(r, s) : r.comment);
+    h.IDAY = static_cast<std::int16_t>(random.integer(1, 28));
+    h.IMONTH = static_cast<std::int16_t>(random.integer(1, 12));
+    h.IYEAR = static_cast<std::int16_t>(random.integer(1985, 2045));
+    h.IHOUR = static_cast<std::int16_t>(random.integer(8, 21));
+    h.IMINUT = static_cast<std::int16_t>(random.integer(0, 59));
+    h.ISECND = static_cast<std::int16_t>(random.integer(0, 59));
+    set_field(h.LAMP, "OB-24");
+    h.VKMLO = 1520.0f; // mV
+    h.VKMHI = static_cast<float>(std::round(random.uniform(2100.0, 2600.0)));
+    h.GRID = static_cast<float>(std::round(random.uniform(90.0, 160.0) * 10.0) / 10.0);
+    set_field(h.SAMPLE, r.sample);
+    h.PRESS = static_cast<float>(std::round(random.uniform(5.0, 30.0) * 10.0) / 10.0);
+    h.GAIN = 0.05f;   // mV: a sensitive lock-in range
+    h.TCONST = 0.01f; // s
+    h.PHASE = 42.5f;  // degrees
+    set_field(h.NDELAV, "2, 8");
+    h.PTSSEC = 25.0f; // points per second
+    h.FMOD = 12.5f;   // modulation frequency, kHz
+    h.FDEV = 180.0f;  // deviation, kHz
 
+    unsigned char* p = out.data();
+    encode_pelmo_header(h, std::span<unsigned char, PELMO_HEADER_BYTES>(p, PELMO_HEADER_BYTES));
+    p += PELMO_HEADER_BYTES;
+    PelmoCount count;
     if (n > 1 && n <= 32000) {
         const auto [lo, hi] = std::minmax_element(s.intens.begin(), s.intens.end());
-        put<std::int16_t>(out, static_cast<std::int16_t>(n));
-        put<std::int16_t>(out, *lo);
-        put<std::int16_t>(out, *hi);
+        count.word = static_cast<std::int16_t>(n);
+        count.lowest = *lo;
+        count.highest = *hi;
     } else {
-        put<std::int16_t>(out, -1);
-        put<std::int32_t>(out, static_cast<std::int32_t>(n));
+        count.word = -1;
+        count.long_count = static_cast<std::int32_t>(n);
     }
-    for (std::int16_t v : s.intens)
-        put<std::int16_t>(out, v);
-    put<double>(out, s.start);
-    put<double>(out, s.end);
-    put<double>(out, s.step);
-    put<std::int16_t>(out, 0);
+    encode_pelmo_count(count, std::span<unsigned char, PELMO_COUNT_BYTES>(p, PELMO_COUNT_BYTES));
+    p += PELMO_COUNT_BYTES;
+    for (std::int16_t v : s.intens) {
+        put_le(p, v);
+        p += 2;
+    }
+    encode_pelmo_axis({s.start, s.end, s.step},
+                      std::span<unsigned char, PELMO_AXIS_BYTES>(p, PELMO_AXIS_BYTES));
+    // The two trailing bytes stay zero.
     return out;
 }
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "driver/store.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <cstdio>
 #include <cstdlib>

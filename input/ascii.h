@@ -1,4 +1,7 @@
-// The two-column ASCII reader and the frequency-axis linearisation.
+// Two-column ASCII spectra: the decoder, which reads a text into arrays of the
+// caller's and draws nothing (ascii.cpp, also used by the batch commands), and
+// the load into the store with its reports (ascii_screens.cpp) and the axis
+// check after it (linearise_screen.cpp).
 #pragma once
 
 #include "driver/store.h"

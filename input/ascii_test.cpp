@@ -4,7 +4,7 @@
 
 #include "driver/store.h"
 #include "input/pairs.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,11 @@
-// The PELMO binary spectrum format: reading into the store.
+// The PELMO binary spectrum format: reading into the store. The byte layout
+// shared with every other reader and writer is in input/pelmo_format.h.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <span>
 
 namespace korax {
-
-inline constexpr int PELMO_HEADER_BYTES = 156;
 
 enum class PelmoOutcome { Loaded, NotPelmo, RejectedAxis, Fatal };
 
@@ -15,13 +13,5 @@ enum class PelmoOutcome { Loaded, NotPelmo, RejectedAxis, Fatal };
 // information screen while it loads. Fatal outcomes end the run through
 // Window::fatal_end and do not return; Fatal is listed for completeness.
 PelmoOutcome read_pelmo(std::FILE* file);
-
-// Decodes the 156 header bytes into a header; false when the date is not
-// plausible (not a PELMO file).
-struct SpectrumHeader;
-bool decode_pelmo_header(std::span<const unsigned char, PELMO_HEADER_BYTES> bytes,
-                         SpectrumHeader& header);
-void encode_pelmo_header(const SpectrumHeader& header,
-                         std::span<unsigned char, PELMO_HEADER_BYTES> bytes);
 
 } // namespace korax

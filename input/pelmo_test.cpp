@@ -4,8 +4,8 @@
 
 #include "base/format.h"
 #include "driver/store.h"
-#include "input/pelmo_io.h"
-#include "window/test_window.h"
+#include "input/pelmo_format.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 
@@ -37,15 +37,6 @@ SpectrumHeader sample_header() {
     return h;
 }
 
-void put16(std::vector<unsigned char>& b, std::int16_t v) {
-    b.push_back(static_cast<unsigned char>(v & 0xff));
-    b.push_back(static_cast<unsigned char>((v >> 8) & 0xff));
-}
-template <class T> void put(std::vector<unsigned char>& b, T v) {
-    b.resize(b.size() + sizeof(T));
-    put_le(b.data() + b.size() - sizeof(T), v);
-}
-
 struct Layout {
     SpectrumHeader header = sample_header();
     bool long_form = false;
@@ -57,22 +48,29 @@ struct Layout {
 };
 
 std::vector<unsigned char> pelmo_bytes(const Layout& l) {
-    std::vector<unsigned char> b(PELMO_HEADER_BYTES);
+    std::vector<unsigned char> b(PELMO_HEADER_BYTES + PELMO_COUNT_BYTES + 2 * l.intensities.size() +
+                                 PELMO_AXIS_BYTES);
+    unsigned char* p = b.data();
     encode_pelmo_header(l.header,
-                        std::span<unsigned char, PELMO_HEADER_BYTES>(b.data(), PELMO_HEADER_BYTES));
+                        std::span<unsigned char, PELMO_HEADER_BYTES>(p, PELMO_HEADER_BYTES));
+    p += PELMO_HEADER_BYTES;
+    PelmoCount count;
     if (!l.long_form) {
-        put16(b, l.count_word ? l.count_word : static_cast<std::int16_t>(l.intensities.size()));
-        put16(b, l.stored_min);
-        put16(b, l.stored_max);
+        count.word = l.count_word ? l.count_word : static_cast<std::int16_t>(l.intensities.size());
+        count.lowest = l.stored_min;
+        count.highest = l.stored_max;
     } else {
-        put16(b, l.count_word);
-        put<std::int32_t>(b, l.long_count);
+        count.word = l.count_word;
+        count.long_count = l.long_count;
     }
-    for (auto y : l.intensities)
-        put16(b, y);
-    put(b, l.fstart);
-    put(b, l.fend);
-    put(b, l.fstep);
+    encode_pelmo_count(count, std::span<unsigned char, PELMO_COUNT_BYTES>(p, PELMO_COUNT_BYTES));
+    p += PELMO_COUNT_BYTES;
+    for (auto y : l.intensities) {
+        put_le(p, y);
+        p += 2;
+    }
+    encode_pelmo_axis({l.fstart, l.fend, l.fstep},
+                      std::span<unsigned char, PELMO_AXIS_BYTES>(p, PELMO_AXIS_BYTES));
     return b;
 }
 

@@ -3,7 +3,7 @@
 #include "input/speinf.h"
 
 #include "driver/store.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -10,13 +10,13 @@
 #include "driver/store.h"
 #include "output/wrigle.h"
 #include "window/answer.h"
+#include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -25,84 +25,6 @@ namespace korax {
 GleSettings& GLESET() {
     static GleSettings settings;
     return settings;
-}
-
-bool marker_spacing_accepted(double value) {
-    return value >= static_cast<double>(0.001f) && value <= 1000.0;
-}
-
-bool plot_scaling_accepted(double value) {
-    return value > 0.001 && value <= 1000.0;
-}
-
-std::string gle_base_name(std::string_view fname) {
-    const std::string_view name = trim_right(fname);
-    const std::string_view file = file_part(name);
-    const std::string_view folder = name.substr(0, name.size() - file.size());
-    const auto cut = file.find_first_of(" .");
-    std::string base(folder);
-    base += file.substr(0, cut);
-    return base;
-}
-
-void for_each_strip(double start, double end, double plot_scaling,
-                    const std::function<bool(const Strip&)>& f) {
-    const double width = STRIP_MM * plot_scaling;
-    for (double s = start;;) {
-        const double e = s + width;
-        if (!f({s, e, e > end ? (end - s) / plot_scaling : width / plot_scaling})) return;
-        // The second test stops a width too small to move the start at all.
-        if (e >= end || !(e > s)) return;
-        s = e;
-    }
-}
-
-std::vector<Strip> strip_list(double start, double end, double plot_scaling) {
-    std::vector<Strip> strips;
-    for_each_strip(start, end, plot_scaling, [&](const Strip& strip) {
-        strips.push_back(strip);
-        return true;
-    });
-    return strips;
-}
-
-double strip_count(double start, double end, double plot_scaling) {
-    const double width = STRIP_MM * plot_scaling;
-    if (!(start + width > start) || !(start + width < end)) return 1;
-    const double estimate = std::ceil((end - start) / width);
-    // Counted one by one where that is quick, so the count is exactly the
-    // strips the list and the output will have; beyond, rounding in the
-    // repeated additions may make it one more or less.
-    if (!(estimate < 4e6)) return estimate;
-    double n = 0;
-    for_each_strip(start, end, plot_scaling, [&n](const Strip&) {
-        ++n;
-        return true;
-    });
-    return n;
-}
-
-GleOutputSize gle_output_size(double start, double end, const GleSettings& g,
-                              std::span<const double> freq, std::size_t name_bytes) {
-    GleOutputSize size;
-    size.strips = strip_count(start, end, g.plot_scaling);
-    size.pages = std::ceil(size.strips / g.strips_per_page);
-    // Points at or above the start up to the first one beyond the end, on an
-    // axis that rises.
-    const auto first = std::lower_bound(freq.begin(), freq.end(), start);
-    const auto last = std::upper_bound(first, freq.end(), end);
-    size.points = static_cast<double>(last - first);
-    // A strip as wide as every other stands for them all.
-    const double width = STRIP_MM * g.plot_scaling;
-    size.bytes = 30.0 + static_cast<double>(name_bytes) + size.points * DATA_LINE_BYTES +
-                 size.pages * (PAGE_BYTES + 2.0 * static_cast<double>(name_bytes)) +
-                 size.strips * (strip_bytes(start, start + width, g.marker_spacing) +
-                                static_cast<double>(name_bytes));
-    return size;
-}
-
-bool gle_output_is_large(const GleOutputSize& size) {
-    return size.pages > MAX_QUIET_PAGES || size.bytes > MAX_QUIET_BYTES;
 }
 
 std::optional<std::int32_t> read_menu_choice(std::string_view line) {
@@ -120,87 +42,6 @@ std::optional<YLimits> read_y_limits(std::string_view line) {
     const auto upper = read_int<std::int32_t>(line.substr(second_start), int{width});
     if (!lower || !upper) return std::nullopt;
     return YLimits{*lower, *upper};
-}
-
-namespace {
-
-// put_fixed with four decimals, made for the millions of values of a data file:
-// the value is scaled to a whole count of 1/10000 units and written with integer
-// digits (3,000,000 lines take 115 ms of processor time here against 315 ms
-// through put_fixed). Where the scaled value could round differently from the
-// exact conversion (near a half, or too large to be exact to within 1e-4) it
-// hands over to put_fixed, so the text is always printf's.
-void put_fixed4(char* out, double value, int width) {
-    const double magnitude = std::fabs(value);
-    if (!(magnitude < 1e8)) { // also NaN and infinities
-        put_fixed(out, value, width, 4);
-        return;
-    }
-    // Below 1e12 the product is within 1e-4 of the exact one.
-    const double scaled = magnitude * 10000.0;
-    const double whole = std::floor(scaled);
-    const double fraction = scaled - whole;
-    if (std::fabs(fraction - 0.5) < 0.001) {
-        put_fixed(out, value, width, 4);
-        return;
-    }
-    auto n = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
-    char digits[24];
-    char* p = digits + sizeof digits;
-    for (int d = 0; d < 4; ++d, n /= 10)
-        *--p = static_cast<char>('0' + n % 10);
-    *--p = '.';
-    do {
-        *--p = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n != 0);
-    if (std::signbit(value)) *--p = '-';
-    const auto length = static_cast<int>(digits + sizeof digits - p);
-    if (length > width) {
-        std::memset(out, '*', static_cast<std::size_t>(width));
-        return;
-    }
-    std::memset(out, ' ', static_cast<std::size_t>(width - length));
-    std::memcpy(out + (width - length), p, static_cast<std::size_t>(length));
-}
-
-} // namespace
-
-void format_data_line(char* out, double frequency, double normalised) {
-    put_fixed4(out, frequency, 12);
-    put_fixed4(out + 12, normalised, 9);
-    out[21] = '\r';
-    out[22] = '\n';
-}
-
-std::size_t gle_data_text(std::string_view fname, std::span<const double> freq,
-                          std::span<const std::int32_t> intens, double start, double end,
-                          std::int32_t lower, std::int32_t upper,
-                          const std::function<void(std::string_view)>& sink) {
-    std::string head = "!  Spectrum from file:  ";
-    head += trim_right(fname);
-    head += "\r\n!\r\n";
-    sink(head);
-
-    // About 750 kB: few write calls, and a small part of a 69 MB file.
-    constexpr std::size_t block_lines = 1 << 15;
-    std::vector<char> block(block_lines * DATA_LINE_BYTES);
-    std::size_t in_block = 0, written = 0;
-    const double range = static_cast<double>(upper) - static_cast<double>(lower);
-    for (std::size_t i = 0; i < freq.size() && i < intens.size(); ++i) {
-        if (freq[i] > end) break;
-        if (freq[i] < start) continue;
-        const double normalised =
-            (static_cast<double>(intens[i]) - static_cast<double>(lower)) / range;
-        format_data_line(block.data() + in_block * DATA_LINE_BYTES, freq[i], normalised);
-        ++written;
-        if (++in_block == block_lines) {
-            sink({block.data(), in_block * DATA_LINE_BYTES});
-            in_block = 0;
-        }
-    }
-    if (in_block > 0) sink({block.data(), in_block * DATA_LINE_BYTES});
-    return written;
 }
 
 namespace {
@@ -227,18 +68,6 @@ std::int32_t truncated_limit(double y) {
     constexpr double lo = std::numeric_limits<std::int32_t>::min();
     constexpr double hi = std::numeric_limits<std::int32_t>::max();
     return static_cast<std::int32_t>(std::trunc(std::clamp(y, lo, hi)));
-}
-
-void write_red(Window& w, const std::string& text) {
-    w.set_text_color(12);
-    w.write_line(text);
-    w.set_text_color(0);
-}
-
-void press_enter(Window& w) {
-    w.write_line(" ");
-    w.write_line(blanks(40) + "Press ENTER to continue  ", LineEnd::Stay);
-    wait_for_enter();
 }
 
 // A real number in free form; empty lines are passed over until one comes.
@@ -437,9 +266,10 @@ struct SetTarget final : GleTarget {
 bool Dialog::write_output() {
     if (lower == upper) {
         w.write_line(" ");
-        write_red(w, "     Y-limits " + std::to_string(lower) + " and " + std::to_string(upper) +
-                         " are equal: nothing written. Set other limits with item 4.");
-        press_enter(w);
+        write_red_line(w, "     Y-limits " + std::to_string(lower) + " and " +
+                              std::to_string(upper) +
+                              " are equal: nothing written. Set other limits with item 4.");
+        press_enter(w, PressEnter::Right);
         return false;
     }
 
@@ -451,8 +281,8 @@ bool Dialog::write_output() {
     w.write_line(" ");
     w.write_line("");
     if (spectrum_would_be_replaced(existing)) {
-        write_red(w, "     Output NOT written: it would replace the spectrum file " + fname);
-        press_enter(w);
+        write_red_line(w, "     Output NOT written: it would replace the spectrum file " + fname);
+        press_enter(w, PressEnter::Right);
         return false;
     }
     const auto yes = [&] {
@@ -503,17 +333,17 @@ bool Dialog::write_output() {
     if (target.progress_row > 0) w.write_line("");
     const std::vector<std::string> errors = error_lines(set.error_text());
     if (!written) {
-        write_red(w, "     Cannot write " + set.failed_path() + ": " + errors.front());
+        write_red_line(w, "     Cannot write " + set.failed_path() + ": " + errors.front());
         for (std::size_t i = 1; i < errors.size(); ++i)
-            write_red(w, "     " + errors[i]);
-        press_enter(w);
+            write_red_line(w, "     " + errors[i]);
+        press_enter(w, PressEnter::Right);
         return false;
     }
 
     w.write_line("     "
                  "         Data written to ",
                  LineEnd::Stay);
-    write_red(w, data_name);
+    write_red_line(w, data_name);
     // One line per page; of a large output only those that fit on the screen,
     // then one line for the rest.
     const double room = std::max(1, w.rows() - 10);
@@ -522,17 +352,17 @@ bool Dialog::write_output() {
         w.write_line("     "
                      " Control file written to ",
                      LineEnd::Stay);
-        write_red(w, control_file_name(base, page));
+        write_red_line(w, control_file_name(base, page));
     }
     if (listed < size.pages) {
         w.write_line("      ... and " + count_text(size.pages - listed) +
                          " more control files, the last ",
                      LineEnd::Stay);
-        write_red(w, control_file_name(base, static_cast<std::int32_t>(size.pages)));
+        write_red_line(w, control_file_name(base, static_cast<std::int32_t>(size.pages)));
     }
     if (!set.error_text().empty())
         for (const std::string& line : errors)
-            write_red(w, "     " + line);
+            write_red_line(w, "     " + line);
 
     w.write_line(" ");
     w.write_line("");

@@ -1,68 +1,20 @@
-// Strip plots as GLE scripts: the dialog, the script writer and the label lines.
+// GLEOUT, the dialog of strip plots as GLE scripts: its menu, the run-long
+// settings and the reading of its answers. The strips are gle_strips.h's, the
+// data file gle_data.h's, the scripts output/wrigle.h's.
 #pragma once
 
+#include "output/gle_data.h"
+#include "output/gle_strips.h"
+
 #include <cstdint>
-#include <functional>
 #include <optional>
-#include <span>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace korax {
 
 void GLEOUT(double& start, double& end, double& ylow, double& yhigh);
 
-// The plot settings kept for the run. Zero means "not yet set": GLEOUT gives each
-// its default the first time it finds it zero.
-struct GleSettings {
-    std::int32_t strips_per_page = 0;
-    double marker_spacing = 0; // frequency units between small ticks
-    double plot_scaling = 0;   // frequency units per mm of paper
-};
 GleSettings& GLESET();
-
-// Every strip is this long on paper.
-inline constexpr double STRIP_MM = 273.0;
-
-// Accepted ranges of the settings. The marker spacing's lower bound is 0.001 as
-// a single-precision value, slightly above 0.001 itself.
-bool marker_spacing_accepted(double value);
-bool plot_scaling_accepted(double value);
-
-// The output files' common name: the spectrum file name with its folder, cut in
-// its file-name part at the first blank or full stop. Files so land next to the
-// spectrum, and a full stop in a folder name does not cut it.
-std::string gle_base_name(std::string_view fname);
-
-// One strip of the list: its start and end frequency and its length on paper.
-struct Strip {
-    double start = 0, end = 0, paper_mm = 0;
-};
-// Strips of width 273 * scaling from `start` until one reaches `end`; the last
-// strip's paper length is what remains of the range when it overshoots.
-std::vector<Strip> strip_list(double start, double end, double plot_scaling);
-// The same strips one at a time, while `f` returns true.
-void for_each_strip(double start, double end, double plot_scaling,
-                    const std::function<bool(const Strip&)>& f);
-// How many strips strip_list gives, without making them: the settings may ask
-// for more than any list could hold.
-double strip_count(double start, double end, double plot_scaling);
-
-// What an output will be, worked out before anything is built. Counts are
-// reals: the accepted settings reach far beyond any integer.
-struct GleOutputSize {
-    double strips = 0, pages = 0, points = 0;
-    double bytes = 0; // data file and control files, about
-};
-// `freq` holds points 1..n from its first element, rising; `name_bytes` is
-// the length of the spectrum file name, which the files repeat.
-GleOutputSize gle_output_size(double start, double end, const GleSettings& settings,
-                              std::span<const double> freq, std::size_t name_bytes);
-// Outputs beyond these are written only after the operator's yes.
-inline constexpr double MAX_QUIET_PAGES = 1000;
-inline constexpr double MAX_QUIET_BYTES = 100e6;
-bool gle_output_is_large(const GleOutputSize& size);
 
 // The menu choice and the two Y-limit fields as typed answers are read.
 std::optional<std::int32_t> read_menu_choice(std::string_view line);
@@ -70,20 +22,5 @@ struct YLimits {
     std::int32_t lower = 0, upper = 0;
 };
 std::optional<YLimits> read_y_limits(std::string_view line);
-
-// One line of the data file, "%12.4f%9.4f" and CR LF, into out[0..22].
-inline constexpr int DATA_LINE_BYTES = 23;
-void format_data_line(char* out, double frequency, double normalised);
-
-// The data file's text: a comment naming the spectrum, then one line per point
-// from the first point at or above `start`, stopping at the first point beyond
-// `end`, with the intensity normalised to (v - lower) / (upper - lower).
-// `freq` and `intens` hold points 1..n from their first element. The text goes
-// to `sink` in blocks of about a megabyte, so millions of points need no more
-// memory than one block. Returns the number of points written. lower != upper.
-std::size_t gle_data_text(std::string_view fname, std::span<const double> freq,
-                          std::span<const std::int32_t> intens, double start, double end,
-                          std::int32_t lower, std::int32_t upper,
-                          const std::function<void(std::string_view)>& sink);
 
 } // namespace korax

@@ -1,8 +1,10 @@
+// GLE output: the strips, the data lines and their selection, the answers and
+// the dialog that writes the files.
 #include "output/gleout.h"
 
 #include "driver/store.h"
 #include "output/wrigle.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

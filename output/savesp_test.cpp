@@ -1,7 +1,11 @@
+// Saving: the 16-bit scaling, the layout of the file image, and the dialog
+// with its overwrite question and refusals.
 #include "output/savesp.h"
 
+#include "output/pelmo_image.h"
+
 #include "driver/store.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-#include "output/test_lines.h"
+// The GLE control files page by page, against scripts written out by hand.
 #include "output/wrigle.h"
+#include "testing/test_lines.h"
 
 #include <gtest/gtest.h>
 

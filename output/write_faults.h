@@ -6,7 +6,7 @@
 #pragma once
 
 #include "base/files.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

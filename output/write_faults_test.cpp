@@ -8,7 +8,7 @@
 #include "output/gleout.h"
 #include "output/savesp.h"
 #include "output/write_faults.h"
-#include "window/test_window.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
-#include "output/test_lines.h"
+// The axis label lines of the GLE strips.
 #include "output/wrigle.h"
 #include "output/xlab.h"
+#include "testing/test_lines.h"
 
 #include <gtest/gtest.h>
 

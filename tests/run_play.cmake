@@ -29,6 +29,28 @@ macro(clean_up)
 endmacro()
 clean_up()
 
+# Files a script works on in a folder of its own, "# fixture: FILE FOLDER" (both
+# relative to the repository root): the folder is made afresh with copies of
+# the files before the run and removed once the run passed, so that what the
+# program writes beside them never lands among the sources.
+file(STRINGS ${SCRIPT} fixture_lines REGEX "^#[ \t]*fixture:" ENCODING UTF-8)
+set(fixture_folders "")
+foreach(line ${fixture_lines})
+  string(REGEX REPLACE "^#[ \t]*fixture:[ \t]*([^ \t]+)[ \t]+(.*[^ \t\r])[ \t\r]*$" "\\2" folder "${line}")
+  list(APPEND fixture_folders ${CMAKE_CURRENT_LIST_DIR}/../${folder})
+endforeach()
+list(REMOVE_DUPLICATES fixture_folders)
+foreach(folder ${fixture_folders})
+  file(REMOVE_RECURSE ${folder})
+  file(MAKE_DIRECTORY ${folder})
+endforeach()
+foreach(line ${fixture_lines})
+  string(REGEX REPLACE "^#[ \t]*fixture:[ \t]*([^ \t]+)[ \t]+(.*[^ \t\r])[ \t\r]*$" "\\1;\\2" pair "${line}")
+  list(GET pair 0 source)
+  list(GET pair 1 folder)
+  file(COPY ${CMAKE_CURRENT_LIST_DIR}/../${source} DESTINATION ${CMAKE_CURRENT_LIST_DIR}/../${folder})
+endforeach()
+
 # Pictures of an earlier run must not pass for this one's.
 file(REMOVE_RECURSE ${SHOTS})
 file(MAKE_DIRECTORY ${SHOTS})
@@ -66,6 +88,21 @@ foreach(line ${exists_lines})
     message(FATAL_ERROR "${SCRIPT}: the run did not leave ${path}")
   endif()
 endforeach()
+# Files the run must have written byte for byte as expected, "# same: PATH
+# EXPECTED" (both relative to the repository root).
+file(STRINGS ${SCRIPT} same_lines REGEX "^#[ \t]*same:" ENCODING UTF-8)
+foreach(line ${same_lines})
+  string(REGEX REPLACE "^#[ \t]*same:[ \t]*([^ \t]+)[ \t]+(.*[^ \t\r])[ \t\r]*$" "\\1;\\2" pair "${line}")
+  list(GET pair 0 written)
+  list(GET pair 1 expected_file)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files
+    ${CMAKE_CURRENT_LIST_DIR}/../${written} ${CMAKE_CURRENT_LIST_DIR}/../${expected_file}
+    RESULT_VARIABLE differ)
+  if(differ)
+    message("${err}")
+    message(FATAL_ERROR "${SCRIPT}: ${written} is not as ${expected_file}")
+  endif()
+endforeach()
 if(NOT limit_mb STREQUAL "")
   file(STRINGS ${SHOTS}/peak-kb.txt peak_lines REGEX "^[0-9]+$")
   list(GET peak_lines -1 peak_kb)
@@ -76,4 +113,7 @@ if(NOT limit_mb STREQUAL "")
   message(STATUS "${SCRIPT}: peak memory ${peak_mb} MB (at most ${limit_mb} MB)")
 endif()
 clean_up()
+foreach(folder ${fixture_folders})
+  file(REMOVE_RECURSE ${folder})
+endforeach()
 message(STATUS "${SCRIPT}: exit status ${status} as expected")

@@ -10,10 +10,10 @@
 #include "base/input_file.h"
 #include "base/utf8.h"
 #include "driver/store.h"
-#include "input/pelmo.h"
-#include "input/pelmo_io.h"
+#include "input/pelmo_format.h"
 #include "viewer/display.h"
 #include "window/cancel.h"
+#include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
@@ -29,10 +29,10 @@ namespace korax {
 std::optional<AppendedSpectrum> read_appended(std::FILE* file) {
     std::array<unsigned char, PELMO_HEADER_BYTES + PELMO_COUNT_BYTES> head{};
     if (std::fread(head.data(), 1, head.size(), file) != head.size()) return std::nullopt;
-    const unsigned char* count = head.data() + PELMO_HEADER_BYTES;
+    const PelmoCount count = decode_pelmo_count(std::span<const unsigned char, PELMO_COUNT_BYTES>(
+        head.data() + PELMO_HEADER_BYTES, PELMO_COUNT_BYTES));
     // Only -1 selects the long count form here.
-    const std::int16_t word = get_le<std::int16_t>(count);
-    const std::int32_t n = word == -1 ? get_le<std::int32_t>(count + 2) : word;
+    const std::int32_t n = count.word == -1 ? count.long_count : count.word;
     if (n < 10 || n > MAXPTS) return std::nullopt;
     SpectrumStore& s = store();
     const auto block = read_intensity_block(file, &s.ORIGNL[1], static_cast<std::size_t>(n));
@@ -46,8 +46,9 @@ std::optional<AppendedSpectrum> read_appended(std::FILE* file) {
     for (std::int32_t i = 1; i <= n; ++i)
         sum += s.ORIGNL[static_cast<std::size_t>(i)];
     a.mean = sum / n;
-    a.fa = get_le<double>(axis.data());
-    a.sa = get_le<double>(axis.data() + 16);
+    const PelmoAxis limits = decode_pelmo_axis(axis);
+    a.fa = limits.fstart;
+    a.sa = limits.fstep;
     a.ea = a.fa + static_cast<double>(n - 1) * a.sa;
     if (!(std::isfinite(a.fa) && std::isfinite(a.sa) && a.sa > 0 && std::isfinite(a.ea)))
         return std::nullopt;
@@ -126,14 +127,10 @@ void restore_from_intensities() {
 // name prompt again with the spectrum as it was.
 void refusal(const std::string& line) {
     Window& w = window();
-    w.set_text_color(12);
     w.write_line(" ");
     w.write_line("");
-    w.write_line(line);
-    w.set_text_color(0);
-    w.write_line(" ");
-    w.write_line("     Press ENTER to continue");
-    wait_for_enter();
+    write_red_line(w, line);
+    press_enter(w, PressEnter::Below);
     restore_from_intensities();
 }
 
@@ -259,14 +256,7 @@ void key_append(ViewerState& v) {
     v.YREF = v.YREF_ENTRY;
 
     for (;;) {
-        w.set_text_color(0);
-        w.set_text_background(7);
-        w.clear_window();
-        w.set_text_position(1, 1);
-        w.set_text_cursor(true);
-        w.write_line(" ");
-        w.write_line(heading("A P P E N D   S P E C T R U M"));
-        w.write_line("");
+        open_dialog_screen(w, "A P P E N D   S P E C T R U M");
         w.write_line("");
         w.write_line(" ");
         w.write_line(
@@ -327,15 +317,10 @@ void key_append(ViewerState& v) {
         if (joined->dummies > 0)
             w.write_line(fmt_int(joined->dummies, 8) +
                          " dummy points inserted between current and appended spectrum");
-        if (joined->truncated) {
-            w.set_text_color(12);
-            w.write_line("     The maximum number of" + fmt_int(MAXPTS, 7) +
-                         " points has been reached");
-            w.set_text_color(0);
-        }
-        w.write_line(" ");
-        w.write_line("     Press ENTER to continue");
-        wait_for_enter();
+        if (joined->truncated)
+            write_red_line(w, "     The maximum number of" + fmt_int(MAXPTS, 7) +
+                                  " points has been reached");
+        press_enter(w, PressEnter::Below);
 
         std::copy_n(&s.INTENS[1], s.NPTS, &s.ORIGNL[1]);
         s.FSTART = s.FREQ[1];

@@ -5,9 +5,8 @@
 #include "viewer/append.h"
 
 #include "driver/store.h"
-#include "input/pelmo.h"
-#include "input/pelmo_io.h"
-#include "window/test_window.h"
+#include "input/pelmo_format.h"
+#include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 
@@ -53,18 +52,17 @@ class Append : public ::testing::Test {
         std::vector<unsigned char> b(PELMO_HEADER_BYTES + PELMO_COUNT_BYTES + 2 * std::size_t(n) +
                                      24);
         unsigned char* p = b.data() + PELMO_HEADER_BYTES;
-        if (long_form) {
-            put_le<std::int16_t>(p, -1);
-            put_le<std::int32_t>(p + 2, n);
-        } else {
-            put_le<std::int16_t>(p, static_cast<std::int16_t>(n));
-        }
+        PelmoCount count;
+        count.word = long_form ? std::int16_t{-1} : static_cast<std::int16_t>(n);
+        count.long_count = n;
+        encode_pelmo_count(count,
+                           std::span<unsigned char, PELMO_COUNT_BYTES>(p, PELMO_COUNT_BYTES));
         p += PELMO_COUNT_BYTES;
         for (std::int32_t i = 1; i <= n; ++i, p += 2)
             put_le<std::int16_t>(p, static_cast<std::int16_t>(1000 + 10 * i));
-        put_le(p, fa);
-        put_le(p + 8, fa + (n - 1) * sa + 77.0); // stored end: never used
-        put_le(p + 16, sa);
+        // The stored end is never used.
+        encode_pelmo_axis({fa, fa + (n - 1) * sa + 77.0, sa},
+                          std::span<unsigned char, PELMO_AXIS_BYTES>(p, PELMO_AXIS_BYTES));
         std::ofstream(dir / "app.002", std::ios::binary)
             .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
     }

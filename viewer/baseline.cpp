@@ -4,6 +4,7 @@
 #include "viewer/baseline.h"
 
 #include "analysis/smooth.h"
+#include "analysis/smoothing_passes.h"
 #include "base/format.h"
 #include "driver/store.h"
 #include "viewer/commands.h"
@@ -194,12 +195,7 @@ void show_result(Window& w, ViewerState& v, const SmoothSettings& st) {
 
 void shift_to_reference(double yref, double& ymean) {
     auto& s = store();
-    double sum = 0;
-    for (std::int32_t i = 1; i <= s.NPTS; ++i) {
-        s.INTENS[std::size_t(i)] = saturate_intensity(double(s.INTENS[std::size_t(i)]) + yref);
-        sum += s.INTENS[std::size_t(i)];
-    }
-    ymean = s.NPTS > 0 ? sum / s.NPTS : 0;
+    ymean = lift_to_reference(s.INTENS, s.NPTS, yref);
 }
 
 void key_smooth(ViewerState&) {

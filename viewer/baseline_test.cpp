@@ -1,11 +1,13 @@
+// The B and N keys: the cutoff bounds and the dialogs of both forms of baseline
+// subtraction.
 #include "viewer/baseline.h"
 
 #include "analysis/smooth.h"
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/commands.h"
 #include "viewer/lookfm.h"
-#include "viewer/test_spectrum.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -203,6 +203,8 @@ void open_startup_catalogs() {
 
 // ---- C: open a catalogue ------------------------------------------------------------
 
+} // namespace
+
 void key_open(ViewerState& v) {
     auto& w = window();
     auto& s = catalog_session();
@@ -273,6 +275,8 @@ void key_jump(ViewerState& v, bool previous, bool strong_only) {
     plot_redraw(v);
 }
 
+namespace {
+
 // ---- D: settings --------------------------------------------------------------------
 
 // One setting: the typed value, or the shown one kept for an empty answer. An
@@ -337,6 +341,8 @@ bool choose_lin_file(std::size_t catalog) {
     }
 }
 
+} // namespace
+
 void key_settings(ViewerState& v) {
     auto& w = window();
     auto& set = catalog_session().settings;
@@ -370,6 +376,8 @@ void key_settings(ViewerState& v) {
     w.set_text_cursor(false);
     screen_redraw(v);
 }
+
+namespace {
 
 // ---- T: assign ------------------------------------------------------------------------
 
@@ -408,6 +416,8 @@ std::optional<LineRef> choose_prediction(ViewerState& v, const std::vector<LineR
 }
 
 LastAssignment g_last_assignment;
+
+} // namespace
 
 void key_assign(ViewerState& v) {
     auto& s = catalog_session();
@@ -493,14 +503,11 @@ void key_assign(ViewerState& v) {
             row2);
 }
 
-} // namespace
-
 const LastAssignment& last_assignment() {
     return g_last_assignment;
 }
 
-bool catalog_key(ViewerState& v, std::int16_t code) {
-    auto& s = catalog_session();
+void note_measuring_key(std::int16_t code) {
     MeasureNote& n = note();
     switch (code) {
     case 'O':
@@ -508,60 +515,19 @@ bool catalog_key(ViewerState& v, std::int16_t code) {
         n.key = 'O';
         n.before = measurement_memory();
         n.identify_measured = true;
-        return false;
+        break;
     case '9':
     case '(':
         n.key = '9';
         n.before = measurement_memory();
-        return false;
+        break;
     case '=':
     case '+':
         n.key = '=';
-        return false;
-    case 'C':
-    case 'c':
-        key_open(v);
-        return true;
-    case 'D':
-    case 'd':
-        key_settings(v);
-        return true;
-    default:
-        break;
-    }
-    const bool mine = code == 'V' || code == 'v' || code == ']' || code == '[' || code == '}' ||
-                      code == '{' || code == 'T' || code == 't';
-    if (!mine) return false;
-    if (s.empty()) {
-        message(v, " No line catalogue is open: C opens one");
-        return true;
-    }
-    switch (code) {
-    case 'V':
-        s.overlay_on = !s.overlay_on;
-        screen_redraw(v);
-        break;
-    case 'v':
-        s.scale = s.scale == StickScale::Linear ? StickScale::Logarithmic : StickScale::Linear;
-        plot_redraw(v);
-        break;
-    case ']':
-        key_jump(v, false, false);
-        break;
-    case '[':
-        key_jump(v, true, false);
-        break;
-    case '}':
-        key_jump(v, false, true);
-        break;
-    case '{':
-        key_jump(v, true, true);
         break;
     default:
-        key_assign(v);
         break;
     }
-    return true;
 }
 
 void catalog_overlay(const ViewerState& v) {

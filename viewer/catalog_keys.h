@@ -14,9 +14,16 @@ namespace korax {
 
 CatalogSession& catalog_session();
 
-// Handles the catalogue keys (true: the key was one of them) and notes the
-// measuring keys on their way to the viewer.
-bool catalog_key(ViewerState& v, std::int16_t code);
+// The catalogue keys of the viewer's key table: C opens a catalogue, ] [ } {
+// move the cursor to the next or previous prediction (strong ones only), D
+// the settings, T assigns the last measurement.
+void key_open(ViewerState& v);
+void key_jump(ViewerState& v, bool previous, bool strong_only);
+void key_settings(ViewerState& v);
+void key_assign(ViewerState& v);
+// Notes a measuring key (O, 9, =) on its way to its command, so that T knows
+// what it assigns.
+void note_measuring_key(std::int16_t code);
 // Draws the predicted lines into the freshly cleared plot area. The first call
 // of a run opens the catalogues named on the command line.
 void catalog_overlay(const ViewerState& v);

@@ -7,14 +7,14 @@
 #include "catalog/assignments.h"
 #include "driver/startup.h"
 #include "output/write_faults.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/command_guard.h"
 #include "viewer/display.h"
 #include "viewer/extension_keys.h"
 #include "viewer/lookfm.h"
 #include "viewer/measure.h"
-#include "viewer/test_spectrum.h"
 #include "window/inkey.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -9,9 +9,11 @@
 #include "output/savesp.h"
 #include "viewer/display.h"
 #include "viewer/extension_keys.h"
+#include "viewer/key_table.h"
 #include "viewer/lookfm.h"
 #include "viewer/undo.h"
 #include "window/cancel.h"
+#include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
@@ -25,24 +27,8 @@
 namespace korax {
 
 std::string_view change_of_key(std::int16_t code) {
-    switch (code) {
-    case '-':
-    case '_':
-        return "inversion";
-    case 'N':
-    case 'n':
-        return "smoothing";
-    case 'B':
-    case 'b':
-        return "baseline subtraction";
-    case 'R':
-    case 'r':
-        return "restore";
-    case '&':
-        return "append";
-    default:
-        return {};
-    }
+    const ViewerKey* key = find_viewer_key(code);
+    return key ? key->change : std::string_view();
 }
 
 std::string failure_row(std::int16_t code, std::string_view what) {
@@ -89,11 +75,7 @@ void redraw_after_interruption(ViewerState& v) {
 }
 
 void report_failure(std::int16_t code, std::string_view what) {
-    Window& w = window();
-    w.set_text_color(12);
-    w.set_text_background(7);
-    w.set_text_position(1, 1);
-    w.write_chars(failure_row(code, what));
+    write_message_rows(window(), failure_row(code, what), std::nullopt, 12);
     wait_for_enter();
 }
 
@@ -140,7 +122,6 @@ bool viewer_key(ViewerState& v, std::int16_t code) {
     };
     try {
         before.emplace(v);
-        if (extension_key(v, code)) return true;
         if (!change.empty()) {
             take_snapshot(snap, appends, v.YMEAN);
             have_snap = true;

@@ -1,8 +1,11 @@
-// Key commands of the viewer that live in their own files. LOOKFM dispatches to
-// them and then redraws at the level its key table names.
+// LOOKFM, HELP and the commands of the viewer's keys that live in files of
+// their own (measurement, smoothing, append). The key table
+// (viewer/key_table.cpp) binds them to their keys and redraws after them.
 #pragma once
 
 #include "viewer/viewer_state.h"
+
+#include <cstdint>
 
 namespace korax {
 

@@ -1,7 +1,9 @@
+// What the viewer shows: index arithmetic, status rows and key line, and the
+// picture of the plot area.
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/display.h"
-#include "viewer/test_spectrum.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,11 @@
 #include "driver/store.h"
 #include "viewer/catalog_keys.h"
 #include "viewer/display.h"
+#include "viewer/key_table.h"
 #include "viewer/lookfm.h"
 #include "viewer/measure.h"
 #include "viewer/undo.h"
+#include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/png.h"
 #include "window/window.h"
@@ -23,11 +25,7 @@ namespace {
 // A status-row message in the colours of the measurement rows; the rows are
 // rewritten in full at the next cursor move.
 void message_row(ViewerState& v, std::string_view text) {
-    Window& w = window();
-    w.set_text_color(1);
-    w.set_text_background(7);
-    w.set_text_position(1, 1);
-    w.write_chars(pad(text, 80));
+    write_message_rows(window(), text, std::nullopt, 1);
     v.STALE = true;
 }
 
@@ -55,7 +53,17 @@ void undo_or_redo(ViewerState& v, bool undoing) {
     message_row(v, undo_row(undoing, what, undoing ? history.undo_count() : history.redo_count()));
 }
 
-void show_extension_page(ViewerState& v) {
+} // namespace
+
+void key_undo(ViewerState& v) {
+    undo_or_redo(v, true);
+}
+
+void key_redo(ViewerState& v) {
+    undo_or_redo(v, false);
+}
+
+void key_extension_page(ViewerState&) {
     Window& w = window();
     w.set_text_color(0);
     w.set_text_background(7);
@@ -63,12 +71,9 @@ void show_extension_page(ViewerState& v) {
     w.set_text_position(1, 1);
     extension_keys_page();
     wait_for_enter();
-    screen_redraw(v);
 }
 
-// A click in the plot area puts the cursor on that pixel column, held inside
-// the display as the cursor keys hold it; clicks elsewhere are ignored.
-void click_cursor(ViewerState& v) {
+void key_click(ViewerState& v) {
     const Window::Point p = window().last_click();
     const auto f = frequency_at_pixel(p.x, p.y, v.FLOW, v.FHIGH);
     if (!f) return;
@@ -79,7 +84,7 @@ void click_cursor(ViewerState& v) {
     update_cursor_status(v);
 }
 
-void copy_measurement(ViewerState& v) {
+void key_copy_measurement(ViewerState& v) {
     const LastMeasurement& last = last_measurement();
     if (!last.valid) {
         message_row(v, " Nothing measured yet: O measures the line under the cursor");
@@ -97,22 +102,17 @@ void copy_measurement(ViewerState& v) {
     message_row(v, " Copied: " + shown);
 }
 
-void save_picture(ViewerState& v) {
+void key_save_picture(ViewerState& v) {
     Window& w = window();
     // The picture as it is, before the row that reports it.
     const std::vector<unsigned char> png = encode_png(w.canvas());
     const PictureOutcome outcome = write_picture(store().FNAME, png);
-    w.set_text_color(12);
-    w.set_text_background(7);
-    w.set_text_position(1, 1);
-    if (outcome.written)
-        w.write_chars(pad(" Picture written to " + outcome.path, 80));
-    else
-        w.write_chars(pad(" Picture NOT written: " + outcome.error, 80));
+    write_message_rows(w,
+                       outcome.written ? " Picture written to " + outcome.path
+                                       : " Picture NOT written: " + outcome.error,
+                       std::nullopt, 12);
     v.STALE = true;
 }
-
-} // namespace
 
 std::optional<double> frequency_at_pixel(int x, int y, double flow, double fhigh) {
     const auto& g = store().SCREEN;
@@ -191,23 +191,7 @@ void note_append_restore(ViewerState& v) {
 }
 
 void extension_keys_page() {
-    Window& w = window();
-    w.write_line("");
-    w.write_line(heading("E X T E N S I O N   K E Y S"));
-    w.write_line("");
-    w.write_line("         U,Y - undo / redo the last change of the spectrum (8 steps)");
-    w.write_line("         Esc - leave a prompt or level setting, the spectrum as before");
-    w.write_line("    Ctrl+C/P - copy the last measurement / save a picture of the window");
-    w.write_line("      Ctrl+Q - close the window (asks first when changes are unsaved)");
-    w.write_line(" Wheel,click - zoom in/out about the cursor / move the cursor there");
-    w.write_line("");
-    w.write_line("         C,V - open a line catalogue / overlay on-off, v: linear-log sticks");
-    w.write_line("         ],[ - cursor to the next/previous predicted line");
-    w.write_line("         },{ - the same for lines above the intensity threshold");
-    w.write_line("         T,D - assign the measured frequency / catalogue settings");
-    w.write_line("");
-    w.write_line("           ? - this page, also from the help screen");
-    w.write_line(blanks(7) + "ENTER - exits this page", LineEnd::Stay);
+    write_extension_page(window(), viewer_keys());
 }
 
 void wait_after_help() {
@@ -219,38 +203,6 @@ void wait_after_help() {
         w.clear_window();
         w.set_text_position(1, 1);
         extension_keys_page();
-    }
-}
-
-bool extension_key(ViewerState& v, std::int16_t code) {
-    switch (code) {
-    case 'U':
-    case 'u':
-        undo_or_redo(v, true);
-        return true;
-    case 'Y':
-    case 'y':
-        undo_or_redo(v, false);
-        return true;
-    case '?':
-        show_extension_page(v);
-        return true;
-    case KEY_CTRL_C:
-        copy_measurement(v);
-        return true;
-    case KEY_CTRL_P:
-        save_picture(v);
-        return true;
-    // The mouse only stands in for keys: a wheel notch zooms as e and q do.
-    case -KEY_WHEEL_UP:
-        return lookfm_key(v, 'e');
-    case -KEY_WHEEL_DOWN:
-        return lookfm_key(v, 'q');
-    case -KEY_CLICK:
-        click_cursor(v);
-        return true;
-    default:
-        return false;
     }
 }
 

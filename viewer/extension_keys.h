@@ -1,5 +1,6 @@
 // Keys beyond the classic set: undo and redo, the page that lists them, the
-// copy of the last measurement, the picture of the window, and the mouse.
+// copy of the last measurement, the picture of the window, and the mouse. The
+// key table (viewer/key_table.h) binds them.
 #pragma once
 
 #include "viewer/viewer_state.h"
@@ -16,10 +17,19 @@ namespace korax {
 inline constexpr std::int16_t KEY_CTRL_C = 3;
 inline constexpr std::int16_t KEY_CTRL_P = 16;
 
-// Handles the key when it is one of these; false for every other key.
-[[nodiscard]] bool extension_key(ViewerState& v, std::int16_t code);
+// The commands of these keys, rows of the key table: U and Y (each says on
+// row 1 what it undid or redid), the ? page (until ENTER), Ctrl+C, Ctrl+P and
+// a click in the plot, which puts the cursor on that pixel column, held inside
+// the display as the cursor keys hold it (clicks elsewhere are ignored).
+void key_undo(ViewerState& v);
+void key_redo(ViewerState& v);
+void key_extension_page(ViewerState& v);
+void key_copy_measurement(ViewerState& v);
+void key_save_picture(ViewerState& v);
+void key_click(ViewerState& v);
 
-// The page of extension keys, written at the text position like HELP.
+// The page of extension keys, written at the text position like HELP, from
+// the key table.
 void extension_keys_page();
 // After HELP: ENTER leaves, "?" shows the page of extension keys first.
 void wait_after_help();

@@ -1,10 +1,12 @@
+// The extension keys: copying a measurement, the title, pictures, clicks, the
+// close question and the page that lists them.
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/close_question.h"
 #include "viewer/command_guard.h"
 #include "viewer/extension_keys.h"
 #include "viewer/lookfm.h"
-#include "viewer/test_spectrum.h"
 #include "viewer/undo.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

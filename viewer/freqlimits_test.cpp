@@ -1,8 +1,9 @@
+// The F key's frequency limits: the answers and the screen.
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/display.h"
 #include "viewer/freqlimits.h"
-#include "viewer/test_spectrum.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
+// The help screen in the two window heights.
+#include "testing/test_window.h"
 #include "viewer/commands.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
+// INTERP, the expansion of a display with few points.
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
 #include "viewer/display.h"
-#include "viewer/test_spectrum.h"
 
 #include <gtest/gtest.h>
 

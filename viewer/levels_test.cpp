@@ -1,10 +1,11 @@
+// The level dialog of PEAKFINDER's baseline and cutoff.
 #include "viewer/levels.h"
 
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/commands.h"
 #include "viewer/lookfm.h"
-#include "viewer/test_spectrum.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

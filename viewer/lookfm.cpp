@@ -1,6 +1,6 @@
-// LOOKFM, the viewer: entry into it, its key loop, and the display arithmetic
-// of the keys it handles itself. Keys that open dialogs hand over to the
-// commands of their own files and then redraw at the level their command needs.
+// LOOKFM, the viewer: entry into it, its key loop, the display arithmetic of the
+// keys it handles itself and their commands. Which key runs which command, and
+// what is redrawn after it, is the key table's (key_table.cpp).
 #include "viewer/lookfm.h"
 #include "analysis/intensity_levels.h"
 
@@ -10,13 +10,14 @@
 #include "input/speinf.h"
 #include "output/gleout.h"
 #include "output/savesp.h"
-#include "viewer/catalog_keys.h"
 #include "viewer/close_question.h"
 #include "viewer/command_guard.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "viewer/extension_keys.h"
 #include "viewer/freqlimits.h"
+#include "viewer/key_table.h"
+#include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
@@ -167,10 +168,10 @@ double last_frequency() {
     return s.FREQ[static_cast<std::size_t>(s.NPTS)];
 }
 
-FrequencyWindow limits_of(const ViewerState& v) {
-    return {v.FLOW, v.FHIGH, v.FCURS};
-}
-void set_limits(ViewerState& v, const FrequencyWindow& d) {
+// A rule of the frequency window applied to the display.
+template <class Rule> void move_display(ViewerState& v, Rule&& rule) {
+    FrequencyWindow d{v.FLOW, v.FHIGH, v.FCURS};
+    rule(d);
     v.FLOW = d.FLOW;
     v.FHIGH = d.FHIGH;
     v.FCURS = d.FCURS;
@@ -184,59 +185,6 @@ void prepare_dialog_window(bool cursor_on) {
     w.clear_window();
     w.set_text_position(1, 1);
     if (cursor_on) w.set_text_cursor(true);
-}
-
-void move_cursor(ViewerState& v, double steps) {
-    draw_cursor(v);
-    if (steps == 0)
-        centre_quarter(v.FCURS, FMEMO(), v.FLOW, v.FHIGH);
-    else
-        step_cursor(v.FCURS, steps, v.FLOW, v.FHIGH, v.CSTEP);
-    draw_cursor(v);
-    v.ICURS = std::clamp(index_of_frequency(v.FCURS), std::int32_t{1}, store().NPTS);
-    update_cursor_status(v);
-}
-
-void mark_data_points(const ViewerState& v) {
-    const auto& s = store();
-    auto& w = window();
-    double hh = (v.YHIGH - v.YLOW) * 5 / s.SCREEN.MAXY;
-    double hw =
-        (s.FREQ[static_cast<std::size_t>(v.ILAST)] - s.FREQ[static_cast<std::size_t>(v.IFIRST)]) *
-        3.75 / s.SCREEN.MAXX;
-    for (std::int32_t i = v.IFIRST; i <= v.ILAST; ++i) {
-        double f = s.FREQ[static_cast<std::size_t>(i)];
-        double y = s.INTENS[static_cast<std::size_t>(i)];
-        if (y < v.YLOW || y > v.YHIGH) continue;
-        w.rectangle(Fill::Outline, f - hw, y - hh, f + hw, y + hh);
-    }
-}
-
-// true: the operator confirmed leaving the viewer.
-bool confirm_exit(ViewerState& v) {
-    auto& w = window();
-    w.set_text_color(0);
-    w.set_text_background(7);
-    w.set_text_position(2, 1);
-    w.write_chars(blanks(80));
-    w.set_text_position(1, 1);
-    w.write_chars(blanks(80));
-    w.set_text_color(15);
-    w.set_text_background(12);
-    w.set_text_position(1, 1);
-    w.write_chars(" ARE YOU SURE (Y/N) ? ");
-    for (;;) {
-        std::int16_t k = INKEY();
-        if (k == 'Y' || k == 'y') return true;
-        if (k == 'N' || k == 'n') break;
-    }
-    w.set_text_color(0);
-    w.set_text_background(7);
-    w.set_text_position(1, 1);
-    w.write_chars(status_row1(v.ICURS, v.FCURS, v.IFIRST, v.ILAST));
-    w.set_text_position(2, 1);
-    w.write_chars(blanks(80));
-    return false;
 }
 
 } // namespace
@@ -285,196 +233,141 @@ void lookfm_entry(ViewerState& v) {
     full_redraw(v);
 }
 
-bool lookfm_key(ViewerState& v, std::int16_t code) {
+// ---- the commands of LOOKFM's own keys -------------------------------------------------
+
+void key_shift_lower(ViewerState& v, double fraction) {
+    move_display(v, [&](FrequencyWindow& d) { shift_lower(d, fraction, first_frequency()); });
+}
+
+void key_shift_higher(ViewerState& v, double fraction) {
+    move_display(v, [&](FrequencyWindow& d) { shift_higher(d, fraction, last_frequency()); });
+}
+
+void key_zoom_in(ViewerState& v, double half_fraction) {
+    move_display(v, [&](FrequencyWindow& d) {
+        zoom_in(d, half_fraction, first_frequency(), last_frequency());
+    });
+}
+
+void key_zoom_out(ViewerState& v, double fraction) {
+    move_display(
+        v, [&](FrequencyWindow& d) { zoom_out(d, fraction, first_frequency(), last_frequency()); });
+}
+
+void key_home(ViewerState& v) {
+    const double width = store().SCREEN.MAXX * v.CSTEP;
+    move_display(v, [&](FrequencyWindow& d) { move_home(d, width, first_frequency()); });
+}
+
+void key_end(ViewerState& v) {
+    const double width = store().SCREEN.MAXX * v.CSTEP;
+    move_display(
+        v, [&](FrequencyWindow& d) { move_end(d, width, first_frequency(), last_frequency()); });
+}
+
+void key_scale_vertical(ViewerState& v, double f) {
+    (void)scale_vertical(v.YLOW, v.YHIGH, v.YREF, f);
+}
+
+void key_shift_vertical(ViewerState& v, double fraction) {
+    (void)shift_vertical(v.YLOW, v.YHIGH, v.YREF, fraction);
+}
+
+void key_invert(ViewerState& v) {
     auto& s = store();
+    invert_intensities(
+        std::span<std::int32_t>(s.INTENS.data() + 1, static_cast<std::size_t>(s.NPTS)), v.YLOW,
+        v.YHIGH);
+    v.YMEAN = v.YHIGH - v.YMEAN + v.YLOW;
+}
+
+void key_restore(ViewerState&) {
+    auto& s = store();
+    std::copy(s.ORIGNL.begin() + 1, s.ORIGNL.begin() + 1 + s.NPTS, s.INTENS.begin() + 1);
+}
+
+void key_cursor(ViewerState& v, double steps) {
+    draw_cursor(v);
+    if (steps == 0)
+        centre_quarter(v.FCURS, FMEMO(), v.FLOW, v.FHIGH);
+    else
+        step_cursor(v.FCURS, steps, v.FLOW, v.FHIGH, v.CSTEP);
+    draw_cursor(v);
+    v.ICURS = std::clamp(index_of_frequency(v.FCURS), std::int32_t{1}, store().NPTS);
+    update_cursor_status(v);
+}
+
+void key_mark_points(ViewerState& v) {
+    const auto& s = store();
     auto& w = window();
-    double f1 = first_frequency(), fn = last_frequency();
-    FrequencyWindow d = limits_of(v);
-    auto frequency_move = [&](auto&& rule) {
-        rule(d);
-        set_limits(v, d);
-        plot_redraw(v);
-    };
+    double hh = (v.YHIGH - v.YLOW) * 5 / s.SCREEN.MAXY;
+    double hw =
+        (s.FREQ[static_cast<std::size_t>(v.ILAST)] - s.FREQ[static_cast<std::size_t>(v.IFIRST)]) *
+        3.75 / s.SCREEN.MAXX;
+    for (std::int32_t i = v.IFIRST; i <= v.ILAST; ++i) {
+        double f = s.FREQ[static_cast<std::size_t>(i)];
+        double y = s.INTENS[static_cast<std::size_t>(i)];
+        if (y < v.YLOW || y > v.YHIGH) continue;
+        w.rectangle(Fill::Outline, f - hw, y - hh, f + hw, y + hh);
+    }
+}
 
-    if (code == KEY_ENTER) return !confirm_exit(v);
-    if (code == KEY_HOME) {
-        frequency_move([&](FrequencyWindow& x) { move_home(x, s.SCREEN.MAXX * v.CSTEP, f1); });
-        return true;
-    }
-    if (code == KEY_END) {
-        frequency_move([&](FrequencyWindow& x) { move_end(x, s.SCREEN.MAXX * v.CSTEP, f1, fn); });
-        return true;
-    }
-    // Extended keys come as negative codes; their low byte must not pass for a
-    // character ("z" is the low byte of -134).
-    if (code < 0) return true;
-    if (catalog_key(v, code)) return true;
+void key_smoothing(ViewerState& v) {
+    prepare_dialog_window(true);
+    key_smooth(v);
+}
 
-    std::int16_t rows = s.SCREEN.NROWS;
-    switch (static_cast<char>(code)) {
-    case 'A':
-        frequency_move([&](FrequencyWindow& x) { shift_lower(x, 0.5, f1); });
-        break;
-    case 'a':
-        frequency_move([&](FrequencyWindow& x) { shift_lower(x, 0.1, f1); });
-        break;
-    case 'S':
-        frequency_move([&](FrequencyWindow& x) { shift_higher(x, 0.5, fn); });
-        break;
-    case 's':
-        frequency_move([&](FrequencyWindow& x) { shift_higher(x, 0.1, fn); });
-        break;
-    case 'E':
-        frequency_move([&](FrequencyWindow& x) { zoom_in(x, 0.25, f1, fn); });
-        break;
-    case 'e':
-        frequency_move([&](FrequencyWindow& x) { zoom_in(x, 0.45, f1, fn); });
-        break;
-    case 'Q':
-        frequency_move([&](FrequencyWindow& x) { zoom_out(x, 0.5, f1, fn); });
-        break;
-    case 'q':
-        frequency_move([&](FrequencyWindow& x) { zoom_out(x, 0.1, f1, fn); });
-        break;
-    case 'W':
-        (void)scale_vertical(v.YLOW, v.YHIGH, v.YREF, -0.25);
-        plot_redraw(v);
-        break;
-    case 'w':
-        (void)scale_vertical(v.YLOW, v.YHIGH, v.YREF, -VFACTOR_5);
-        plot_redraw(v);
-        break;
-    case 'Z':
-        (void)scale_vertical(v.YLOW, v.YHIGH, v.YREF, 0.25);
-        plot_redraw(v);
-        break;
-    case 'z':
-        (void)scale_vertical(v.YLOW, v.YHIGH, v.YREF, VFACTOR_5);
-        plot_redraw(v);
-        break;
-    case '#':
-        (void)shift_vertical(v.YLOW, v.YHIGH, v.YREF, -VFACTOR_10);
-        plot_redraw(v);
-        break;
-    case '3':
-        (void)shift_vertical(v.YLOW, v.YHIGH, v.YREF, -VFACTOR_2);
-        plot_redraw(v);
-        break;
-    case '@':
-        (void)shift_vertical(v.YLOW, v.YHIGH, v.YREF, VFACTOR_10);
-        plot_redraw(v);
-        break;
-    case '2':
-        (void)shift_vertical(v.YLOW, v.YHIGH, v.YREF, VFACTOR_2);
-        plot_redraw(v);
-        break;
-    case '-':
-    case '_':
-        invert_intensities(
-            std::span<std::int32_t>(s.INTENS.data() + 1, static_cast<std::size_t>(s.NPTS)), v.YLOW,
-            v.YHIGH);
-        v.YMEAN = v.YHIGH - v.YMEAN + v.YLOW;
-        plot_redraw(v);
-        break;
-    case 'F':
-    case 'f':
-        frequency_limits_screen(v);
-        full_redraw(v, false);
-        break;
-    case 'K':
-        move_cursor(v, -8);
-        break;
-    case 'k':
-        move_cursor(v, -1);
-        break;
-    case 'L':
-        move_cursor(v, 8);
-        break;
-    case 'l':
-        move_cursor(v, 1);
-        break;
-    case ',':
-        move_cursor(v, 0);
-        break;
-    case 'B':
-    case 'b':
-        key_baseline(v);
-        screen_redraw(v);
-        break;
-    case 'N':
-    case 'n':
-        prepare_dialog_window(true);
-        key_smooth(v);
-        screen_redraw(v);
-        break;
-    case 'M':
-    case 'm':
-        prepare_dialog_window(true);
-        SAVESP();
-        screen_redraw(v);
-        break;
-    case 'H':
-    case 'h':
-        prepare_dialog_window(false);
-        HELP(rows);
-        wait_after_help();
-        screen_redraw(v);
-        break;
-    case 'I':
-    case 'i':
-        prepare_dialog_window(false);
-        SPEINF(rows);
-        wait_for_enter();
-        screen_redraw(v);
-        break;
-    case 'O':
-    case 'o':
-        key_measure(v);
-        v.STALE = true;
-        break;
-    case ')':
-    case '0':
-        key_fitting_width(v);
-        screen_redraw(v);
-        break;
-    case '9':
-    case '(':
-        key_cursor_as_measurement(v);
-        v.STALE = true;
-        break;
-    case '=':
-    case '+':
-        key_average(v);
-        v.STALE = true;
-        break;
-    case '^':
-        NARGR();
-        full_redraw(v, true);
-        break;
-    case '&':
-        key_append(v);
-        break;
-    case 'G':
-    case 'g':
-        w.set_text_color(0);
-        w.set_text_background(7);
-        w.clear_window();
-        GLEOUT(v.FLOW, v.FHIGH, v.YLOW, v.YHIGH);
-        screen_redraw(v);
-        break;
-    case 'R':
-    case 'r':
-        std::copy(s.ORIGNL.begin() + 1, s.ORIGNL.begin() + 1 + s.NPTS, s.INTENS.begin() + 1);
-        plot_redraw(v);
-        break;
-    case 'P':
-    case 'p':
-        mark_data_points(v);
-        break;
-    default:
-        break;
-    }
-    return true;
+void key_save(ViewerState&) {
+    prepare_dialog_window(true);
+    SAVESP();
+}
+
+void key_help(ViewerState&) {
+    prepare_dialog_window(false);
+    std::int16_t rows = store().SCREEN.NROWS;
+    HELP(rows);
+    wait_after_help();
+}
+
+void key_information(ViewerState&) {
+    prepare_dialog_window(false);
+    std::int16_t rows = store().SCREEN.NROWS;
+    SPEINF(rows);
+    wait_for_enter();
+}
+
+void key_window_height(ViewerState&) {
+    NARGR();
+}
+
+void key_gle(ViewerState& v) {
+    auto& w = window();
+    w.set_text_color(0);
+    w.set_text_background(7);
+    w.clear_window();
+    GLEOUT(v.FLOW, v.FHIGH, v.YLOW, v.YHIGH);
+}
+
+bool key_exit(ViewerState& v) {
+    auto& w = window();
+    write_message_rows(w, "", "", 0);
+    w.set_text_color(15);
+    w.set_text_background(12);
+    w.set_text_position(1, 1);
+    w.write_chars(" ARE YOU SURE (Y/N) ? ");
+    if (wait_for_yes_or_no()) return true;
+    w.set_text_color(0);
+    w.set_text_background(7);
+    w.set_text_position(1, 1);
+    w.write_chars(status_row1(v.ICURS, v.FCURS, v.IFIRST, v.ILAST));
+    w.set_text_position(2, 1);
+    w.write_chars(blanks(80));
+    return false;
+}
+
+bool lookfm_key(ViewerState& v, std::int16_t code) {
+    const ViewerKey* key = find_viewer_key(code);
+    return !key || run_viewer_key(v, *key);
 }
 
 void LOOKFM() {

@@ -52,9 +52,38 @@ void step_cursor(double& FCURS, double steps, double FLOW, double FHIGH, double 
 void centre_quarter(double& FCURS, double& memo, double FLOW, double FHIGH);
 
 // Entry into the viewer (limits, ORIGNL, YMEAN, key line, extension of short
-// spectra, first picture) and one key of the loop; lookfm_key returns false
-// when the operator confirmed leaving.
+// spectra, first picture) and one key of the loop, as the key table binds it
+// and without the command guard (viewer/command_guard.h); lookfm_key returns
+// false when the operator confirmed leaving.
 void lookfm_entry(ViewerState& v);
 [[nodiscard]] bool lookfm_key(ViewerState& v, std::int16_t code);
+
+// The commands of LOOKFM's own keys, rows of the key table; the redraw after
+// each is the table's. The amounts are the fractions, factors and steps above.
+void key_shift_lower(ViewerState& v, double fraction);
+void key_shift_higher(ViewerState& v, double fraction);
+void key_zoom_in(ViewerState& v, double half_fraction);
+void key_zoom_out(ViewerState& v, double fraction);
+void key_home(ViewerState& v);
+void key_end(ViewerState& v);
+void key_scale_vertical(ViewerState& v, double f);
+void key_shift_vertical(ViewerState& v, double fraction);
+void key_invert(ViewerState& v);
+void key_restore(ViewerState& v);
+// Erases the cursor, moves it `steps` CSTEP (0: the "," rule), draws it again
+// and rewrites the cursor fields of the status rows.
+void key_cursor(ViewerState& v, double steps);
+void key_mark_points(ViewerState& v);
+// The dialogs on a cleared grey window: N, M, H (then ENTER, or ? first), I
+// (then ENTER), ^ and G.
+void key_smoothing(ViewerState& v);
+void key_save(ViewerState& v);
+void key_help(ViewerState& v);
+void key_information(ViewerState& v);
+void key_window_height(ViewerState& v);
+void key_gle(ViewerState& v);
+// The exit question: true when the operator answered Y; after N the first
+// status row is back and the second blank.
+[[nodiscard]] bool key_exit(ViewerState& v);
 
 } // namespace korax

@@ -1,10 +1,12 @@
+// The viewer's own keys: the display arithmetic of shifts, zooms, scales and
+// the cursor, and keys through the loop.
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "viewer/lookfm.h"
-#include "viewer/test_spectrum.h"
 #include "window/inkey.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

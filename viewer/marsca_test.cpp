@@ -1,3 +1,4 @@
+// The on-screen frequency scale: spacing, ticks and labels.
 #include "viewer/display.h"
 
 #include <gtest/gtest.h>

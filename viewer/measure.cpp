@@ -3,12 +3,15 @@
 // the last two measurements) and 0 (fitting width, or PEAKFINDER when negative).
 #include "viewer/measure.h"
 
+#include "analysis/half_height.h"
+#include "analysis/line_fit.h"
 #include "analysis/peakf.h"
 #include "base/format.h"
 #include "driver/store.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "window/answer.h"
+#include "window/dialog.h"
 #include "window/window.h"
 
 #include <algorithm>
@@ -85,14 +88,9 @@ std::int64_t point_of(const ViewerState& v, const MeasureData& d, double f, bool
 }
 
 void write_rows(Window& w, ViewerState& v, const std::string& row1, const std::string& row2) {
-    w.set_text_color(1);
-    w.set_text_background(7);
-    w.set_text_position(1, 1);
-    w.write_chars(pad(row1, 80));
-    w.set_text_position(2, 1);
     // A refusal blanks the second row.
     const bool error = row1.size() >= 6 && row1.compare(1, 5, "ERROR") == 0;
-    w.write_chars(pad(error ? std::string() : row2, 80));
+    write_message_rows(w, row1, error ? std::string_view() : std::string_view(row2), 1);
     v.STALE = true;
 }
 
@@ -131,28 +129,6 @@ std::int32_t climb_to_extremum(std::span<const std::int32_t> y, std::int32_t cou
     return i;
 }
 
-std::optional<double> half_height_left(std::span<const double> x, std::span<const std::int32_t> y,
-                                       std::int32_t j0, std::int32_t first, double level) {
-    for (std::int64_t j = std::int64_t(j0) - 1; j >= first; --j) {
-        const auto a = std::size_t(j), b = a + 1;
-        if ((y[a] - level) * (y[b] - level) <= 0)
-            return y[a] == y[b] ? x[a]
-                                : x[a] + (level - y[a]) * (x[b] - x[a]) / double(y[b] - y[a]);
-    }
-    return std::nullopt;
-}
-
-std::optional<double> half_height_right(std::span<const double> x, std::span<const std::int32_t> y,
-                                        std::int32_t j0, std::int32_t last, double level) {
-    for (std::int64_t j = j0; j + 1 <= last; ++j) {
-        const auto a = std::size_t(j), b = a + 1;
-        if ((y[a] - level) * (y[b] - level) <= 0)
-            return y[a] == y[b] ? x[a]
-                                : x[a] + (level - y[a]) * (x[b] - x[a]) / double(y[b] - y[a]);
-    }
-    return std::nullopt;
-}
-
 std::optional<std::int16_t> accept_fitting_width(std::string_view line) {
     const auto value = read_int<std::int16_t>(line, 5);
     if (!value) return std::nullopt;
@@ -183,33 +159,36 @@ void key_measure(ViewerState& v) {
         v.YMEAN);
 
     const std::int64_t half = np / 2;
-    auto& fit = fit_arrays();
-    double FPEAK = 0, FPERR = 0, YPEAK = 0, CLIN = 0, CQUAD = 0;
-    std::int16_t nc = 0;
-    for (int attempt = 1; attempt <= NTRIES; ++attempt) {
-        if (centre - half < 1 || centre + half > d.count) {
-            refuse(w, v, " ERROR: fitting interval exceeds data bounds");
-            return;
-        }
-        if (np > 500) {
-            refuse(w, v,
-                   std::string(" ERROR: Too many points for peak ") +
-                       "measurement: reduce X-expansion");
-            return;
-        }
-        nc = static_cast<std::int16_t>(2 * half + 1);
-        for (std::int64_t k = 1; k <= nc; ++k) {
-            fit.XFIT[std::size_t(k)] = d.x[std::size_t(centre - half - 1 + k)];
-            fit.YFIT[std::size_t(k)] = d.y[std::size_t(centre - half - 1 + k)];
-        }
+    if (centre - half < 1 || centre + half > d.count) {
+        refuse(w, v, " ERROR: fitting interval exceeds data bounds");
+        return;
+    }
+    if (np > 500) {
+        refuse(w, v,
+               std::string(" ERROR: Too many points for peak ") +
+                   "measurement: reduce X-expansion");
+        return;
+    }
+    LineFit line;
+    const auto recentre = [&](double f) { return point_of(v, d, f, false); };
+    switch (fit_and_recentre(d.x, d.y, d.count, centre, static_cast<std::int32_t>(half), NTRIES,
+                             recentre, line)) {
+    case FitOutcome::Fitted:
+        break;
+    case FitOutcome::OutsideData:
+        refuse(w, v, " ERROR: fitting interval exceeds data bounds");
+        return;
+    case FitOutcome::NoCurvature:
         // A straight stretch has no vertex: report it rather than show the
         // values of an earlier fit.
-        if (!PEAKF(nc, FPEAK, FPERR, YPEAK, CLIN, CQUAD) || !std::isfinite(FPEAK)) {
-            refuse(w, v, " ERROR: line fit failed (no curvature)");
-            return;
-        }
-        if (attempt < NTRIES) centre = point_of(v, d, FPEAK, false);
+        refuse(w, v, " ERROR: line fit failed (no curvature)");
+        return;
     }
+    centre = line.centre;
+    const double FPEAK = line.FPEAK, FPERR = line.FPERR, YPEAK = line.YPEAK, CLIN = line.CLIN,
+                 CQUAD = line.CQUAD;
+    const std::int16_t nc = line.nc;
+    auto& fit = fit_arrays();
 
     auto& memory = measurement_memory();
     memory.FPREV = memory.FLAST;
@@ -236,8 +215,9 @@ void key_measure(ViewerState& v) {
 
     const double level = (YPEAK + v.YMEAN) / 2;
     const auto j0 = static_cast<std::int32_t>(point_of(v, d, FPEAK, true));
-    const auto left = half_height_left(d.x, d.y, j0, d.first, level);
-    const auto right = half_height_right(d.x, d.y, j0, d.last, level);
+    const Crossings crossings = HalfHeightFinder(d.x, d.y, d.first, d.last).around(j0, level);
+    const auto& left = crossings.left;
+    const auto& right = crossings.right;
 
     const std::int64_t edge = d.expanded ? half : v.NFIT / 2;
     const double x_first = d.x[std::size_t(std::clamp<std::int64_t>(centre - edge, 1, d.count))];
@@ -312,12 +292,7 @@ void key_fitting_width(ViewerState& v) {
     auto& w = window();
     std::optional<std::int16_t> answer;
     while (!answer) {
-        w.set_text_color(1);
-        w.set_text_background(7);
-        w.set_text_position(1, 1);
-        w.write_chars(blanks(80));
-        w.set_text_position(2, 1);
-        w.write_chars(blanks(80));
+        write_message_rows(w, "", "", 1);
         w.set_text_position(1, 1);
         w.write_line(" Current no. of points for fitting lineshape: " + fmt_int(v.NFIT, 3));
         w.write_line("        New number (odd, -ve for PEAKFINDER):  ", LineEnd::Stay);

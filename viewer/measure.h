@@ -29,14 +29,6 @@ LastMeasurement& last_measurement();
 std::int32_t climb_to_extremum(std::span<const std::int32_t> y, std::int32_t count,
                                std::int32_t start, double ymean);
 
-// Where the data x/y cross `level`, searching the pairs (j, j + 1) leftward from
-// (j0 - 1, j0) down to point `first`, or rightward from (j0, j0 + 1) up to point
-// `last`; nullopt when no pair crosses.
-std::optional<double> half_height_left(std::span<const double> x, std::span<const std::int32_t> y,
-                                       std::int32_t j0, std::int32_t first, double level);
-std::optional<double> half_height_right(std::span<const double> x, std::span<const std::int32_t> y,
-                                        std::int32_t j0, std::int32_t last, double level);
-
 // The 0 key's answer: the new NFIT (negative for PEAKFINDER), or nullopt to ask again.
 std::optional<std::int16_t> accept_fitting_width(std::string_view line);
 

@@ -1,10 +1,12 @@
+// Line measurement: O on lines up and down and on expanded displays, its
+// refusals, 9 and =, and the rules behind them.
 #include "viewer/measure.h"
 
 #include "driver/store.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/commands.h"
 #include "viewer/lookfm.h"
-#include "viewer/test_spectrum.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 
@@ -168,16 +170,6 @@ TEST(MeasureRules, ClimbStopsAtTheEnds) {
     // A dip below the mean is followed down to its bottom.
     const std::vector<std::int32_t> dip = {0, 0, -1, -5, -9, -4, 0};
     EXPECT_EQ(4, climb_to_extremum(dip, 6, 2, 0));
-}
-
-TEST(MeasureRules, HalfHeightCrossings) {
-    const std::vector<double> x = {0, 10, 11, 12, 13, 14};
-    const std::vector<std::int32_t> y = {0, 0, 40, 100, 60, 20};
-    EXPECT_DOUBLE_EQ(11 + 10.0 / 60, *half_height_left(x, y, 3, 1, 50));
-    EXPECT_DOUBLE_EQ(13 + 10.0 / 40, *half_height_right(x, y, 3, 5, 50));
-    // A side that never comes down to the level is not found.
-    EXPECT_FALSE(half_height_right(x, y, 3, 5, 10).has_value());
-    EXPECT_FALSE(half_height_left(x, y, 3, 2, 30).has_value());
 }
 
 } // namespace

@@ -1,9 +1,10 @@
+// The undo history, and the spectrum after Esc and failures inside commands.
 #include "input/pelmo.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
 #include "viewer/command_guard.h"
 #include "viewer/lookfm.h"
-#include "viewer/test_spectrum.h"
 #include "viewer/undo.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -43,6 +43,27 @@ struct RunEnded {
     int status;
 };
 
+// Everything a screen sets before it draws and expects to find again: the text
+// position and colours, the graphics colour, line style and write mode, the
+// plot area with its coordinates, and the graphics position.
+struct DrawState {
+    int row = 1, column = 1;
+    // The next record starts on a new row (the last one ended with NewLine).
+    bool pending_new_row = false;
+    int text_color = 15, text_background = 0;
+    bool text_cursor = false;
+    int color = 15;
+    WriteMode write_mode = WriteMode::Copy;
+    std::uint16_t line_style = 0xFFFF;
+    // Pixel rectangle of the plot area, corners included.
+    int area_x1 = 0, area_y1 = 0, area_x2 = 0, area_y2 = 0;
+    // Plot coordinates of the area's bottom-left and top-right corners.
+    double wx1 = 0, wy1 = 0, wx2 = 1, wy2 = 1;
+    // Graphics position in window pixels; a real so that a move far outside the
+    // window (or to a non-finite value) is kept as it was given.
+    double gx = 0, gy = 0;
+};
+
 class Window {
   public:
     explicit Window(FrontEnd& front_end);
@@ -72,8 +93,8 @@ class Window {
     // Fills only the plot area with the text background colour.
     void clear_plot_area();
     void set_text_position(int row, int column); // both from 1
-    int text_row() const { return m_row; }
-    int text_column() const { return m_column; }
+    int text_row() const { return m_state.row; }
+    int text_column() const { return m_state.column; }
     void set_text_color(int color);
     void set_text_background(int color);
     void set_text_cursor(bool on);
@@ -98,7 +119,7 @@ class Window {
 
     // ---- graphics -------------------------------------------------------
     void set_color(int color);
-    int color() const { return m_color; }
+    int color() const { return m_state.color; }
     // Pixel rectangle of the window, corners included.
     void set_plot_area(int x1, int y1, int x2, int y2);
     // (x1, y1) is the bottom-left corner of the plot area, (x2, y2) the top-right.
@@ -182,23 +203,13 @@ class Window {
     const std::string& title() const { return m_title; }
     void copy_to_clipboard(std::string_view text); // play mode keeps it for tests
     const std::string& clipboard() const { return m_clipboard; }
-    // Canvas, cells, text position and colours, so that a question can be drawn
-    // over any screen and taken away again. Drawing state (plot area, plot
-    // coordinates, graphics colour, line style, write mode) comes back too, so
-    // the screen underneath goes on drawing exactly as before.
+    // Canvas, cells and the drawing state, so that a question can be drawn
+    // over any screen and taken away again, and the screen underneath goes on
+    // drawing exactly as before.
     struct Snapshot {
         Canvas canvas;
         TextGrid grid;
-        int row = 1, column = 1;
-        bool pending_new_row = false;
-        int text_color = 15, text_background = 0;
-        bool text_cursor = false;
-        int color = 15;
-        WriteMode write_mode = WriteMode::Copy;
-        std::uint16_t line_style = 0xFFFF;
-        int area_x1 = 0, area_y1 = 0, area_x2 = 0, area_y2 = 0;
-        double wx1 = 0, wy1 = 0, wx2 = 1, wy2 = 1;
-        double gx = 0, gy = 0;
+        DrawState state;
     };
     Snapshot save_screen() const;
     // A snapshot of another geometry (the height was toggled meanwhile) is
@@ -251,21 +262,9 @@ class Window {
     TextGrid m_grid;
     std::unique_ptr<FontCache> m_fonts;
 
-    int m_row = 1, m_column = 1;
-    bool m_pending_new_row = false;
-    int m_text_color = 15, m_text_background = 0;
-    bool m_text_cursor = false;
-
-    int m_color = 15;
-    WriteMode m_write_mode = WriteMode::Copy;
-    std::uint16_t m_line_style = 0xFFFF;
-    int m_style_phase = 0;
-    int m_area_x1 = 0, m_area_y1 = 0, m_area_x2 = 0, m_area_y2 = 0;
-    double m_wx1 = 0, m_wy1 = 0, m_wx2 = 1, m_wy2 = 1;
-    double m_sx = 0, m_sy = 0; // pixels per plot unit
-    // Graphics position in window pixels; a real so that a move far outside the
-    // window (or to a non-finite value) is kept as it was given.
-    double m_gx = 0, m_gy = 0;
+    DrawState m_state;
+    int m_style_phase = 0;     // the pixel of the line style the next pixel takes
+    double m_sx = 0, m_sy = 0; // pixels per plot unit, from the plot area and coordinates
     std::string m_text_font_name = "Courier New";
     std::uint32_t m_text_font_attributes = 0;
     Rect m_dirty{};

@@ -2,8 +2,8 @@
 #include "window/window.h"
 
 #include "base/utf8.h"
+#include "testing/test_window.h"
 #include "window/inkey.h"
-#include "window/test_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// The key-script player behind `korax --play`: when inspections act, exit
+// statuses, the file box, shots and window events.
 #include "window/headless/script_player.h"
 
 #include "window/window.h"

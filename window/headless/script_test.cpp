@@ -1,3 +1,4 @@
+// Key scripts as read: arguments, key names and bad lines.
 #include "window/headless/script.h"
 
 #include "window/frontend.h"

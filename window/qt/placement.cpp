@@ -1,3 +1,5 @@
+// Where the canvas stands in a resized window: the largest whole scale that
+// fits, centred, and the canvas pixel under a point of the window.
 #include "window/qt/placement.h"
 
 #include <algorithm>

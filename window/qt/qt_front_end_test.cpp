@@ -1,9 +1,10 @@
+// The Qt front-end's key codes, file-box patterns and picture placement.
 #include "window/qt/placement.h"
 #include "window/qt/qt_front_end.h"
 
 #include "base/utf8.h"
+#include "testing/test_window.h"
 #include "window/inkey.h"
-#include "window/test_window.h"
 
 #include <QString>
 #include <gtest/gtest.h>

@@ -1,0 +1,107 @@
+// PEAKFINDER's scan: every point at or above the cutoff that stands above its
+// neighbours a quarter and a half fitting width away is a candidate, fitted
+// three times about its top, and measured at half height. Nothing is drawn.
+#include "analysis/peak_search.h"
+
+#include "analysis/half_height.h"
+#include "analysis/line_fit.h"
+#include "analysis/smooth.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+
+namespace korax {
+
+namespace {
+
+// Nearest point to frequency f on the equally spaced axis, limited to [lo, hi];
+// computed in floating point first so that a wild fit cannot overflow.
+std::int32_t nearest_point(double f, std::span<const double> freq, std::int32_t npts,
+                           std::int32_t lo, std::int32_t hi) {
+    const double span = freq[std::size_t(npts)] - freq[1];
+    double x = span != 0 ? std::round((f - freq[1]) / span * (npts - 1)) + 1 : 1;
+    if (!(x >= lo)) x = lo; // NaN lands at the low end
+    if (x > hi) x = hi;
+    return static_cast<std::int32_t>(x);
+}
+
+// The first k in [from, to] with y[k] >= level, or to + 1. Most of a spectrum
+// lies below the cutoff; testing whole blocks at once lets the compiler use
+// vector compares for that stretch.
+std::int64_t next_reaching(std::span<const std::int32_t> y, std::int64_t from, std::int64_t to,
+                           std::int32_t level) {
+    constexpr std::int64_t block = 16;
+    std::int64_t k = from;
+    while (k + block - 1 <= to) {
+        bool any = false;
+        for (std::int64_t j = 0; j < block; ++j)
+            any |= y[std::size_t(k + j)] >= level;
+        if (any) break;
+        k += block;
+    }
+    while (k <= to && y[std::size_t(k)] < level)
+        ++k;
+    return k;
+}
+
+} // namespace
+
+PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std::int32_t> intens,
+                              std::int32_t npts, const PeakSearchSettings& st, std::string& text,
+                              const std::function<void(std::int32_t)>& progress,
+                              std::vector<FoundLine>* found) {
+    assert(st.nfit >= 5 && st.nfit % 2 == 1 && "PEAKFINDER fits an odd number of 5 or more points");
+    assert(st.start >= 1 && st.end <= npts && freq.size() > std::size_t(npts) &&
+           intens.size() > std::size_t(npts));
+    PeakSearchTotals totals;
+    const std::int32_t w = st.nfit;
+    const std::int32_t q = std::max(1, w / 4);
+    const std::int32_t h = w / 2;
+    HalfHeightFinder finder(freq, intens, st.start, st.end);
+    // The window of the next fit stays inside the spectrum.
+    const std::function<std::int64_t(double)> recentre = [&](double f) {
+        return nearest_point(f, freq, npts, h + 1, npts - h);
+    };
+
+    for (std::int64_t i = std::int64_t(st.start) + w + 1; i <= std::int64_t(st.end) - w;) {
+        const std::int32_t y = intens[std::size_t(i)];
+        if (y < st.cutoff) {
+            i = next_reaching(intens, i + 1, std::int64_t(st.end) - w, st.cutoff);
+            continue;
+        }
+        if (!(y > intens[std::size_t(i + q)] && y > intens[std::size_t(i + 2 * q)] &&
+              y > intens[std::size_t(i - 2 * q)] && y > intens[std::size_t(i - q)])) {
+            ++i;
+            continue;
+        }
+        LineFit fit;
+        if (fit_and_recentre(freq, intens, npts, i, h, 3, recentre, fit) != FitOutcome::Fitted) {
+            ++totals.failed;
+            append_failed_line(text, freq[std::size_t(i)]);
+            if (found) found->push_back({freq[std::size_t(i)], 0, 0, std::nullopt, false});
+            i += 2 * q + 1;
+            continue;
+        }
+
+        const std::int32_t j0 =
+            nearest_point(fit.FPEAK, freq, npts, std::max(1, 2 * q), std::min(npts, npts - 2 * q));
+        const Crossings r = finder.around(j0, (st.baseline + fit.YPEAK) / 2);
+        if (const auto fwhh = r.width()) {
+            ++totals.with_fwhh;
+            totals.sum += *fwhh;
+            totals.sum2 += *fwhh * *fwhh;
+        }
+        ++totals.count;
+        append_result_line(text, fit.FPEAK, fit.FPERR, fit.YPEAK, r, st.baseline, st.height);
+        if (found)
+            found->push_back({fit.FPEAK, fit.FPERR,
+                              saturate_intensity(std::trunc(fit.YPEAK - st.baseline)), r.width()});
+        if (progress && totals.count % 10 == 0) progress(totals.count);
+        // The next 2q points after a line are not examined.
+        i += 2 * q + 1;
+    }
+    return totals;
+}
+
+} // namespace korax

@@ -1,0 +1,82 @@
+// PEAKFINDER without a window: the search for every line above a cutoff
+// (peak_search.cpp) and the results file (peak_results.cpp), for AUTOPK's
+// dialog and for `korax peaks`.
+#pragma once
+
+#include "analysis/half_height.h"
+#include "base/files.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korax {
+
+struct PeakSearchSettings {
+    std::int32_t start = 1, end = 1; // search range, points
+    std::int16_t cutoff = 0;         // absolute intensity a line must reach
+    std::int16_t baseline = 0;       // intensities are reported above this level
+    std::int16_t nfit = 7;           // fitting points, odd, 5..499
+    double height = 1;               // intensity that gets the full bar of 32
+};
+
+// Lines with a usable fit are counted; FWHH enters the mean only when both
+// half-height crossings were found.
+struct PeakSearchTotals {
+    std::int32_t count = 0;     // lines reported with a fit
+    std::int32_t failed = 0;    // candidates whose fit had no curvature
+    std::int32_t with_fwhh = 0; // lines whose FWHH enters the mean
+    double sum = 0, sum2 = 0;   // of those FWHH
+};
+
+// One candidate as numbers, for callers that tabulate the lines themselves.
+struct FoundLine {
+    double frequency = 0, error = 0; // the fit's; the candidate's point when it failed
+    std::int32_t intensity = 0;      // above the baseline, truncated
+    std::optional<double> fwhh;      // absent when a half-height crossing was not found
+    bool fitted = true;              // false: the fit had no curvature
+};
+
+// Scans freq/intens (1-based, npts points) for lines and appends one results
+// line per candidate to `text` (CRLF ends). `progress` is called with the count
+// at every tenth line. The range must lie inside 1..npts. When `found` is given,
+// every candidate is also appended to it.
+PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std::int32_t> intens,
+                              std::int32_t npts, const PeakSearchSettings& settings,
+                              std::string& text,
+                              const std::function<void(std::int32_t)>& progress = {},
+                              std::vector<FoundLine>* found = nullptr);
+
+// ---- the results file (peak_results.cpp) ----
+
+// The head and the summary of the results file, CRLF line ends.
+std::string results_head(std::string_view fname, std::int16_t cutoff, std::int16_t baseline,
+                         std::int16_t nfit);
+std::string results_summary(const PeakSearchTotals& totals);
+// One line of a fitted candidate: frequency, error, intensity above the
+// baseline, FWHH ("not found" without both crossings) and a bar of up to 32
+// hyphens scaled to `height`; CRLF ended.
+void append_result_line(std::string& text, double fpeak, double fperr, double ypeak,
+                        const Crossings& crossings, double baseline, double height);
+// The line of a candidate whose fit found no curvature.
+void append_failed_line(std::string& text, double frequency);
+
+// Writes a whole results file (head, the lines of search_lines, summary) to
+// `path` through SafeFile, without a window: mode New fails on an existing
+// file. false: nothing was put in place and `error` says why. After success
+// `error` is empty unless a temporary could not be removed.
+[[nodiscard]] bool write_results_file(const std::string& path, OpenMode mode,
+                                      std::string_view fname, const PeakSearchSettings& settings,
+                                      std::string_view lines, const PeakSearchTotals& totals,
+                                      std::string& error);
+// The same into a file already opened (the dialog opens it before the search,
+// to settle the name with the operator).
+[[nodiscard]] bool write_results_file(SafeFile& file, std::string_view fname,
+                                      const PeakSearchSettings& settings, std::string_view lines,
+                                      const PeakSearchTotals& totals, std::string& error);
+
+} // namespace korax
