@@ -3,7 +3,7 @@
 // the output fails, and `korax catalog` in memory that long lines do not grow.
 #include "catalog/catalog.h"
 #include "catalog/catalog_table.h"
-#include "catalog/test_catalog_file.h"
+#include "testing/test_catalog_file.h"
 
 #include <gtest/gtest.h>
 

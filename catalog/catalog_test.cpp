@@ -3,7 +3,7 @@
 // checked against plain scans.
 #include "catalog/catalog.h"
 #include "catalog/catalog_table.h"
-#include "catalog/test_catalog_file.h"
+#include "testing/test_catalog_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // Stick heights, the searches over several catalogues (ties, ends, thresholds)
 // and the sticks as they land on the canvas.
+#include "catalog/catalog.h"
 #include "catalog/overlay.h"
 
 #include "base/format.h"
@@ -9,6 +10,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 
 namespace korax {
 namespace {
@@ -270,6 +272,29 @@ TEST(Overlay, SticksOnTheCanvas) {
     for (int x = 0; x < 200; ++x)
         for (int y : {0, 9, 60, 99})
             ASSERT_NE(10, tw.window().canvas().pixel(x, y)) << x << "," << y;
+}
+
+// Found by fuzzing: a quantum-number field holding a tab and a NUL cannot be
+// decoded, and the identification row carried the control bytes into the text
+// grid, where they do not take one cell each.
+TEST(Overlay, ControlBytesInQuantumNumbersAreNotShown) {
+    const std::string line =
+        std::string("    1000.0000  0.0100 -3.0000 3    1.0000  7  99001 303") +
+        std::string(" 3\t1\0002       2 1 1      ", 24);
+    auto r = parse_catalog_line(line);
+    ASSERT_TRUE(r);
+    PredictedLine l;
+    l.freq = r->freq;
+    l.qn_text = r->qn_text;
+    l.qnfmt = static_cast<std::int16_t>(r->qnfmt);
+    EXPECT_FALSE(quantum_numbers(l).ok);
+    EXPECT_EQ("3 ?1 ?2 <- 2 1 1", quantum_number_text(l));
+    Catalog c;
+    c.set_lines({l}, {""});
+    CatalogSession s;
+    s.add(c);
+    for (char ch : identification_row(s, {0, 0}, std::nullopt))
+        EXPECT_GE(static_cast<unsigned char>(ch), 0x20);
 }
 
 } // namespace
