@@ -16,6 +16,7 @@
 #include "window/window.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <charconv>
@@ -35,11 +36,22 @@ namespace korax {
 
 namespace {
 
+// Character classes by table: one load instead of a chain of comparisons, on
+// every character between the numbers.
+enum : unsigned char { GAP = 1, ENDS_TOKEN = 2 };
+constexpr std::array<unsigned char, 256> CLASSES = [] {
+    std::array<unsigned char, 256> t{};
+    for (unsigned char c : {' ', '\t', '\r'})
+        t[c] = GAP | ENDS_TOKEN;
+    for (unsigned char c : {',', '\n'})
+        t[c] = ENDS_TOKEN;
+    return t;
+}();
 bool is_gap(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
+    return CLASSES[static_cast<unsigned char>(c)] & GAP;
 }
 bool ends_token(char c) {
-    return is_gap(c) || c == ',' || c == '\n';
+    return CLASSES[static_cast<unsigned char>(c)] & ENDS_TOKEN;
 }
 bool is_digit(char c) {
     return static_cast<unsigned char>(c - '0') < 10;
@@ -55,18 +67,58 @@ struct Decimal {
     const char* exponent_letter = nullptr; // E, e, D or d when there is one
 };
 
+constexpr std::uint64_t POW10_INT[] = {1,      10,      100,      1000,     10000,
+                                       100000, 1000000, 10000000, 100000000};
+
+// Appends the run of digits at p to m (m * 10^k plus the k digits' value) and
+// returns the end of the run. Eight bytes are looked at together: a digit-by-
+// digit loop is one long chain of multiplications, and it was the larger part
+// of the time a text spectrum takes to load. Bytes are read only before `end`.
+[[gnu::always_inline]] inline const char* digit_run(const char* p, const char* end,
+                                                    std::uint64_t& m) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t high = 0x80 * ones;
+    while (end - p >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        // Per byte, without carries between bytes: the high bit set, or the
+        // low seven bits at 0x3A or above, or below 0x30, is not a digit.
+        const std::uint64_t low7 = w & ~high;
+        const std::uint64_t not_digit =
+            (w | (low7 + 0x46 * ones) | ~((low7 | high) - 0x30 * ones)) & high;
+        const int count = not_digit ? std::countr_zero(not_digit) / 8 : 8;
+        if (count == 0) return p;
+        // The digits' values, first digit in the highest byte that is kept:
+        // the bytes after the run (and any borrow from them) shift out.
+        std::uint64_t v = (w - 0x30 * ones) << (8 * (8 - count));
+        v = v * 10 + (v >> 8);
+        v = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+             (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+            32;
+        m = m * POW10_INT[count] + v;
+        p += count;
+        if (count < 8) return p;
+    }
+    while (p != end && is_digit(*p))
+        m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    return p;
+}
+
 // Scans the form [sign] digits [. digits] [exponent letter [sign] digits] with
 // at least one mantissa digit, starting at p; p is left after what was scanned.
 // The caller checks that a delimiter follows.
-bool scan_number(const char*& p, const char* end, Decimal& d) {
-    if (p != end && (*p == '+' || *p == '-')) d.negative = *p++ == '-';
+[[gnu::always_inline]] inline bool scan_number(const char*& p, const char* end, Decimal& d) {
+    if (p != end) {
+        // Without a branch: the signs of intensities follow no pattern.
+        d.negative = *p == '-';
+        p += d.negative | (*p == '+');
+    }
     const char* first = p;
     while (p != end && *p == '0')
         ++p;
     const char* significant_start = p;
     std::uint64_t m = 0;
-    while (p != end && is_digit(*p))
-        m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    p = digit_run(p, end, m);
     long long significant = p - significant_start;
     bool any = p != first;
     if (p != end && *p == '.') {
@@ -75,8 +127,7 @@ bool scan_number(const char*& p, const char* end, Decimal& d) {
             while (p != end && *p == '0')
                 ++p;
         const char* digits = p;
-        while (p != end && is_digit(*p))
-            m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        p = digit_run(p, end, m);
         significant += p - digits;
         d.power = -(p - fraction);
         any = any || p != fraction;
@@ -84,7 +135,8 @@ bool scan_number(const char*& p, const char* end, Decimal& d) {
     if (!any) return false;
     d.mantissa = m;
     d.significant = significant;
-    if (p == end || (*p != 'e' && *p != 'E' && *p != 'd' && *p != 'D')) return true;
+    // Lower case by one bit: e, E, d and D.
+    if (p == end || ((*p | 0x20) != 'e' && (*p | 0x20) != 'd')) return true;
     d.exponent_letter = p++;
     bool negative_exponent = false;
     if (p != end && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
@@ -99,46 +151,63 @@ bool scan_number(const char*& p, const char* end, Decimal& d) {
 
 constexpr double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr float POW10F[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
-// The value of a scanned token. Most tokens of a spectrum have few digits and
-// a small exponent: then mantissa and power of ten are both exact in the type,
-// and one correctly rounded multiplication or division gives the correctly
-// rounded value, as from_chars would. Other tokens go through from_chars.
-// Too small for the type reads as 0; too large is nullopt.
-template <class T> std::optional<T> value_of(const Decimal& d, std::string_view token) {
-    constexpr bool is_double = std::is_same_v<T, double>;
-    constexpr std::uint64_t max_exact = is_double ? (1ULL << 53) : (1ULL << 24);
-    constexpr long long max_power = is_double ? 22 : 10;
-    if (d.mantissa == 0 && d.significant == 0) return d.negative ? -T(0) : T(0);
-    if (d.significant <= 19 && d.mantissa <= max_exact && d.power <= max_power &&
-        d.power >= -max_power) {
-        const T m = static_cast<T>(d.mantissa);
-        const auto k = static_cast<std::size_t>(d.power < 0 ? -d.power : d.power);
-        T scale;
-        if constexpr (is_double)
-            scale = POW10[k];
-        else
-            scale = POW10F[k];
-        const T v = d.power < 0 ? m / scale : m * scale;
-        return d.negative ? -v : v;
-    }
+// The value of a token outside the fast path below, through from_chars. Kept
+// out of line: it is rare, and its frame would otherwise weigh on every token.
+template <class T>
+[[gnu::noinline]] bool value_by_from_chars(const Decimal& d, std::string_view token, T& out) {
     std::string_view digits = token[0] == '+' ? token.substr(1) : token;
-    std::string with_e; // from_chars knows no D exponent
+    // from_chars knows no D exponent: such a token is read from a copy with E.
+    std::string with_e;
     if (d.exponent_letter && (*d.exponent_letter == 'd' || *d.exponent_letter == 'D')) {
         with_e.assign(digits);
         with_e[static_cast<std::size_t>(d.exponent_letter - digits.data())] = 'e';
         digits = with_e;
     }
-    T value{};
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), out);
     if (ec == std::errc::result_out_of_range) {
         // The value is about 0.1 to 1 times ten to (significant + power).
-        if (d.significant + d.power > 0) return std::nullopt;
-        return d.negative ? -T(0) : T(0);
+        if (d.significant + d.power > 0) return false;
+        out = d.negative ? -T(0) : T(0);
+        return true;
     }
-    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-    return value;
+    return ec == std::errc() && end == digits.data() + digits.size();
+}
+
+// The value of a scanned token into `out`. Most tokens of a spectrum have few
+// digits and a small exponent: then mantissa and power of ten are both exact
+// as doubles, and one correctly rounded multiplication or division gives the
+// correctly rounded double, as from_chars would. Rounding that double again to
+// a float gives the correctly rounded float too, except when it lies exactly
+// halfway between two floats (the decimal may lie just beside that point); such
+// tokens, and all others, go through from_chars. Too small for the type reads
+// as 0; too large is false.
+// (A result through std::optional cost a store-forwarding stall per number.)
+template <class T>
+[[gnu::always_inline]] inline bool value_of(const Decimal& d, std::string_view token, T& out) {
+    if (d.mantissa == 0 && d.significant == 0) {
+        out = d.negative ? -T(0) : T(0);
+        return true;
+    }
+    if (d.significant <= 19 && d.mantissa <= (1ULL << 53) && d.power <= 22 && d.power >= -22) {
+        const double m = static_cast<double>(d.mantissa);
+        const double scale = POW10[static_cast<std::size_t>(d.power < 0 ? -d.power : d.power)];
+        const double q = d.power < 0 ? m / scale : m * scale;
+        if constexpr (std::is_same_v<T, double>) {
+            out = d.negative ? -q : q;
+            return true;
+        } else {
+            // q lies between 1e-22 and 9e37, in the normal range of floats,
+            // whose rounding drops the low 29 bits of the double's fraction.
+            constexpr std::uint64_t dropped = (std::uint64_t(1) << 29) - 1;
+            if ((std::bit_cast<std::uint64_t>(q) & dropped) != dropped / 2 + 1) {
+                const auto f = static_cast<float>(q);
+                out = d.negative ? -f : f;
+                return true;
+            }
+        }
+    }
+    return value_by_from_chars<T>(d, token, out);
 }
 
 // The frequency must also be readable as a 32-bit float, as the intensity is:
@@ -151,8 +220,9 @@ template <class T> std::optional<T> parse_token(std::string_view token) {
     const char* p = token.data();
     const char* end = p + token.size();
     Decimal d;
-    if (!scan_number(p, end, d) || p != end) return std::nullopt;
-    return value_of<T>(d, token);
+    T value{};
+    if (!scan_number(p, end, d) || p != end || !value_of<T>(d, token, value)) return std::nullopt;
+    return value;
 }
 
 } // namespace
@@ -167,36 +237,35 @@ std::optional<float> parse_real32(std::string_view token) {
     return parse_token<float>(token);
 }
 
-void PairScanner::skip_line() {
+inline void PairScanner::skip_line() {
     while (m_p != m_end && *m_p != '\n')
         ++m_p;
     if (m_p != m_end) ++m_p;
 }
 
-void PairScanner::skip_blanks() {
+inline void PairScanner::skip_blanks() {
     while (m_p != m_end && is_gap(*m_p))
         ++m_p;
 }
 
-template <class T> std::optional<T> PairScanner::number() {
+template <class T> [[gnu::always_inline]] inline bool PairScanner::number(T& out) {
     const char* start = m_p;
     Decimal d;
-    if (!scan_number(m_p, m_end, d) || (m_p != m_end && !ends_token(*m_p))) return std::nullopt;
-    return value_of<T>(d, {start, static_cast<std::size_t>(m_p - start)});
+    if (!scan_number(m_p, m_end, d) || (m_p != m_end && !ends_token(*m_p))) return false;
+    return value_of<T>(d, {start, static_cast<std::size_t>(m_p - start)}, out);
 }
 
-std::optional<NumberPair> PairScanner::next() {
+bool PairScanner::read(NumberPair& pair) {
     for (;;) {
         skip_blanks();
         m_resume = m_end;
-        if (m_p == m_end) return std::nullopt;
+        if (m_p == m_end) return false;
         if (*m_p == '\n') {
             ++m_p;
             continue;
         }
         const char* pair_start = m_p;
-        const auto x = number<double>();
-        if (!x || !fits_float(*x)) {
+        if (!number(pair.x) || !fits_float(pair.x)) {
             skip_line();
             continue;
         }
@@ -212,14 +281,20 @@ std::optional<NumberPair> PairScanner::next() {
         }
         if (m_p == m_end) {
             m_resume = pair_start;
-            return std::nullopt;
+            return false;
         }
-        const auto y = number<float>();
+        const bool y = number(pair.y);
         // An unreadable second number costs the whole pair, and the line it
         // stands on; the next pair starts on the line after it.
         skip_line();
-        if (y) return NumberPair{*x, *y};
+        if (y) return true;
     }
+}
+
+std::optional<NumberPair> PairScanner::next() {
+    NumberPair pair;
+    if (read(pair)) return pair;
+    return std::nullopt;
 }
 
 namespace {
@@ -421,16 +496,16 @@ AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
         const std::string_view text = file.lines();
         PairScanner pairs(text);
         while (n < capacity) {
-            const auto p = pairs.next();
-            if (!p) {
+            NumberPair p;
+            if (!pairs.read(p)) {
                 file.take(static_cast<std::size_t>(pairs.resume_point() - text.data()));
                 break;
             }
             ++n;
-            freq[n] = p->x;
-            intens[n] = std::bit_cast<std::int32_t>(p->y);
-            if (p->y > ymax) ymax = p->y;
-            if (p->y < ymin) ymin = p->y;
+            freq[n] = p.x;
+            intens[n] = std::bit_cast<std::int32_t>(p.y);
+            if (p.y > ymax) ymax = p.y;
+            if (p.y < ymin) ymin = p.y;
         }
         if (n == capacity) break;
         fill = file.fill();

@@ -83,6 +83,20 @@ TEST(AsciiNumbers, RoundingMatchesTheCLibrary) {
     }
 }
 
+// Decimals just beside a point halfway between two floats, close enough that
+// their nearest double is that point: rounding the double again would tie to
+// even, which is wrong on one side. Large and small powers of ten alike.
+TEST(AsciiNumbers, FloatsBesideAHalfwayPoint) {
+    for (const char* token :
+         {"2.674223780632019", "-2.674223780632019", "70.31815719604492", "0.3516206294298172",
+          "6.240849150344729e-03", "3.074385079848696E-09", "4.450282867765054e-4",
+          "1.0000000596046448", "16777217", "33554434.99999999"}) {
+        const float expected = std::strtof(token, nullptr);
+        ASSERT_TRUE(parse_real32(token).has_value()) << token;
+        EXPECT_EQ(expected, *parse_real32(token)) << token;
+    }
+}
+
 std::vector<std::pair<double, float>> scan(std::string_view text) {
     std::vector<std::pair<double, float>> out;
     PairScanner s(text);
