@@ -92,11 +92,15 @@ void check_reader(const std::uint8_t* data, std::size_t size) {
         // Only a wait for a key the harness never gives ends the run here.
         return;
     }
+    // Rescaled to -10000..10000, or (a text carrying a PELMO header) whole
+    // 16-bit values kept as they are, with their extremes as the limits.
+    require(s.IYMIN >= -32768 && s.IYMAX <= 32767 && s.IYMIN < s.IYMAX,
+            "intensity limits outside 16 bits");
     for (std::int32_t i = 1; i <= s.NPTS; ++i) {
         const auto k = static_cast<std::size_t>(i);
         require(std::isfinite(s.FREQ[k]), "a frequency that is not finite");
-        require(s.INTENS[k] >= -10000 && s.INTENS[k] <= 10000,
-                "an intensity outside -10000..10000");
+        require(s.INTENS[k] >= s.IYMIN && s.INTENS[k] <= s.IYMAX,
+                "an intensity outside the limits the reader set");
     }
 }
 

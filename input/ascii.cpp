@@ -11,6 +11,7 @@
 #include "base/input_file.h"
 #include "driver/sgame.h"
 #include "driver/store.h"
+#include "input/header_line.h"
 #include "input/pairs.h"
 #include "input/speinf_screen.h"
 #include "window/window.h"
@@ -453,10 +454,25 @@ void report_success(float ymin, float ymax) {
 
 } // namespace
 
+namespace {
+
+// Whether every intensity (float bit patterns, as they wait in INTENS) is a
+// whole number within 16 bits.
+bool whole_16_bit(std::span<const std::int32_t> bits) {
+    for (const std::int32_t b : bits) {
+        const float y = std::bit_cast<float>(b);
+        if (!(y >= -32768.0f && y <= 32767.0f) || y != std::trunc(y)) return false;
+    }
+    return true;
+}
+
+} // namespace
+
 AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
                                     std::span<std::int32_t> intens_out, SpectrumHeader& h) {
     AsciiSpectrum r;
     LineBlocks file(fd);
+    std::optional<CarriedHeader> carried;
 
     // Whatever the PELMO attempt decoded from the first bytes of a text file
     // is not a recording parameter.
@@ -482,6 +498,7 @@ AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
         std::string_view comment = text.substr(0, eol);
         if (!comment.empty() && comment.back() == '\r') comment.remove_suffix(1);
         set_field(h.COMENT, comment.substr(0, 72));
+        carried = carried_header(comment);
         file.take(eol == std::string_view::npos ? text.size() : eol + 1);
     }
 
@@ -531,15 +548,24 @@ AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
         return r;
     }
 
+    // A text that carries a PELMO header and holds that file's own 16-bit
+    // intensities keeps them: rescaling would lose the values the header
+    // belongs with. Every other text is rescaled to -10000..10000.
+    if (carried && whole_16_bit(std::span<const std::int32_t>(intens + 1, std::size_t(n)))) {
+        r.rescaled = false;
+        r.iymin = static_cast<std::int32_t>(ymin);
+        r.iymax = static_cast<std::int32_t>(ymax);
+    }
     const float scale = 20000.0f / (ymax - ymin);
+    const float low = static_cast<float>(r.iymin), high = static_cast<float>(r.iymax);
     bool decreasing = false;
     for (std::int32_t i = 1; i <= n; ++i) {
         const float y = std::bit_cast<float>(intens[i]);
-        float t = (y - ymin) * scale - 10000.0f;
+        float t = r.rescaled ? (y - ymin) * scale - 10000.0f : y;
         // Only a range that overflows the float type can leave these bounds;
         // keep the conversion to an integer defined even then.
-        if (!(t >= -10000.0f)) t = -10000.0f;
-        if (t > 10000.0f) t = 10000.0f;
+        if (!(t >= low)) t = low;
+        if (t > high) t = high;
         intens[i] = static_cast<std::int32_t>(t);
         if (i > 1 && freq[i] < freq[i - 1]) decreasing = true;
     }
@@ -557,6 +583,23 @@ AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
         return r;
     }
 
+    if (carried) {
+        // The recording parameters are the file's own; the axis too, when the
+        // points lie on it as the PELMO reader builds it (end and step as
+        // stored, which the first and last frequency alone need not give back).
+        h = carried->header;
+        r.header_carried = true;
+        const CarriedHeader& c = *carried;
+        const bool axis_usable =
+            std::isfinite(c.fend) && std::isfinite(c.fstep) && c.fstep > 0.0 && c.fend > c.fstart;
+        if (axis_usable && c.points == n && c.fstart == r.fstart &&
+            c.fstart + static_cast<double>(n - 1) * c.fstep == r.fend) {
+            r.fend = c.fend;
+            r.fstep = c.fstep;
+            r.axis_carried = true;
+        }
+        return r;
+    }
     h.PTSSEC = 51.0f;
     h.IDAY = 1;
     h.IMONTH = 1;
@@ -578,8 +621,8 @@ bool read_ascii_spectrum() {
         s.FSTEP = a.fstep;
     }
     if (!a.failure.empty()) return fail(a.failure, a.counter);
-    s.IYMIN = -10000;
-    s.IYMAX = 10000;
+    s.IYMIN = a.iymin;
+    s.IYMAX = a.iymax;
     report_success(a.ymin, a.ymax);
     return true;
 }
