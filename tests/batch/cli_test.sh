@@ -173,6 +173,22 @@ PLAY
 done
 same_file "$work/saved-ocs.001" "$work/saved-trip.txt" "the viewer's save of the converted text"
 
+# ---- 4c. the README's campaign settings suit the example spectrum: they find
+# its catalogue's lines (all but a pair closer than a line width and one in the
+# wing of a far stronger line) and nothing else but that pair, at its width
+mkdir -p "$work/readme"
+expect_status 0 "the README's peaks command" "$korax" peaks --smooth 7 --baseline 301 --nfit 9 \
+    --cutoff-sigma 5 -o "$work/readme" --tsv "$work/ocs.001"
+if awk -F'\t' 'NR == FNR { split($0, f, " "); cat[++n] = f[1]; next }
+    FNR > 1 { found[++m] = $2; width += $5 }
+    END {
+        for (i = 1; i <= n; i++) for (j = 1; j <= m; j++)
+            if (cat[i] - found[j] < 0.02 && found[j] - cat[i] < 0.02) { hit++; break }
+        exit !(hit >= 47 && m <= 48 && width / m < 0.28)
+    }' "$source_dir/examples/ocs.cat" "$work/out"; then pass; else
+    fail "the README's settings on examples/ocs.001: $(wc -l <"$work/out") table lines"
+fi
+
 # ---- 5. good and bad files together; -j does not change the output
 mkdir -p "$work/mix" "$work/out1" "$work/out2" "$work/locked"
 printf 'a comment\n1 1\n2 2\n3 3\n' >"$work/mix/short.txt"
