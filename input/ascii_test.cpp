@@ -133,6 +133,61 @@ TEST(AsciiPairs, FreeFormatRules) {
         EXPECT_EQ(c.pairs, scan(c.text)) << c.text;
 }
 
+// A text that ends with a line end is read by a shortcut for the common forms
+// of pairs; every form must read as in a text that does not (a blank after
+// it), where only the general way is taken.
+TEST(AsciiPairs, ShortcutReadsAsTheGeneralWay) {
+    const char* forms[] = {
+        "1 2",
+        "-0 -0.0",
+        "+1.5D2 +3",
+        "1e 2",
+        "5 6 7",
+        "1,2",
+        "1 ,2",
+        "1\t2\r",
+        "1 2\r x",
+        "1\n2",
+        "1 2abc",
+        "0.1 0.1",
+        ".5 5.",
+        "- 5",
+        "1 2.674223780632019",
+        "3.4e38 1",
+        "1 3.4e38",
+        "1e39 1",
+        "1 1e-50",
+        "1e9999 5",
+        "1 2e-0999",
+        "1,,2",
+        ", 1 2",
+        "00000000000000000000001 5",
+        "123456789012345678901 5",
+        "1.00000000000000000001 5",
+        "9007199254740993 1",
+        "1 16777217",
+        "1 33554434.99999999",
+        "240000.05 -6.85e-05",
+        "1 2                   3",
+        "1                          2",
+    };
+    for (const char* form : forms) {
+        const std::string text = std::string(form) + "\n7 8\n";
+        const auto general = scan(text + " ");
+        const auto shortcut = scan(text);
+        ASSERT_FALSE(general.empty()) << form;
+        ASSERT_EQ(general.size(), shortcut.size()) << form;
+        for (std::size_t i = 0; i < general.size(); ++i) {
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(general[i].first),
+                      std::bit_cast<std::uint64_t>(shortcut[i].first))
+                << form;
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(general[i].second),
+                      std::bit_cast<std::uint32_t>(shortcut[i].second))
+                << form;
+        }
+    }
+}
+
 class AsciiRead : public ::testing::Test {
   protected:
     void SetUp() override {

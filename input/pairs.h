@@ -23,7 +23,8 @@ std::optional<float> parse_real32(std::string_view token);
 class PairScanner {
   public:
     explicit PairScanner(std::string_view text)
-        : m_p(text.data()), m_end(text.data() + text.size()) {}
+        : m_p(text.data()), m_end(text.data() + text.size()),
+          m_ends_line(!text.empty() && text.back() == '\n') {}
     // The next readable pair; nullopt at the end of the text (a pair cut off by
     // the end is not counted).
     std::optional<NumberPair> next();
@@ -45,6 +46,7 @@ class PairScanner {
     const char* m_p;
     const char* m_end;
     const char* m_resume = nullptr;
+    bool m_ends_line; // the text ends with a line end: the shortcut may read up to it
 };
 
 } // namespace korax
