@@ -140,39 +140,43 @@ template <class T>
     return ec == std::errc() && end == digits.data() + digits.size();
 }
 
-// The value of a scanned token into `out`. Most tokens of a spectrum have few
-// digits and a small exponent: then mantissa and power of ten are both exact
-// as doubles, and one correctly rounded multiplication or division gives the
-// correctly rounded double, as from_chars would. Rounding that double again to
-// a float gives the correctly rounded float too, except when it lies exactly
-// halfway between two floats (the decimal may lie just beside that point); such
-// tokens, and all others, go through from_chars. Too small for the type reads
-// as 0; too large is false.
-// (A result through std::optional cost a store-forwarding stall per number.)
+// The value of mantissa m times ten to the power into `out`, when both are
+// exact as doubles (m up to 2^53, |power| up to 22): one correctly rounded
+// multiplication or division then gives the correctly rounded double, as
+// from_chars would. Rounding that double again to a float gives the correctly
+// rounded float too, except when it lies exactly halfway between two floats
+// (the decimal may lie just beside that point). false: not done, from_chars
+// must decide.
+template <class T>
+[[gnu::always_inline]] inline bool exact_value(bool negative, std::uint64_t m, long long power,
+                                               T& out) {
+    if (m > (std::uint64_t(1) << 53) || power > 22 || power < -22) return false;
+    const double mantissa = static_cast<double>(m);
+    const double scale = POW10[static_cast<std::size_t>(power < 0 ? -power : power)];
+    const double q = power < 0 ? mantissa / scale : mantissa * scale;
+    if constexpr (std::is_same_v<T, double>) {
+        out = negative ? -q : q;
+    } else {
+        // q lies between 1e-22 and 9e37, in the normal range of floats, whose
+        // rounding drops the low 29 bits of the double's fraction.
+        constexpr std::uint64_t dropped = (std::uint64_t(1) << 29) - 1;
+        if ((std::bit_cast<std::uint64_t>(q) & dropped) == dropped / 2 + 1) return false;
+        const auto f = static_cast<float>(q);
+        out = negative ? -f : f;
+    }
+    return true;
+}
+
+// The value of a scanned token into `out`; too small for the type reads as 0,
+// too large is false. (A result through std::optional cost a store-forwarding
+// stall per number.)
 template <class T>
 [[gnu::always_inline]] inline bool value_of(const Decimal& d, std::string_view token, T& out) {
     if (d.mantissa == 0 && d.significant == 0) {
         out = d.negative ? -T(0) : T(0);
         return true;
     }
-    if (d.significant <= 19 && d.mantissa <= (1ULL << 53) && d.power <= 22 && d.power >= -22) {
-        const double m = static_cast<double>(d.mantissa);
-        const double scale = POW10[static_cast<std::size_t>(d.power < 0 ? -d.power : d.power)];
-        const double q = d.power < 0 ? m / scale : m * scale;
-        if constexpr (std::is_same_v<T, double>) {
-            out = d.negative ? -q : q;
-            return true;
-        } else {
-            // q lies between 1e-22 and 9e37, in the normal range of floats,
-            // whose rounding drops the low 29 bits of the double's fraction.
-            constexpr std::uint64_t dropped = (std::uint64_t(1) << 29) - 1;
-            if ((std::bit_cast<std::uint64_t>(q) & dropped) != dropped / 2 + 1) {
-                const auto f = static_cast<float>(q);
-                out = d.negative ? -f : f;
-                return true;
-            }
-        }
-    }
+    if (d.significant <= 19 && exact_value(d.negative, d.mantissa, d.power, out)) return true;
     return value_by_from_chars<T>(d, token, out);
 }
 
@@ -187,7 +191,7 @@ bool fits_float(double v) {
 // comma between them, the second on the same line. The text must end with a
 // line end: every loop here stops at one, and every step past a character is
 // past one that is not, so nothing needs to look for the end of the text. The
-// value is that of value_of: exact mantissa and power of ten, one rounding.
+// value is that of value_of, through exact_value.
 // Anything else returns nullptr, and the pair is read again the general way
 // from its start, which gives the same result where both apply.
 constexpr std::ptrdiff_t FAST_DIGITS = 19;
@@ -225,18 +229,7 @@ template <class T> [[gnu::always_inline]] inline const char* fast_number(const c
         out = negative ? -T(0) : T(0);
         return p;
     }
-    if (m > (std::uint64_t(1) << 53) || power > 22 || power < -22) return nullptr;
-    const double mantissa = static_cast<double>(m);
-    const double scale = POW10[static_cast<std::size_t>(power < 0 ? -power : power)];
-    const double q = power < 0 ? mantissa / scale : mantissa * scale;
-    if constexpr (std::is_same_v<T, double>) {
-        out = negative ? -q : q;
-    } else {
-        constexpr std::uint64_t dropped = (std::uint64_t(1) << 29) - 1;
-        if ((std::bit_cast<std::uint64_t>(q) & dropped) == dropped / 2 + 1) return nullptr;
-        const auto f = static_cast<float>(q);
-        out = negative ? -f : f;
-    }
+    if (!exact_value(negative, m, power, out)) return nullptr;
     return p;
 }
 
