@@ -169,10 +169,18 @@ int peaks(std::span<const std::string_view> args) {
 }
 
 int convert(std::span<const std::string_view> args) {
-    CLI::App app("Convert a PELMO spectrum to two-column text (frequency at full precision, "
-                 "intensity as an integer), or a two-column text spectrum to PELMO (read, "
-                 "linearised and saved as the interactive program does).",
-                 "korax convert");
+    CLI::App app(
+        "Convert a PELMO spectrum to two-column text, or a two-column text spectrum to PELMO.\n"
+        "PELMO to text loses nothing: every frequency at full precision, every intensity as an "
+        "integer, and the recording header in the comment line, so that the text converts back "
+        "to the same PELMO file.\n"
+        "Text to PELMO reads, linearises and saves as the interactive program does. Unless the "
+        "text was written by korax convert, that loses information: the intensities are "
+        "rescaled to -10000..10000, so their scale and offset are gone; an uneven "
+        "axis is resampled onto a linear one; only 72 characters of the comment are kept; and "
+        "the file gets the reader's stand-in header (date 2000-01-01, 51 points per second, the "
+        "largest intensity as sample), since a text holds none.",
+        "korax convert");
     ConvertCommand cmd;
     app.add_option("IN", cmd.in, "Spectrum to read")->required();
     app.add_option("OUT", cmd.out, "File to write, in the other format")->required();
@@ -184,7 +192,8 @@ int convert(std::span<const std::string_view> args) {
 int info(std::span<const std::string_view> args) {
     CLI::App app("Print the recording parameters of spectra, as the information screen shows "
                  "them: \"key: value\" lines and a blank line for each file, or with --json "
-                 "one JSON object per file and line.",
+                 "one JSON object per file and line. A two-column text holds no recording "
+                 "parameters (unless korax convert wrote it): they are empty, or null in JSON.",
                  "korax info");
     InfoCommand cmd;
     cmd.jobs = processor_count();

@@ -73,7 +73,9 @@ Spectrum made_spectrum() {
 TEST(Convert, TextKeepsEveryValue) {
     const Spectrum sp = made_spectrum();
     const std::string text = ascii_image(sp);
-    ASSERT_EQ(0u, text.rfind("CH3CN  J=12-11  (made)\r\n", 0));
+    // The comment first, at its full width, as every reader of the text takes it.
+    ASSERT_EQ(0u,
+              text.rfind("CH3CN  J=12-11  (made)" + std::string(50, ' ') + " |PELMO header| ", 0));
     PairScanner pairs(std::string_view(text).substr(text.find('\n') + 1));
     for (std::int32_t i = 1; i <= sp.npts; ++i) {
         const auto p = pairs.next();
@@ -100,6 +102,53 @@ TEST(Info, KeysAndJson) {
     EXPECT_TRUE(j["pressure_mTorr"].is_null());
     EXPECT_EQ(5, j["points"].get<int>());
     EXPECT_EQ("made.001", j["file"].get<std::string>());
+    EXPECT_EQ(false, j["axis_linearised"].get<bool>());
+    EXPECT_EQ("1999-11-03", j["date"].get<std::string>());
+}
+
+TEST(Info, TextSpectraHoldNoRecordingParameters) {
+    Spectrum sp = made_spectrum();
+    sp.format = Spectrum::Format::Ascii;
+    sp.linearised = true;
+    sp.header.PTSSEC = 51.0f; // what the text reader makes up
+    auto j = nlohmann::json::parse(info_json(sp));
+    for (const char* key : {"date", "time", "sample", "points_per_second", "lamp", "gain_mV"})
+        EXPECT_TRUE(j[key].is_null()) << key;
+    EXPECT_EQ("CH3CN  J=12-11  (made)", j["comment"].get<std::string>());
+    EXPECT_EQ(true, j["axis_linearised"].get<bool>());
+    EXPECT_NE(std::string::npos, info_text(sp).find("\npoints_per_second: \n"));
+    // A text written by korax convert carries them.
+    sp.header_carried = true;
+    j = nlohmann::json::parse(info_json(sp));
+    EXPECT_EQ(51.0, j["points_per_second"].get<double>());
+}
+
+TEST(Info, TextStepToThePrecisionOfItsFrequencies) {
+    const struct {
+        double fstart, fend;
+        std::int32_t npts;
+        double expected;
+    } table[] = {
+        {239500.0, 239649.95, 3000, 0.05},         // 0.05000000000000388 as computed
+        {0, 4, 4, 1.3},                            // whole frequencies, three steps
+        {1.5e-7, 3.0e-7, 3, 7.5e-8},               // exponent form
+        {100.125, 200.25, 1001, 0.100125},         // exact at that precision
+        {1e20, 3e20, 11, 2e19},                    // negative decimals
+        {239500.0, 239649.95, 3000000, 4.9983e-5}, // 2 + 7 decimals
+    };
+    for (const auto& row : table) {
+        Spectrum sp = made_spectrum();
+        sp.format = Spectrum::Format::Ascii;
+        sp.npts = row.npts;
+        sp.fstart = row.fstart;
+        sp.fend = row.fend;
+        sp.fstep = (row.fend - row.fstart) / (row.npts - 1);
+        const auto j = nlohmann::json::parse(info_json(sp));
+        EXPECT_EQ(row.expected, j["frequency_step"].get<double>()) << row.fend << " " << row.npts;
+        // A stored step is shown as stored.
+        sp.axis_carried = true;
+        EXPECT_EQ(sp.fstep, nlohmann::json::parse(info_json(sp))["frequency_step"].get<double>());
+    }
 }
 
 TEST(Peaks, ResultsPaths) {

@@ -4,6 +4,7 @@
 #include "batch/runner.h"
 
 #include "base/files.h"
+#include "input/header_line.h"
 #include "output/pelmo_image.h"
 
 #include <charconv>
@@ -15,17 +16,12 @@ namespace {
 
 const std::string COMMAND = "korax convert";
 
-std::string trimmed_comment(const SpectrumHeader& h) {
-    std::string c = field_text(h.COMENT);
-    while (!c.empty() && c.back() == ' ')
-        c.pop_back();
-    return c;
-}
-
 } // namespace
 
 void write_ascii(const Spectrum& sp, const std::function<void(std::string_view)>& sink) {
-    std::string text = trimmed_comment(sp.header);
+    // The comment line carries the whole header, which the text reader takes
+    // back, so that converting the text again gives this PELMO file.
+    std::string text = header_line(sp.header, sp.npts, sp.fstart, sp.fend, sp.fstep);
     text += "\r\n";
     // Handed on in pieces of about a megabyte: 3,000,000 points make 45 MB of
     // text, which need not be held whole.
@@ -79,7 +75,13 @@ int run_convert(const ConvertCommand& cmd) {
         } else {
             const auto n = std::size_t(sp.npts);
             const std::span<const std::int32_t> intens(sp.intens.data() + 1, n);
-            const SaveScaling scaling = save_scaling(intens);
+            SaveScaling scaling = save_scaling(intens);
+            // A text from a PELMO file holds that file's intensities: they go
+            // back unchanged, not centred as a save of the viewer's would put them.
+            if (!sp.rescaled) {
+                scaling.mid = 0;
+                scaling.factor = 1.0f;
+            }
             out.write(pelmo_file_image(sp.header, intens, sp.fstart, sp.fend, sp.fstep, scaling));
         }
         if (stop_requested().load()) {

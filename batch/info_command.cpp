@@ -5,10 +5,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -33,7 +36,48 @@ template <class T> std::string shortest(T v) {
     return std::string(text, r.ptr);
 }
 
-using Value = std::variant<std::string, long long, float, double>;
+// Absent (std::monostate): a field the file does not hold. JSON shows it as
+// null, the lines as an empty value.
+using Value = std::variant<std::monostate, std::string, long long, float, double, bool>;
+
+// The decimals a number was written with, judged from its shortest exact form
+// (trailing zeros of the file do not count): 239649.95 has 2, 1.5e-07 has 8,
+// 2.5e+20 has -19.
+int decimals_of(double v) {
+    char text[40];
+    const char* end = std::to_chars(text, text + sizeof text, v).ptr;
+    const std::string_view t(text, static_cast<std::size_t>(end - text));
+    const auto e = t.find('e');
+    const std::string_view mantissa = t.substr(0, e);
+    const auto point = mantissa.find('.');
+    int d = point == std::string_view::npos ? 0 : static_cast<int>(mantissa.size() - point - 1);
+    if (e != std::string_view::npos) {
+        int exponent = 0;
+        std::from_chars(t.data() + e + 1 + (t[e + 1] == '+'), end, exponent);
+        d -= exponent;
+    }
+    return d;
+}
+
+// The step of a text spectrum, (end - start) / (points - 1) of two frequencies
+// read from the file, to the precision they carry: their decimals and as many
+// again as the count of steps has digits, which is where (points - 1) steps
+// still give back the range to the file's last decimal. The division's
+// rounding noise beyond that goes (0.05000000000000388 becomes 0.05).
+double step_as_read(const Spectrum& sp) {
+    const double step = sp.fstep;
+    if (!(std::isfinite(step) && step > 0) || sp.npts < 2) return step;
+    int digits = 0;
+    for (std::int64_t k = sp.npts - 1; k > 0; k /= 10)
+        ++digits;
+    const int decimals = std::max(decimals_of(sp.fstart), decimals_of(sp.fend)) + digits;
+    // In significant digits, so that steps of any size round alike.
+    const int significant = decimals + static_cast<int>(std::floor(std::log10(step))) + 1;
+    if (significant >= 17) return step;
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*e", std::max(significant, 1) - 1, step);
+    return std::strtod(text, nullptr);
+}
 
 std::vector<std::pair<std::string, Value>> fields(const Spectrum& sp) {
     const SpectrumHeader& h = sp.header;
@@ -42,32 +86,40 @@ std::vector<std::pair<std::string, Value>> fields(const Spectrum& sp) {
     std::snprintf(time, sizeof time, "%02d:%02d:%02d", h.IHOUR, h.IMINUT, h.ISECND);
     // The screen shows a gain below 0.099 (V, as some recordings store it) in mV.
     const float gain = double(h.GAIN) < 0.099 ? h.GAIN * 1000.0f : h.GAIN;
+    // A plain text spectrum holds a comment and the pairs: every recording
+    // parameter the reader shows for it is made up (date, sample, points per
+    // second) or zero, and is absent here. A text written by `korax convert`
+    // carries the real ones.
+    const bool text = sp.format == Spectrum::Format::Ascii;
+    const bool recorded = !text || sp.header_carried;
+    const auto given = [recorded](Value v) { return recorded ? v : Value{}; };
     return {
         {"file", sp.name},
-        {"format", std::string(sp.format == Spectrum::Format::Pelmo ? "PELMO" : "ASCII")},
+        {"format", std::string(text ? "ASCII" : "PELMO")},
         {"comment", text_of(h.COMENT)},
-        {"date", std::string(date)},
-        {"time", std::string(time)},
-        {"lamp", text_of(h.LAMP)},
-        {"vkm_low_mV", h.VKMLO},
-        {"vkm_high_mV", h.VKMHI},
-        {"grid_V", h.GRID},
-        {"sample", text_of(h.SAMPLE)},
-        {"pressure_mTorr", h.PRESS},
-        {"gain_mV", gain},
-        {"time_constant_s", h.TCONST},
-        {"phase_deg", h.PHASE},
-        {"delays_averages", text_of(h.NDELAV)},
-        {"points_per_second", h.PTSSEC},
-        {"modulation_kHz", h.FMOD},
-        {"deviation_kHz", h.FDEV},
+        {"date", given(std::string(date))},
+        {"time", given(std::string(time))},
+        {"lamp", given(text_of(h.LAMP))},
+        {"vkm_low_mV", given(h.VKMLO)},
+        {"vkm_high_mV", given(h.VKMHI)},
+        {"grid_V", given(h.GRID)},
+        {"sample", given(text_of(h.SAMPLE))},
+        {"pressure_mTorr", given(h.PRESS)},
+        {"gain_mV", given(gain)},
+        {"time_constant_s", given(h.TCONST)},
+        {"phase_deg", given(h.PHASE)},
+        {"delays_averages", given(text_of(h.NDELAV))},
+        {"points_per_second", given(h.PTSSEC)},
+        {"modulation_kHz", given(h.FMOD)},
+        {"deviation_kHz", given(h.FDEV)},
         {"points", static_cast<long long>(sp.npts)},
         {"intensity_min", static_cast<long long>(sp.iymin)},
         {"intensity_max", static_cast<long long>(sp.iymax)},
         {"frequency_start", sp.fstart},
         {"frequency_end", sp.fend},
-        {"frequency_step", sp.fstep},
-        {"axis_linearised", std::string(sp.linearised ? "yes" : "no")},
+        // A PELMO step is stored as it is; a text one is computed.
+        {"frequency_step", text && !sp.axis_carried ? step_as_read(sp) : sp.fstep},
+        {"axis_linearised", sp.linearised},
     };
 }
 
@@ -83,7 +135,9 @@ std::string info_text(const Spectrum& sp) {
                 using V = std::decay_t<decltype(v)>;
                 if constexpr (std::is_same_v<V, std::string>)
                     t += v;
-                else
+                else if constexpr (std::is_same_v<V, bool>)
+                    t += v ? "yes" : "no";
+                else if constexpr (!std::is_same_v<V, std::monostate>)
                     t += shortest(v);
             },
             value);
@@ -115,6 +169,8 @@ std::string info_json(const Spectrum& sp) {
                         j[key] = v;
                     else
                         j[key] = nullptr;
+                } else if constexpr (std::is_same_v<V, std::monostate>) {
+                    j[key] = nullptr;
                 } else {
                     j[key] = v;
                 }

@@ -7,6 +7,7 @@
 #include "base/files.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -27,22 +28,31 @@ std::string number(double v) {
     return std::string(text, r.ptr);
 }
 
+// With the 5 decimals of the results file, which is all the fit resolves; a
+// value that is not a number is an empty cell.
+void append_decimal(std::string& t, double v) {
+    if (!std::isfinite(v)) return;
+    char text[400]; // the widest double in fixed form has 309 integer digits
+    const int n = std::snprintf(text, sizeof text, "%.5f", v);
+    t.append(text, static_cast<std::size_t>(n));
+}
+
 std::string tsv_rows(const std::string& file, const std::vector<FoundLine>& lines) {
     std::string t;
     for (const FoundLine& l : lines) {
         t += file;
         t += '\t';
-        t += number(l.frequency);
+        append_decimal(t, l.frequency);
         t += '\t';
         if (l.fitted) {
-            t += number(l.error);
+            append_decimal(t, l.error);
             t += '\t';
             t += std::to_string(l.intensity);
         } else {
             t += '\t';
         }
         t += '\t';
-        if (l.fwhh) t += number(*l.fwhh);
+        if (l.fwhh) append_decimal(t, *l.fwhh);
         t += '\n';
     }
     return t;

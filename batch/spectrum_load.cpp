@@ -96,8 +96,11 @@ std::string load_ascii(int fd, std::size_t size, Spectrum& sp) {
     sp.fstart = a.fstart;
     sp.fend = a.fend;
     sp.fstep = a.fstep;
-    sp.iymin = -10000;
-    sp.iymax = 10000;
+    sp.iymin = a.iymin;
+    sp.iymax = a.iymax;
+    sp.header_carried = a.header_carried;
+    sp.rescaled = a.rescaled;
+    sp.axis_carried = a.axis_carried;
     const auto n = std::size_t(sp.npts);
     sp.freq.resize(n + 2);
     sp.intens.resize(n + 2);

@@ -28,6 +28,12 @@ struct Spectrum {
     bool linearised = false;
     float max_deviation = 0;
     std::int32_t max_deviation_at = 0;
+    // Text spectra only: what a comment line written by `korax convert` gave
+    // back (see AsciiSpectrum): the recording header, the intensities as they
+    // were (not rescaled), the stored end and step of the axis.
+    bool header_carried = false;
+    bool rescaled = false;
+    bool axis_carried = false;
 };
 
 // The name under which a given spectrum opens: as given, or with "/" for "\"

@@ -7,9 +7,11 @@
 
 #include "base/format.h"
 #include "driver/store.h"
+#include "input/header_line.h"
 #include "input/pairs.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <charconv>
@@ -29,11 +31,22 @@ namespace korax {
 
 namespace {
 
+// Character classes by table: one load instead of a chain of comparisons, on
+// every character between the numbers.
+enum : unsigned char { GAP = 1, ENDS_TOKEN = 2 };
+constexpr std::array<unsigned char, 256> CLASSES = [] {
+    std::array<unsigned char, 256> t{};
+    for (unsigned char c : {' ', '\t', '\r'})
+        t[c] = GAP | ENDS_TOKEN;
+    for (unsigned char c : {',', '\n'})
+        t[c] = ENDS_TOKEN;
+    return t;
+}();
 bool is_gap(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
+    return CLASSES[static_cast<unsigned char>(c)] & GAP;
 }
 bool ends_token(char c) {
-    return is_gap(c) || c == ',' || c == '\n';
+    return CLASSES[static_cast<unsigned char>(c)] & ENDS_TOKEN;
 }
 bool is_digit(char c) {
     return static_cast<unsigned char>(c - '0') < 10;
@@ -52,8 +65,12 @@ struct Decimal {
 // Scans the form [sign] digits [. digits] [exponent letter [sign] digits] with
 // at least one mantissa digit, starting at p; p is left after what was scanned.
 // The caller checks that a delimiter follows.
-bool scan_number(const char*& p, const char* end, Decimal& d) {
-    if (p != end && (*p == '+' || *p == '-')) d.negative = *p++ == '-';
+[[gnu::always_inline]] inline bool scan_number(const char*& p, const char* end, Decimal& d) {
+    if (p != end) {
+        // Without a branch: the signs of intensities follow no pattern.
+        d.negative = *p == '-';
+        p += d.negative | (*p == '+');
+    }
     const char* first = p;
     while (p != end && *p == '0')
         ++p;
@@ -78,7 +95,8 @@ bool scan_number(const char*& p, const char* end, Decimal& d) {
     if (!any) return false;
     d.mantissa = m;
     d.significant = significant;
-    if (p == end || (*p != 'e' && *p != 'E' && *p != 'd' && *p != 'D')) return true;
+    // Lower case by one bit: e, E, d and D.
+    if (p == end || ((*p | 0x20) != 'e' && (*p | 0x20) != 'd')) return true;
     d.exponent_letter = p++;
     bool negative_exponent = false;
     if (p != end && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
@@ -93,46 +111,67 @@ bool scan_number(const char*& p, const char* end, Decimal& d) {
 
 constexpr double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr float POW10F[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
-// The value of a scanned token. Most tokens of a spectrum have few digits and
-// a small exponent: then mantissa and power of ten are both exact in the type,
-// and one correctly rounded multiplication or division gives the correctly
-// rounded value, as from_chars would. Other tokens go through from_chars.
-// Too small for the type reads as 0; too large is nullopt.
-template <class T> std::optional<T> value_of(const Decimal& d, std::string_view token) {
-    constexpr bool is_double = std::is_same_v<T, double>;
-    constexpr std::uint64_t max_exact = is_double ? (1ULL << 53) : (1ULL << 24);
-    constexpr long long max_power = is_double ? 22 : 10;
-    if (d.mantissa == 0 && d.significant == 0) return d.negative ? -T(0) : T(0);
-    if (d.significant <= 19 && d.mantissa <= max_exact && d.power <= max_power &&
-        d.power >= -max_power) {
-        const T m = static_cast<T>(d.mantissa);
-        const auto k = static_cast<std::size_t>(d.power < 0 ? -d.power : d.power);
-        T scale;
-        if constexpr (is_double)
-            scale = POW10[k];
-        else
-            scale = POW10F[k];
-        const T v = d.power < 0 ? m / scale : m * scale;
-        return d.negative ? -v : v;
-    }
+// The value of a token outside the fast path below, through from_chars. Kept
+// out of line: it is rare, and its frame would otherwise weigh on every token.
+template <class T>
+[[gnu::noinline]] bool value_by_from_chars(const Decimal& d, std::string_view token, T& out) {
     std::string_view digits = token[0] == '+' ? token.substr(1) : token;
-    std::string with_e; // from_chars knows no D exponent
+    // from_chars knows no D exponent: such a token is read from a copy with E.
+    std::string with_e;
     if (d.exponent_letter && (*d.exponent_letter == 'd' || *d.exponent_letter == 'D')) {
         with_e.assign(digits);
         with_e[static_cast<std::size_t>(d.exponent_letter - digits.data())] = 'e';
         digits = with_e;
     }
-    T value{};
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), out);
     if (ec == std::errc::result_out_of_range) {
         // The value is about 0.1 to 1 times ten to (significant + power).
-        if (d.significant + d.power > 0) return std::nullopt;
-        return d.negative ? -T(0) : T(0);
+        if (d.significant + d.power > 0) return false;
+        out = d.negative ? -T(0) : T(0);
+        return true;
     }
-    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-    return value;
+    return ec == std::errc() && end == digits.data() + digits.size();
+}
+
+// The value of mantissa m times ten to the power into `out`, when both are
+// exact as doubles (m up to 2^53, |power| up to 22): one correctly rounded
+// multiplication or division then gives the correctly rounded double, as
+// from_chars would. Rounding that double again to a float gives the correctly
+// rounded float too, except when it lies exactly halfway between two floats
+// (the decimal may lie just beside that point). false: not done, from_chars
+// must decide.
+template <class T>
+[[gnu::always_inline]] inline bool exact_value(bool negative, std::uint64_t m, long long power,
+                                               T& out) {
+    if (m > (std::uint64_t(1) << 53) || power > 22 || power < -22) return false;
+    const double mantissa = static_cast<double>(m);
+    const double scale = POW10[static_cast<std::size_t>(power < 0 ? -power : power)];
+    const double q = power < 0 ? mantissa / scale : mantissa * scale;
+    if constexpr (std::is_same_v<T, double>) {
+        out = negative ? -q : q;
+    } else {
+        // q lies between 1e-22 and 9e37, in the normal range of floats, whose
+        // rounding drops the low 29 bits of the double's fraction.
+        constexpr std::uint64_t dropped = (std::uint64_t(1) << 29) - 1;
+        if ((std::bit_cast<std::uint64_t>(q) & dropped) == dropped / 2 + 1) return false;
+        const auto f = static_cast<float>(q);
+        out = negative ? -f : f;
+    }
+    return true;
+}
+
+// The value of a scanned token into `out`; too small for the type reads as 0,
+// too large is false. (A result through std::optional cost a store-forwarding
+// stall per number.)
+template <class T>
+[[gnu::always_inline]] inline bool value_of(const Decimal& d, std::string_view token, T& out) {
+    if (d.mantissa == 0 && d.significant == 0) {
+        out = d.negative ? -T(0) : T(0);
+        return true;
+    }
+    if (d.significant <= 19 && exact_value(d.negative, d.mantissa, d.power, out)) return true;
+    return value_by_from_chars<T>(d, token, out);
 }
 
 // The frequency must also be readable as a 32-bit float, as the intensity is:
@@ -141,12 +180,77 @@ bool fits_float(double v) {
     return std::fabs(v) < 0x1p128 - 0x1p103;
 }
 
+// The common pair alone: two numbers of at most 19 digits with exponents of at
+// most 3 digits (as most spectra are written), blanks or tabs and at most one
+// comma between them, the second on the same line. The text must end with a
+// line end: every loop here stops at one, and every step past a character is
+// past one that is not, so nothing needs to look for the end of the text. The
+// value is that of value_of, through exact_value.
+// Anything else returns nullptr, and the pair is read again the general way
+// from its start, which gives the same result where both apply.
+constexpr std::ptrdiff_t FAST_DIGITS = 19;
+
+template <class T> [[gnu::always_inline]] inline const char* fast_number(const char* p, T& out) {
+    const bool negative = *p == '-';
+    p += negative | (*p == '+');
+    std::uint64_t m = 0; // wraps past 19 digits, when it is not used
+    const char* const start = p;
+    while (is_digit(*p))
+        m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    std::ptrdiff_t digits = p - start;
+    int power = 0;
+    if (*p == '.') {
+        const char* const fraction = ++p;
+        while (is_digit(*p))
+            m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        power = -static_cast<int>(std::min<std::ptrdiff_t>(p - fraction, 1000));
+        digits += p - fraction;
+    }
+    if (digits == 0 || digits > FAST_DIGITS) return nullptr;
+    if ((*p | 0x20) == 'e' || (*p | 0x20) == 'd') {
+        ++p;
+        const bool negative_exponent = *p == '-';
+        p += negative_exponent | (*p == '+');
+        unsigned e = 0; // wraps past 3 digits, when it is not used
+        const char* const exponent = p;
+        while (is_digit(*p))
+            e = e * 10 + static_cast<unsigned>(*p++ - '0');
+        if (p == exponent || p - exponent > 3) return nullptr;
+        power += negative_exponent ? -static_cast<int>(e) : static_cast<int>(e);
+    }
+    if (!ends_token(*p)) return nullptr;
+    if (m == 0) {
+        out = negative ? -T(0) : T(0);
+        return p;
+    }
+    if (!exact_value(negative, m, power, out)) return nullptr;
+    return p;
+}
+
+[[gnu::always_inline]] inline const char* fast_gaps(const char* p) {
+    while (is_gap(*p))
+        ++p;
+    return p;
+}
+
+// The pair at p (which is neither a blank nor a line end) up to the end of its
+// second number, or nullptr.
+[[gnu::always_inline]] inline const char* fast_pair(const char* p, NumberPair& pair) {
+    p = fast_number(p, pair.x);
+    if (!p || !fits_float(pair.x)) return nullptr;
+    p = fast_gaps(p);
+    if (*p == ',') p = fast_gaps(p + 1);
+    if (*p == '\n') return nullptr;
+    return fast_number(p, pair.y);
+}
+
 template <class T> std::optional<T> parse_token(std::string_view token) {
     const char* p = token.data();
     const char* end = p + token.size();
     Decimal d;
-    if (!scan_number(p, end, d) || p != end) return std::nullopt;
-    return value_of<T>(d, token);
+    T value{};
+    if (!scan_number(p, end, d) || p != end || !value_of<T>(d, token, value)) return std::nullopt;
+    return value;
 }
 
 } // namespace
@@ -161,36 +265,48 @@ std::optional<float> parse_real32(std::string_view token) {
     return parse_token<float>(token);
 }
 
-void PairScanner::skip_line() {
+inline void PairScanner::skip_line() {
     while (m_p != m_end && *m_p != '\n')
         ++m_p;
     if (m_p != m_end) ++m_p;
 }
 
-void PairScanner::skip_blanks() {
+inline void PairScanner::skip_blanks() {
     while (m_p != m_end && is_gap(*m_p))
         ++m_p;
 }
 
-template <class T> std::optional<T> PairScanner::number() {
+template <class T> [[gnu::always_inline]] inline bool PairScanner::number(T& out) {
     const char* start = m_p;
     Decimal d;
-    if (!scan_number(m_p, m_end, d) || (m_p != m_end && !ends_token(*m_p))) return std::nullopt;
-    return value_of<T>(d, {start, static_cast<std::size_t>(m_p - start)});
+    if (!scan_number(m_p, m_end, d) || (m_p != m_end && !ends_token(*m_p))) return false;
+    return value_of<T>(d, {start, static_cast<std::size_t>(m_p - start)}, out);
 }
 
-std::optional<NumberPair> PairScanner::next() {
+bool PairScanner::read(NumberPair& pair) {
     for (;;) {
         skip_blanks();
         m_resume = m_end;
-        if (m_p == m_end) return std::nullopt;
+        if (m_p == m_end) return false;
         if (*m_p == '\n') {
             ++m_p;
             continue;
         }
         const char* pair_start = m_p;
-        const auto x = number<double>();
-        if (!x || !fits_float(*x)) {
+        if (m_ends_line) {
+            if (const char* after = fast_pair(m_p, pair)) {
+                m_p = after;
+                if (*m_p == '\n') {
+                    ++m_p;
+                } else if (m_p[0] == '\r' && m_p[1] == '\n') {
+                    m_p += 2;
+                } else {
+                    skip_line();
+                }
+                return true;
+            }
+        }
+        if (!number(pair.x) || !fits_float(pair.x)) {
             skip_line();
             continue;
         }
@@ -206,14 +322,20 @@ std::optional<NumberPair> PairScanner::next() {
         }
         if (m_p == m_end) {
             m_resume = pair_start;
-            return std::nullopt;
+            return false;
         }
-        const auto y = number<float>();
+        const bool y = number(pair.y);
         // An unreadable second number costs the whole pair, and the line it
         // stands on; the next pair starts on the line after it.
         skip_line();
-        if (y) return NumberPair{*x, *y};
+        if (y) return true;
     }
+}
+
+std::optional<NumberPair> PairScanner::next() {
+    NumberPair pair;
+    if (read(pair)) return pair;
+    return std::nullopt;
 }
 
 namespace {
@@ -321,10 +443,25 @@ class LineBlocks {
 
 } // namespace
 
+namespace {
+
+// Whether every intensity (float bit patterns, as they wait in INTENS) is a
+// whole number within 16 bits.
+bool whole_16_bit(std::span<const std::int32_t> bits) {
+    for (const std::int32_t b : bits) {
+        const float y = std::bit_cast<float>(b);
+        if (!(y >= -32768.0f && y <= 32767.0f) || y != std::trunc(y)) return false;
+    }
+    return true;
+}
+
+} // namespace
+
 AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
                                     std::span<std::int32_t> intens_out, SpectrumHeader& h) {
     AsciiSpectrum r;
     LineBlocks file(fd);
+    std::optional<CarriedHeader> carried;
 
     // Whatever the PELMO attempt decoded from the first bytes of a text file
     // is not a recording parameter.
@@ -350,6 +487,7 @@ AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
         std::string_view comment = text.substr(0, eol);
         if (!comment.empty() && comment.back() == '\r') comment.remove_suffix(1);
         set_field(h.COMENT, comment.substr(0, 72));
+        carried = carried_header(comment);
         file.take(eol == std::string_view::npos ? text.size() : eol + 1);
     }
 
@@ -364,16 +502,16 @@ AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
         const std::string_view text = file.lines();
         PairScanner pairs(text);
         while (n < capacity) {
-            const auto p = pairs.next();
-            if (!p) {
+            NumberPair p;
+            if (!pairs.read(p)) {
                 file.take(static_cast<std::size_t>(pairs.resume_point() - text.data()));
                 break;
             }
             ++n;
-            freq[n] = p->x;
-            intens[n] = std::bit_cast<std::int32_t>(p->y);
-            if (p->y > ymax) ymax = p->y;
-            if (p->y < ymin) ymin = p->y;
+            freq[n] = p.x;
+            intens[n] = std::bit_cast<std::int32_t>(p.y);
+            if (p.y > ymax) ymax = p.y;
+            if (p.y < ymin) ymin = p.y;
         }
         if (n == capacity) break;
         fill = file.fill();
@@ -399,18 +537,31 @@ AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
         return r;
     }
 
-    const float scale = 20000.0f / (ymax - ymin);
-    bool decreasing = false;
-    for (std::int32_t i = 1; i <= n; ++i) {
-        const float y = std::bit_cast<float>(intens[i]);
-        float t = (y - ymin) * scale - 10000.0f;
-        // Only a range that overflows the float type can leave these bounds;
-        // keep the conversion to an integer defined even then.
-        if (!(t >= -10000.0f)) t = -10000.0f;
-        if (t > 10000.0f) t = 10000.0f;
-        intens[i] = static_cast<std::int32_t>(t);
-        if (i > 1 && freq[i] < freq[i - 1]) decreasing = true;
+    // A text that carries a PELMO header and holds that file's own 16-bit
+    // intensities keeps them: rescaling would lose the values the header
+    // belongs with. Every other text is rescaled to -10000..10000.
+    if (carried && whole_16_bit(std::span<const std::int32_t>(intens + 1, std::size_t(n)))) {
+        r.rescaled = false;
+        r.iymin = static_cast<std::int32_t>(ymin);
+        r.iymax = static_cast<std::int32_t>(ymax);
     }
+    // Two plain loops rather than one with every check: the compiler turns
+    // them into vector instructions.
+    const float scale = r.rescaled ? 20000.0f / (ymax - ymin) : 1.0f;
+    const float offset = r.rescaled ? ymin : 0.0f, shift = r.rescaled ? -10000.0f : 0.0f;
+    const float low = static_cast<float>(r.iymin), high = static_cast<float>(r.iymax);
+    for (std::int32_t i = 1; i <= n; ++i) {
+        float t = (std::bit_cast<float>(intens[i]) - offset) * scale + shift;
+        // Only a range that overflows the float type can leave these bounds
+        // (NaN goes to the lower one); keep the conversion to an integer
+        // defined even then.
+        t = t >= low ? t : low;
+        t = t <= high ? t : high;
+        intens[i] = static_cast<std::int32_t>(t);
+    }
+    bool decreasing = false;
+    for (std::int32_t i = 2; i <= n; ++i)
+        decreasing |= freq[i] < freq[i - 1];
     if (decreasing) {
         r.failure = "Frequencies not continuously increasing";
         return r;
@@ -425,6 +576,23 @@ AsciiSpectrum decode_ascii_spectrum(int fd, std::span<double> freq_out,
         return r;
     }
 
+    if (carried) {
+        // The recording parameters are the file's own; the axis too, when the
+        // points lie on it as the PELMO reader builds it (end and step as
+        // stored, which the first and last frequency alone need not give back).
+        h = carried->header;
+        r.header_carried = true;
+        const CarriedHeader& c = *carried;
+        const bool axis_usable =
+            std::isfinite(c.fend) && std::isfinite(c.fstep) && c.fstep > 0.0 && c.fend > c.fstart;
+        if (axis_usable && c.points == n && c.fstart == r.fstart &&
+            c.fstart + static_cast<double>(n - 1) * c.fstep == r.fend) {
+            r.fend = c.fend;
+            r.fstep = c.fstep;
+            r.axis_carried = true;
+        }
+        return r;
+    }
     h.PTSSEC = 51.0f;
     h.IDAY = 1;
     h.IMONTH = 1;

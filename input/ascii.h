@@ -13,7 +13,7 @@
 namespace korax {
 
 // What the reader made of a text: on success `failure` is empty and
-// freq/intens hold npts points scaled to -10000..10000 on the axis as read
+// freq/intens hold npts points scaled to -10000..10000 (see rescaled) on the axis as read
 // (not yet linearised). On failure `failure` is the reader's message and
 // `counter` the pair counter its report shows (0: none).
 struct AsciiSpectrum {
@@ -23,6 +23,15 @@ struct AsciiSpectrum {
     float ymin = 0, ymax = 0; // the intensities as read
     double fstart = 0, fend = 0, fstep = 0;
     bool axis_known = false; // fstart, fend and fstep were set (success or zero range)
+    // A comment line written by `korax convert` carries the PELMO header: the
+    // recording parameters are then the file's own, not made up; when the text
+    // also holds only whole 16-bit intensities they are kept as they are
+    // (iymin, iymax their extremes), and when its points lie on the carried
+    // axis, fend and fstep are the carried ones.
+    bool header_carried = false;
+    bool rescaled = true;
+    bool axis_carried = false;
+    std::int32_t iymin = -10000, iymax = 10000; // the intensities' limits as loaded
 };
 
 // Reads a two-column text (comment line first) from the open file `fd`, which

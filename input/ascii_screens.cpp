@@ -82,8 +82,8 @@ bool read_ascii_spectrum() {
         s.FSTEP = a.fstep;
     }
     if (!a.failure.empty()) return fail(a.failure, a.counter);
-    s.IYMIN = -10000;
-    s.IYMAX = 10000;
+    s.IYMIN = a.iymin;
+    s.IYMAX = a.iymax;
     report_success(a.ymin, a.ymax);
     return true;
 }

@@ -2,18 +2,22 @@
 // their reports, and the rescaling to -10000..10000.
 #include "input/ascii.h"
 
+#include "input/header_line.h"
+
 #include "driver/store.h"
 #include "input/pairs.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -83,6 +87,20 @@ TEST(AsciiNumbers, RoundingMatchesTheCLibrary) {
     }
 }
 
+// Decimals just beside a point halfway between two floats, close enough that
+// their nearest double is that point: rounding the double again would tie to
+// even, which is wrong on one side. Large and small powers of ten alike.
+TEST(AsciiNumbers, FloatsBesideAHalfwayPoint) {
+    for (const char* token :
+         {"2.674223780632019", "-2.674223780632019", "70.31815719604492", "0.3516206294298172",
+          "6.240849150344729e-03", "3.074385079848696E-09", "4.450282867765054e-4",
+          "1.0000000596046448", "16777217", "33554434.99999999"}) {
+        const float expected = std::strtof(token, nullptr);
+        ASSERT_TRUE(parse_real32(token).has_value()) << token;
+        EXPECT_EQ(expected, *parse_real32(token)) << token;
+    }
+}
+
 std::vector<std::pair<double, float>> scan(std::string_view text) {
     std::vector<std::pair<double, float>> out;
     PairScanner s(text);
@@ -113,6 +131,61 @@ TEST(AsciiPairs, FreeFormatRules) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.pairs, scan(c.text)) << c.text;
+}
+
+// A text that ends with a line end is read by a shortcut for the common forms
+// of pairs; every form must read as in a text that does not (a blank after
+// it), where only the general way is taken.
+TEST(AsciiPairs, ShortcutReadsAsTheGeneralWay) {
+    const char* forms[] = {
+        "1 2",
+        "-0 -0.0",
+        "+1.5D2 +3",
+        "1e 2",
+        "5 6 7",
+        "1,2",
+        "1 ,2",
+        "1\t2\r",
+        "1 2\r x",
+        "1\n2",
+        "1 2abc",
+        "0.1 0.1",
+        ".5 5.",
+        "- 5",
+        "1 2.674223780632019",
+        "3.4e38 1",
+        "1 3.4e38",
+        "1e39 1",
+        "1 1e-50",
+        "1e9999 5",
+        "1 2e-0999",
+        "1,,2",
+        ", 1 2",
+        "00000000000000000000001 5",
+        "123456789012345678901 5",
+        "1.00000000000000000001 5",
+        "9007199254740993 1",
+        "1 16777217",
+        "1 33554434.99999999",
+        "240000.05 -6.85e-05",
+        "1 2                   3",
+        "1                          2",
+    };
+    for (const char* form : forms) {
+        const std::string text = std::string(form) + "\n7 8\n";
+        const auto general = scan(text + " ");
+        const auto shortcut = scan(text);
+        ASSERT_FALSE(general.empty()) << form;
+        ASSERT_EQ(general.size(), shortcut.size()) << form;
+        for (std::size_t i = 0; i < general.size(); ++i) {
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(general[i].first),
+                      std::bit_cast<std::uint64_t>(shortcut[i].first))
+                << form;
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(general[i].second),
+                      std::bit_cast<std::uint32_t>(shortcut[i].second))
+                << form;
+        }
+    }
 }
 
 class AsciiRead : public ::testing::Test {
@@ -225,6 +298,82 @@ TEST_F(AsciiRead, CapacityAndFlatLargeFiles) {
     EXPECT_FALSE(read(flat));
     EXPECT_EQ("          Unsuccessful ASCII input:  Zero range of Y-values", w.row(4));
     EXPECT_EQ("                   Failed at point:  3000001", w.row(5));
+}
+
+// A text whose comment line carries a PELMO header (as `korax convert` writes
+// it) reads back with that header; its intensities stay as they are only while
+// all are whole 16-bit numbers, and its axis is the carried one only while the
+// points lie on it. Anything else about the line makes it a plain comment.
+TEST_F(AsciiRead, CarriedHeader) {
+    SpectrumHeader h;
+    h.clear();
+    set_field(h.COMENT, "OCS  J=20-19  [a comment | with bars]");
+    h.IDAY = 7, h.IMONTH = 12, h.IYEAR = 2002, h.IHOUR = -3, h.IMINUT = 51, h.ISECND = 54;
+    set_field(h.LAMP, "OB]24");
+    h.VKMLO = 1520.5f, h.GAIN = 0.05f, h.PRESS = -0.0f;
+    h.PHASE = std::bit_cast<float>(0x7fc00123u); // a NaN with a payload
+    h.TCONST = std::numeric_limits<float>::infinity();
+    set_field(h.SAMPLE, "[OCS] ");
+    set_field(h.NDELAV, "2, 8");
+    // The stored end is not what start + 4 steps give, as in some recordings.
+    const double fstart = 240000.0, fstep = 0.1, fend = 240000.4000001;
+    const std::string line = header_line(h, 5, fstart, fend, fstep);
+    std::string pairs;
+    for (int k = 0; k < 5; ++k) {
+        char t[64];
+        std::snprintf(t, sizeof t, "%.17g %d\r\n", fstart + k * fstep, k == 2 ? 30000 : -k);
+        pairs += t;
+    }
+    std::string edited = line;
+    edited.replace(edited.find(" gain 0.05 "), 11, " gain 0.050 ");
+
+    struct Case {
+        const char* what;
+        std::string text;
+        bool carried, rescaled, axis;
+    } cases[] = {
+        {"as written", line + "\r\n" + pairs, true, false, true},
+        {"a fraction", line + "\r\n" + pairs + "240000.5 0.5\r\n", true, true, false},
+        {"beyond 16 bits", line + "\r\n" + pairs + "240000.5 32768\r\n", true, true, false},
+        {"a point more", line + "\r\n" + pairs + "240000.5 7\r\n", true, false, false},
+        {"edited", edited + "\r\n" + pairs, false, true, false},
+        {"cut", line.substr(0, line.size() - 4) + "\n" + pairs, false, true, false},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(read(c.text)) << c.what;
+        const auto& s = store();
+        const SpectrumHeader& got = s.SPHEAD;
+        EXPECT_EQ(field_text(h.COMENT), field_text(got.COMENT)) << c.what;
+        EXPECT_EQ(c.carried ? 2002 : 2000, got.IYEAR) << c.what;
+        EXPECT_EQ(c.carried ? h.PTSSEC : 51.0f, got.PTSSEC) << c.what;
+        if (c.carried) {
+            EXPECT_EQ(51, got.IMINUT) << c.what;
+            EXPECT_EQ(-3, got.IHOUR) << c.what;
+            EXPECT_EQ(field_text(h.LAMP), field_text(got.LAMP)) << c.what;
+            EXPECT_EQ(field_text(h.SAMPLE), field_text(got.SAMPLE)) << c.what;
+            EXPECT_EQ(field_text(h.NDELAV), field_text(got.NDELAV)) << c.what;
+            for (const auto& [want, have] : {std::pair{h.VKMLO, got.VKMLO},
+                                             {h.GAIN, got.GAIN},
+                                             {h.PRESS, got.PRESS},
+                                             {h.PHASE, got.PHASE},
+                                             {h.TCONST, got.TCONST},
+                                             {h.FDEV, got.FDEV}})
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(want), std::bit_cast<std::uint32_t>(have))
+                    << c.what;
+        }
+        if (c.rescaled) {
+            EXPECT_EQ(-10000, s.IYMIN) << c.what;
+            EXPECT_EQ(10000, s.IYMAX) << c.what;
+            EXPECT_EQ(-10000, s.INTENS[5]) << c.what;
+        } else {
+            EXPECT_EQ(-4, s.IYMIN) << c.what;
+            EXPECT_EQ(30000, s.IYMAX) << c.what;
+            EXPECT_EQ(-1, s.INTENS[2]) << c.what;
+            EXPECT_EQ(30000, s.INTENS[3]) << c.what;
+        }
+        EXPECT_EQ(c.axis ? fend : s.FREQ[s.NPTS], s.FEND) << c.what;
+        EXPECT_EQ(c.axis ? fstep : (s.FEND - s.FSTART) / (s.NPTS - 1), s.FSTEP) << c.what;
+    }
 }
 
 // The file is read in blocks of a few megabytes: pairs cut by a block's end,

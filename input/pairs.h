@@ -23,10 +23,14 @@ std::optional<float> parse_real32(std::string_view token);
 class PairScanner {
   public:
     explicit PairScanner(std::string_view text)
-        : m_p(text.data()), m_end(text.data() + text.size()) {}
+        : m_p(text.data()), m_end(text.data() + text.size()),
+          m_ends_line(!text.empty() && text.back() == '\n') {}
     // The next readable pair; nullopt at the end of the text (a pair cut off by
     // the end is not counted).
     std::optional<NumberPair> next();
+    // The same into `pair`; false where next() gives nullopt (`pair` is then
+    // left in any state). The reader's own loop, without the optional.
+    bool read(NumberPair& pair);
     // After next() gave nullopt: where scanning must begin again when the text
     // goes on (it ends at a line end): the start of a pair cut off by the end,
     // else the end. Everything before it has been taken.
@@ -37,11 +41,12 @@ class PairScanner {
     void skip_blanks();
     // The number at the scan position, which must end at a blank, tab,
     // comma, line end or the end of the text.
-    template <class T> std::optional<T> number();
+    template <class T> bool number(T& out);
 
     const char* m_p;
     const char* m_end;
     const char* m_resume = nullptr;
+    bool m_ends_line; // the text ends with a line end: the shortcut may read up to it
 };
 
 } // namespace korax

@@ -94,12 +94,17 @@ std::optional<AppendJoin> append_join(const AppendedSpectrum& a, std::int32_t n0
     double fb = f(k);
     while (j <= static_cast<std::size_t>(MAXPTS)) {
         s.FREQ[j] = fnext;
-        // Within the bracket this changes nothing. Only an appended spectrum
-        // narrower than one current step puts a point past its end, and that
-        // point takes the last value instead of one extrapolated far away.
-        const double offset = std::clamp(fnext - fb, 0.0, a.sa);
-        const double y = av[b] + offset * (av[b + 1] - av[b]) / a.sa;
-        s.INTENS[j] = to_intensity(y);
+        // Only the first point can lie past the appended data (a second
+        // spectrum narrower than one current step); it takes the last value
+        // instead of one extrapolated far away. Within the data the line
+        // through the bracket stands, even where the first point after a gap
+        // lies more than one appended step above a(b): a ramp stays a ramp.
+        if (fnext > a.ea) {
+            s.INTENS[j] = av[a.n];
+        } else {
+            const double y = av[b] + (fnext - fb) * (av[b + 1] - av[b]) / a.sa;
+            s.INTENS[j] = to_intensity(y);
+        }
         ++j;
         fnext += s.FSTEP;
         if (!(fnext <= a.ea)) break;

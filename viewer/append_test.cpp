@@ -213,6 +213,35 @@ TEST_F(Append, FineAppendedStepIsInterpolatedBetweenTrueNeighbours) {
     EXPECT_EQ(120, store().NPTS);
 }
 
+TEST_F(Append, FirstPointAfterAGapOnAFinerAppendedGrid) {
+    // Current step 1, appended step below it: the gap ends on a point more
+    // than one appended step above a(1). Within the appended data it lies on
+    // the line through a(1) and a(2), which for this ramp is its true value;
+    // past the data it takes the last appended value.
+    struct Case {
+        double fa, sa;
+        std::int32_t n, npts, first, value;
+    };
+    const Case cases[] = {
+        {100.25, 0.25, 20, 106, 102, 1040}, // f = 101 is a(4), not a(2) = 1020
+        {100.5, 0.05, 12, 102, 102, 1110},  // f = 101 is a(11), the last but one
+        {101.5, 0.01, 20, 103, 103, 1200},  // f = 102 lies past a(20) at 101.69
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        second(c.fa, c.sa, c.n);
+        w.type("app.002");
+        w.type("");
+        w.type("");
+        ASSERT_FALSE(run()) << c.fa;
+        const auto& s = store();
+        EXPECT_EQ(c.npts, s.NPTS) << c.fa;
+        EXPECT_EQ(1010, s.INTENS[c.first - 1]) << c.fa; // the last dummy
+        EXPECT_EQ(c.value, s.INTENS[c.first]) << c.fa;
+        expect_orignl_is_intens();
+    }
+}
+
 TEST_F(Append, LongGapDrawsWithHiddenDummies) {
     second(150, 1, 20);
     w.type("app.002");

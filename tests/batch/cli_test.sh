@@ -150,6 +150,45 @@ same_file "$work/saved.001" "$work/converted.001" "text to PELMO"
 expect_status 1 "convert onto an existing file" "$korax" convert "$work/ocs.txt" "$work/converted.001"
 expect_status 0 "convert with --force" "$korax" convert --force "$work/ocs.txt" "$work/converted.001"
 
+# ---- 4b. PELMO to text and back gives the same file, header and intensities;
+# the viewer reads that text as the PELMO file (its save equals the save of the
+# PELMO file itself)
+expect_status 0 "convert PELMO to text" "$korax" convert "$work/ocs.001" "$work/trip.txt"
+expect_status 0 "convert that text back" "$korax" convert "$work/trip.txt" "$work/trip.001"
+same_file "$work/ocs.001" "$work/trip.001" "PELMO to text and back"
+expect_status 0 "convert it again" "$korax" convert "$work/trip.001" "$work/trip2.txt"
+same_file "$work/trip.txt" "$work/trip2.txt" "text of the round trip"
+for name in ocs.001 trip.txt; do
+    cat >"$work/trip.play" <<PLAY
+type $work/$name
+enter
+keys M
+type saved-$name
+enter
+enter
+keys Y
+type -1
+PLAY
+    play "$work/trip.play"
+done
+same_file "$work/saved-ocs.001" "$work/saved-trip.txt" "the viewer's save of the converted text"
+
+# ---- 4c. the README's campaign settings suit the example spectrum: they find
+# its catalogue's lines (all but a pair closer than a line width and one in the
+# wing of a far stronger line) and nothing else but that pair, at its width
+mkdir -p "$work/readme"
+expect_status 0 "the README's peaks command" "$korax" peaks --smooth 7 --baseline 301 --nfit 9 \
+    --cutoff-sigma 5 -o "$work/readme" --tsv "$work/ocs.001"
+if awk -F'\t' 'NR == FNR { split($0, f, " "); cat[++n] = f[1]; next }
+    FNR > 1 { found[++m] = $2; width += $5 }
+    END {
+        for (i = 1; i <= n; i++) for (j = 1; j <= m; j++)
+            if (cat[i] - found[j] < 0.02 && found[j] - cat[i] < 0.02) { hit++; break }
+        exit !(hit >= 47 && m <= 48 && width / m < 0.28)
+    }' "$source_dir/examples/ocs.cat" "$work/out"; then pass; else
+    fail "the README's settings on examples/ocs.001: $(wc -l <"$work/out") table lines"
+fi
+
 # ---- 5. good and bad files together; -j does not change the output
 mkdir -p "$work/mix" "$work/out1" "$work/out2" "$work/locked"
 printf 'a comment\n1 1\n2 2\n3 3\n' >"$work/mix/short.txt"
@@ -179,6 +218,11 @@ grep -q 'Too few X,Y pairs (failed at point 4)' "$work/err1" && pass || fail "sh
 grep -q 'noise [0-9.]*, level' "$work/err1" && pass || fail "noise estimate not printed"
 [[ $(head -n 1 "$work/tsv1") == $'file\tfrequency\terror\tintensity\tfwhh' ]] && pass ||
     fail "table heading"
+# Frequency, error and FWHH with the 5 decimals of the results file.
+n5='-?[0-9]+\.[0-9]{5}'
+[[ $(wc -l <"$work/tsv1") -gt 1 ]] &&
+    ! tail -n +2 "$work/tsv1" | grep -Evq $'^[^\t]+\t'"$n5"$'\t'"$n5"$'\t-?[0-9]+\t('"$n5"')?$' &&
+    pass || fail "table numbers not with 5 decimals: $(sed -n 2p "$work/tsv1")"
 [[ ! -e $work/out1/short.txt.peaks && -s $work/out1/b.txt.peaks ]] && pass ||
     fail "results files of failed and good spectra"
 
@@ -230,6 +274,27 @@ grep -q '^points: 20000$' "$work/out" && grep -q '^format: ASCII$' "$work/out" &
 expect_status 1 "info with a missing file" "$korax" info --json "$work/ocs.001" "$work/none"
 [[ $(wc -l <"$work/out") == 1 ]] && grep -q '"points":20000' "$work/out" && pass ||
     fail "info --json"
+# Numbers as numbers, yes and no as booleans, the text step as read, and what a
+# plain text does not hold as null; the converted text holds the header.
+expect_status 0 "info --json of three kinds" "$korax" info --json "$work/ocs.001" "$work/ocs.txt" \
+    "$work/trip.txt"
+if python3 - "$work/out" >"$work/json.err" 2>&1 <<'PY'; then pass; else
+import json, sys
+pelmo, text, trip = [json.loads(line) for line in open(sys.argv[1])]
+for record in (pelmo, text, trip):
+    for key in ("points", "intensity_min", "frequency_start", "frequency_step"):
+        assert type(record[key]) in (int, float), (key, record[key])
+    assert type(record["axis_linearised"]) is bool
+assert type(pelmo["gain_mV"]) is float and pelmo["date"] == "2002-12-07", pelmo
+assert text["axis_linearised"] is True and text["frequency_step"] == 0.05, text
+for key in ("date", "time", "sample", "points_per_second", "pressure_mTorr"):
+    assert text[key] is None, (key, text[key])
+assert text["comment"].startswith("OCS"), text
+assert {k: v for k, v in trip.items() if k not in ("file", "format")} == \
+    {k: v for k, v in pelmo.items() if k not in ("file", "format")}, (trip, pelmo)
+PY
+    fail "info --json records: $(cat "$work/json.err")"
+fi
 expect_status 1 "no display" env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$korax" \
     "$work/ocs.001"
 grep -q 'no display' "$work/err" && [[ $(wc -l <"$work/err") == 1 ]] && pass ||
