@@ -792,7 +792,8 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
     const FitContext ctx{settings.shape, settings.baseline_degree};
     const auto line =
         estimate_line(x, y, npts, nearest_point(x, npts, position), settings.shape.derivative);
-    if (!line) return FitRefusal::NoLine;
+    // A lobe narrower than anything the points can show is no line either.
+    if (!line || !(line->width > 0)) return FitRefusal::NoLine;
     const double reach = settings.window_widths * line->width;
     const std::size_t limit =
         settings.components > 0 ? std::size_t(settings.components) : std::size_t(MAX_COMPONENTS);

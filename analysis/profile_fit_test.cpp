@@ -190,6 +190,60 @@ TEST(ProfileFit, WhatIsNoLineIsRefused) {
     EXPECT_EQ(FitRefusal::TooFewPoints, refusal(short_one, 4));
 }
 
+// Whatever the points, a fit comes back whole or refused: spikes, steps,
+// plateaus, the ends of the 32-bit range, random walks, every shape and
+// setting, the cursor anywhere including the ends.
+TEST(ProfileFit, ArbitraryPointsAreFittedOrRefused) {
+    std::mt19937_64 random(99);
+    const std::int32_t extremes[] = {INT32_MIN, INT32_MAX, 0, -1, 1};
+    for (int run = 0; run < 120; ++run) {
+        const std::int32_t npts = 5 + std::int32_t(random() % 400);
+        std::vector<double> x(std::size_t(npts) + 1);
+        std::vector<std::int32_t> y(std::size_t(npts) + 1);
+        double f = 1000;
+        std::int64_t walk = 0;
+        for (std::int32_t i = 1; i <= npts; ++i) {
+            f += run % 7 == 0 ? 1e-9 * double(1 + random() % 3) : 0.5;
+            x[std::size_t(i)] = f;
+            switch (run % 5) {
+            case 0:
+                y[std::size_t(i)] = extremes[random() % 5];
+                break;
+            case 1:
+                y[std::size_t(i)] = i > npts / 2 ? 30000 : -30000;
+                break;
+            case 2:
+                walk += std::int64_t(random() % 2001) - 1000;
+                y[std::size_t(i)] = std::int32_t(walk);
+                break;
+            case 3:
+                y[std::size_t(i)] = random() % 50 == 0 ? 20000 : 7;
+                break;
+            default:
+                y[std::size_t(i)] = std::int32_t(random());
+                break;
+            }
+        }
+        ProfileFitSettings settings;
+        settings.shape = {PROFILES[run % 3], run % 3 == 0 ? 1 : (run / 3) % 3};
+        settings.baseline_degree = (run / 9) % 3;
+        settings.components = (run / 27) % 3;
+        const double position = x[std::size_t(1 + random() % std::uint64_t(npts))];
+        const auto fit = fit_profile(x, y, npts, position, settings);
+        if (!fit) {
+            EXPECT_FALSE(refusal_text(fit.refusal()).empty());
+            continue;
+        }
+        ASSERT_FALSE(fit->components.empty());
+        for (const auto& c : fit->components) {
+            EXPECT_GE(c.centre, fit->low);
+            EXPECT_LE(c.centre, fit->high);
+            EXPECT_TRUE(std::isfinite(c.centre_error) && c.centre_error >= 0);
+        }
+        EXPECT_TRUE(std::isfinite(fit->residual_rms));
+    }
+}
+
 // The fit takes the raw points and a position, never the display: what the
 // cursor lands on at another zoom is another start point on the same lobe, and
 // the answer must not move with it.
