@@ -120,27 +120,22 @@ ShapePoint shape_point(const LineShape& shape, double u, const LineWidths& width
     const int n = shape.derivative;
     assert(n >= 0 && n <= 2 && "line shapes are of derivative order 0, 1 or 2");
     ShapePoint p;
+    // A profile of one width w is f(u / s) with s = w * scale, so that its
+    // slopes by u and by w both follow from f' = `next`.
+    auto one_width = [&](auto unit, double width, double scale, double ShapePoint::*d_width) {
+        assert(width > 0);
+        const double s = width * scale, v = u / s;
+        double next = 0;
+        unit(n, v, p.value, next);
+        p.d_centre = -next / s;
+        p.*d_width = -v / s * next * scale;
+        return p;
+    };
     switch (shape.profile) {
-    case LineProfile::Gauss: {
-        assert(widths.gauss > 0);
-        const double g = widths.gauss * GAUSS_SCALE;
-        const double v = u / g;
-        double next = 0;
-        gauss_unit(n, v, p.value, next);
-        p.d_centre = -next / g;
-        p.d_gauss = -v / g * next * GAUSS_SCALE;
-        return p;
-    }
-    case LineProfile::Lorentz: {
-        assert(widths.lorentz > 0);
-        const double gamma = widths.lorentz * LORENTZ_SCALE;
-        const double v = u / gamma;
-        double next = 0;
-        lorentz_unit(n, v, p.value, next);
-        p.d_centre = -next / gamma;
-        p.d_lorentz = -v / gamma * next * LORENTZ_SCALE;
-        return p;
-    }
+    case LineProfile::Gauss:
+        return one_width(gauss_unit, widths.gauss, GAUSS_SCALE, &ShapePoint::d_gauss);
+    case LineProfile::Lorentz:
+        return one_width(lorentz_unit, widths.lorentz, LORENTZ_SCALE, &ShapePoint::d_lorentz);
     case LineProfile::Voigt:
         break;
     }
