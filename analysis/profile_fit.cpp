@@ -14,7 +14,6 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <numeric>
 
 namespace korax {
 
@@ -480,7 +479,9 @@ ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
                      std::span<const double> x) {
     const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
     const std::size_t np = a.p.size(), kc = std::size_t(a.components);
-    const double s2 = a.variance();
+    // The errors scale the covariance by the residual variance as it is (no
+    // floor: a noiseless line has errors at rounding).
+    const double s2 = a.rss / double(a.points - a.p.size());
     auto error = [&](std::size_t j) {
         const double v = a.covariance[j * np + j];
         return v > 0 ? std::sqrt(v * s2) : std::numeric_limits<double>::infinity();
@@ -630,8 +631,8 @@ constexpr double DELTA_CHI_SQUARE = 20;
 // Whether `more` removes at least a third of what `a` leaves above the noise.
 // A second line is the cause of a misfit only if it removes much of it: one
 // that fits a little of a large misfit (an unlucky noise, a wrong profile) is
-// a ghost. Measured on the benchmark's blends, a real second line removes 60
-// to 80 % of it.
+// a ghost. In the benchmark's blends that came near DELTA_CHI_SQUARE the
+// second line removed 60 to 80 % of it.
 bool explains_misfit(const Problem& pr, const Attempt& a, const Attempt& more) {
     if (!(pr.noise > 0)) return true;
     const double noise2 = pr.noise * pr.noise;
@@ -645,8 +646,8 @@ bool leaves_more_than_noise(const Problem& pr, const Attempt& a) {
 
 // The component a blend is better without: one pointing the other way than the
 // strongest, one whose height is below five of its errors (the cutoff of the
-// scan that finds resolved lines), or the weaker of
-// two closer than a quarter of a lobe width (the weakest of these first).
+// scan that finds resolved lines), or the weaker of two closer than a quarter
+// of a lobe width; the least significant of these first.
 std::optional<std::size_t> unsound_component(const FitContext& ctx, const Problem& pr,
                                              const Attempt& a) {
     if (a.components < 2) return std::nullopt;
