@@ -270,7 +270,7 @@ TEST(ProfileFit, SameLineFromAnyStartOnItsLobe) {
 
 // Honest errors: on a small grid of noisy lines with known centres, the
 // reported errors must match the true scatter and cover 68 % of the centres.
-// Fixed seeds; the noise comes from the specified mt19937_64 through
+// Fixed seeds; the noise comes from mt19937_64, whose output the language fixes, through
 // Box-Muller, so that every standard library draws the same lines.
 TEST(ProfileFit, ReportedErrorsMatchTheTrueScatter) {
     std::mt19937_64 random(20241208);
