@@ -1,0 +1,241 @@
+// Finding the line under a position and its neighbours on the raw points. The
+// half-height width here is a small estimate of its own, smoothed against noise,
+// that only has to be good enough to start a fit and size its window.
+#include "analysis/line_window.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+
+namespace korax {
+
+namespace {
+
+// The surroundings that give the level and the noise: wide enough that a line
+// covers a small part of them, so that their medians see the background.
+constexpr std::int32_t MIN_SURROUNDINGS = 256;
+constexpr std::int32_t MAX_SURROUNDINGS = 20000;
+constexpr int MAX_PASSES = 5;
+// The noise is measured outside NOISE_EXCLUSION lobe widths of the line, on at
+// least MIN_NOISE_POINTS points.
+constexpr double NOISE_EXCLUSION = 4;
+constexpr std::int32_t MIN_NOISE_POINTS = 64;
+
+// The points of a stretch as doubles with running sums, so that the smoothed
+// value at any point costs two reads.
+class Stretch {
+  public:
+    template <class T>
+    Stretch(std::span<const T> y, std::int32_t first, std::int32_t last)
+        : m_first(first), m_last(last) {
+        m_sum.resize(std::size_t(last - first + 2));
+        m_y.resize(std::size_t(last - first + 1));
+        for (std::int32_t i = first; i <= last; ++i) {
+            const double v = double(y[std::size_t(i)]);
+            m_y[std::size_t(i - first)] = v;
+            m_sum[std::size_t(i - first + 1)] = m_sum[std::size_t(i - first)] + v;
+        }
+    }
+    std::int32_t first() const { return m_first; }
+    std::int32_t last() const { return m_last; }
+    double raw(std::int32_t i) const { return m_y[std::size_t(i - m_first)]; }
+    // Mean over i - h .. i + h, cut at the ends of the stretch.
+    double smoothed(std::int32_t i, std::int32_t h) const {
+        const std::int32_t a = std::max(m_first, i - h), b = std::min(m_last, i + h);
+        return (m_sum[std::size_t(b - m_first + 1)] - m_sum[std::size_t(a - m_first)]) /
+               double(b - a + 1);
+    }
+    double median() const {
+        std::vector<double> v = m_y;
+        return median_of(v);
+    }
+    // Second differences cancel a sloping background; 1.4826 median|d| / sqrt(6)
+    // is the standard deviation of white noise whatever a few lines add. The
+    // points from `low` to `high` (the line itself, whose own differences
+    // would count as noise) are left out while enough others remain.
+    double noise(std::int32_t low, std::int32_t high) const {
+        std::vector<double> d;
+        auto take = [&](std::int32_t a, std::int32_t b) {
+            for (std::int32_t i = std::max(a, m_first) + 1; i < std::min(b, m_last); ++i)
+                d.push_back(std::abs(raw(i - 1) - 2 * raw(i) + raw(i + 1)));
+        };
+        take(m_first, low);
+        take(high, m_last);
+        if (d.size() < std::size_t(MIN_NOISE_POINTS)) {
+            d.clear();
+            take(m_first, m_last);
+        }
+        if (d.empty()) return 0;
+        return 1.4826 * median_of(d) / std::sqrt(6.0);
+    }
+
+  private:
+    static double median_of(std::vector<double>& v) {
+        const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
+        std::nth_element(v.begin(), mid, v.end());
+        return *mid;
+    }
+    std::int32_t m_first, m_last;
+    std::vector<double> m_y, m_sum;
+};
+
+// From i, the extreme of sign * (smoothed value) reached by climbing.
+std::int32_t climb(const Stretch& s, std::int32_t i, std::int32_t h, int sign) {
+    auto value = [&](std::int32_t k) { return sign * s.smoothed(k, h); };
+    for (;;) {
+        if (i < s.last() && value(i + 1) > value(i))
+            ++i;
+        else if (i > s.first() && value(i - 1) > value(i))
+            --i;
+        else
+            return i;
+    }
+}
+
+// Where the smoothed values cross `level`, going from `from` one way (dir);
+// interpolated between the two points on either side.
+template <class X>
+std::optional<double> crossing(const Stretch& s, const X& x, std::int32_t from, int dir,
+                               std::int32_t h, double level) {
+    const bool above = s.smoothed(from, h) > level;
+    for (std::int32_t i = from; i + dir >= s.first() && i + dir <= s.last(); i += dir) {
+        const double a = s.smoothed(i, h), b = s.smoothed(i + dir, h);
+        if ((b > level) != above) {
+            const double t = a == b ? 0 : (level - a) / (b - a);
+            return x[std::size_t(i)] + t * (x[std::size_t(i + dir)] - x[std::size_t(i)]);
+        }
+    }
+    return std::nullopt;
+}
+
+// The vertex of the parabola through the smoothed values at j - d, j, j + d, in
+// frequency, kept within those points.
+double vertex(const Stretch& s, std::span<const double> x, std::int32_t j, std::int32_t h) {
+    const std::int32_t d = std::max(1, h / 2);
+    if (j - d < s.first() || j + d > s.last()) return x[std::size_t(j)];
+    const double a = s.smoothed(j - d, h), b = s.smoothed(j, h), c = s.smoothed(j + d, h);
+    const double curvature = a - 2 * b + c;
+    if (curvature == 0) return x[std::size_t(j)];
+    const double t = std::clamp(0.5 * (a - c) / curvature, -1.0, 1.0);
+    const double step = (x[std::size_t(j + d)] - x[std::size_t(j - d)]) / 2;
+    return x[std::size_t(j)] + t * step;
+}
+
+template <class T>
+std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const T> y,
+                                     std::int32_t npts, std::int32_t start, int derivative) {
+    assert(npts >= 1 && x.size() > std::size_t(npts) && y.size() > std::size_t(npts));
+    if (npts < 5) return std::nullopt;
+    std::int32_t i0 = std::clamp(start, 1, npts);
+    double width_points = 0; // of the previous pass
+    std::int32_t h = 1;
+    int sign = 0;
+    std::optional<LineEstimate> best;
+    for (int pass = 0; pass < MAX_PASSES; ++pass) {
+        const std::int32_t reach = std::clamp(std::int32_t(std::ceil(16 * width_points)),
+                                              MIN_SURROUNDINGS, MAX_SURROUNDINGS);
+        const std::int32_t first = std::max(1, i0 - reach), last = std::min(npts, i0 + reach);
+        const Stretch s(y, first, last);
+        const double level = s.median();
+        if (sign == 0) sign = s.smoothed(i0, h) >= level ? 1 : -1;
+
+        LineEstimate e;
+        e.sign = sign;
+        e.level = level;
+        e.peak = climb(s, i0, h, sign);
+        const double top = s.smoothed(e.peak, h) - level;
+        if (!(top * sign > 0)) return best;
+        const auto left = crossing(s, x, e.peak, -1, h, level + top / 2);
+        const auto right = crossing(s, x, e.peak, +1, h, level + top / 2);
+        if (!left || !right) return best;
+        if (derivative == 1) {
+            // The other lobe lies within a few lobe widths on one side; the
+            // deeper of the two sides has it.
+            const double step = (x[std::size_t(last)] - x[std::size_t(first)]) / (last - first);
+            const auto lobe = std::int32_t(std::ceil((*right - *left) / step));
+            std::int32_t other = 0;
+            double deepest = 0;
+            for (std::int32_t k = std::max(first, e.peak - 4 * lobe - 2);
+                 k <= std::min(last, e.peak + 4 * lobe + 2); ++k) {
+                const double v = sign * (s.smoothed(k, h) - level);
+                if (v < deepest) {
+                    deepest = v;
+                    other = k;
+                }
+            }
+            // A first derivative has two lobes of one size; half of it allows for noise.
+            if (other == 0 || -deepest < 0.5 * top * sign) return best;
+            const int dir = other > e.peak ? 1 : -1;
+            const auto zero = crossing(s, x, e.peak, dir, h, level);
+            if (!zero) return best;
+            e.centre = *zero;
+            e.width = std::abs(x[std::size_t(other)] - x[std::size_t(e.peak)]);
+            // The height is that of the lobe below the centre.
+            e.height = dir > 0 ? top : s.smoothed(other, h) - level;
+        } else {
+            e.centre = vertex(s, x, e.peak, h);
+            e.width = *right - *left;
+            e.height = top;
+        }
+        const double step = (x[std::size_t(last)] - x[std::size_t(first)]) / (last - first);
+        const double points = e.width / step;
+        const auto excluded = std::int32_t(std::ceil(NOISE_EXCLUSION * points)) + 2;
+        e.noise = s.noise(e.peak - excluded, e.peak + excluded);
+        const bool settled =
+            best && best->peak == e.peak && std::abs(points - width_points) <= 0.05 * width_points;
+        best = e;
+        if (settled) break;
+        width_points = points;
+        // Smoothing over a sixth of the width lowers the noise of the climb
+        // about 2.5 times while it widens the lobe by a few per cent.
+        h = std::max(1, std::int32_t(std::lround(points / 6)));
+        i0 = e.peak;
+    }
+    return best;
+}
+
+} // namespace
+
+std::optional<LineEstimate> estimate_line(std::span<const double> x,
+                                          std::span<const std::int32_t> y, std::int32_t npts,
+                                          std::int32_t start, int derivative) {
+    return estimate(x, y, npts, start, derivative);
+}
+std::optional<LineEstimate> estimate_line(std::span<const double> x, std::span<const double> y,
+                                          std::int32_t npts, std::int32_t start, int derivative) {
+    return estimate(x, y, npts, start, derivative);
+}
+
+std::vector<std::size_t> candidate_places(std::span<const double> values, std::size_t q,
+                                          double cutoff) {
+    assert(q >= 1);
+    std::vector<std::size_t> found;
+    for (std::size_t i = 2 * q; i + 2 * q < values.size(); ++i) {
+        const double v = values[i];
+        if (!(v >= cutoff && v > values[i + q] && v > values[i + 2 * q] && v > values[i - q] &&
+              v > values[i - 2 * q]))
+            continue;
+        found.push_back(i);
+        i += 2 * q;
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [&](std::size_t a, std::size_t b) { return values[a] > values[b]; });
+    return found;
+}
+
+PointRange points_between(std::span<const double> x, std::int32_t npts, double low, double high) {
+    const auto begin = x.begin() + 1, end = x.begin() + 1 + npts;
+    const auto a = std::lower_bound(begin, end, low);
+    const auto b = std::upper_bound(begin, end, high);
+    return {std::int32_t(a - begin) + 1, std::int32_t(b - begin)};
+}
+
+std::int32_t nearest_point(std::span<const double> x, std::int32_t npts, double f) {
+    const auto begin = x.begin() + 1, end = x.begin() + 1 + npts;
+    auto it = std::lower_bound(begin, end, f);
+    if (it == end) return npts;
+    if (it != begin && f - *(it - 1) <= *it - f) --it;
+    return std::int32_t(it - begin) + 1;
+}
+
+} // namespace korax

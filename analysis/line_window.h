@@ -1,0 +1,55 @@
+// The line under a position as the raw points show it (where its lobe is, how
+// wide, which way it points, the level and the noise around it), the points of
+// a window, and PEAKFINDER's test for further lines. Spectrum spans are 1-based
+// like the store (element 0 unused) with ascending x.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace korax {
+
+struct LineEstimate {
+    double centre = 0;     // frequency of the line centre
+    double width = 0;      // lobe width (see lobe_width), in frequency
+    double height = 0;     // the line's lobe above `level`, signed (see height_offset)
+    double level = 0;      // median of the surroundings
+    double noise = 0;      // standard deviation of the point-to-point noise around the line
+    std::int32_t peak = 0; // the point where the smoothed data have the lobe's extreme
+    int sign = 1;          // +1: the lobe at `peak` points up, -1: down
+};
+
+// Looks for the line whose lobe lies under point `start` of a line shape of
+// derivative order `derivative`: climbs the data smoothed over a fraction of
+// the line's width to the lobe's extreme, measures the half-height crossings
+// there (order 1: the opposite lobe), and repeats with the smoothing the width
+// asks for until the estimate settles. nullopt when no lobe with crossings on
+// both sides is found within the surroundings.
+std::optional<LineEstimate> estimate_line(std::span<const double> x,
+                                          std::span<const std::int32_t> y, std::int32_t npts,
+                                          std::int32_t start, int derivative);
+std::optional<LineEstimate> estimate_line(std::span<const double> x, std::span<const double> y,
+                                          std::int32_t npts, std::int32_t start, int derivative);
+
+struct PointRange {
+    std::int32_t first = 1, last = 0;
+    std::int32_t count() const { return last - first + 1; }
+};
+
+// The points with x within [low, high], kept inside 1..npts; empty (count 0 or
+// less) when none is.
+PointRange points_between(std::span<const double> x, std::int32_t npts, double low, double high);
+
+// The point whose x is nearest to f.
+std::int32_t nearest_point(std::span<const double> x, std::int32_t npts, double f);
+
+// PEAKFINDER's candidate test over `values` (0-based, signed so that lines
+// point up): a value at or above `cutoff` and above its neighbours at q and 2q
+// places; after a candidate the next 2q places are not examined. The places
+// found, strongest first.
+std::vector<std::size_t> candidate_places(std::span<const double> values, std::size_t q,
+                                          double cutoff);
+
+} // namespace korax

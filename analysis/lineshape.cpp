@@ -1,0 +1,245 @@
+// Line profiles and their derivatives. Every profile is written as a function
+// of the offset in units of its width scale, so that each partial derivative by
+// a width follows from the one by the offset; the Voigt is the real part of the
+// Faddeeva function, taken from libcerf.
+#include "analysis/lineshape.h"
+
+#include <cerf.h>
+
+#include <array>
+#include <cassert>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace korax {
+
+namespace {
+
+// libcerf speaks C99 complex numbers; both it and std::complex lay a number out
+// as two doubles.
+__extension__ typedef double _Complex CComplex;
+
+std::complex<double> faddeeva(std::complex<double> z) {
+    const double in[2] = {z.real(), z.imag()};
+    CComplex c;
+    std::memcpy(&c, in, sizeof c);
+    const CComplex r = w_of_z(c);
+    double out[2];
+    std::memcpy(out, &r, sizeof out);
+    return {out[0], out[1]};
+}
+
+const double SQRT_LN2 = std::sqrt(std::numbers::ln2);
+// Gaussian FWHM = 2 sqrt(ln 2) g for exp(-u^2 / g^2); Lorentzian FWHM = 2 gamma.
+const double GAUSS_SCALE = 1 / (2 * SQRT_LN2);
+constexpr double LORENTZ_SCALE = 0.5;
+// Below gamma / VOIGT_Y_MAX the Gaussian part of a Voigt is taken as this limit,
+// where the profile differs from a Lorentzian by parts in 1e12 and z stays finite.
+constexpr double VOIGT_Y_MAX = 1e6;
+
+// d^k/dv^k exp(-v^2) = (-1)^k H_k(v) exp(-v^2), for k = n and n + 1.
+void gauss_unit(int n, double v, double& value, double& next) {
+    const double e = std::exp(-v * v);
+    const double h[4] = {1, 2 * v, 4 * v * v - 2, 8 * v * v * v - 12 * v};
+    auto term = [&](int k) { return (k % 2 ? -h[k] : h[k]) * e; };
+    value = term(n);
+    next = term(n + 1);
+}
+
+// d^k/dv^k 1/(1 + v^2) = Re[i (-1)^k k! (v + i)^-(k+1)], for k = n and n + 1.
+void lorentz_unit(int n, double v, double& value, double& next) {
+    const std::complex<double> q = 1.0 / std::complex<double>(v, 1);
+    std::complex<double> p = q; // q^(k+1)
+    double factorial = 1;
+    for (int k = 0; k < n; ++k) {
+        p *= q;
+        factorial *= k + 1;
+    }
+    const std::complex<double> i(0, 1);
+    const double sign = n % 2 ? -1 : 1;
+    value = (i * sign * factorial * p).real();
+    next = (i * -sign * factorial * double(n + 1) * (p * q)).real();
+}
+
+} // namespace
+
+namespace {
+
+// Beyond this |z| the recurrence loses too much: w^(k) shrinks like |z|^-(k+1)
+// while the terms it cancels stay near 1, so the third derivative would lose
+// about |z|^6 ulps (at |z| = 4000 every digit). There the derivatives come from
+// the asymptotic series of w for Im z >= 0,
+//     w(z) = i/sqrt(pi) sum_m (2m-1)!! / 2^m z^-(2m+1),
+// differentiated term by term; at |z| >= 12 its 17 terms leave less than 1e-18.
+constexpr double SERIES_RADIUS = 12;
+constexpr int SERIES_TERMS = 17;
+
+std::complex<double> series_derivative(std::complex<double> z, int k) {
+    const std::complex<double> inverse = 1.0 / z, inverse2 = inverse * inverse;
+    std::complex<double> power = std::pow(inverse, k + 1); // z^-(2m+1+k)
+    std::complex<double> sum = 0;
+    double c = 1; // (2m-1)!! / 2^m
+    for (int m = 0; m < SERIES_TERMS; ++m) {
+        double falling = 1; // p (p+1) ... (p+k-1) with p = 2m+1
+        for (int j = 0; j < k; ++j)
+            falling *= 2 * m + 1 + j;
+        sum += c * falling * power;
+        power *= inverse2;
+        c *= (2 * m + 1) / 2.0;
+    }
+    const double sign = k % 2 ? -1 : 1;
+    return std::complex<double>(0, sign / std::sqrt(std::numbers::pi)) * sum;
+}
+
+} // namespace
+
+void faddeeva_derivatives(std::complex<double> z, std::span<std::complex<double>> out) {
+    assert(!out.empty() && out.size() <= 4);
+    out[0] = faddeeva(z);
+    if (std::abs(z) >= SERIES_RADIUS && z.imag() >= 0) {
+        for (std::size_t k = 1; k < out.size(); ++k)
+            out[k] = series_derivative(z, int(k));
+        return;
+    }
+    if (out.size() > 1)
+        out[1] = -2.0 * z * out[0] + std::complex<double>(0, 2 / std::sqrt(std::numbers::pi));
+    // w^(k+1) = -2z w^(k) - 2k w^(k-1), from differentiating w' = -2z w + 2i/sqrt(pi).
+    for (std::size_t k = 1; k + 1 < out.size(); ++k)
+        out[k + 1] = -2.0 * z * out[k] - 2.0 * double(k) * out[k - 1];
+}
+
+bool uses_gauss_width(LineProfile profile) {
+    return profile != LineProfile::Lorentz;
+}
+bool uses_lorentz_width(LineProfile profile) {
+    return profile != LineProfile::Gauss;
+}
+
+ShapePoint shape_point(const LineShape& shape, double u, const LineWidths& widths) {
+    const int n = shape.derivative;
+    assert(n >= 0 && n <= 2 && "line shapes are of derivative order 0, 1 or 2");
+    ShapePoint p;
+    // A profile of one width w is f(u / s) with s = w * scale, so that its
+    // slopes by u and by w both follow from f' = `next`.
+    auto one_width = [&](auto unit, double width, double scale, double ShapePoint::*d_width) {
+        assert(width > 0);
+        const double s = width * scale, v = u / s;
+        double next = 0;
+        unit(n, v, p.value, next);
+        p.d_centre = -next / s;
+        p.*d_width = -v / s * next * scale;
+        return p;
+    };
+    switch (shape.profile) {
+    case LineProfile::Gauss:
+        return one_width(gauss_unit, widths.gauss, GAUSS_SCALE, &ShapePoint::d_gauss);
+    case LineProfile::Lorentz:
+        return one_width(lorentz_unit, widths.lorentz, LORENTZ_SCALE, &ShapePoint::d_lorentz);
+    case LineProfile::Voigt:
+        break;
+    }
+
+    assert(widths.gauss >= 0 && widths.lorentz >= 0 && widths.gauss + widths.lorentz > 0);
+    const double gamma = widths.lorentz * LORENTZ_SCALE;
+    double g = widths.gauss * GAUSS_SCALE;
+    const bool limit = g * VOIGT_Y_MAX < gamma;
+    if (limit) g = gamma / VOIGT_Y_MAX;
+    const double v = u / g, y = gamma / g;
+
+    std::array<std::complex<double>, 4> w{};
+    faddeeva_derivatives({v, y}, std::span(w).first(std::size_t(n + 2)));
+    // E(y) = Re w(iy) = erfcx(y) is the undifferentiated peak, E' = 2y E - 2/sqrt(pi).
+    const double e = erfcx(y);
+    const double de = 2 * y * e - 2 / std::sqrt(std::numbers::pi);
+    const double scale = std::pow(1 + y, n);
+    p.value = scale * w[std::size_t(n)].real() / e;
+    const double fv = scale * w[std::size_t(n + 1)].real() / e;
+    const double fy = (n > 0 ? n * std::pow(1 + y, n - 1) * w[std::size_t(n)].real() / e : 0.0) -
+                      scale * w[std::size_t(n + 1)].imag() / e - p.value * de / e;
+    p.d_centre = -fv / g;
+    if (limit) {
+        // g follows gamma here: only the offset's scale moves with the width.
+        p.d_lorentz = -v / gamma * fv * LORENTZ_SCALE;
+    } else {
+        p.d_lorentz = fy / g * LORENTZ_SCALE;
+        p.d_gauss = -(v * fv + y * fy) / g * GAUSS_SCALE;
+    }
+    return p;
+}
+
+double shape_value(const LineShape& shape, double u, const LineWidths& widths) {
+    return shape_point(shape, u, widths).value;
+}
+
+namespace {
+
+// A scale below which every lobe lies well inside 64 steps of the march below.
+double march_step(const LineShape& shape, const LineWidths& widths) {
+    double s = 0;
+    if (uses_gauss_width(shape.profile)) s += widths.gauss;
+    if (uses_lorentz_width(shape.profile)) s += widths.lorentz;
+    return s / 64;
+}
+
+// The first root of f after 0 in the direction of `step`, by marching to a
+// change of sign and halving the bracket to the last bit.
+template <class F> double first_root(F f, double step) {
+    const double f0 = f(0.0);
+    double a = 0, b = step;
+    for (int k = 0; k < 64 * 64 && (f(b) > 0) == (f0 > 0); ++k) {
+        a = b;
+        b += step;
+    }
+    for (int k = 0; k < 80; ++k) {
+        const double m = (a + b) / 2;
+        if (m == a || m == b) break;
+        ((f(m) > 0) == (f0 > 0) ? a : b) = m;
+    }
+    return (a + b) / 2;
+}
+
+} // namespace
+
+double lobe_width(const LineShape& shape, const LineWidths& widths) {
+    const double step = march_step(shape, widths);
+    if (shape.derivative == 1) return -2 * height_offset(shape, widths);
+    const double half = shape_value(shape, 0, widths) / 2;
+    return 2 * first_root([&](double u) { return shape_value(shape, u, widths) - half; }, step);
+}
+
+double height_offset(const LineShape& shape, const LineWidths& widths) {
+    if (shape.derivative != 1) return 0;
+    // The extreme of the first derivative is the inflection of the profile.
+    const LineShape second{shape.profile, 2};
+    return first_root([&](double u) { return shape_value(second, u, widths); },
+                      -march_step(shape, widths));
+}
+
+LineWidths widths_for_lobe(const LineShape& shape, double width) {
+    LineWidths unit;
+    if (uses_gauss_width(shape.profile)) unit.gauss = 1;
+    if (uses_lorentz_width(shape.profile)) unit.lorentz = 1;
+    const double factor = width / lobe_width(shape, unit);
+    return {unit.gauss * factor, unit.lorentz * factor};
+}
+
+namespace {
+constexpr std::array<std::string_view, 3> PROFILE_NAMES = {"gauss", "lorentz", "voigt"};
+}
+
+std::string shape_name(const LineShape& shape) {
+    return std::string(PROFILE_NAMES[std::size_t(shape.profile)]) + char('0' + shape.derivative);
+}
+
+std::optional<LineShape> parse_shape(std::string_view name) {
+    if (name.empty()) return std::nullopt;
+    const char order = name.back();
+    if (order < '0' || order > '2') return std::nullopt;
+    name.remove_suffix(1);
+    for (std::size_t k = 0; k < PROFILE_NAMES.size(); ++k)
+        if (name == PROFILE_NAMES[k]) return LineShape{LineProfile(k), order - '0'};
+    return std::nullopt;
+}
+
+} // namespace korax
