@@ -5,8 +5,9 @@
 
 #include "analysis/peakf.h"
 #include "analysis/smooth.h"
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
+#include "base/safe_file.h"
 #include "driver/store.h"
 #include "window/answer.h"
 #include "window/inkey.h"

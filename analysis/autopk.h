@@ -1,7 +1,7 @@
 // PEAKFINDER: every line above a cutoff, fitted and written to a results file.
 #pragma once
 
-#include "base/files.h"
+#include "base/safe_file.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,8 +3,9 @@
 // SafeFile in one write, so that an existing file is only replaced by a complete one.
 #include "output/savesp.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
+#include "base/safe_file.h"
 #include "base/utf8.h"
 #include "window/inkey.h"
 #include "window/window.h"

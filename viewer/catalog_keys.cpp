@@ -3,7 +3,7 @@
 // are shown; V gives the key line back.
 #include "viewer/catalog_keys.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
 #include "catalog/assignments.h"
 #include "driver/startup.h"
