@@ -6,7 +6,7 @@
 #include "base/format.h"
 #include "base/safe_file.h"
 #include "driver/store.h"
-#include "viewer/catalog_keys.h"
+#include "viewer/assignment_keys.h"
 #include "viewer/display.h"
 #include "viewer/lookfm.h"
 #include "viewer/measure.h"
