@@ -4,8 +4,9 @@
 #include "analysis/autopk.h"
 
 #include "analysis/peak_search.h"
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
+#include "base/safe_file.h"
 #include "driver/store.h"
 #include "window/answer.h"
 #include "window/dialog.h"

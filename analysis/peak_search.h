@@ -4,7 +4,7 @@
 #pragma once
 
 #include "analysis/half_height.h"
-#include "base/files.h"
+#include "base/safe_file.h"
 
 #include <cstdint>
 #include <functional>

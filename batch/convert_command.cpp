@@ -3,7 +3,7 @@
 #include "batch/commands.h"
 #include "batch/runner.h"
 
-#include "base/files.h"
+#include "base/safe_file.h"
 #include "input/header_line.h"
 #include "output/pelmo_image.h"
 

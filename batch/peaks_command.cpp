@@ -4,7 +4,8 @@
 #include "batch/commands.h"
 #include "batch/runner.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
+#include "base/safe_file.h"
 
 #include <charconv>
 #include <cmath>

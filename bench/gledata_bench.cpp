@@ -1,7 +1,7 @@
 // Writing the GLE data file of a full 3,000,000-point spectrum: formatting every
 // point as "%12.4f%9.4f" plus CR LF and putting the file in place through
 // SafeFile (flush and sync included). Prints the median of several runs.
-#include "base/files.h"
+#include "base/safe_file.h"
 #include "bench/timing.h"
 #include "output/gleout.h"
 

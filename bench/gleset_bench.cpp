@@ -2,7 +2,8 @@
 // through SafeFileSet (written one at a time, synced once, renamed as a whole),
 // and one page with 3 million label ticks streamed from WRIGLE. Prints the
 // median of several runs and the peak resident memory of the whole program.
-#include "base/files.h"
+#include "base/safe_file.h"
+#include "base/safe_file_set.h"
 #include "bench/timing.h"
 #include "output/wrigle.h"
 

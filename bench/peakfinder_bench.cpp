@@ -3,7 +3,7 @@
 // Run twice: with a baseline near the data, and with one far below it, where
 // every half-height search would run to the end of the range if unbounded.
 #include "analysis/peak_search.h"
-#include "base/files.h"
+#include "base/safe_file.h"
 #include "bench/timing.h"
 #include "driver/store.h"
 

@@ -11,7 +11,7 @@
 // spectrum; results files are written next to BINARY and removed afterwards.
 #include "analysis/peak_search.h"
 #include "analysis/smooth.h"
-#include "base/files.h"
+#include "base/safe_file.h"
 #include "catalog/catalog.h"
 #include "driver/store.h"
 #include "input/ascii.h"

@@ -1,7 +1,7 @@
 // Saving a full 3,000,000-point spectrum as a PELMO file: scaling, composing the
 // 6 MB image and putting it in place through SafeFile (flush and sync included).
 // Prints the median of several runs.
-#include "base/files.h"
+#include "base/safe_file.h"
 #include "bench/timing.h"
 #include "driver/store.h"
 #include "output/pelmo_image.h"

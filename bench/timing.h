@@ -3,7 +3,7 @@
 // work itself cost on a machine that is busy with other things.
 #pragma once
 
-#include "base/files.h"
+#include "base/safe_file.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 // Reading, composing and writing the records of the assignment file.
 #include "catalog/assignments.h"
 
-#include "base/files.h"
+#include "base/safe_file.h"
 
 #include <algorithm>
 #include <cerrno>

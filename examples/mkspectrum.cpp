@@ -1,6 +1,6 @@
 // korax-mkspectrum: writes a synthetic spectrum file for trying out KORAX.
 //   korax-mkspectrum [options] OUTPUT
-#include "base/files.h"
+#include "base/safe_file.h"
 #include "examples/spectrum_maker.h"
 
 #include <charconv>

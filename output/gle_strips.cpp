@@ -2,7 +2,7 @@
 // given settings will amount to, worked out before anything is built.
 #include "output/gle_strips.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
 #include "output/gle_data.h"
 #include "output/wrigle.h"

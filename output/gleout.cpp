@@ -5,8 +5,10 @@
 // replace the old files as a whole.
 #include "output/gleout.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
+#include "base/safe_file.h"
+#include "base/safe_file_set.h"
 #include "driver/store.h"
 #include "output/wrigle.h"
 #include "window/answer.h"

@@ -4,8 +4,9 @@
 // file is only replaced by a complete one.
 #include "output/savesp.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
+#include "base/safe_file.h"
 #include "base/utf8.h"
 #include "driver/store.h"
 #include "output/pelmo_image.h"

@@ -3,7 +3,7 @@
 // the old pages as a whole) or keeps it.
 #include "output/wrigle.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
 #include "base/utf8.h"
 #include "output/xlab.h"

@@ -5,7 +5,7 @@
 // second try that works. Included by the tests of each module with a writer.
 #pragma once
 
-#include "base/files.h"
+#include "base/file_faults.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // (never that it was written), and a second try works. A new writer is one
 // more row of the table.
 #include "analysis/autopk.h"
-#include "base/files.h"
+#include "base/file_faults.h"
 #include "driver/store.h"
 #include "output/gleout.h"
 #include "output/savesp.h"

@@ -5,7 +5,7 @@
 
 #include "viewer/append.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
 #include "base/input_file.h"
 #include "base/utf8.h"

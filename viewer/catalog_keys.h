@@ -1,5 +1,6 @@
-// The viewer's side of line catalogues: the keys C, V, v, ], [, }, {, T and D,
-// the overlay in the plot and the identification row on the key-line row.
+// The viewer's side of line catalogues: the overlay keys C, V, v, ], [, }, {,
+// the predicted lines drawn in the plot and the identification row on the
+// key-line row. The key table holds the keys; T and D are the assignment keys'.
 // Catalogues and their settings live for the whole run, like the measurement
 // memory; with none open the viewer looks and behaves as it always has.
 #pragma once
@@ -8,19 +9,11 @@
 #include "viewer/viewer_state.h"
 
 #include <cstdint>
-#include <string>
 
 namespace korax {
 
 CatalogSession& catalog_session();
 
-// The catalogue keys of the viewer's key table: C opens a catalogue, ] [ } {
-// move the cursor to the next or previous prediction (strong ones only), D
-// the settings, T assigns the last measurement.
-void key_open(ViewerState& v);
-void key_jump(ViewerState& v, bool previous, bool strong_only);
-void key_settings(ViewerState& v);
-void key_assign(ViewerState& v);
 // Notes a measuring key (O, 9, =) on its way to its command, so that T knows
 // what it assigns.
 void note_measuring_key(std::int16_t code);
@@ -28,16 +21,16 @@ void note_measuring_key(std::int16_t code);
 // of a run opens the catalogues named on the command line.
 void catalog_overlay(const ViewerState& v);
 // Rewrites the identification row for the prediction nearest to the cursor, or
-// to a measurement just made; `after_measure` is true in a redraw of the plot.
+// to a measurement just made when `in_plot_redraw` (a redraw of the plot
+// after O) asks for it.
 void catalog_identification(const ViewerState& v, bool in_plot_redraw);
 
-// The record the last T wrote to the assignment file and the measured
-// frequency in it (record empty before any), so that copying the measurement
-// can carry its assignment along.
-struct LastAssignment {
-    std::string record;
-    double freq = 0;
-};
-const LastAssignment& last_assignment();
+// C: the catalogue dialog; a catalogue that cannot be opened is reported and
+// the viewer goes on.
+void key_open(ViewerState& v);
+// ] [ } {: the cursor to the next prediction above or below it (`previous`),
+// of any intensity or only at or above the threshold (`strong_only`); the
+// display moves when the line is off screen.
+void key_jump(ViewerState& v, bool previous, bool strong_only);
 
 } // namespace korax

@@ -2,7 +2,7 @@
 // taken away again, so that the operator returns to exactly where they were.
 #include "viewer/close_question.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
 #include "driver/store.h"
 #include "viewer/command_guard.h"

@@ -2,10 +2,11 @@
 // so every classic key and screen stays as it was.
 #include "viewer/extension_keys.h"
 
-#include "base/files.h"
+#include "base/file_name.h"
 #include "base/format.h"
+#include "base/safe_file.h"
 #include "driver/store.h"
-#include "viewer/catalog_keys.h"
+#include "viewer/assignment_keys.h"
 #include "viewer/display.h"
 #include "viewer/key_table.h"
 #include "viewer/lookfm.h"

@@ -5,6 +5,7 @@
 
 #include "base/format.h"
 #include "catalog/overlay.h"
+#include "viewer/assignment_keys.h"
 #include "viewer/catalog_keys.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"

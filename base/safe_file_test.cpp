@@ -1,6 +1,8 @@
 // Safe writing: nothing is overwritten unasked, and a failed write leaves the
 // old file as it was.
-#include "base/files.h"
+#include "base/file_faults.h"
+#include "base/safe_file.h"
+#include "base/safe_file_set.h"
 
 #include <gtest/gtest.h>
 
@@ -19,23 +21,6 @@ namespace korax {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(FileName, FolderAndFileParts) {
-    const struct {
-        std::string name, folder, file;
-    } table[] = {
-        {"data/old.dat", "data/", "old.dat"},
-        {"c:\\ulm\\ocs.001", "c:\\ulm\\", "ocs.001"},
-        {"a/b\\c.001", "a/b\\", "c.001"},
-        {"ocs.001", "", "ocs.001"},
-        {"/ocs.001", "", "/ocs.001"}, // the only separator is the first character
-        {"", "", ""},
-    };
-    for (const auto& row : table) {
-        EXPECT_EQ(row.folder, directory_part(row.name)) << row.name;
-        EXPECT_EQ(row.file, file_part(row.name)) << row.name;
-    }
-}
 
 class SafeFileTest : public ::testing::Test {
   protected:

@@ -1,0 +1,78 @@
+// SafeFile: a file written by KORAX is never overwritten without the operator's
+// yes, and a failed write never damages an existing file. Everything goes to a
+// temporary in the target's folder, every write is checked, and only a complete
+// file is renamed into place.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korax {
+
+// An error text cut at its "; " into the lines a screen shows it in: the
+// failure first, then each temporary that could not be removed.
+std::vector<std::string> error_lines(std::string_view text);
+
+enum class OpenMode { New, Unknown }; // "NEW": must not exist; "UNKNOWN": create or replace
+
+class SafeFile {
+  public:
+    enum class Status { Ok, Exists, Error };
+
+    SafeFile() = default;
+    ~SafeFile(); // an uncommitted file is removed; the target stays as it was
+    SafeFile(const SafeFile&) = delete;
+    SafeFile& operator=(const SafeFile&) = delete;
+
+    // Prepares writing `path`. A symbolic link is followed: the file it names
+    // is the one created or replaced, and the link stays. Exists: mode New and
+    // the path exists. Error: the folder cannot take the file (no such folder,
+    // no permission, `path` is a folder); error_text() says why in the
+    // system's words.
+    [[nodiscard]] Status open(const std::string& path, OpenMode mode);
+    // Buffered; a failure is remembered and reported by commit().
+    void write(const void* data, std::size_t size);
+    void write(std::string_view text) { write(text.data(), text.size()); }
+    // Flushes, syncs and renames into place (for New, without replacing a file
+    // that appeared meanwhile). false: nothing was put in place; see
+    // error_text(). After a successful commit error_text() is empty unless a
+    // cleanup failed (a temporary that could not be removed): the file is then
+    // in place and the text names what was left.
+    [[nodiscard]] bool commit();
+    // Drops the temporary file.
+    void abandon();
+    const std::string& error_text() const { return m_error; }
+    const std::string& path() const { return m_path; }
+
+  private:
+    friend class SafeFileSet;
+    // Everything of commit() but the final rename: the data is on disk, the
+    // temporary is closed and has a hidden name. false: see error_text().
+    [[nodiscard]] bool finish();
+    // commit() once finish() has succeeded; `sync_after`: the folder too.
+    [[nodiscard]] bool put_in_place(bool sync_after = true);
+    // `last`: the final flush before a sync, counted apart from the writes.
+    [[nodiscard]] bool flush_buffer(bool last);
+    // The buffer out to the kernel, without waiting for the disk.
+    [[nodiscard]] bool write_out();
+    // write_out(), then a hidden name and closed: holds no open file.
+    [[nodiscard]] bool park();
+    [[nodiscard]] bool sync();
+    void fail(int error);
+    void note_cleanup(const std::string& name, int error);
+
+    std::string m_path;   // as given, "\" read as "/"
+    std::string m_target; // the file actually replaced: m_path with links followed
+    std::string m_temp;   // the temporary's name; empty while it has none
+    std::string m_error;
+    std::string m_cleanup; // temporaries that could not be removed
+    std::vector<char> m_buffer;
+    OpenMode m_mode = OpenMode::New;
+    int m_fd = -1;
+    bool m_failed = false;
+    bool m_synced = false;
+};
+
+} // namespace korax

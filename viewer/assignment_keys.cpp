@@ -1,0 +1,292 @@
+// The assignment keys of the viewer: T writes the measurement just made, with
+// the prediction it belongs to, into the assignment file; D sets the tolerance,
+// threshold, uncertainty, weight and the file itself.
+#include "viewer/assignment_keys.h"
+
+#include "base/file_name.h"
+#include "base/format.h"
+#include "catalog/assignments.h"
+#include "driver/store.h"
+#include "viewer/catalog_keys.h"
+#include "viewer/catalog_screens.h"
+#include "viewer/display.h"
+#include "window/answer.h"
+#include "window/inkey.h"
+#include "window/window.h"
+
+#include <algorithm>
+#include <array>
+#include <set>
+#include <string>
+
+namespace korax {
+
+namespace {
+
+LastAssignment g_last_assignment;
+
+// Y or N, read as single keys like the viewer's exit question.
+bool ask_yes(const std::string& question) {
+    auto& w = window();
+    w.set_text_color(15);
+    w.set_text_background(12);
+    w.set_text_position(1, 1);
+    w.write_chars(pad(question, 80).substr(0, 80));
+    w.set_text_background(7);
+    w.set_text_position(2, 1);
+    w.write_chars(blanks(80));
+    for (;;) {
+        std::int16_t k = INKEY();
+        if (k == 'Y' || k == 'y') return true;
+        if (k == 'N' || k == 'n') return false;
+    }
+}
+
+// ---- D: settings --------------------------------------------------------------------
+
+// One setting: the typed value, or the shown one kept for an empty answer. An
+// answer that cannot be read or is out of range asks again.
+double ask_value(const std::string& prompt, double now, bool (*valid)(double)) {
+    auto& w = window();
+    for (;;) {
+        w.write_line(prompt + " (now " + typed_name(fmt_fixed(now, 14, 4)) + "): ", LineEnd::Stay);
+        const std::string typed = w.read_line();
+        if (typed_name(typed).empty()) return now;
+        auto value = read_real(typed);
+        if (value && valid(*value)) return *value;
+    }
+}
+
+std::string default_lin_path(std::size_t catalog) {
+    const auto& s = catalog_session();
+    if (s.catalogs.empty()) return "assignments.lin";
+    std::string path = s.catalogs[std::min(catalog, s.catalogs.size() - 1)].path;
+    std::string_view name = file_part(path);
+    auto dot = name.rfind('.');
+    std::size_t cut =
+        dot == std::string_view::npos || dot == 0 ? path.size() : path.size() - name.size() + dot;
+    return path.substr(0, cut) + ".lin";
+}
+
+// Asks for the assignment file's name until one is accepted: a new file, or an
+// existing one the operator agrees to add to. false: the operator gave up.
+bool choose_lin_file(std::size_t catalog) {
+    auto& w = window();
+    auto& s = catalog_session();
+    const std::string suggestion =
+        s.settings.lin_path.empty() ? default_lin_path(catalog) : s.settings.lin_path;
+    for (;;) {
+        catalog_dialog_screen("A S S I G N M E N T   F I L E");
+        w.write_line("     Name of the assignment file, relative to the folder of the current");
+        w.write_line("     spectrum (ENTER takes " + suggestion + ")");
+        w.write_line("");
+        w.write_line("      Assignment file:  ", LineEnd::Stay);
+        std::string name = typed_name(w.read_line());
+        std::string path = name.empty() ? suggestion : beside_spectrum(name);
+        AssignmentFile file = read_assignments(path);
+        if (!file.error.empty()) {
+            w.set_text_color(12);
+            w.write_line("     " + path + ": " + file.error);
+            catalog_press_enter();
+            continue;
+        }
+        if (file.exists) {
+            w.write_line("     " + path + " exists with " + std::to_string(file.lines.size()) +
+                             " lines: add the assignments to it (Y/N)? ",
+                         LineEnd::Stay);
+            std::int16_t k = 0;
+            while (k != 'Y' && k != 'y' && k != 'N' && k != 'n')
+                k = INKEY();
+            if (k == 'N' || k == 'n') continue;
+        }
+        s.settings.lin_path = path;
+        mark_from_file(file);
+        w.set_text_cursor(false);
+        return true;
+    }
+}
+
+// Several predictions within the tolerance: the operator picks one by its number.
+std::optional<LineRef> choose_prediction(ViewerState& v, const std::vector<LineRef>& found,
+                                         const Measured& m) {
+    auto& w = window();
+    auto& s = catalog_session();
+    const std::size_t shown_count = std::min<std::size_t>(found.size(), 9);
+    std::optional<LineRef> chosen;
+    for (;;) {
+        catalog_dialog_screen("A S S I G N   M E A S U R E D   L I N E");
+        w.write_line("     Measured frequency: " + fmt_fixed(m.freq, 14, 4) + " +-" +
+                     fmt_fixed(m.error, 7, 4));
+        w.write_line("     " + std::to_string(found.size()) + " predictions lie within " +
+                     typed_name(fmt_fixed(s.settings.tolerance, 14, 4)) + " of it" +
+                     (found.size() > shown_count ? "; the 9 nearest:" : ":"));
+        w.write_line("");
+        for (std::size_t i = 0; i < shown_count; ++i)
+            w.write_line(
+                std::to_string(i + 1) + " " +
+                std::string(trim_right(identification_row(s, found[i], m.freq).substr(0, 77))));
+        w.write_line("");
+        w.write_line("     Number of the prediction to assign (ENTER = none): ", LineEnd::Stay);
+        auto answer = read_int<int>(w.read_line(), 5);
+        if (!answer) continue;
+        if (*answer == 0) break;
+        if (*answer >= 1 && static_cast<std::size_t>(*answer) <= shown_count) {
+            chosen = found[static_cast<std::size_t>(*answer - 1)];
+            break;
+        }
+    }
+    w.set_text_cursor(false);
+    screen_redraw(v);
+    return chosen;
+}
+
+} // namespace
+
+// Marks the lines of every catalogue whose transition the assignment file holds.
+void mark_from_file(const AssignmentFile& file) {
+    auto& s = catalog_session();
+    for (auto& list : s.assigned)
+        list.clear();
+    std::set<std::array<int, 12>> recorded;
+    for (const auto& record : file.lines)
+        if (auto fields = record_fields(record)) recorded.insert(*fields);
+    if (recorded.empty()) return;
+    // One pass over every catalogue, one look-up a line: the file may hold
+    // hundreds of records and the catalogues millions of lines.
+    for (std::size_t c = 0; c < s.catalogs.size(); ++c) {
+        const auto& lines = s.catalogs[c].lines();
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            QuantumNumbers q = quantum_numbers(lines[k]);
+            if (q.ok && recorded.count(transition_fields(q)) > 0) s.assigned[c].push_back(k);
+        }
+    }
+}
+
+void key_settings(ViewerState& v) {
+    auto& w = window();
+    auto& set = catalog_session().settings;
+    catalog_dialog_screen("C A T A L O G U E   S E T T I N G S");
+    w.write_line("     ENTER keeps the value shown");
+    w.write_line("");
+    set.tolerance = ask_value("     Tolerance of an assignment, in frequency units", set.tolerance,
+                              [](double x) { return x > 0; });
+    set.threshold = ask_value("     Intensity threshold of } and {, log10", set.threshold,
+                              [](double x) { return x >= -1e6 && x <= 1e6; });
+    set.fixed_unc = ask_value("     Fixed uncertainty, 0 for the fit's error", set.fixed_unc,
+                              [](double x) { return x >= 0; });
+    set.weight =
+        ask_value("     Weight of an assigned line", set.weight, [](double x) { return x > 0; });
+    w.write_line("     Assignment file (now " +
+                     (set.lin_path.empty() ? std::string("not chosen") : set.lin_path) + "): ",
+                 LineEnd::Stay);
+    std::string name = typed_name(w.read_line());
+    if (!name.empty()) {
+        std::string path = beside_spectrum(name);
+        AssignmentFile file = read_assignments(path);
+        if (!file.error.empty()) {
+            w.set_text_color(12);
+            w.write_line("     " + path + ": " + file.error + " - the file is not changed");
+            catalog_press_enter();
+        } else {
+            set.lin_path = path;
+            mark_from_file(file);
+        }
+    }
+    w.set_text_cursor(false);
+    screen_redraw(v);
+}
+
+// ---- T: assign ------------------------------------------------------------------------
+
+void key_assign(ViewerState& v) {
+    auto& s = catalog_session();
+    auto m = measurement_to_assign();
+    if (!m) {
+        catalog_message(v, " No measurement to assign: measure the line with O (or 9, =) first");
+        return;
+    }
+    auto found = predictions_within(s, m->freq, s.settings.tolerance);
+    if (found.empty()) {
+        catalog_message(v,
+                        " No predicted line within " +
+                            typed_name(fmt_fixed(s.settings.tolerance, 14, 4)) +
+                            " of the measured frequency" + fmt_fixed(m->freq, 14, 4),
+                        " (D sets the tolerance)");
+        return;
+    }
+    LineRef r = found.front();
+    if (found.size() > 1) {
+        auto chosen = choose_prediction(v, found, *m);
+        if (!chosen) return;
+        r = *chosen;
+    }
+    const PredictedLine& line = s.line(r);
+    QuantumNumbers q = quantum_numbers(line);
+    if (!q.ok) {
+        catalog_message(v, " Not assigned: the quantum numbers of this prediction cannot be read",
+                        "  " + quantum_number_text(line));
+        return;
+    }
+    const double unc = s.settings.fixed_unc > 0 ? s.settings.fixed_unc : m->error;
+    if (!(unc > 0)) {
+        // A zero uncertainty would give the line an infinite weight in the fit.
+        catalog_message(
+            v, " Not assigned: the measurement has no error; set a fixed uncertainty with D");
+        return;
+    }
+    auto record = lin_line(q, m->freq, unc, s.settings.weight, trim_right(store().FNAME), s.unit);
+    if (!record) {
+        catalog_message(
+            v, " Not assigned: a quantum number does not fit the assignment file's fields");
+        return;
+    }
+    if (s.settings.lin_path.empty()) {
+        if (!choose_lin_file(r.catalog)) return;
+        screen_redraw(v);
+    }
+    const std::string& path = s.settings.lin_path;
+    // Read again: the file may have been edited since, and those edits are kept.
+    AssignmentFile file = read_assignments(path);
+    if (!file.error.empty()) {
+        catalog_message(v, " Not assigned: " + path + ": " + file.error, {}, 12);
+        return;
+    }
+    auto same = std::find_if(file.lines.begin(), file.lines.end(),
+                             [&](const std::string& l) { return same_transition(l, q); });
+    bool replaced = same != file.lines.end();
+    if (replaced) {
+        if (!ask_yes(" This transition is assigned already: replace its line (Y/N) ? ")) {
+            catalog_message(v, " Not assigned: the assignment file keeps its line", "  " + *same);
+            return;
+        }
+        *same = *record;
+    } else {
+        file.lines.push_back(*record);
+    }
+    std::string error = write_assignments(path, file.lines, file.eol);
+    if (!error.empty()) {
+        // The reason first: a long path must not push it off the row.
+        catalog_message(v, " Not assigned, the assignment file could not be written: " + error,
+                        " " + path + " is as it was", 12);
+        return;
+    }
+    s.mark_assigned(r);
+    g_last_assignment = LastAssignment{*record, m->freq};
+    plot_redraw(v);
+    std::string row2 = " ";
+    row2 += fmt_fixed(m->freq, 14, 4);
+    row2 += " +-";
+    row2 += fmt_fixed(unc, 7, 4);
+    row2 += "   o-c";
+    row2 += fmt_fixed(m->freq - s.frequency(r), 9, 4);
+    catalog_message(v,
+                    std::string(replaced ? " Replaced in " : " Assigned in ") + path + ": " +
+                        quantum_number_text(line),
+                    row2);
+}
+
+const LastAssignment& last_assignment() {
+    return g_last_assignment;
+}
+
+} // namespace korax

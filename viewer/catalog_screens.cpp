@@ -1,0 +1,89 @@
+// The rows and screens of the catalogue and assignment keys, and the note of
+// the last measurement, which the O, 9 and = keys leave for T.
+#include "viewer/catalog_screens.h"
+
+#include "base/file_name.h"
+#include "base/format.h"
+#include "driver/store.h"
+#include "window/inkey.h"
+#include "window/window.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace korax {
+
+MeasureNote& measure_note() {
+    static MeasureNote n;
+    return n;
+}
+
+namespace {
+
+bool same_memory(const MeasurementMemory& a, const MeasurementMemory& b) {
+    return a.FLAST == b.FLAST && a.FPREV == b.FPREV && a.ELAST == b.ELAST && a.EPREV == b.EPREV;
+}
+
+} // namespace
+
+std::optional<Measured> measurement_to_assign() {
+    const MeasureNote& n = measure_note();
+    const MeasurementMemory& m = measurement_memory();
+    if (n.key == 0) return std::nullopt;
+    if (n.key == '=') {
+        if (m.FLAST == 0 && m.FPREV == 0) return std::nullopt;
+        float e = static_cast<float>(std::sqrt(m.EPREV * m.EPREV + m.ELAST * m.ELAST));
+        return Measured{(m.FLAST + m.FPREV) / 2, e};
+    }
+    if (same_memory(m, n.before)) return std::nullopt;
+    return Measured{m.FLAST, m.ELAST};
+}
+
+void catalog_message(ViewerState& v, const std::string& row1, const std::string& row2, int color) {
+    auto& w = window();
+    w.set_text_color(color);
+    w.set_text_background(7);
+    w.set_text_position(1, 1);
+    w.write_chars(pad(row1, 80).substr(0, 80));
+    w.set_text_position(2, 1);
+    w.write_chars(pad(row2, 80).substr(0, 80));
+    w.set_text_color(15);
+    v.STALE = true;
+}
+
+void catalog_dialog_screen(const char* spaced_title) {
+    auto& w = window();
+    w.set_text_color(0);
+    w.set_text_background(7);
+    w.clear_window();
+    w.set_text_position(1, 1);
+    w.set_text_cursor(true);
+    w.write_line(" ");
+    w.write_line(heading(spaced_title));
+    w.write_line("");
+}
+
+void catalog_press_enter() {
+    auto& w = window();
+    w.set_text_color(0);
+    w.write_line(" ");
+    w.write_line("     Press ENTER to continue");
+    wait_for_enter();
+}
+
+std::string typed_name(std::string_view text) {
+    text = trim_right(text);
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    std::string name(text);
+    // Either slash separates folders, as in every other file name of the program.
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+std::string beside_spectrum(const std::string& name) {
+    if (!name.empty() && name.front() == '/') return name;
+    return directory_part(store().FNAME) + name;
+}
+
+} // namespace korax

@@ -1,0 +1,46 @@
+// What the catalogue keys and the assignment keys share: the measurement that
+// waits to be assigned, the status-row messages and dialog screens they show,
+// and how a typed name becomes a path beside the spectrum.
+#pragma once
+
+#include "viewer/measure.h"
+#include "viewer/viewer_state.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korax {
+
+// What the last measuring key left to be assigned.
+struct MeasureNote {
+    std::int16_t key = 0;           // 'O', '=' or '9'; 0: nothing measured yet
+    MeasurementMemory before;       // the memory as the key found it
+    bool identify_measured = false; // the next plot redraw identifies the measurement
+    std::string notice;             // shown once on the identification row (light red)
+};
+MeasureNote& measure_note();
+
+struct Measured {
+    double freq = 0, error = 0;
+};
+
+// The measurement that T assigns: the last fitted or cursor frequency, or the
+// average after "=". nullopt before any measurement and after an O that failed.
+std::optional<Measured> measurement_to_assign();
+
+// A message on the two status rows, as those of O are shown.
+void catalog_message(ViewerState& v, const std::string& row1, const std::string& row2 = {},
+                     int color = 1);
+// A cleared dialog screen under its spaced heading.
+void catalog_dialog_screen(const char* spaced_title);
+// "Press ENTER to continue", and the wait for it.
+void catalog_press_enter();
+
+// A typed name without its surrounding blanks, "\" read as "/".
+std::string typed_name(std::string_view text);
+// A typed name is taken relative to the spectrum's folder unless it starts at the root.
+std::string beside_spectrum(const std::string& name);
+
+} // namespace korax
