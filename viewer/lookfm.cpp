@@ -349,7 +349,12 @@ void key_smoothing(ViewerState& v) {
 
 void key_save(ViewerState&) {
     prepare_dialog_window(true);
+    const auto saves = spectrum_saves();
     SAVESP();
+    // The spectrum in work is now the file just written: the title, the file
+    // name on the screen, the outer menu's "another look" and the folder of
+    // later names all go with it, as after opening that file.
+    if (spectrum_saves() != saves) store().FNAME = last_saved_path();
 }
 
 void key_help(ViewerState&) {
