@@ -9,6 +9,7 @@
 #include "driver/startup.h"
 #include "driver/store.h"
 #include "viewer/display.h"
+#include "viewer/file_prompt.h"
 #include "viewer/measure.h"
 #include "window/answer.h"
 #include "window/inkey.h"
@@ -216,13 +217,13 @@ void key_open(ViewerState& v) {
                          s.catalogs[i].path);
         if (!s.catalogs.empty()) w.write_line("");
         w.write_line("     Name of the line catalogue to open, relative to the folder of the");
-        w.write_line("     current spectrum (or press ENTER to exit)");
+        w.write_line("     current spectrum (ENTER alone: the file-open box; Esc: exit)");
         w.write_line("");
         w.write_line("      Current spectrum:  " + store().FNAME);
         w.write_line("             Catalogue:  ", LineEnd::Stay);
-        const std::string name = trimmed(w.read_line());
-        if (name.empty()) break;
-        const std::string path = beside_spectrum(name);
+        const TypedName typed = read_file_name(NamedFile::Catalogue);
+        const std::string path =
+            typed.chosen_in_box ? typed.text : beside_spectrum(trimmed(typed.text));
         Opened opened = open_catalog(path);
         w.write_line(" ");
         if (!opened.ok) w.set_text_color(12);
