@@ -119,11 +119,16 @@ void Dialog::draw_menu() const {
                  fmt_int(interval_count(range / big), 7));
     w.write_line("");
     const long long per_strip = interval_count(width / big);
-    // Only the strips that fit between the heading and the menu are listed,
-    // and then one line counts the rest: the list is never longer than the screen.
+    // Every strip is listed, the window scrolling as it must, except for an
+    // output so large that it needs the operator's yes: its list could take
+    // hours, so only the strips that fit between the heading and the menu are
+    // listed, and one line counts the rest.
     const double strips = strip_count(start, end, g.plot_scaling);
     const int room = std::max(0, w.rows() - MENU_ROWS);
-    const double shown = strips <= room ? strips : std::max(0, room - 1);
+    const auto npts = static_cast<std::size_t>(std::max(s.NPTS, 0));
+    const bool large = gle_output_is_large(gle_output_size(
+        start, end, g, std::span<const double>(s.FREQ.data() + 1, npts), fname.size()));
+    const double shown = !large || strips <= room ? strips : std::max(0, room - 1);
     std::int32_t number = 0;
     for_each_strip(start, end, g.plot_scaling, [&](const Strip& strip) {
         if (number >= shown) return false;

@@ -382,17 +382,27 @@ TEST_F(GleDialog, SizeIsKnownBeforeAndMatchesWhatIsWritten) {
     }
 }
 
-TEST_F(GleDialog, MenuListsTheStripsThatFitAndCountsTheRest) {
+TEST_F(GleDialog, MenuListsEveryStripUnlessTheOutputNeedsAYes) {
+    // A plot scaling of 0.01: 200 strips of 2.73 units on 200 pages, all
+    // listed, the window scrolling them past its top as any long list.
     t.type("3");
-    t.type("0.01"); // 200 strips of 2.73 units
+    t.type("0.01");
     t.type("-1");
     GLEOUT(start, end, ylow, yhigh);
-    // 30 rows: 13 strips, then the count of the other 187.
-    EXPECT_TRUE(
-        t.screen_contains("      STRIP:13       1032.76     1035.49        2.73      0     273.0"));
-    EXPECT_FALSE(t.screen_contains("      STRIP:14"));
-    EXPECT_TRUE(t.screen_contains("      ... and 187 more strips"));
-    EXPECT_TRUE(t.screen_contains("_____g l e   O U T P U T"));
+    EXPECT_EQ("      STRIP:**       1543.27     1546.00        2.73      0     273.0", t.row(21));
+    EXPECT_EQ("      1: Strips per page =      1", t.row(23));
+    EXPECT_FALSE(t.screen_contains("more strips"));
+    EXPECT_FALSE(t.screen_contains("_____g l e   O U T P U T")) << "scrolled away";
+
+    // 0.0011: 1819 pages, which need a yes; 13 strips fit on 30 rows, and one
+    // line counts the rest.
+    t.type("3");
+    t.type("0.0011");
+    t.type("-1");
+    GLEOUT(start, end, ylow, yhigh);
+    EXPECT_EQ("_____g l e   O U T P U T" + std::string(56, '_'), t.row(2));
+    EXPECT_EQ("      STRIP:13       1003.60     1003.90        0.30      0     273.0", t.row(20));
+    EXPECT_EQ("      ... and 1806 more strips", t.row(21));
 
     // More than 1000 pages: nothing is written without a yes.
     t.type("3");

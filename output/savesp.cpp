@@ -30,10 +30,15 @@ std::string trimmed(std::string_view text) {
 
 namespace {
 std::uint64_t g_saves = 0;
+std::string g_last_saved;
 } // namespace
 
 std::uint64_t spectrum_saves() {
     return g_saves;
+}
+
+const std::string& last_saved_path() {
+    return g_last_saved;
 }
 
 void SAVESP() {
@@ -99,7 +104,10 @@ void SAVESP() {
     s.IYMAX = scaling.hi;
     file.write(pelmo_file_image(s.SPHEAD, points, s.FSTART, s.FEND, s.FSTEP, scaling));
     const bool written = file.commit();
-    if (written) ++g_saves;
+    if (written) {
+        ++g_saves;
+        g_last_saved = path;
+    }
 
     w.write_line(" ");
     w.write_line("");

@@ -12,6 +12,7 @@
 #include "driver/store.h"
 #include "input/pelmo_format.h"
 #include "viewer/display.h"
+#include "viewer/file_prompt.h"
 #include "window/cancel.h"
 #include "window/dialog.h"
 #include "window/inkey.h"
@@ -271,16 +272,18 @@ void key_append(ViewerState& v) {
         const std::string shown = character_count(s.FNAME) < 50 ? pad(s.FNAME, 50) : s.FNAME;
         w.write_line("      Current spectrum:  " + shown);
         w.write_line("        To be appended:  ", LineEnd::Stay);
-        const std::string typed = w.read_line();
+        const TypedName typed = read_file_name(NamedFile::Spectrum);
         w.set_text_cursor(false);
-        const std::string name(trim_right(typed));
+        const std::string name(trim_right(typed.text));
         if (name.find_first_not_of(' ') == std::string::npos) {
             screen_redraw(v);
             return;
         }
 
+        // A name chosen in the box carries its own folder.
+        const std::string path = typed.chosen_in_box ? name : directory_part(s.FNAME) + name;
         std::string why;
-        const FilePtr file = open_input_file(directory_part(s.FNAME) + name, &why);
+        const FilePtr file = open_input_file(path, &why);
         if (!file && why == NOT_REGULAR) {
             // Said, unlike a missing name: the prompt coming back would look
             // as if the name had been ignored.

@@ -11,6 +11,7 @@
 #include "viewer/assignment_keys.h"
 #include "viewer/catalog_screens.h"
 #include "viewer/display.h"
+#include "viewer/file_prompt.h"
 #include "viewer/measure.h"
 #include "window/window.h"
 
@@ -88,13 +89,13 @@ void key_open(ViewerState& v) {
                          s.catalogs[i].path);
         if (!s.catalogs.empty()) w.write_line("");
         w.write_line("     Name of the line catalogue to open, relative to the folder of the");
-        w.write_line("     current spectrum (or press ENTER to exit)");
+        w.write_line("     current spectrum (ENTER alone: the file-open box; Esc: exit)");
         w.write_line("");
         w.write_line("      Current spectrum:  " + store().FNAME);
         w.write_line("             Catalogue:  ", LineEnd::Stay);
-        const std::string name = typed_name(w.read_line());
-        if (name.empty()) break;
-        const std::string path = beside_spectrum(name);
+        const TypedName typed = read_file_name(NamedFile::Catalogue);
+        const std::string path =
+            typed.chosen_in_box ? typed.text : beside_spectrum(typed_name(typed.text));
         Opened opened = open_catalog(path);
         w.write_line(" ");
         if (!opened.ok) w.set_text_color(12);

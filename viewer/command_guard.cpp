@@ -145,6 +145,9 @@ bool viewer_key(ViewerState& v, std::int16_t code) {
             } catch (const std::bad_alloc&) {
                 history.forget();
             }
+            // An & that appended nothing changed the spectrum only by putting
+            // back the entry's over processing: said, as it would otherwise be
+            // lost without a word. An & that changed nothing says nothing.
             if (appends && kept_length) tell_quietly([&] { note_append_restore(v); });
         }
         tell_quietly(show_spectrum_state);

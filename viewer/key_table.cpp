@@ -56,11 +56,6 @@ template <void (*F)(ViewerState&)> KeyOutcome with_catalogue(ViewerState& v, dou
     return KeyOutcome::Done;
 }
 
-// The mouse only stands in for keys: a wheel notch zooms as e and q do.
-template <std::int16_t Code> KeyOutcome as_key(ViewerState& v, double) {
-    return lookfm_key(v, Code) ? KeyOutcome::Done : KeyOutcome::Leave;
-}
-
 KeyOutcome leave(ViewerState& v, double) {
     return key_exit(v) ? KeyOutcome::Leave : KeyOutcome::Done;
 }
@@ -80,6 +75,7 @@ template <bool Previous, bool StrongOnly> void jump(ViewerState& v) {
 }
 
 constexpr std::int16_t KEY_CTRL_Q = 17;
+constexpr std::int16_t KEY_TAB = 9;
 constexpr std::int16_t WHEEL_UP = -KEY_WHEEL_UP, WHEEL_DOWN = -KEY_WHEEL_DOWN, CLICK = -KEY_CLICK;
 
 constexpr KeySet C = KeySet::Classic, X = KeySet::Extension, L = KeySet::Catalogue;
@@ -152,16 +148,20 @@ const ViewerKey KEYS[] = {
     {'u',        plain<key_undo>,                         0,           NONE,   "", X, "U", ""},
     {'Y',        plain<key_redo>,                         0,           NONE,   "", X, "Y", ""},
     {'y',        plain<key_redo>,                         0,           NONE,   "", X, "Y", ""},
+    {'*',        plain<key_autoscale>,                    0,           PLOT,   "", X, "*",
+     "           * - fit the vertical scale to the points shown"},
     {KEY_ESCAPE, nullptr,                                 0,           NONE,   "", X, "Esc",
      "         Esc - leave a prompt or level setting, the spectrum as before"},
+    {KEY_TAB,    nullptr,                                 0,           NONE,   "", X, "Tab",
+     "         Tab - the file-open box at the & prompt (at C: ENTER alone)"},
     {KEY_CTRL_C, plain<key_copy_measurement>,             0,           NONE,   "", X, "Ctrl+C",
-     "    Ctrl+C/P - copy the last measurement / save a picture of the window"},
+     "  Ctrl+C/P/Q - copy the measurement / save a picture / close the window"},
     {KEY_CTRL_P, plain<key_save_picture>,                 0,           NONE,   "", X, "Ctrl+P", ""},
-    {KEY_CTRL_Q, nullptr,                                 0,           NONE,   "", X, "Ctrl+Q",
-     "      Ctrl+Q - close the window (asks first when changes are unsaved)"},
-    {WHEEL_UP,   as_key<'e'>,                             0,           NONE,   "", X, "Wheel",
+    {KEY_CTRL_Q, nullptr,                                 0,           NONE,   "", X, "Ctrl+Q", ""},
+    // A notch narrows the display to 90 % or widens it to 120 %, as e and q.
+    {WHEEL_UP,   with_amount<key_wheel_zoom>,             0.9,         PLOT,   "", X, "Wheel",
      " Wheel,click - zoom in/out about the cursor / move the cursor there"},
-    {WHEEL_DOWN, as_key<'q'>,                             0,           NONE,   "", X, "Wheel", ""},
+    {WHEEL_DOWN, with_amount<key_wheel_zoom>,             1.2,         PLOT,   "", X, "Wheel", ""},
     {CLICK,      plain<key_click>,                        0,           NONE,   "", X, "click", ""},
 
     {'C',        plain<key_open>,                         0,           NONE,   "", L, "C",

@@ -82,6 +82,12 @@ void zoom_in(FrequencyWindow& d, double half_fraction, double f1, double fn) {
     clamp_after_zoom(d, f1, fn);
 }
 
+void zoom_about_cursor(FrequencyWindow& d, double factor, double f1, double fn) {
+    d.FLOW = d.FCURS - factor * (d.FCURS - d.FLOW);
+    d.FHIGH = d.FCURS + factor * (d.FHIGH - d.FCURS);
+    clamp_after_zoom(d, f1, fn);
+}
+
 void move_home(FrequencyWindow& d, double width, double f1) {
     d.FLOW = f1;
     d.FHIGH = d.FLOW + width;
@@ -110,8 +116,12 @@ bool usable_limits(double low, double high) {
 
 } // namespace
 
-bool scale_vertical(double& YLOW, double& YHIGH, double YREF, double f) {
-    double R = (1 + f) * (YHIGH - YLOW);
+bool scale_vertical(double& YLOW, double& YHIGH, double YREF, double f, double data_range) {
+    const double r = YHIGH - YLOW;
+    double R = (1 + f) * r;
+    if (f < 0) R = std::max(R, std::min(r, MIN_VERTICAL_RANGE));
+    if (f > 0)
+        R = std::min(R, std::max(r, MAX_RANGE_FACTOR * std::max(data_range, MIN_VERTICAL_RANGE)));
     double low = YREF - 0.25 * R, high = YREF + 0.75 * R;
     if (!usable_limits(low, high)) return false;
     YLOW = low;
@@ -266,7 +276,27 @@ void key_end(ViewerState& v) {
 }
 
 void key_scale_vertical(ViewerState& v, double f) {
-    (void)scale_vertical(v.YLOW, v.YHIGH, v.YREF, f);
+    const auto& s = store();
+    const double data_range = static_cast<double>(s.IYMAX) - static_cast<double>(s.IYMIN);
+    (void)scale_vertical(v.YLOW, v.YHIGH, v.YREF, f, data_range);
+}
+
+void key_autoscale(ViewerState& v) {
+    const auto& s = store();
+    const std::int32_t first = std::clamp(v.IFIRST, std::int32_t{1}, s.NPTS);
+    const std::int32_t last = std::clamp(v.ILAST, first, s.NPTS);
+    const auto [low, high] =
+        std::minmax_element(s.INTENS.begin() + first, s.INTENS.begin() + last + 1);
+    const EntryLimits limits = entry_limits(*low, *high);
+    v.YLOW = limits.YLOW;
+    v.YHIGH = limits.YHIGH;
+    v.YREF = limits.YREF;
+}
+
+void key_wheel_zoom(ViewerState& v, double factor) {
+    move_display(v, [&](FrequencyWindow& d) {
+        zoom_about_cursor(d, factor, first_frequency(), last_frequency());
+    });
 }
 
 void key_shift_vertical(ViewerState& v, double fraction) {
@@ -319,7 +349,12 @@ void key_smoothing(ViewerState& v) {
 
 void key_save(ViewerState&) {
     prepare_dialog_window(true);
+    const auto saves = spectrum_saves();
     SAVESP();
+    // The spectrum in work is now the file just written: the title, the file
+    // name on the screen, the outer menu's "another look" and the folder of
+    // later names all go with it, as after opening that file.
+    if (spectrum_saves() != saves) store().FNAME = last_saved_path();
 }
 
 void key_help(ViewerState&) {

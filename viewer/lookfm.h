@@ -24,14 +24,25 @@ void shift_higher(FrequencyWindow& d, double fraction, double fn);
 void zoom_out(FrequencyWindow& d, double fraction, double f1, double fn);
 // E (0.25) / e (0.45): half-width as a fraction of the old width, about the cursor.
 void zoom_in(FrequencyWindow& d, double half_fraction, double f1, double fn);
+// A wheel notch: both limits move towards (factor < 1) or away from the cursor
+// by that factor of their distance to it, so the cursor keeps its frequency and
+// its column; then held inside the spectrum as after Q and E.
+void zoom_about_cursor(FrequencyWindow& d, double factor, double f1, double fn);
 // HOME and END keep the current width (MAXX * CSTEP) and centre the cursor.
 void move_home(FrequencyWindow& d, double width, double f1);
 void move_end(FrequencyWindow& d, double width, double f1, double fn);
 
 // W/w/Z/z: the range times (1 + f), placed about YREF (a quarter below it).
-// A result that is not finite or has no height is refused (nothing changes);
-// returns whether the limits changed.
-bool scale_vertical(double& YLOW, double& YHIGH, double YREF, double f);
+// W and w stop at a range of MIN_VERTICAL_RANGE (or the range as it is, when
+// already narrower), Z and z at MAX_RANGE_FACTOR times `data_range` (the data's
+// full range, IYMAX - IYMIN; at least MIN_VERTICAL_RANGE): a range of almost
+// nothing shows no trace, and one of millions a flat line, and from either no
+// number of presses of the other key brought the picture back. A result that is
+// not finite or has no height is refused (nothing changes); returns whether the
+// limits changed.
+bool scale_vertical(double& YLOW, double& YHIGH, double YREF, double f, double data_range);
+inline constexpr double MIN_VERTICAL_RANGE = 2;
+inline constexpr double MAX_RANGE_FACTOR = 1000;
 // 2/@ (fraction > 0) and 3/# (fraction < 0): the limits and YREF move by
 // fraction * range; refused like scale_vertical.
 bool shift_vertical(double& YLOW, double& YHIGH, double& YREF, double fraction);
@@ -67,6 +78,13 @@ void key_zoom_out(ViewerState& v, double fraction);
 void key_home(ViewerState& v);
 void key_end(ViewerState& v);
 void key_scale_vertical(ViewerState& v, double f);
+// The vertical limits fitted to the displayed points, with the margins and the
+// reference level of the viewer's entry.
+void key_autoscale(ViewerState& v);
+// One wheel notch: the display narrowed (factor < 1) or widened about the
+// cursor, which keeps its frequency and, away from the ends of the spectrum,
+// its place on the screen.
+void key_wheel_zoom(ViewerState& v, double factor);
 void key_shift_vertical(ViewerState& v, double fraction);
 void key_invert(ViewerState& v);
 void key_restore(ViewerState& v);

@@ -94,17 +94,17 @@ TEST(LookfmKeys, RepeatedZoomsEndAtWholeSpectrumAndFourPoints) {
 
 TEST(LookfmKeys, VerticalScaleAboutReference) {
     double low = 0, high = 1000, ref = 250;
-    ASSERT_TRUE(scale_vertical(low, high, ref, -0.25));
+    ASSERT_TRUE(scale_vertical(low, high, ref, -0.25, 1000));
     EXPECT_DOUBLE_EQ(62.5, low);
     EXPECT_DOUBLE_EQ(812.5, high);
-    ASSERT_TRUE(scale_vertical(low, high, ref, 0.25));
+    ASSERT_TRUE(scale_vertical(low, high, ref, 0.25, 1000));
     EXPECT_DOUBLE_EQ(15.625, low);
     EXPECT_DOUBLE_EQ(953.125, high);
     EXPECT_DOUBLE_EQ(0.9375 * 1000, high - low) << "W then Z does not give the range back";
 
     // The small factors are 32-bit constants: 0.05 is 0.0500000007450580596923828125.
     low = 0, high = 1000;
-    ASSERT_TRUE(scale_vertical(low, high, ref, -VFACTOR_5));
+    ASSERT_TRUE(scale_vertical(low, high, ref, -VFACTOR_5, 1000));
     EXPECT_DOUBLE_EQ(949.9999992549419403076171875, high - low);
     low = 0, high = 1000, ref = 250;
     ASSERT_TRUE(shift_vertical(low, high, ref, VFACTOR_2));
@@ -116,20 +116,43 @@ TEST(LookfmKeys, VerticalScaleAboutReference) {
     EXPECT_DOUBLE_EQ(899.99999850988388062, high);
 }
 
-TEST(LookfmKeys, VerticalLimitsNeverCollapseOrOverflow) {
-    double low = 0, high = 1000, ref = 250;
-    for (int k = 0; k < 5000; ++k)
-        (void)scale_vertical(low, high, ref, -0.25);
-    EXPECT_GT(high, low);
-    double shrunk = high - low;
-    ASSERT_TRUE(scale_vertical(low, high, ref, 0.25));
-    EXPECT_GT(high - low, shrunk) << "Z still widens after any number of W";
+TEST(LookfmKeys, VerticalRangeStopsAtTwoUnitsAndAThousandDataRanges) {
+    // Each key held from the limits 0..1000 about 250, for data 1000 wide.
+    struct Case {
+        double f;
+        int presses;
+        double range; // where the range ends
+        double data_range;
+    };
+    const Case cases[] = {
+        {-0.25, 100, 2, 1000},        // W: the trace never vanishes
+        {-VFACTOR_5, 1000, 2, 1000},  // w
+        {0.25, 100, 1e6, 1000},       // Z: never a flat line of millions
+        {VFACTOR_5, 1000, 1e6, 1000}, // z
+        {0.25, 100, 2000, 0},         // a flat spectrum counts as 2 units wide
+        {-0.25, 2, 562.5, 1000},      // far from the stops the factors stand
+    };
+    for (const Case& c : cases) {
+        double low = 0, high = 1000;
+        for (int k = 0; k < c.presses; ++k)
+            (void)scale_vertical(low, high, 250, c.f, c.data_range);
+        EXPECT_NEAR(c.range, high - low, 1e-9) << c.f << " x" << c.presses;
+        EXPECT_DOUBLE_EQ(250 - 0.25 * c.range, low) << "still placed about the reference";
+    }
 
-    low = 0, high = 1000, ref = 250;
-    for (int k = 0; k < 5000; ++k)
-        (void)scale_vertical(low, high, ref, 0.25);
-    EXPECT_TRUE(std::isfinite(low) && std::isfinite(high));
-    EXPECT_GT(high, low);
+    // A range already below the stop is kept by W, not widened; Z widens from it.
+    double low = 10, high = 11;
+    (void)scale_vertical(low, high, 10.25, -0.25, 1000);
+    EXPECT_DOUBLE_EQ(1, high - low);
+    ASSERT_TRUE(scale_vertical(low, high, 10.25, 0.25, 1000));
+    EXPECT_DOUBLE_EQ(1.25, high - low);
+    // Limits wider than the stop (a display from before an append) stay.
+    low = 0, high = 5e6;
+    (void)scale_vertical(low, high, 0, 0.25, 1000);
+    EXPECT_DOUBLE_EQ(5e6, high - low);
+
+    double ref = 250;
+    low = 0, high = 1000;
     for (int k = 0; k < 5000; ++k)
         (void)shift_vertical(low, high, ref, VFACTOR_10);
     EXPECT_TRUE(std::isfinite(low) && std::isfinite(high) && std::isfinite(ref));

@@ -24,6 +24,14 @@ class FontCache;
 enum class WriteMode { Copy, Xor };
 enum class LineEnd { NewLine, Stay };
 enum class Fill { Outline, Solid };
+// What ENTER on an empty line does where a typed name may also be chosen in
+// the file-open box.
+enum class EnterAlone { EndsLine, OpensBox };
+// A name as typed, or as chosen in the file-open box.
+struct TypedName {
+    std::string text;
+    bool chosen_in_box = false;
+};
 
 // Window events arrive like keys without a character, as the two codes 0 and
 // one of these, so that INKEY gives minus the code and every wait that does
@@ -116,6 +124,11 @@ class Window {
     // characters are read and dropped. Esc raises Cancelled while a viewer
     // command runs (window/cancel.h) and is dropped otherwise.
     std::string read_line();
+    // read_line with the file-open box on offer: TAB, and ENTER on an empty
+    // line where `enter` says so, show the box with `filter_list`. A name
+    // chosen there replaces the echo of what was typed and ends the line;
+    // Cancel returns to the typing as it was.
+    TypedName read_line_or_box(std::string_view filter_list, EnterAlone enter);
 
     // ---- graphics -------------------------------------------------------
     void set_color(int color);
@@ -255,7 +268,13 @@ class Window {
     void echo_character(char32_t c);
     void unecho_character();
     // Replaces the echo of `typed` with the dropped path and returns the path.
-    std::string typed_drop(const std::string& typed);
+    // The echo of `typed` gives way to `name`, which is returned.
+    std::string replace_echo(const std::string& typed, const std::string& name);
+    struct BoxOffer {
+        std::string_view filter_list;
+        EnterAlone enter;
+    };
+    TypedName read_typed_line(const BoxOffer* offer);
 
     FrontEnd& m_front_end;
     Canvas m_canvas;

@@ -12,18 +12,44 @@
 namespace korax {
 
 std::string Window::read_line() {
+    return read_typed_line(nullptr).text;
+}
+
+TypedName Window::read_line_or_box(std::string_view filter_list, EnterAlone enter) {
+    const BoxOffer offer{filter_list, enter};
+    return read_typed_line(&offer);
+}
+
+TypedName Window::read_typed_line(const BoxOffer* offer) {
     if (m_state.pending_new_row) new_row();
     m_state.pending_new_row = false;
-    std::string line;
+    TypedName answer;
+    std::string& line = answer.text;
+    // The box in place of the typing; false when it was cancelled.
+    const auto choose = [&] {
+        const auto chosen = open_file_box(offer->filter_list);
+        if (!chosen || chosen->empty()) return false;
+        line = replace_echo(line, *chosen);
+        answer.chosen_in_box = true;
+        return true;
+    };
     for (;;) {
         const int k = next_key();
-        if (k == 13) break;
+        if (k == 13) {
+            const bool blank = line.find_first_not_of(' ') == std::string::npos;
+            if (offer && offer->enter == EnterAlone::OpensBox && blank && !choose()) continue;
+            break;
+        }
         cancel_on_escape(k);
+        if (k == 9 && offer) {
+            if (choose()) break;
+            continue;
+        }
         if (k == 0 || k == 224) {
             // A key without a character has no place in a typed line; a dropped
             // file may stand for the whole answer.
             if (next_key() == KEY_DROP && m_drop_as_typed_line) {
-                line = typed_drop(line);
+                line = replace_echo(line, m_dropped_path);
                 break;
             }
             continue;
@@ -43,7 +69,7 @@ std::string Window::read_line() {
         append_utf8(line, c);
     }
     m_state.pending_new_row = true;
-    return line;
+    return answer;
 }
 
 int Window::next_key() {
@@ -117,13 +143,12 @@ void Window::unecho_character() {
     put_char_cell(m_state.row, m_state.column, ' ');
 }
 
-std::string Window::typed_drop(const std::string& typed) {
-    // The echo of what was typed so far gives way to the dropped name.
+std::string Window::replace_echo(const std::string& typed, const std::string& name) {
     for (std::size_t i = character_count(typed); i > 0; --i)
         unecho_character();
-    for (std::size_t i = 0; i < m_dropped_path.size();)
-        echo_character(next_character(m_dropped_path, i));
-    return m_dropped_path;
+    for (std::size_t i = 0; i < name.size();)
+        echo_character(next_character(name, i));
+    return name;
 }
 
 int Window::get_char() {
