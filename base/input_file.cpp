@@ -2,6 +2,8 @@
 // return at once, and the type check then refuses it before any read.
 #include "base/input_file.h"
 
+#include "base/file_ops.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -45,6 +47,14 @@ FilePtr open_input_file(const std::string& path, std::string* why) {
         return nullptr;
     }
     return FilePtr(file);
+}
+
+long read_input(int fd, void* data, std::size_t size) {
+    for (;;) {
+        const long n =
+            file_ops::checked(file_faults::Op::Read, [&] { return ::read(fd, data, size); });
+        if (n >= 0 || errno != EINTR) return n;
+    }
 }
 
 } // namespace korax
