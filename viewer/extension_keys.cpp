@@ -110,6 +110,11 @@ void save_picture(ViewerState& v) {
         w.write_chars(pad(" Picture written to " + outcome.path, 80));
     else
         w.write_chars(pad(" Picture NOT written: " + outcome.error, 80));
+    // Written, but the folder could not be synced or a temporary stayed.
+    if (outcome.written && !outcome.error.empty()) {
+        w.set_text_position(2, 1);
+        w.write_chars(pad(" " + error_lines(outcome.error).front(), 80));
+    }
     v.STALE = true;
 }
 
@@ -157,6 +162,7 @@ PictureOutcome write_picture(std::string_view fname, std::span<const unsigned ch
             return outcome;
         }
         outcome.written = true;
+        outcome.error = file.error_text();
         return outcome;
     }
     outcome.error = "999 pictures of " + stem + " exist already";
