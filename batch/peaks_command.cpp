@@ -12,6 +12,10 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
+#include <utility>
+
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -143,13 +147,23 @@ std::string results_path(const std::string& spectrum, const std::string& output_
 namespace {
 
 // A results file that would be one of the spectra read ("a" and "a.peaks"
-// given together, or a link): refused before any work, --force or not.
+// given together, or a link): refused before any work, --force or not. The
+// inputs are looked at once each, so that thousands of files cost no more
+// than their names.
 std::string output_over_input(const PeaksCommand& cmd) {
+    std::set<std::string> names;
+    std::set<std::pair<dev_t, ino_t>> files;
+    for (const auto& input : cmd.files) {
+        names.insert(std::filesystem::path(input).lexically_normal().string());
+        struct stat st {};
+        if (::stat(input.c_str(), &st) == 0) files.insert({st.st_dev, st.st_ino});
+    }
     for (const auto& f : cmd.files) {
         const std::string target = results_path(f, cmd.output_dir);
-        for (const auto& input : cmd.files)
-            if (same_file(target, input))
-                return target + " is one of the spectra read: an input is never an output";
+        struct stat st {};
+        if (names.contains(std::filesystem::path(target).lexically_normal().string()) ||
+            (::stat(target.c_str(), &st) == 0 && files.contains({st.st_dev, st.st_ino})))
+            return target + " is one of the spectra read: an input is never an output";
     }
     return {};
 }
