@@ -144,3 +144,61 @@ type -1
     EXPECT_LT(unc, 0) << "cm-1 for the fitting program: " << record;
     fs::remove_all(dir);
 }
+
+// D checks the file it is given: a spectrum and a file of other text are
+// refused by name, an existing assignment file needs a yes (N asks again), and
+// T then adds its record keeping every byte and line end of the others.
+TEST(CatalogSession, TheAssignmentFileNamedAtD) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("korax_session_d_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "data");
+    fs::copy_file("examples/ocs.001", dir / "data" / "ocs.001");
+    fs::copy_file("examples/ocs.cat", dir / "data" / "ocs.cat");
+    std::ofstream(dir / "data" / "notes.lin") << "lines to measure next week\n";
+    const std::string mixed = "! OCS, earlier work\n"
+                              " 19  1 18 18  1 17                      227605.33101    0.00050   "
+                              "1.0000\r\n"
+                              "  ! kept as it is, without a line end";
+    std::ofstream(dir / "data" / "mixed.lin", std::ios::binary) << mixed;
+    std::ofstream(dir / "session.play") << R"(type data/ocs.001
+enter
+keys C
+type ocs.cat
+enter
+keys D
+type
+type
+type
+type
+type ocs.001
+expect data/ocs.001: not an assignment file: line 1 holds binary bytes
+enter
+type notes.lin
+expect data/notes.lin: not an assignment file: line 1 is neither
+enter
+type mixed.lin
+expect data/mixed.lin exists with 3 lines: add the assignments to it (Y/N)?
+keys N
+type mixed.lin
+keys Y
+keys ]EEEO
+keys T
+expect Assigned in data/mixed.lin: 20 1 19 <- 19 1 18
+enter
+keys Y
+type -1
+)";
+    const std::string command = "cd '" + dir.string() +
+                                "' && '" KORAX_PROGRAM
+                                "' --play session.play --seed 1 --config none --shots . "
+                                ">out.txt 2>&1";
+    ASSERT_EQ(0, std::system(command.c_str())) << contents(dir / "out.txt");
+    // The first line's end for the new line and the record alike.
+    EXPECT_EQ(mixed +
+                  "\n 20  1 19 19  1 18                      240046.02971    0.00054   1.0000  ! "
+                  "data/ocs.001\n",
+              contents(dir / "data" / "mixed.lin"));
+    EXPECT_EQ("lines to measure next week\n", contents(dir / "data" / "notes.lin"));
+    fs::remove_all(dir);
+}
