@@ -22,6 +22,15 @@ std::string contents(const fs::path& p) {
     return all.str();
 }
 
+// Plays `dir`/session.play in `dir`; the exit status, its output in out.txt.
+int play_session(const fs::path& dir) {
+    const std::string command = "cd '" + dir.string() +
+                                "' && '" KORAX_PROGRAM
+                                "' --play session.play --seed 1 --config none --shots . "
+                                ">out.txt 2>&1";
+    return std::system(command.c_str());
+}
+
 TEST(CatalogSession, FromCatalogueToAssignmentFile) {
     const fs::path dir =
         fs::temp_directory_path() / ("korax_session_" + std::to_string(::getpid()));
@@ -76,12 +85,7 @@ enter
 keys Y
 type -1
 )";
-    const std::string command = "cd '" + dir.string() +
-                                "' && '" KORAX_PROGRAM
-                                "' --play session.play --seed 1 --config none --shots . "
-                                ">out.txt 2>&1";
-    const int status = std::system(command.c_str());
-    ASSERT_EQ(0, status) << contents(dir / "out.txt");
+    ASSERT_EQ(0, play_session(dir)) << contents(dir / "out.txt");
     // The fit's errors with two digits, the frequencies down to the second.
     EXPECT_EQ(" 20  1 19 19  1 18                      240046.02971    0.00054   1.0000  ! "
               "data/ocs.001\r\n"
@@ -131,11 +135,7 @@ enter
 keys Y
 type -1
 )";
-    const std::string command = "cd '" + dir.string() +
-                                "' && '" KORAX_PROGRAM
-                                "' --play session.play --seed 1 --config none --shots . "
-                                ">out.txt 2>&1";
-    ASSERT_EQ(0, std::system(command.c_str())) << contents(dir / "out.txt");
+    ASSERT_EQ(0, play_session(dir)) << contents(dir / "out.txt");
     const std::string record = contents(dir / "co.lin");
     ASSERT_EQ(0u, record.rfind("  1  0" + std::string(30, ' '), 0)) << record;
     double freq = 0, unc = 0;
@@ -189,11 +189,7 @@ enter
 keys Y
 type -1
 )";
-    const std::string command = "cd '" + dir.string() +
-                                "' && '" KORAX_PROGRAM
-                                "' --play session.play --seed 1 --config none --shots . "
-                                ">out.txt 2>&1";
-    ASSERT_EQ(0, std::system(command.c_str())) << contents(dir / "out.txt");
+    ASSERT_EQ(0, play_session(dir)) << contents(dir / "out.txt");
     // The first line's end for the new line and the record alike.
     EXPECT_EQ(mixed +
                   "\n 20  1 19 19  1 18                      240046.02971    0.00054   1.0000  ! "
