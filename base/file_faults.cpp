@@ -5,6 +5,7 @@
 #include "base/file_ops.h"
 
 #include <array>
+#include <csignal>
 #include <unistd.h>
 #include <utility>
 
@@ -19,7 +20,11 @@ int g_pending_error = 0; // the failure that follows an injected short write
 
 const Fault* armed(Op op, int occurrence) {
     for (const Fault& f : g_faults)
-        if (f.op == op && f.occurrence == occurrence) return &f;
+        if (f.op == op && f.occurrence == occurrence) {
+            // As a power cut or kill -9 would: at once, nothing cleaned up.
+            if (f.kill) ::raise(SIGKILL);
+            return &f;
+        }
     return nullptr;
 }
 
@@ -29,8 +34,8 @@ int count(Op op) {
 } // namespace
 
 const char* op_name(Op op) {
-    static constexpr const char* names[OP_COUNT] = {"open",  "write", "flush",  "fsync",
-                                                    "close", "link",  "rename", "unlink"};
+    static constexpr const char* names[OP_COUNT] = {"open", "write",  "flush",  "fsync", "close",
+                                                    "link", "rename", "unlink", "read"};
     return names[static_cast<int>(op)];
 }
 

@@ -1,6 +1,7 @@
-// A seam for the fault-injection tests: every file operation of SafeFile and
-// SafeFileSet (and the reads of the files they rewrite) asks it first whether
-// to fail. Nothing else in the program uses it; unarmed it costs one count.
+// A seam for the fault-injection tests: every file operation of SafeFile,
+// SafeFileSet and the folder clean-up before them, and every read of a file
+// that is read back before it is rewritten, asks it first whether to fail.
+// Nothing else in the program uses it; unarmed it costs one count.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +10,8 @@
 
 namespace korax::file_faults {
 
-enum class Op { Open, Write, Flush, Fsync, Close, Link, Rename, Unlink };
-inline constexpr int OP_COUNT = 8;
+enum class Op { Open, Write, Flush, Fsync, Close, Link, Rename, Unlink, Read };
+inline constexpr int OP_COUNT = 9;
 const char* op_name(Op op);
 
 struct Fault {
@@ -18,6 +19,7 @@ struct Fault {
     int occurrence = 1;       // the how-manieth call of `op` fails, counted from 1
     int error = 0;            // errno of the failure
     bool short_write = false; // Write/Flush: half the bytes go out, then `error`
+    bool kill = false;        // the process is killed at that call instead (SIGKILL)
 };
 // Arms one fault (or none), or several, and resets the counts.
 void arm(std::optional<Fault> fault);
@@ -29,5 +31,8 @@ void force_named_temporaries(bool on);
 // Test switch: how many files of a set are held open before the others are
 // closed as soon as they are written (0: the usual number).
 void set_open_file_budget(std::size_t files);
+// Test switch: as if a new run started now. Each folder is cleared again at
+// its next write, of what dead writers left before this moment.
+void start_new_run();
 
 } // namespace korax::file_faults

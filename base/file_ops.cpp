@@ -2,10 +2,13 @@
 // temporaries made and named, renames, links and removals through the seam.
 #include "base/file_ops.h"
 
+#include "base/leftover_files.h"
+#include "base/safe_file.h"
+
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -37,29 +40,52 @@ mode_t default_mode() {
 }
 
 // Saving through a link replaces the file it names and keeps the link.
-int follow_links(std::string& path) {
-    for (int hops = 0; hops < 40; ++hops) {
+LinkWalk follow_links(std::string& path) {
+    LinkWalk walk;
+    const std::string first_folder = folder_of(path);
+    bool followed = false;
+    for (int hops = 0;; ++hops) {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return 0;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        if (hops == 40) {
+            walk.error = system_text(ELOOP);
+            return walk;
+        }
+        struct stat folder {};
+        if (::stat(folder_of(path).c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+            (folder.st_mode & S_IWOTH) && st.st_uid != ::geteuid() && st.st_uid != folder.st_uid) {
+            walk.error = LINK_REFUSED;
+            return walk;
+        }
         std::string target(PATH_MAX, '\0');
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n < 0) return errno;
+        if (n < 0) {
+            walk.error = system_text(errno);
+            return walk;
+        }
         target.resize(static_cast<std::size_t>(n));
-        if (target.empty()) return ENOENT;
+        if (target.empty()) {
+            walk.error = system_text(ENOENT);
+            return walk;
+        }
         path = target.front() == '/' ? target : folder_of(path) + "/" + target;
+        followed = true;
     }
-    return ELOOP;
-}
-
-// Hidden names of temporaries are short and fixed in length, so that they never
-// make a long target name fail ("File name too long").
-std::string hidden_name(const std::string& folder) {
-    static std::mt19937_64 random{std::random_device{}()};
-    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string name = folder + "/.korax-";
-    for (int i = 0; i < 8; ++i)
-        name += letters[random() % (sizeof letters - 1)];
-    return name;
+    struct stat st {};
+    if (!followed || ::lstat(path.c_str(), &st) == 0 || errno != ENOENT) return walk;
+    // Where the file would be made, compared folder to folder; a folder that
+    // does not exist makes the write fail anyway.
+    char* home = ::realpath(first_folder.c_str(), nullptr);
+    char* made = ::realpath(folder_of(path).c_str(), nullptr);
+    if (home && made) {
+        const std::string_view h = home, m = made;
+        const bool inside =
+            h == "/" || m == h || (m.starts_with(h) && m.size() > h.size() && m[h.size()] == '/');
+        walk.dangling_elsewhere = !inside;
+    }
+    std::free(home);
+    std::free(made);
+    return walk;
 }
 
 int create_temporary(const std::string& folder, mode_t mode, std::string& name) {
@@ -118,15 +144,23 @@ int sys_link(const std::string& from, const std::string& to) {
     return checked(Op::Link, [&] { return ::link(from.c_str(), to.c_str()); });
 }
 
-void sync_folder(const std::string& path) {
-    const int fd = ::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
+int sync_folder(const std::string& folder) {
+    const int fd = checked(
+        Op::Open, [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0) return errno;
+    const int synced = checked(Op::Fsync, [&] { return ::fsync(fd); });
+    const int error = errno;
     ::close(fd);
+    // EINVAL: a file system with nothing to sync for folders.
+    return synced == 0 || error == EINVAL ? 0 : error;
 }
 
 std::string cleanup_text(const std::string& name, int error) {
     return "temporary " + name + " not removed: " + system_text(error);
+}
+
+std::string sync_text(int error) {
+    return "written, but the folder could not be synced: " + system_text(error);
 }
 
 } // namespace korax::file_ops

@@ -23,7 +23,7 @@ bool named_temporaries_forced();
 std::size_t open_file_budget_override();
 
 // Runs `call` unless an armed fault fails it first (-1 with errno set).
-template <typename Call> int checked(Op op, Call call) {
+template <typename Call> auto checked(Op op, Call call) -> decltype(call()) {
     if (const int error = injected(op); error != 0) {
         errno = error;
         return -1;
@@ -44,11 +44,16 @@ std::string folder_of(const std::string& path);
 mode_t default_mode();
 
 // The file a name stands for, with symbolic links followed as far as they go,
-// a dangling last link included. 0, or the errno of a loop or an unreadable link.
-int follow_links(std::string& path);
-
-// A fresh hidden name in `folder` for a temporary or a backup link.
-std::string hidden_name(const std::string& folder);
+// a dangling last link included. Like the kernel's protected_symlinks, a link
+// in a sticky world-writable folder is followed only when it belongs to this
+// user or to the folder's owner: anyone may plant links there.
+struct LinkWalk {
+    std::string error; // empty: `path` now names the file at the end
+    // A dangling link whose file would be made outside the folder (and its
+    // subfolders) that the link is in: the name is taken, though no file is.
+    bool dangling_elsewhere = false;
+};
+LinkWalk follow_links(std::string& path);
 // An unnamed temporary in `folder`, or a named hidden one when the file system
 // cannot make unnamed files. -1 with errno set on failure.
 int create_temporary(const std::string& folder, mode_t mode, std::string& name);
@@ -58,10 +63,12 @@ int name_temporary(int fd, const std::string& folder, std::string& name);
 int sys_rename(const std::string& from, const std::string& to, unsigned flags = 0);
 int sys_unlink(const std::string& name);
 int sys_link(const std::string& from, const std::string& to);
-// Best effort: the file itself is already safe on disk.
-void sync_folder(const std::string& path);
+// Puts a folder's new entries on disk. 0 or errno.
+int sync_folder(const std::string& folder);
 
 std::string cleanup_text(const std::string& name, int error);
+// The note of a file in place whose folder could not be synced.
+std::string sync_text(int error);
 
 // Writes go out in blocks of this size; a larger write goes out directly.
 inline constexpr std::size_t BUFFER_BYTES = 1 << 16;

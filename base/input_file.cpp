@@ -2,6 +2,8 @@
 // return at once, and the type check then refuses it before any read.
 #include "base/input_file.h"
 
+#include "base/file_ops.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -17,7 +19,14 @@ int open_input_descriptor(const std::string& path, std::string* why) {
         return -1;
     };
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return fail(std::strerror(errno));
+    if (fd < 0) {
+        // A socket cannot even be opened ("No such device or address"): it
+        // is named for what it is, like every other node.
+        const int error = errno;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return fail(NOT_REGULAR);
+        return fail(std::strerror(error));
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int error = errno;
@@ -45,6 +54,14 @@ FilePtr open_input_file(const std::string& path, std::string* why) {
         return nullptr;
     }
     return FilePtr(file);
+}
+
+long read_input(int fd, void* data, std::size_t size) {
+    for (;;) {
+        const long n =
+            file_ops::checked(file_faults::Op::Read, [&] { return ::read(fd, data, size); });
+        if (n >= 0 || errno != EINTR) return n;
+    }
 }
 
 } // namespace korax

@@ -3,6 +3,7 @@
 // forever or never end: only regular files are read, and the open never waits.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -25,5 +26,11 @@ FilePtr open_input_file(const std::string& path, std::string* why = nullptr);
 
 // The same as a descriptor, for readers that read in blocks: -1 on failure.
 int open_input_descriptor(const std::string& path, std::string* why = nullptr);
+
+// read(2) for a file that is read back before it is rewritten, through the
+// fault seam of the tests (base/file_faults.h), so that a failure at any of
+// its reads can be tried; EINTR is retried. Bytes read, 0 at the end, or -1
+// with errno set.
+long read_input(int fd, void* data, std::size_t size);
 
 } // namespace korax

@@ -4,6 +4,8 @@
 #include "base/safe_file.h"
 
 #include "base/file_ops.h"
+#include "base/input_file.h"
+#include "base/leftover_files.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -31,6 +33,14 @@ bool is_separator(char c) {
     return c == '/' || c == '\\';
 }
 
+// An existing name that is neither a regular file nor a link nor a folder
+// (whose rename fails by itself).
+bool replaces_a_node(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) &&
+           !S_ISDIR(st.st_mode);
+}
+
 } // namespace
 
 // ---- SafeFile --------------------------------------------------------------
@@ -46,10 +56,14 @@ void SafeFile::fail(int error) {
 
 void SafeFile::note_cleanup(const std::string& name, int error) {
     const std::string text = cleanup_text(name, error);
-    if (!m_error.empty()) m_error += "; ";
-    m_error += text;
+    note(text);
     if (!m_cleanup.empty()) m_cleanup += "; ";
     m_cleanup += text;
+}
+
+void SafeFile::note(const std::string& text) {
+    if (!m_error.empty()) m_error += "; ";
+    m_error += text;
 }
 
 SafeFile::Status SafeFile::open(const std::string& path, OpenMode mode) {
@@ -66,16 +80,19 @@ SafeFile::Status SafeFile::open(const std::string& path, OpenMode mode) {
         m_error = system_text(m_path.empty() ? ENOENT : EISDIR);
         return Status::Error;
     }
-    if (const int error = follow_links(m_target); error != 0) {
-        m_error = system_text(error);
+    const LinkWalk walk = follow_links(m_target);
+    if (!walk.error.empty()) {
+        m_error = walk.error;
         return Status::Error;
     }
 
     mode_t file_mode = default_mode();
     struct stat st {};
     if (::stat(m_target.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            m_error = system_text(EISDIR);
+        // A FIFO, a device or a socket would be replaced by a plain file (and
+        // /dev/null along with it): no answer and no --force may do that.
+        if (!S_ISREG(st.st_mode)) {
+            m_error = NOT_REGULAR;
             return Status::Error;
         }
         if (mode == OpenMode::New) return Status::Exists;
@@ -83,11 +100,15 @@ SafeFile::Status SafeFile::open(const std::string& path, OpenMode mode) {
     } else if (errno != ENOENT) {
         m_error = system_text(errno);
         return Status::Error;
+    } else if (walk.dangling_elsewhere && mode == OpenMode::New) {
+        return Status::Exists;
     }
 
     // In the target's own folder, so that the final rename stays inside one
     // file system.
-    const int fd = create_temporary(folder_of(m_target), file_mode, m_temp);
+    const std::string folder = folder_of(m_target);
+    clear_leftovers(folder);
+    const int fd = create_temporary(folder, file_mode, m_temp);
     if (fd < 0) {
         m_error = system_text(errno);
         return Status::Error;
@@ -205,6 +226,12 @@ bool SafeFile::put_in_place(bool sync_after) {
                 }
             }
         }
+    } else if (replaces_a_node(m_target)) {
+        // Made since open(): still not replaced.
+        m_error = NOT_REGULAR;
+        m_failed = true;
+        abandon();
+        return false;
     } else if (sys_rename(m_temp, m_target) != 0) {
         error = errno;
     }
@@ -214,7 +241,10 @@ bool SafeFile::put_in_place(bool sync_after) {
         return false;
     }
     m_temp.clear();
-    if (sync_after) sync_folder(m_target);
+    if (sync_after) {
+        if (const int sync_error = sync_folder(folder_of(m_target)); sync_error != 0)
+            note(sync_text(sync_error));
+    }
     return true;
 }
 

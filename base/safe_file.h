@@ -15,6 +15,10 @@ namespace korax {
 // failure first, then each temporary that could not be removed.
 std::vector<std::string> error_lines(std::string_view text);
 
+// Why a link is not written through: see SafeFile::open.
+inline constexpr const char* LINK_REFUSED =
+    "a link in a shared folder, owned by another user: not followed";
+
 enum class OpenMode { New, Unknown }; // "NEW": must not exist; "UNKNOWN": create or replace
 
 class SafeFile {
@@ -27,10 +31,15 @@ class SafeFile {
     SafeFile& operator=(const SafeFile&) = delete;
 
     // Prepares writing `path`. A symbolic link is followed: the file it names
-    // is the one created or replaced, and the link stays. Exists: mode New and
-    // the path exists. Error: the folder cannot take the file (no such folder,
-    // no permission, `path` is a folder); error_text() says why in the
-    // system's words.
+    // is the one created or replaced, and the link stays; but not a link that
+    // someone else planted in a sticky world-writable folder (LINK_REFUSED).
+    // Exists: mode New and the path exists, or is a dangling link whose file
+    // would be made outside the link's folder. Error: the folder cannot take
+    // the file (no such folder, no permission), or the path exists and is not
+    // a regular file (a folder, FIFO, device or socket: "not a regular file",
+    // in either mode, for no writer may replace such a node); error_text()
+    // says why in the system's words. The first open in a folder clears what
+    // killed writers left there (see leftover_files.h).
     [[nodiscard]] Status open(const std::string& path, OpenMode mode);
     // Buffered; a failure is remembered and reported by commit().
     void write(const void* data, std::size_t size);
@@ -38,8 +47,9 @@ class SafeFile {
     // Flushes, syncs and renames into place (for New, without replacing a file
     // that appeared meanwhile). false: nothing was put in place; see
     // error_text(). After a successful commit error_text() is empty unless a
-    // cleanup failed (a temporary that could not be removed): the file is then
-    // in place and the text names what was left.
+    // cleanup failed (a temporary that could not be removed) or the folder
+    // could not be synced: the file is then in place and the text says so
+    // ("written, but the folder could not be synced: REASON").
     [[nodiscard]] bool commit();
     // Drops the temporary file.
     void abandon();
@@ -62,6 +72,8 @@ class SafeFile {
     [[nodiscard]] bool sync();
     void fail(int error);
     void note_cleanup(const std::string& name, int error);
+    // A note after success: the file is in place, yet not all went well.
+    void note(const std::string& text);
 
     std::string m_path;   // as given, "\" read as "/"
     std::string m_target; // the file actually replaced: m_path with links followed

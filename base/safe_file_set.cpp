@@ -4,9 +4,11 @@
 #include "base/safe_file_set.h"
 
 #include "base/file_ops.h"
+#include "base/leftover_files.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -75,6 +77,46 @@ void SafeFileSet::write(std::string_view text) {
     if (!m_failed && !m_files.empty()) m_files.back()->write(text);
 }
 
+namespace {
+
+std::string base_name(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+// Writes a set's journal into `folder` and puts it on disk before any file of
+// the set is renamed. 0 or errno; on failure nothing of it is left.
+int write_journal(const std::string& folder, const std::string& text, std::string& name) {
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        name = hidden_name(folder, ".set");
+        fd = checked(Op::Open, [&] {
+            return ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        });
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        const int error = errno;
+        name.clear();
+        return error;
+    }
+    int error = 0;
+    for (std::size_t done = 0; done < text.size() && error == 0;) {
+        const ssize_t n = sys_write(Op::Write, fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR) error = errno;
+        if (n > 0) done += static_cast<std::size_t>(n);
+    }
+    if (error == 0 && checked(Op::Fsync, [&] { return ::fsync(fd); }) != 0) error = errno;
+    if (checked(Op::Close, [&] { return ::close(fd); }) != 0 && error == 0) error = errno;
+    if (error == 0) error = sync_folder(folder);
+    if (error != 0) {
+        ::unlink(name.c_str());
+        name.clear();
+    }
+    return error;
+}
+
+} // namespace
+
 bool SafeFileSet::commit() {
     if (m_failed) return false;
     if (m_files.empty()) return true;
@@ -89,7 +131,8 @@ bool SafeFileSet::commit() {
             folders.push_back(std::move(folder));
     }
     for (const std::string& folder : folders) {
-        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fd = checked(
+            Op::Open, [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
         const int synced = fd < 0 ? -1 : checked(Op::Fsync, [&] { return ::syncfs(fd); });
         const int error = errno;
         if (fd >= 0) ::close(fd);
@@ -108,12 +151,22 @@ bool SafeFileSet::commit() {
     // A hidden second name of every old file, so that a rename failing half
     // way through can put back the old files already replaced.
     std::vector<std::string> backups(m_files.size());
-    const auto drop_backups = [&] {
-        for (const std::string& b : backups)
-            if (!b.empty() && sys_unlink(b) != 0 && errno != ENOENT) {
-                m_error += m_error.empty() ? "" : "; ";
-                m_error += cleanup_text(b, errno);
-            }
+    std::vector<std::string> journals;
+    const auto note = [&](const std::string& text) {
+        m_error += m_error.empty() ? "" : "; ";
+        m_error += text;
+    };
+    const auto drop = [&](std::vector<std::string>& names) {
+        for (const std::string& b : names)
+            if (!b.empty() && sys_unlink(b) != 0 && errno != ENOENT) note(cleanup_text(b, errno));
+        names.clear();
+    };
+    const auto give_up = [&](SafeFile& f, int error) {
+        f.fail(error);
+        const bool result = fail(f);
+        drop(journals);
+        drop(backups);
+        return result;
     };
     for (std::size_t i = 0; i < m_files.size(); ++i) {
         SafeFile& f = *m_files[i];
@@ -130,11 +183,29 @@ bool SafeFileSet::commit() {
             error = errno;
             if (error != EEXIST) break;
         }
-        if (error != 0) {
-            f.fail(error);
-            const bool result = fail(f);
-            drop_backups();
-            return result;
+        if (error != 0) return give_up(f, error);
+    }
+
+    // A journal in each folder names what the renames are about to change,
+    // so that a run killed between two of them is rolled back by the next
+    // write into that folder. One file is renamed in one step and needs none.
+    if (m_files.size() > 1) {
+        for (const std::string& folder : folders) {
+            std::vector<file_ops::JournalEntry> entries;
+            for (std::size_t i = 0; i < m_files.size(); ++i) {
+                const SafeFile& f = *m_files[i];
+                if (folder_of(f.m_target) != folder) continue;
+                struct stat st {};
+                if (::lstat(f.m_temp.c_str(), &st) != 0) return give_up(*m_files[i], errno);
+                entries.push_back({static_cast<std::uint64_t>(st.st_dev),
+                                   static_cast<std::uint64_t>(st.st_ino), base_name(f.m_target),
+                                   base_name(f.m_temp),
+                                   backups[i].empty() ? std::string() : base_name(backups[i])});
+            }
+            std::string name;
+            if (const int error = write_journal(folder, journal_text(entries), name); error != 0)
+                return give_up(*m_files.front(), error);
+            journals.push_back(std::move(name));
         }
     }
 
@@ -158,14 +229,18 @@ bool SafeFileSet::commit() {
         }
         m_failed = true;
         abandon();
-        drop_backups();
+        drop(journals);
+        drop(backups);
         return false;
     }
-    for (const std::string& folder : folders)
-        sync_folder(folder + "/");
     m_files.clear();
     m_error.clear();
-    drop_backups();
+    // The journals go only once the renames are on disk: until then a power
+    // cut could still leave half a set.
+    for (const std::string& folder : folders)
+        if (const int error = sync_folder(folder); error != 0) note(sync_text(error));
+    drop(journals);
+    drop(backups);
     return true;
 }
 

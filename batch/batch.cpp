@@ -229,6 +229,9 @@ bool is_batch_command(std::string_view first) {
 }
 
 int run_batch_command(std::span<const std::string_view> args) {
+    // Commands that run over files end at Ctrl-C with their summary, also
+    // before the first file; `catalog` just ends.
+    if (args[0] != "catalog") catch_stop_signals();
     if (args[0] == "peaks") return peaks(args);
     if (args[0] == "convert") return convert(args);
     if (args[0] == "info") return info(args);

@@ -25,6 +25,10 @@ int run_peaks(const PeaksCommand& command);
 // or beside the spectrum when that is empty.
 std::string results_path(const std::string& spectrum, const std::string& output_dir);
 
+// Whether two names are one file: the same name once "." and ".." are taken
+// out, or the same device and inode (a link, another path).
+bool same_file(const std::string& a, const std::string& b);
+
 struct ConvertCommand {
     std::string in, out;
     bool force = false;

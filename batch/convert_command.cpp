@@ -51,6 +51,11 @@ std::string ascii_image(const Spectrum& sp) {
 }
 
 int run_convert(const ConvertCommand& cmd) {
+    if (same_file(opening_name(cmd.in), cmd.out)) {
+        std::cerr << COMMAND << ": " << cmd.out
+                  << " is the spectrum read: an input is never an output\n";
+        return EXIT_USAGE;
+    }
     // Through the pool of one, for its Ctrl-C handling: a stop before the
     // file is complete drops the temporary and leaves OUT as it was.
     return run_files({cmd.in}, 1, COMMAND, [&cmd](std::size_t, int) {
@@ -89,6 +94,11 @@ int run_convert(const ConvertCommand& cmd) {
             return fail("stopped; " + cmd.out + " was not written");
         }
         if (!out.commit()) return fail(cmd.out + ": " + out.error_text());
+        // In place, but not as it should be: said, and the status is 1.
+        if (!out.error_text().empty()) {
+            o.ok = false;
+            o.err = COMMAND + ": " + cmd.out + ": " + out.error_text() + "\n";
+        }
         o.out = cmd.in + " -> " + cmd.out + " (" +
                 (sp.format == Spectrum::Format::Pelmo ? "two-column text" : "PELMO") + ", " +
                 std::to_string(sp.npts) + " points" + (sp.linearised ? ", axis linearised" : "") +

@@ -13,6 +13,10 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
+#include <utility>
+
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -110,6 +114,9 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
         return fail("stopped; no results written");
     }
     if (!out.commit()) return fail(target + ": " + out.error_text());
+    // In place, but not as it should be (the folder not synced, a temporary
+    // left): said after the summary, and the run's status is 1.
+    const std::string note = out.error_text();
 
     std::string summary = file + ": " + std::to_string(res.totals.count) + " lines";
     if (res.totals.failed > 0) summary += ", " + std::to_string(res.totals.failed) + " failed fits";
@@ -131,6 +138,10 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
     } else {
         o.out = summary;
     }
+    if (!note.empty()) {
+        o.ok = false;
+        o.err += COMMAND + ": " + target + ": " + note + "\n";
+    }
     return o;
 }
 
@@ -142,6 +153,32 @@ std::string results_path(const std::string& spectrum, const std::string& output_
     if (output_dir.back() == '/') return output_dir + name;
     return output_dir + "/" + name;
 }
+
+namespace {
+
+// A results file that would be one of the spectra read ("a" and "a.peaks"
+// given together, or a link): refused before any work, --force or not. The
+// inputs are looked at once each, so that thousands of files cost no more
+// than their names.
+std::string output_over_input(const PeaksCommand& cmd) {
+    std::set<std::string> names;
+    std::set<std::pair<dev_t, ino_t>> files;
+    for (const auto& input : cmd.files) {
+        names.insert(std::filesystem::path(input).lexically_normal().string());
+        struct stat st {};
+        if (::stat(input.c_str(), &st) == 0) files.insert({st.st_dev, st.st_ino});
+    }
+    for (const auto& f : cmd.files) {
+        const std::string target = results_path(f, cmd.output_dir);
+        struct stat st {};
+        if (names.contains(std::filesystem::path(target).lexically_normal().string()) ||
+            (::stat(target.c_str(), &st) == 0 && files.contains({st.st_dev, st.st_ino})))
+            return target + " is one of the spectra read: an input is never an output";
+    }
+    return {};
+}
+
+} // namespace
 
 int run_peaks(const PeaksCommand& given) {
     PeaksCommand cmd = given;
@@ -166,6 +203,10 @@ int run_peaks(const PeaksCommand& given) {
         else
             std::cerr << COMMAND << ": " << it->second << " and " << f << " would both write " << t
                       << "\n";
+        return EXIT_USAGE;
+    }
+    if (const std::string clash = output_over_input(cmd); !clash.empty()) {
+        std::cerr << COMMAND << ": " << clash << "\n";
         return EXIT_USAGE;
     }
     if (cmd.tsv) std::cout << "file\tfrequency\terror\tintensity\tfwhh\n" << std::flush;

@@ -82,6 +82,12 @@ const std::atomic<bool>& stop_requested() {
     return g_stop;
 }
 
+void catch_stop_signals() {
+    g_stop.store(false);
+    std::signal(SIGINT, on_stop_signal);
+    std::signal(SIGTERM, on_stop_signal);
+}
+
 int processor_count() {
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
@@ -95,7 +101,7 @@ int run_files(const std::vector<std::string>& files, int jobs, const std::string
                                                     std::max<std::size_t>(1, total)));
     const int threads_each = std::max(1, processor_count() / workers);
 
-    g_stop.store(false);
+    // Not cleared here: a Ctrl-C while the command line was checked counts.
     auto old_int = std::signal(SIGINT, on_stop_signal);
     auto old_term = std::signal(SIGTERM, on_stop_signal);
 

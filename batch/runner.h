@@ -18,8 +18,12 @@ struct FileOutcome {
     std::string err; // for standard error
 };
 
-// Raised by SIGINT or SIGTERM while run_files runs; jobs look at it between steps.
+// Raised by SIGINT or SIGTERM while run_files runs, or from catch_stop_signals
+// on; jobs look at it between steps.
 const std::atomic<bool>& stop_requested();
+// From the start of a batch command: a Ctrl-C that comes before the first file
+// still ends the run with its summary and status 130 instead of killing it.
+void catch_stop_signals();
 
 // Exit statuses of the batch commands.
 inline constexpr int EXIT_FAILED = 1;        // some file failed

@@ -6,6 +6,7 @@
 #include "batch/spectrum_load.h"
 
 #include "base/format.h"
+#include "base/input_file.h"
 #include "input/ascii.h"
 #include "input/linearise.h"
 #include "input/pelmo_format.h"
@@ -24,10 +25,6 @@
 namespace korax {
 
 namespace {
-
-struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 std::string axis_text(double fstart, double fend, double fstep) {
     return "problems with frequency limits: from" + fmt_fixed(fstart, 11, 2) + " to" +
@@ -133,13 +130,20 @@ std::string opening_name(const std::string& given) {
 std::string load_spectrum(const std::string& path, Spectrum& sp) {
     sp = Spectrum{};
     sp.name = opening_name(path);
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(sp.name.c_str(), "rb"));
-    if (!file) return std::string("cannot be opened: ") + std::strerror(errno);
+    // As the viewer opens its files: a FIFO or a device is refused at once
+    // instead of being waited on.
+    std::string refusal;
+    const FilePtr file = open_input_file(sp.name, &refusal);
+    if (!file) {
+        struct stat st {};
+        if (refusal != NOT_REGULAR) return "cannot be opened: " + refusal;
+        if (::stat(sp.name.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return "is a folder, not a spectrum file";
+        return "is not a regular file";
+    }
     struct stat st {};
     if (::fstat(::fileno(file.get()), &st) != 0)
         return std::string("cannot be read: ") + std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "is a folder, not a spectrum file";
-    if (!S_ISREG(st.st_mode)) return "is not a regular file";
 
     std::array<unsigned char, PELMO_HEADER_BYTES> header{};
     if (std::fread(header.data(), 1, header.size(), file.get()) == header.size() &&

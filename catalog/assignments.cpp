@@ -1,19 +1,22 @@
 // Reading, composing and writing the records of the assignment file.
 #include "catalog/assignments.h"
 
+#include "base/file_lock.h"
+#include "base/input_file.h"
 #include "base/safe_file.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
-#include <sstream>
+#include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace korax {
 
@@ -121,57 +124,156 @@ bool same_transition(std::string_view record, const QuantumNumbers& q) {
     return fields && *fields == transition_fields(q);
 }
 
-AssignmentFile read_assignments(const std::string& path) {
-    AssignmentFile file;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT) file.error = std::strerror(errno);
-        return file;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        file.error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-        return file;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        file.error = std::strerror(errno);
-        return file;
-    }
-    file.exists = true;
-    std::ostringstream all;
-    all << in.rdbuf();
-    const std::string text = all.str();
-    if (in.bad()) {
-        file.error = "cannot be read";
-        return file;
-    }
-    bool first = true;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        bool terminated = end != std::string::npos;
-        if (!terminated) end = text.size();
-        std::string line = text.substr(start, end - start);
-        bool crlf = !line.empty() && line.back() == '\r';
-        if (crlf) line.pop_back();
-        if (first && terminated) file.eol = crlf ? "\r\n" : "\n";
-        first = false;
-        file.lines.push_back(std::move(line));
-        start = end + 1;
-    }
-    return file;
+bool assignment_line(std::string_view line) {
+    for (unsigned char c : line)
+        if ((c < 0x20 && c != '\t') || c == 0x7f) return false;
+    const auto first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line[first] == '!') return true;
+    if (line.size() <= 36 || !record_fields(line)) return false;
+    // The frequency: a number right after the quantum numbers.
+    const std::string rest(line.substr(36, 64));
+    char* end = nullptr;
+    std::strtod(rest.c_str(), &end);
+    return end != rest.c_str() && (*end == '\0' || *end == ' ' || *end == '\t');
 }
 
-std::string write_assignments(const std::string& path, const std::vector<std::string>& lines,
-                              std::string_view eol) {
+namespace {
+
+constexpr std::size_t READ_BLOCK = 1 << 16;
+
+std::string refused(std::size_t line, const char* what) {
+    return "not an assignment file: line " + std::to_string(line) + " " + what;
+}
+
+} // namespace
+
+AssignmentScan scan_assignments(const std::string& path, const AssignmentLine& each) {
+    AssignmentScan scan;
+    std::string why;
+    const int fd = open_input_descriptor(path, &why);
+    if (fd < 0) {
+        if (why != std::strerror(ENOENT)) scan.error = why;
+        return scan;
+    }
+    scan.exists = true;
+    std::vector<char> block(READ_BLOCK);
+    std::string line; // the line read so far, CR included
+    bool stopped = false;
+    // One line complete with its end: checked, then handed over.
+    const auto hand_over = [&](std::string_view end) {
+        std::string_view text = line;
+        if (end == "\n" && !text.empty() && text.back() == '\r') {
+            text.remove_suffix(1);
+            end = "\r\n";
+        }
+        ++scan.lines;
+        if (!assignment_line(text)) {
+            const bool binary = std::any_of(text.begin(), text.end(), [](unsigned char c) {
+                return (c < 0x20 && c != '\t') || c == 0x7f;
+            });
+            scan.error = refused(scan.lines, binary ? "holds binary bytes"
+                                                    : "is neither a record nor a comment");
+            return false;
+        }
+        if (each && !each(text, end)) stopped = true;
+        line.clear();
+        return !stopped;
+    };
+    for (;;) {
+        const long got = read_input(fd, block.data(), block.size());
+        if (got < 0) {
+            scan.error = std::strerror(errno);
+            break;
+        }
+        if (got == 0) {
+            if (!line.empty()) hand_over("");
+            break;
+        }
+        std::string_view data(block.data(), static_cast<std::size_t>(got));
+        bool go_on = true;
+        while (go_on && !data.empty()) {
+            const auto nl = data.find('\n');
+            const std::string_view piece = data.substr(0, nl);
+            // A CR may still come before the LF of a line of the longest length.
+            if (line.size() + piece.size() > MAX_ASSIGNMENT_LINE + 1) {
+                scan.error = refused(
+                    scan.lines + 1,
+                    ("is longer than " + std::to_string(MAX_ASSIGNMENT_LINE) + " bytes").c_str());
+                go_on = false;
+                break;
+            }
+            line += piece;
+            if (nl == std::string_view::npos) break;
+            data.remove_prefix(nl + 1);
+            go_on = hand_over("\n");
+        }
+        if (!go_on) break;
+    }
+    ::close(fd);
+    return scan;
+}
+
+AssignOutcome write_assignment(const std::string& path, const QuantumNumbers& q,
+                               std::string_view record, bool replace,
+                               const std::function<void()>& waiting) {
+    AssignOutcome outcome;
+    const auto failed = [&](std::string why) {
+        outcome.status = AssignStatus::Failed;
+        outcome.text = std::move(why);
+        return outcome;
+    };
+    FileLock lock;
+    if (!lock.lock(path, std::chrono::seconds(10), waiting)) return failed(lock.error_text());
+
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
     SafeFile out;
-    if (out.open(path, OpenMode::Unknown) != SafeFile::Status::Ok) return out.error_text();
-    for (const auto& line : lines) {
-        out.write(line);
+    switch (out.open(path, exists ? OpenMode::Unknown : OpenMode::New)) {
+    case SafeFile::Status::Ok:
+        break;
+    case SafeFile::Status::Exists:
+        // Only a dangling link leading out of its folder gets here.
+        return failed("a link to a file elsewhere that does not exist yet: not followed");
+    case SafeFile::Status::Error:
+        return failed(out.error_text());
+    }
+    std::string eol;       // of the first line
+    std::string_view last; // end of the last line read
+    bool found = false;
+    const AssignmentScan scan =
+        scan_assignments(path, [&](std::string_view line, std::string_view end) {
+            if (eol.empty() && !end.empty()) eol = end;
+            last = end;
+            if (!found && same_transition(line, q)) {
+                found = true;
+                if (!replace) {
+                    outcome.line = line;
+                    return false;
+                }
+                out.write(record);
+            } else {
+                out.write(line);
+            }
+            out.write(end);
+            return true;
+        });
+    if (!scan.error.empty()) return failed(scan.error);
+    if (found && !replace) {
+        outcome.status = AssignStatus::AssignedAlready;
+        return outcome;
+    }
+    if (eol.empty()) eol = "\r\n";
+    if (!found) {
+        // A last line without its end gets one, so that the record starts a line.
+        if (scan.lines > 0 && last.empty()) out.write(eol);
+        out.write(record);
         out.write(eol);
     }
-    if (!out.commit()) return out.error_text();
-    return {};
+    if (!out.commit()) return failed(out.error_text());
+    outcome.status = AssignStatus::Written;
+    outcome.replaced = found;
+    outcome.text = out.error_text();
+    return outcome;
 }
 
 } // namespace korax

@@ -1,17 +1,18 @@
 // The assignment file: one measured line per record, as the fitting programs
 // read it — twelve 3-column quantum-number fields (upper state first, then
 // lower; 36 columns), then frequency, uncertainty and weight as free-format
-// numbers, then a comment naming the spectrum. The file is kept in memory as
-// its lines and written back whole through SafeFile.
+// numbers, then a comment naming the spectrum. The file is read as a stream
+// and written back through SafeFile, a line at a time.
 #pragma once
 
 #include "catalog/catalog.h"
 
 #include <array>
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace korax {
 
@@ -38,20 +39,51 @@ bool same_transition(std::string_view record, const QuantumNumbers& q);
 std::optional<std::array<int, 12>> record_fields(std::string_view record);
 std::array<int, 12> transition_fields(const QuantumNumbers& q);
 
-struct AssignmentFile {
-    std::vector<std::string> lines; // without line ends
-    std::string eol = "\r\n";       // the file's own line end, kept when it is rewritten
-    bool exists = false;
-    std::string error; // empty: read (or absent)
-};
-// Reads an existing assignment file; a missing file gives an empty one.
-AssignmentFile read_assignments(const std::string& path);
+// The longest line of an assignment file that is read: a record with the
+// longest comment (a spectrum's path) fits many times over, and a file of one
+// endless line costs no more memory than this.
+inline constexpr std::size_t MAX_ASSIGNMENT_LINE = 65536;
 
-// Writes `lines`, each followed by `eol`, to `path` through SafeFile (replacing
-// the file only once everything is written). Returns the reason of a failure,
-// empty on success; on failure the old file is as it was.
-[[nodiscard]] std::string write_assignments(const std::string& path,
-                                            const std::vector<std::string>& lines,
-                                            std::string_view eol = "\r\n");
+// True for a line an assignment file may hold: a record (the twelve
+// quantum-number fields of columns 1..36 readable, a frequency after them), a
+// comment ("!" first after any blanks) or a blank line. Control bytes other
+// than tab make any line unreadable: such a file is no assignment file.
+bool assignment_line(std::string_view line);
+
+struct AssignmentScan {
+    bool exists = false;
+    std::size_t lines = 0;
+    std::string error; // empty: read (or absent); else why not, after the file's name
+};
+// One line without its line end, and that end ("\r\n", "\n", or "" for a last
+// line without one); false stops the scan.
+using AssignmentLine = std::function<bool(std::string_view line, std::string_view end)>;
+// Reads an assignment file line by line, in blocks, with the memory of one
+// block and one line. A missing file reads as an empty one; a read error at
+// any read, a line longer than MAX_ASSIGNMENT_LINE and a line that is not
+// assignment_line() end the scan with `error` ("not an assignment file: line
+// 3 is neither a record nor a comment").
+AssignmentScan scan_assignments(const std::string& path, const AssignmentLine& each = {});
+
+enum class AssignStatus { Written, AssignedAlready, Failed };
+struct AssignOutcome {
+    AssignStatus status = AssignStatus::Failed;
+    bool replaced = false; // Written: a line of the same transition gave way
+    std::string line;      // AssignedAlready: the line that holds the transition
+    // Failed: why, in the system's words; Written: what went wrong after the
+    // file was in place (the folder not synced), else empty.
+    std::string text;
+};
+// Adds `record` (the transition `q`) to the assignment file at `path`, or puts
+// it in place of the first line of the same transition when `replace`;
+// without `replace` such a line gives AssignedAlready and nothing is written.
+// The file is read back and written under its FileLock (waiting up to 10 s,
+// `waiting` called when the wait begins), so that other programs adding to it
+// lose nothing; every other line keeps its bytes and its own line end, and a
+// new record takes the line end of the file's first line (CR LF in a new
+// file). Any failure, of any read or write, leaves the file as it was.
+AssignOutcome write_assignment(const std::string& path, const QuantumNumbers& q,
+                               std::string_view record, bool replace,
+                               const std::function<void()>& waiting = {});
 
 } // namespace korax

@@ -17,6 +17,7 @@
 #include <tuple>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korax {
@@ -208,34 +209,100 @@ class AssignmentFileTest : public ::testing::Test {
     }
 };
 
-TEST_F(AssignmentFileTest, ReadKeepsLinesAndTheirLineEnd) {
-    std::ofstream(dir / "unix.lin", std::ios::binary) << "first\nsecond line\n";
-    AssignmentFile f = read_assignments((dir / "unix.lin").string());
-    EXPECT_TRUE(f.exists);
-    EXPECT_EQ("", f.error);
-    EXPECT_EQ((std::vector<std::string>{"first", "second line"}), f.lines);
-    f.lines.push_back("third");
-    EXPECT_EQ("", write_assignments((dir / "unix.lin").string(), f.lines, f.eol));
-    EXPECT_EQ("first\nsecond line\nthird\n", contents(dir / "unix.lin"));
+// A record of 6 0 6 <- 5 0 5 and one of 7 0 7 <- 6 0 6.
+const std::string R6 = "  6  0  6  5  0  5                        300.0100 0.01 1";
+const std::string R7 = "  7  0  7  6  0  6                          1500.01 0.01 1  ! a.001";
 
-    AssignmentFile none = read_assignments((dir / "none.lin").string());
-    EXPECT_FALSE(none.exists);
-    EXPECT_EQ("", none.error);
-    EXPECT_TRUE(none.lines.empty());
-    EXPECT_EQ("\r\n", none.eol);
-    EXPECT_NE("", read_assignments(dir.string()).error) << "a folder is not an assignment file";
+TEST_F(AssignmentFileTest, WhatAnAssignmentFileMayHold) {
+    ASSERT_EQ(0, ::mkfifo((dir / "fifo.lin").c_str(), 0644));
+    fs::create_directory(dir / "folder.lin");
+    const struct {
+        std::string text;
+        std::string error; // empty: read
+        std::size_t lines;
+    } table[] = {
+        {R6 + "\r\n! a comment\n\n   \t\n" + R7, "", 5},
+        {"", "", 0},
+        {"comment of a spectrum\n240000.0 12\n", "line 1 is neither a record nor a comment", 1},
+        {R6 + "\n240000.0 12\n", "line 2 is neither a record nor a comment", 2},
+        {R6 + "\n  6  0  6  5  0  5\n", "line 2 is neither a record nor a comment", 2},
+        {std::string("\x01\x02\0\0PELMO", 9), "line 1 holds binary bytes", 1},
+        {R6 + "\r" + R7 + "\n", "line 1 holds binary bytes", 1},
+        {R6 + "\n" + std::string(MAX_ASSIGNMENT_LINE + 2, ' '), "line 2 is longer than 65536 bytes",
+         1},
+    };
+    for (const auto& row : table) {
+        std::ofstream(dir / "a.lin", std::ios::binary) << row.text;
+        std::size_t seen = 0;
+        const AssignmentScan scan =
+            scan_assignments((dir / "a.lin").string(), [&](std::string_view, std::string_view) {
+                ++seen;
+                return true;
+            });
+        EXPECT_TRUE(scan.exists);
+        EXPECT_EQ(row.lines, scan.lines) << row.text.substr(0, 40);
+        if (row.error.empty()) {
+            EXPECT_EQ("", scan.error);
+            EXPECT_EQ(row.lines, seen);
+        } else {
+            EXPECT_EQ("not an assignment file: " + row.error, scan.error);
+        }
+    }
+    EXPECT_FALSE(scan_assignments((dir / "none.lin").string()).exists);
+    EXPECT_EQ("", scan_assignments((dir / "none.lin").string()).error) << "a new file";
+    EXPECT_EQ("not a regular file", scan_assignments((dir / "fifo.lin").string()).error);
+    EXPECT_EQ("not a regular file", scan_assignments((dir / "folder.lin").string()).error);
+}
+
+TEST_F(AssignmentFileTest, EveryOtherByteIsKept) {
+    const fs::path file = dir / "a.lin";
+    const std::string path = file.string();
+    const std::string head = "! mixed line ends, the last line without one\r\n" + R6 + "\n   \r\n";
+    std::ofstream(file, std::ios::binary) << head << R7;
+    const std::string record = "  8  0  8  7  0  7                          499.5000 0.02 1";
+
+    // A new record starts a line of its own, with the first line's end.
+    AssignOutcome done = write_assignment(path, qn({8, 0, 8, 7, 0, 7}), record, false);
+    ASSERT_EQ(AssignStatus::Written, done.status) << done.text;
+    EXPECT_FALSE(done.replaced);
+    EXPECT_EQ(head + R7 + "\r\n" + record + "\r\n", contents(file));
+
+    // A transition already there: nothing written without the yes...
+    const std::string before = contents(file);
+    done = write_assignment(path, qn({6, 0, 6, 5, 0, 5}), record, false);
+    EXPECT_EQ(AssignStatus::AssignedAlready, done.status);
+    EXPECT_EQ(R6, done.line);
+    EXPECT_EQ(before, contents(file));
+    // ...and with it the line takes the record, keeping its own line end.
+    done = write_assignment(path, qn({6, 0, 6, 5, 0, 5}), "  6  0  6  5  0  5   new", true);
+    ASSERT_EQ(AssignStatus::Written, done.status);
+    EXPECT_TRUE(done.replaced);
+    std::string expected = before;
+    expected.replace(expected.find(R6), R6.size(), "  6  0  6  5  0  5   new");
+    EXPECT_EQ(expected, contents(file));
+    EXPECT_EQ(1u, entries()) << "no temporary and no lock file left";
 }
 
 TEST_F(AssignmentFileTest, FailedWritesLeaveTheOldFile) {
     const fs::path file = dir / "a.lin";
-    std::ofstream(file, std::ios::binary) << "old\r\n";
-    const std::vector<std::string> lines(2000, std::string(70, 'x'));
+    std::string old;
+    for (int i = 0; i < 2000; ++i)
+        old += R7 + "\r\n";
+    std::ofstream(file, std::ios::binary) << old;
+    const QuantumNumbers q = qn({8, 0, 8, 7, 0, 7});
+    const std::string record = "  8  0  8  7  0  7                          499.5000 0.02 1";
 
-    // A missing folder, and a name that is a folder.
-    EXPECT_NE("", write_assignments((dir / "no" / "a.lin").string(), lines));
+    // A missing folder, a name that is a folder, and one that is not a file
+    // of records.
     fs::create_directory(dir / "sub.lin");
-    EXPECT_NE("", write_assignments((dir / "sub.lin").string(), lines));
+    std::ofstream(dir / "spectrum.txt") << "a spectrum\n240000.0 12\n";
+    for (const char* name : {"no/a.lin", "sub.lin", "spectrum.txt"})
+        EXPECT_EQ(AssignStatus::Failed,
+                  write_assignment((dir / name).string(), q, record, false).status)
+            << name;
+    EXPECT_EQ("a spectrum\n240000.0 12\n", contents(dir / "spectrum.txt"));
     fs::remove(dir / "sub.lin");
+    fs::remove(dir / "spectrum.txt");
 
     // A full disk, made real with a file size limit.
     rlimit saved{};
@@ -244,24 +311,25 @@ TEST_F(AssignmentFileTest, FailedWritesLeaveTheOldFile) {
     rlimit small = saved;
     small.rlim_cur = 4096;
     ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
-    const std::string error = write_assignments(file.string(), lines);
+    const AssignOutcome full = write_assignment(file.string(), q, record, false);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(std::strerror(EFBIG), error);
-    EXPECT_EQ("old\r\n", contents(file));
+    EXPECT_EQ(AssignStatus::Failed, full.status);
+    EXPECT_EQ(std::strerror(EFBIG), full.text);
+    EXPECT_EQ(old, contents(file));
 
     // A folder that takes no new files (the temporary cannot be made).
     if (::geteuid() != 0) {
         fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-        EXPECT_EQ(std::strerror(EACCES), write_assignments(file.string(), lines));
+        EXPECT_EQ(AssignStatus::Failed, write_assignment(file.string(), q, record, false).status);
         fs::permissions(dir, fs::perms::owner_all);
-        EXPECT_EQ("old\r\n", contents(file));
+        EXPECT_EQ(old, contents(file));
     }
     EXPECT_EQ(1u, entries()) << "no temporary left behind";
 
     // And the retry works.
-    EXPECT_EQ("", write_assignments(file.string(), {"new"}));
-    EXPECT_EQ("new\r\n", contents(file));
+    EXPECT_EQ(AssignStatus::Written, write_assignment(file.string(), q, record, false).status);
+    EXPECT_EQ(old + record + "\r\n", contents(file));
     EXPECT_EQ(1u, entries());
 }
 

@@ -15,6 +15,7 @@
 #include "window/qt/run_interactive.h"
 #endif
 
+#include <csignal>
 #include <iostream>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,10 @@ korax::ConfigSource config_source(const std::optional<std::string>& config) {
 
 int main(int argc, char** argv) {
     using korax::CommandLine;
+    // A file size limit (ulimit -f) would otherwise kill the run at the write
+    // that crosses it; ignored, that write fails with EFBIG ("File too large")
+    // and is reported like a full disk, with the old file kept.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     if (!args.empty() && korax::is_batch_command(args[0])) return korax::run_batch_command(args);
     const CommandLine command_line = korax::parse_command_line(args);

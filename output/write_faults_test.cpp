@@ -63,7 +63,8 @@ class WriteFaults : public ::testing::Test {
                          {"saved.001"},
                          {"saved.001", "Y"},
                          [] { SAVESP(); },
-                         "Output has been written to"});
+                         "Output has been written to",
+                         {}});
         table.push_back({"peakfinder",
                          {"peaks.txt"},
                          {"1", "peaks.txt", "Y"},
@@ -73,7 +74,8 @@ class WriteFaults : public ::testing::Test {
                              double height = 2000;
                              AUTOPK(first, last, cutoff, baseline, nfit, height);
                          },
-                         "Output has been written to"});
+                         "Output has been written to",
+                         {}});
         table.push_back({"gle set",
                          {"spec.dat", "spec1.gle", "spec2.gle", "spec3.gle"},
                          {"", "Y"},
@@ -83,7 +85,8 @@ class WriteFaults : public ::testing::Test {
                              double start = 1000, end = 1030, ylow = 0, yhigh = 2000;
                              GLEOUT(start, end, ylow, yhigh);
                          },
-                         "Data written to"});
+                         "Data written to",
+                         {}});
         return table;
     }
 

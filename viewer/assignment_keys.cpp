@@ -5,6 +5,7 @@
 
 #include "base/file_name.h"
 #include "base/format.h"
+#include "base/safe_file.h"
 #include "catalog/assignments.h"
 #include "driver/store.h"
 #include "viewer/catalog_keys.h"
@@ -68,6 +69,29 @@ std::string default_lin_path(std::size_t catalog) {
     return path.substr(0, cut) + ".lin";
 }
 
+// Whether the assignments may go to `path`: a file that is not an assignment
+// file is refused by name (false), an existing one needs the operator's yes
+// to be added to; a new name is taken as it is.
+bool accept_lin_file(const std::string& path) {
+    auto& w = window();
+    const AssignmentScan scan = scan_assignments(path);
+    if (!scan.error.empty()) {
+        w.set_text_color(12);
+        w.write_line("     " + path + ": " + scan.error + " - the file is not changed");
+        catalog_press_enter();
+        return false;
+    }
+    if (!scan.exists) return true;
+    w.write_line("     " + path + " exists with " + std::to_string(scan.lines) +
+                     " lines: add the assignments to it (Y/N)? ",
+                 LineEnd::Stay);
+    std::int16_t k = 0;
+    while (k != 'Y' && k != 'y' && k != 'N' && k != 'n')
+        k = INKEY();
+    w.write_line("");
+    return k == 'Y' || k == 'y';
+}
+
 // Asks for the assignment file's name until one is accepted: a new file, or an
 // existing one the operator agrees to add to. false: the operator gave up.
 bool choose_lin_file(std::size_t catalog) {
@@ -83,24 +107,9 @@ bool choose_lin_file(std::size_t catalog) {
         w.write_line("      Assignment file:  ", LineEnd::Stay);
         std::string name = typed_name(w.read_line());
         std::string path = name.empty() ? suggestion : beside_spectrum(name);
-        AssignmentFile file = read_assignments(path);
-        if (!file.error.empty()) {
-            w.set_text_color(12);
-            w.write_line("     " + path + ": " + file.error);
-            catalog_press_enter();
-            continue;
-        }
-        if (file.exists) {
-            w.write_line("     " + path + " exists with " + std::to_string(file.lines.size()) +
-                             " lines: add the assignments to it (Y/N)? ",
-                         LineEnd::Stay);
-            std::int16_t k = 0;
-            while (k != 'Y' && k != 'y' && k != 'N' && k != 'n')
-                k = INKEY();
-            if (k == 'N' || k == 'n') continue;
-        }
+        if (!accept_lin_file(path)) continue;
         s.settings.lin_path = path;
-        mark_from_file(file);
+        mark_from_file(path);
         w.set_text_cursor(false);
         return true;
     }
@@ -142,14 +151,17 @@ std::optional<LineRef> choose_prediction(ViewerState& v, const std::vector<LineR
 
 } // namespace
 
-// Marks the lines of every catalogue whose transition the assignment file holds.
-void mark_from_file(const AssignmentFile& file) {
+void mark_from_file(const std::string& path) {
     auto& s = catalog_session();
     for (auto& list : s.assigned)
         list.clear();
+    // Read up to a line that is not a record, if there is one: marking only
+    // shows, it changes nothing.
     std::set<std::array<int, 12>> recorded;
-    for (const auto& record : file.lines)
-        if (auto fields = record_fields(record)) recorded.insert(*fields);
+    (void)scan_assignments(path, [&](std::string_view line, std::string_view) {
+        if (auto fields = record_fields(line)) recorded.insert(*fields);
+        return true;
+    });
     if (recorded.empty()) return;
     // One pass over every catalogue, one look-up a line: the file may hold
     // hundreds of records and the catalogues millions of lines.
@@ -179,18 +191,20 @@ void key_settings(ViewerState& v) {
     w.write_line("     Assignment file (now " +
                      (set.lin_path.empty() ? std::string("not chosen") : set.lin_path) + "): ",
                  LineEnd::Stay);
-    std::string name = typed_name(w.read_line());
-    if (!name.empty()) {
-        std::string path = beside_spectrum(name);
-        AssignmentFile file = read_assignments(path);
-        if (!file.error.empty()) {
-            w.set_text_color(12);
-            w.write_line("     " + path + ": " + file.error + " - the file is not changed");
-            catalog_press_enter();
-        } else {
+    // A name not taken asks again; ENTER keeps the file chosen before.
+    for (;;) {
+        const std::string name = typed_name(w.read_line());
+        if (name.empty()) break;
+        const std::string path = beside_spectrum(name);
+        if (accept_lin_file(path)) {
             set.lin_path = path;
-            mark_from_file(file);
+            mark_from_file(path);
+            break;
         }
+        w.set_text_color(0);
+        w.write_line("     Assignment file (ENTER keeps " +
+                         (set.lin_path.empty() ? std::string("none") : set.lin_path) + "): ",
+                     LineEnd::Stay);
     }
     w.set_text_cursor(false);
     screen_redraw(v);
@@ -245,31 +259,27 @@ void key_assign(ViewerState& v) {
         screen_redraw(v);
     }
     const std::string& path = s.settings.lin_path;
-    // Read again: the file may have been edited since, and those edits are kept.
-    AssignmentFile file = read_assignments(path);
-    if (!file.error.empty()) {
-        catalog_message(v, " Not assigned: " + path + ": " + file.error, {}, 12);
-        return;
-    }
-    auto same = std::find_if(file.lines.begin(), file.lines.end(),
-                             [&](const std::string& l) { return same_transition(l, q); });
-    bool replaced = same != file.lines.end();
-    if (replaced) {
+    // Read again under the file's lock: the file may have been edited since,
+    // or be written by another session right now, and what they wrote is kept.
+    const auto waiting = [&] {
+        catalog_message(v, " Waiting for " + path + ": another program is writing it");
+        window().flush();
+    };
+    AssignOutcome done = write_assignment(path, q, *record, false, waiting);
+    if (done.status == AssignStatus::AssignedAlready) {
         if (!ask_yes(" This transition is assigned already: replace its line (Y/N) ? ")) {
-            catalog_message(v, " Not assigned: the assignment file keeps its line", "  " + *same);
+            catalog_message(v, " Not assigned: the assignment file keeps its line",
+                            "  " + done.line);
             return;
         }
-        *same = *record;
-    } else {
-        file.lines.push_back(*record);
+        done = write_assignment(path, q, *record, true, waiting);
     }
-    std::string error = write_assignments(path, file.lines, file.eol);
-    if (!error.empty()) {
+    if (done.status != AssignStatus::Written) {
         // The reason first: a long path must not push it off the row.
-        catalog_message(v, " Not assigned, the assignment file could not be written: " + error,
-                        " " + path + " is as it was", 12);
+        catalog_message(v, " Not assigned: " + done.text, " " + path + " is as it was", 12);
         return;
     }
+    const bool replaced = done.replaced;
     s.mark_assigned(r);
     g_last_assignment = LastAssignment{*record, m->freq};
     plot_redraw(v);
@@ -283,6 +293,15 @@ void key_assign(ViewerState& v) {
                     std::string(replaced ? " Replaced in " : " Assigned in ") + path + ": " +
                         quantum_number_text(line),
                     row2);
+    // In place, but the folder could not be synced (or a temporary stayed).
+    if (!done.text.empty()) {
+        auto& w = window();
+        w.set_text_color(12);
+        w.set_text_background(7);
+        w.set_text_position(2, 1);
+        w.write_chars(pad(" " + error_lines(done.text).front(), 80).substr(0, 80));
+        w.set_text_color(15);
+    }
 }
 
 const LastAssignment& last_assignment() {

@@ -4,7 +4,6 @@
 // asks for when D has not named it.
 #pragma once
 
-#include "catalog/assignments.h"
 #include "viewer/viewer_state.h"
 
 #include <string>
@@ -17,8 +16,8 @@ void key_settings(ViewerState& v);
 void key_assign(ViewerState& v);
 
 // Marks the lines of every open catalogue whose transition the assignment
-// file holds.
-void mark_from_file(const AssignmentFile& file);
+// file at `path` holds.
+void mark_from_file(const std::string& path);
 
 // The record the last T wrote to the assignment file and the measured
 // frequency in it (record empty before any), so that copying the measurement

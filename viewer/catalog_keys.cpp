@@ -16,6 +16,9 @@
 #include "window/window.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
 #include <string>
 
 namespace korax {
@@ -50,12 +53,27 @@ Opened open_catalog(const std::string& path) {
     if (s.catalogs.size() >= MAX_CATALOGS)
         return {false,
                 "not opened: " + std::to_string(MAX_CATALOGS) + " catalogues are open already"};
-    Catalog c;
-    CatalogLoad load = read_catalog(path, c);
-    if (!load.error.empty()) return {false, load.error};
-    std::size_t lines = c.size();
-    s.add(std::move(c));
-    if (!s.settings.lin_path.empty()) mark_from_file(read_assignments(s.settings.lin_path));
+    // Running out of memory, for the catalogue or for what the session keeps
+    // of it, is a catalogue that cannot be opened: the viewer goes on with
+    // what it had.
+    CatalogLoad load;
+    std::size_t lines = 0;
+    try {
+        Catalog c;
+        load = read_catalog(path, c);
+        if (!load.error.empty()) return {false, load.error};
+        lines = c.size();
+        s.add(std::move(c));
+    } catch (const std::bad_alloc&) {
+        // Every catalogue has its list of assigned lines, or it goes again.
+        if (s.catalogs.size() > s.assigned.size()) s.catalogs.pop_back();
+        return {false, std::string("cannot be opened: ") + std::strerror(ENOMEM)};
+    }
+    try {
+        if (!s.settings.lin_path.empty()) mark_from_file(s.settings.lin_path);
+    } catch (const std::bad_alloc&) {
+        // Only the marks of assigned lines are missing.
+    }
     return {true, load_summary(lines, load)};
 }
 

@@ -108,10 +108,14 @@ void key_save_picture(ViewerState& v) {
     // The picture as it is, before the row that reports it.
     const std::vector<unsigned char> png = encode_png(w.canvas());
     const PictureOutcome outcome = write_picture(store().FNAME, png);
+    // Written, but the folder could not be synced or a temporary stayed: the
+    // second row says so.
+    std::optional<std::string> note;
+    if (outcome.written && !outcome.error.empty()) note = " " + error_lines(outcome.error).front();
     write_message_rows(w,
                        outcome.written ? " Picture written to " + outcome.path
                                        : " Picture NOT written: " + outcome.error,
-                       std::nullopt, 12);
+                       note ? std::optional<std::string_view>(*note) : std::nullopt, 12);
     v.STALE = true;
 }
 
@@ -157,6 +161,7 @@ PictureOutcome write_picture(std::string_view fname, std::span<const unsigned ch
             return outcome;
         }
         outcome.written = true;
+        outcome.error = file.error_text();
         return outcome;
     }
     outcome.error = "999 pictures of " + stem + " exist already";

@@ -56,7 +56,7 @@ struct LastMeasurement;
 struct PictureOutcome {
     bool written = false;
     std::string path;  // the file written, or tried last
-    std::string error; // why nothing was written
+    std::string error; // why nothing was written; after success, what went wrong after
 };
 [[nodiscard]] PictureOutcome write_picture(std::string_view fname,
                                            std::span<const unsigned char> png);

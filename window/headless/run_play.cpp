@@ -3,25 +3,33 @@
 // exit status.
 #include "window/headless/script_player.h"
 
+#include "base/input_file.h"
 #include "window/window.h"
 
-#include <filesystem>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ostream>
-#include <sstream>
 
 namespace korax {
 
 int run_play(const PlayOptions& options, const std::function<void()>& program, std::ostream& err) {
-    std::error_code ec;
-    std::ifstream file(options.script, std::ios::binary);
-    if (!std::filesystem::is_regular_file(options.script, ec) || !file.is_open()) {
-        err << "korax: cannot read the key script " << options.script << "\n";
+    // Opened without waiting: a FIFO or a device is refused like a missing file.
+    std::string why;
+    const FilePtr file = open_input_file(options.script, &why);
+    std::string text;
+    if (file) {
+        char block[1 << 14];
+        std::size_t n = 0;
+        while ((n = std::fread(block, 1, sizeof block, file.get())) > 0)
+            text.append(block, n);
+        if (std::ferror(file.get())) why = std::strerror(errno);
+    }
+    if (!file || std::ferror(file.get())) {
+        err << "korax: cannot read the key script " << options.script << ": " << why << "\n";
         return EXIT_USAGE;
     }
-    std::stringstream text;
-    text << file.rdbuf();
-    ParsedScript script = parse_script(text.str());
+    ParsedScript script = parse_script(text);
     if (script.error) {
         err << options.script << ":" << script.error->line << ": " << script.error->message << "\n";
         return PLAY_SCRIPT_ERROR;

@@ -1,0 +1,126 @@
+// The viewer's own writers in the fault table of every writer: the assignment
+// file of T (read back before it is rewritten, so its reads fail too, at the
+// first and at a later one) and the picture of Ctrl+P.
+#include "base/file_faults.h"
+#include "driver/startup.h"
+#include "driver/store.h"
+#include "output/write_faults.h"
+#include "testing/test_spectrum.h"
+#include "testing/test_window.h"
+#include "viewer/catalog_keys.h"
+#include "viewer/command_guard.h"
+#include "viewer/extension_keys.h"
+#include "viewer/lookfm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include <unistd.h>
+
+namespace korax {
+namespace {
+
+using namespace write_faults;
+
+class ViewerWriters : public ::testing::Test {
+  protected:
+    TestWindow tw;
+    ViewerState v;
+    fs::path dir;
+    void SetUp() override {
+        testing::set_geometry(800, 540, 30);
+        testing::load_spectrum(3000, 100.0, 1.0, [](std::int32_t i) { return i % 100; });
+        catalog_session() = CatalogSession{};
+        startup_catalogs().clear();
+        // Short, so that a path and a reason fit on one row.
+        dir = fs::path("/tmp") / ("kv" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        store().FNAME = (dir / "spec.001").string();
+    }
+    void TearDown() override {
+        file_faults::arm(std::nullopt);
+        file_faults::force_named_temporaries(false);
+        catalog_session() = CatalogSession{};
+        startup_catalogs().clear();
+        fs::remove_all(dir);
+    }
+};
+
+TEST_F(ViewerWriters, EveryOperationOfTheAssignmentFileAndThePicture) {
+    // One prediction at 500 MHz, 6 0 6 <- 5 0 5.
+    char cat[128];
+    std::snprintf(cat, sizeof cat, "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n",
+                  500.0, 0.01, -3.0, 3, 1.0, 3, 99001, 303, 6, 0, 6, 5, 0, 5);
+    std::ofstream(dir / "f.cat") << cat;
+    startup_catalogs() = {(dir / "f.cat").string()};
+    auto& settings = catalog_session().settings;
+    settings.fixed_unc = 0.02;
+    settings.lin_path = (dir / "lines.lin").string();
+    lookfm_entry(v);
+    ASSERT_EQ(1u, catalog_session().catalogs.size());
+
+    // Records of other transitions, more than one read block of them, with a
+    // comment and both line ends.
+    std::string lin = "! assignments\n";
+    for (int i = 0; i < 1500; ++i) {
+        char record[96];
+        std::snprintf(record, sizeof record, "%3d%3d%3d%3d%3d%3d%18s%15.4f %10.3f %8.4f%s",
+                      10 + i % 80, i % 7, 3, 9 + i % 80, i % 7, 2, "", 1000.0 + i, 0.02, 1.0,
+                      i % 2 ? "\r\n" : "\n");
+        lin += record;
+    }
+    const Writer assign{"assignment",
+                        {"lines.lin"},
+                        {"Y"}, // should the transition be there already
+                        [this, turn = 0]() mutable {
+                            // A new measurement each time, a step to either
+                            // side of the prediction.
+                            ASSERT_TRUE(lookfm_key(v, ++turn % 2 ? 'l' : 'k'));
+                            ASSERT_TRUE(lookfm_key(v, '9'));
+                            ASSERT_TRUE(lookfm_key(v, 'T'));
+                        },
+                        // "Assigned in" or, after a failure that came only
+                        // once the record was in place, "Replaced in".
+                        "lines.lin: 6 0 6 <- 5 0 5",
+                        lin};
+    // Numbered pictures never replace a file, so there is no old one: each
+    // picture is looked at and removed again, and the next run writes the
+    // same name.
+    const Writer picture{"picture",
+                         {},
+                         {},
+                         [this] {
+                             ASSERT_TRUE(viewer_key(v, KEY_CTRL_P));
+                             const fs::path png = dir / "spec.001-1.png";
+                             if (!fs::exists(png)) return;
+                             EXPECT_EQ("\x89PNG", file_bytes(png).substr(0, 4));
+                             fs::remove(png);
+                         },
+                         "Picture written to",
+                         {}};
+    int cases = 0;
+    for (bool named : {false, true}) {
+        file_faults::force_named_temporaries(named);
+        // By reference: the assignment's turns go on from pass to pass.
+        for (const Writer* writer : {&assign, &picture}) {
+            const Writer& w = *writer;
+            SCOPED_TRACE(w.name + (named ? ", named temporaries" : ", unnamed temporaries"));
+            const int before = cases;
+            cases += check_every_fault(dir, w);
+            if (w.name == "assignment") {
+                // The file's reads failed at the first and at a later one.
+                EXPECT_GT(cases - before, 3 * 3 * 2);
+            }
+        }
+    }
+    std::cout << "fault-injection cases run for the viewer's writers: " << cases << "\n";
+    EXPECT_GT(cases, 60);
+}
+
+} // namespace
+} // namespace korax
