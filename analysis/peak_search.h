@@ -1,6 +1,7 @@
 // PEAKFINDER without a window: the search for every line above a cutoff
 // (peak_search.cpp) and the results file (peak_results.cpp), for AUTOPK's
-// dialog and for `korax peaks`.
+// dialog and for `korax peaks`; its candidate test also finds the further
+// lines of a blend for the profile fit.
 #pragma once
 
 #include "analysis/half_height.h"
@@ -40,6 +41,20 @@ struct FoundLine {
     std::optional<double> fwhh;      // absent when a half-height crossing was not found
     bool fitted = true;              // false: the fit had no curvature
 };
+
+// PEAKFINDER's candidate test: the first place i from `from` to `to` where
+// values[i] is at or above `cutoff` and strictly above each of values[i - 2q],
+// values[i - q], values[i + q] and values[i + 2q]; to + 1 when there is none.
+// The caller keeps from - 2q and to + 2q inside `values`. After a candidate
+// PEAKFINDER goes on at i + 2q + 1.
+template <class T>
+std::int64_t next_candidate(std::span<const T> values, std::int64_t from, std::int64_t to,
+                            std::int64_t q, T cutoff);
+
+// The candidates of the whole of `values` (0-based), PEAKFINDER's scan from
+// place 2q on, strongest first (of equal ones the earlier).
+std::vector<std::size_t> candidate_places(std::span<const double> values, std::size_t q,
+                                          double cutoff);
 
 // Scans freq/intens (1-based, npts points) for lines and appends one results
 // line per candidate to `text` (CRLF ends). `progress` is called with the count

@@ -173,12 +173,12 @@ void key_measure(ViewerState& v) {
     const auto recentre = [&](double f) { return point_of(v, d, f, false); };
     switch (fit_and_recentre(d.x, d.y, d.count, centre, static_cast<std::int32_t>(half), NTRIES,
                              recentre, line)) {
-    case FitOutcome::Fitted:
+    case LineFitOutcome::Fitted:
         break;
-    case FitOutcome::OutsideData:
+    case LineFitOutcome::OutsideData:
         refuse(w, v, " ERROR: fitting interval exceeds data bounds");
         return;
-    case FitOutcome::NoCurvature:
+    case LineFitOutcome::NoCurvature:
         // A straight stretch has no vertex: report it rather than show the
         // values of an earlier fit.
         refuse(w, v, " ERROR: line fit failed (no curvature)");
