@@ -135,7 +135,7 @@ TEST(ExtensionPage, FitsTheShortWindowAndIsReachedFromHelp) {
     wait_after_help();
     EXPECT_EQ("_____E X T E N S I O N   K E Y S" + std::string(48, '_'), tw.row(2));
     EXPECT_EQ("         U,Y - undo / redo the last change of the spectrum (8 steps)", tw.row(4));
-    EXPECT_EQ("       ENTER - exits this page", tw.row(16));
+    EXPECT_EQ("       ENTER - exits this page", tw.row(17));
     EXPECT_TRUE(tw.front_end.keys.empty());
 }
 

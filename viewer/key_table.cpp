@@ -12,6 +12,7 @@
 #include "viewer/extension_keys.h"
 #include "viewer/freqlimits.h"
 #include "viewer/lookfm.h"
+#include "viewer/profile_key.h"
 #include "window/cancel.h"
 #include "window/dialog.h"
 #include "window/inkey.h"
@@ -163,6 +164,9 @@ const ViewerKey KEYS[] = {
      " Wheel,click - zoom in/out about the cursor / move the cursor there"},
     {WHEEL_DOWN, as_key<'q'>,                             0,           NONE,   "", X, "Wheel", ""},
     {CLICK,      plain<key_click>,                        0,           NONE,   "", X, "click", ""},
+    {'X',        noted<key_profile_fit, 'X'>,             0,           STALE,  "", X, "X",
+     "         X,x - fit the line's profile, blends too / profile, baseline, lines"},
+    {'x',        plain<key_profile_settings>,             0,           SCREEN, "", X, "x", ""},
 
     {'C',        plain<key_open>,                         0,           NONE,   "", L, "C",
      "         C,V - open a line catalogue / overlay on-off, v: linear-log sticks"},
