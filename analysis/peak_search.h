@@ -77,8 +77,15 @@ std::string results_summary(const PeakSearchTotals& totals);
 // hyphens scaled to `height`; CRLF ended.
 void append_result_line(std::string& text, double fpeak, double fperr, double ypeak,
                         const Crossings& crossings, double baseline, double height);
+// The same from the numbers: the intensity above the baseline, truncated, and
+// the FWHH when there is one.
+void append_line(std::string& text, double frequency, double error, std::int32_t intensity,
+                 std::optional<double> fwhh, double height);
 // The line of a candidate whose fit found no curvature.
 void append_failed_line(std::string& text, double frequency);
+// The line of a candidate that has no measurement: its frequency and why,
+// "   ** " before the reason.
+void append_note_line(std::string& text, double frequency, std::string_view why);
 
 // Writes a whole results file (head, the lines of search_lines, summary) to
 // `path` through SafeFile, without a window: mode New fails on an existing
