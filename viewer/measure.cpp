@@ -46,10 +46,10 @@ void remember_measurement(double frequency, double error, double honest_error, s
 }
 
 std::string o_measurement_doubt(bool fwhh_found, bool centre_inside) {
-    // A line whose half height the O key could not find is no line it measured
-    // well; a centre outside the points of its fit is an extrapolation.
-    if (!fwhh_found) return "O found no half-height width (FWHH) of this line";
+    // A centre outside the points of its fit is an extrapolation; a line
+    // whose half height the O key could not find is no line it measured well.
     if (!centre_inside) return "the centre O fitted lies outside its fitting interval";
+    if (!fwhh_found) return "O found no half-height width (FWHH) of this line";
     return {};
 }
 

@@ -233,14 +233,16 @@ std::array<std::string, 2> profile_result_rows(const ProfileFit& fit,
             first += height;
         }
     }
-    second += second.empty() ? " " : "  ";
-    second += widths_text(fit);
-    second += "  chi2 ";
-    second += number("%.2f", fit.reduced_chi_square);
-    second += "  rms ";
-    second += number("%.2f", fit.residual_rms);
-    second += "  ";
-    second += lines_text(settings);
+    // What follows the lines, as much of it as the row holds: a blend of five
+    // lines may leave room for only the widths.
+    for (const std::string& item :
+         {widths_text(fit), "chi2 " + number("%.2f", fit.reduced_chi_square),
+          "rms " + number("%.2f", fit.residual_rms), lines_text(settings)}) {
+        const std::size_t gap = second.empty() ? 1 : 2;
+        if (second.size() + gap + item.size() > ROW) break;
+        second.append(gap, ' ');
+        second += item;
+    }
     return {std::move(first), std::move(second)};
 }
 
