@@ -17,36 +17,40 @@ constexpr std::int64_t FANOUT = std::int64_t(1) << SHIFT;
 
 // At or below the level when searching from a point above it, at or above it
 // from a point below.
-bool far_side(std::int32_t y, double level, bool above) {
+template <class T> bool far_side(T y, double level, bool above) {
     return above ? double(y) <= level : double(y) >= level;
 }
 
 } // namespace
 
-HalfHeightFinder::HalfHeightFinder(std::span<const double> x, std::span<const std::int32_t> y,
-                                   std::int32_t first, std::int32_t last)
+template <class T>
+BasicHalfHeightFinder<T>::BasicHalfHeightFinder(std::span<const double> x, std::span<const T> y,
+                                                std::int32_t first, std::int32_t last)
     : m_x(x), m_y(y), m_first(first), m_last(last) {}
 
-double HalfHeightFinder::crossing(std::int32_t j, double level) const {
+template <class T> double BasicHalfHeightFinder<T>::crossing(std::int32_t j, double level) const {
     const auto a = std::size_t(j), b = std::size_t(j + 1);
     // Two neighbours both exactly on the level: the crossing is the first of them.
     if (m_y[b] == m_y[a]) return m_x[a];
-    // In 64 bits: the difference of two extreme intensities overflows 32.
-    const double rise = double(std::int64_t(m_y[b]) - m_y[a]);
-    return m_x[a] + (level - m_y[a]) * (m_x[b] - m_x[a]) / rise;
+    // In doubles: the difference of two extreme 32-bit intensities overflows
+    // 32 bits, and is exact in a double.
+    const double rise = double(m_y[b]) - double(m_y[a]);
+    return m_x[a] + (level - double(m_y[a])) * (m_x[b] - m_x[a]) / rise;
 }
 
-std::optional<double> HalfHeightFinder::left(std::int32_t j0, double level) {
+template <class T>
+std::optional<double> BasicHalfHeightFinder<T>::left(std::int32_t j0, double level) {
     if (j0 - 1 < m_first) return std::nullopt;
-    const std::int32_t y0 = m_y[std::size_t(j0)];
+    const T y0 = m_y[std::size_t(j0)];
     if (double(y0) == level) return crossing(j0 - 1, level);
     if (auto k = find_down(j0 - 1, m_first, level, double(y0) > level)) return crossing(*k, level);
     return std::nullopt;
 }
 
-std::optional<double> HalfHeightFinder::right(std::int32_t j0, double level) {
+template <class T>
+std::optional<double> BasicHalfHeightFinder<T>::right(std::int32_t j0, double level) {
     if (j0 + 1 > m_last) return std::nullopt;
-    const std::int32_t y0 = m_y[std::size_t(j0)];
+    const T y0 = m_y[std::size_t(j0)];
     if (double(y0) == level) return crossing(j0, level);
     if (auto k = find_up(std::max(j0 + 1, 1), m_last, level, double(y0) > level))
         return crossing(*k - 1, level);
@@ -54,8 +58,9 @@ std::optional<double> HalfHeightFinder::right(std::int32_t j0, double level) {
 }
 
 // Last k in [a, b] (searching downward from b) on the far side of the level.
-std::optional<std::int32_t> HalfHeightFinder::find_down(std::int32_t b, std::int32_t a,
-                                                        double level, bool above) {
+template <class T>
+std::optional<std::int32_t> BasicHalfHeightFinder<T>::find_down(std::int32_t b, std::int32_t a,
+                                                                double level, bool above) {
     std::int64_t k = b;
     for (std::int64_t n = 0; k >= a && (n < SHORT_SCAN || k > m_last); ++n, --k)
         if (far_side(m_y[std::size_t(k)], level, above)) return static_cast<std::int32_t>(k);
@@ -82,8 +87,9 @@ std::optional<std::int32_t> HalfHeightFinder::find_down(std::int32_t b, std::int
 }
 
 // First k in [a, b] searching upward from a; the same test.
-std::optional<std::int32_t> HalfHeightFinder::find_up(std::int32_t a, std::int32_t b, double level,
-                                                      bool above) {
+template <class T>
+std::optional<std::int32_t> BasicHalfHeightFinder<T>::find_up(std::int32_t a, std::int32_t b,
+                                                              double level, bool above) {
     std::int64_t k = a;
     for (std::int64_t n = 0; k <= b && (n < SHORT_SCAN || k < m_first); ++n, ++k)
         if (far_side(m_y[std::size_t(k)], level, above)) return static_cast<std::int32_t>(k);
@@ -109,8 +115,9 @@ std::optional<std::int32_t> HalfHeightFinder::find_up(std::int32_t a, std::int32
     return std::nullopt;
 }
 
-bool HalfHeightFinder::block_reaches(int level_index, std::int64_t block, double level,
-                                     bool above) const {
+template <class T>
+bool BasicHalfHeightFinder<T>::block_reaches(int level_index, std::int64_t block, double level,
+                                             bool above) const {
     const auto b = std::size_t(block);
     return above ? double(m_min[std::size_t(level_index - 1)][b]) <= level
                  : double(m_max[std::size_t(level_index - 1)][b]) >= level;
@@ -118,15 +125,15 @@ bool HalfHeightFinder::block_reaches(int level_index, std::int64_t block, double
 
 // The lowest level is taken straight from the data (no copy of millions of
 // points), every further level from the one below it.
-void HalfHeightFinder::build() {
+template <class T> void BasicHalfHeightFinder<T>::build() {
     if (!m_min.empty()) return;
     const std::int64_t n = std::int64_t(m_last) - m_first + 1;
-    std::vector<std::int32_t> mins(std::size_t((n + FANOUT - 1) / FANOUT));
-    std::vector<std::int32_t> maxs(mins.size());
+    std::vector<T> mins(std::size_t((n + FANOUT - 1) / FANOUT));
+    std::vector<T> maxs(mins.size());
     for (std::size_t b = 0; b < mins.size(); ++b) {
         const std::int64_t first = m_first + std::int64_t(b) * FANOUT;
         const std::int64_t last = std::min<std::int64_t>(std::int64_t(m_last) + 1, first + FANOUT);
-        std::int32_t lo = m_y[std::size_t(first)], hi = lo;
+        T lo = m_y[std::size_t(first)], hi = lo;
         for (std::int64_t k = first + 1; k < last; ++k) {
             lo = std::min(lo, m_y[std::size_t(k)]);
             hi = std::max(hi, m_y[std::size_t(k)]);
@@ -153,5 +160,8 @@ void HalfHeightFinder::build() {
         }
     }
 }
+
+template class BasicHalfHeightFinder<std::int32_t>;
+template class BasicHalfHeightFinder<double>;
 
 } // namespace korax

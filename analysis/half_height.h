@@ -1,7 +1,8 @@
 // Where a line crosses a level on either side of its top: the half-height
 // crossings from which the O key and PEAKFINDER take a line's full width at
-// half height. One finder serves many lines of one spectrum, so PEAKFINDER
-// builds its skipping tables once for the whole search.
+// half height, and the profile fit the width of the smoothed line it starts
+// from. One finder serves many lines of one spectrum, so PEAKFINDER builds its
+// skipping tables once for the whole search.
 #pragma once
 
 #include <cstdint>
@@ -22,10 +23,11 @@ struct Crossings {
 
 // Over data x/y (1-based, at least as long as `last`), searching no further
 // out than points first..last, though the top j0 itself may lie outside them.
-class HalfHeightFinder {
+// Intensities are the store's integers or, for smoothed data, doubles.
+template <class T> class BasicHalfHeightFinder {
   public:
-    HalfHeightFinder(std::span<const double> x, std::span<const std::int32_t> y, std::int32_t first,
-                     std::int32_t last);
+    BasicHalfHeightFinder(std::span<const double> x, std::span<const T> y, std::int32_t first,
+                          std::int32_t last);
 
     // The crossing of `level` in the first pair (j, j + 1) that has its points
     // on both sides of the level (or one on it), searching leftward from
@@ -44,9 +46,10 @@ class HalfHeightFinder {
     double crossing(std::int32_t j, double level) const;
 
     std::span<const double> m_x;
-    std::span<const std::int32_t> m_y;
+    std::span<const T> m_y;
     std::int32_t m_first, m_last; // the points the block levels cover
-    std::vector<std::vector<std::int32_t>> m_min, m_max;
+    std::vector<std::vector<T>> m_min, m_max;
 };
+using HalfHeightFinder = BasicHalfHeightFinder<std::int32_t>;
 
 } // namespace korax

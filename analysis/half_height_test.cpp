@@ -70,21 +70,23 @@ TEST(LineFit, RecentresOntoTheTopAndRefusesWhatItCannotFit) {
     struct Case {
         const std::vector<std::int32_t>* y;
         std::int64_t start;
-        FitOutcome outcome;
+        LineFitOutcome outcome;
         std::int64_t last_centre;
     };
     const Case cases[] = {
-        {&parabola, 16, FitOutcome::Fitted, 20}, // four points off: moved onto the top
-        {&parabola, 3, FitOutcome::OutsideData, 0},
-        {&flat, 20, FitOutcome::NoCurvature, 20},
+        {&parabola, 16, LineFitOutcome::Fitted, 20}, // four points off: moved onto the top
+        {&parabola, 3, LineFitOutcome::OutsideData, 0},
+        {&flat, 20, LineFitOutcome::NoCurvature, 20},
     };
     for (const Case& c : cases) {
         LineFit fit;
-        EXPECT_EQ(c.outcome, fit_and_recentre(x, *c.y, 40, c.start, 3, 4, nearest, fit)) << c.start;
-        if (c.outcome == FitOutcome::OutsideData) continue;
+        EXPECT_EQ(c.outcome,
+                  fit_and_recentre<std::int32_t>(x, *c.y, 40, c.start, 3, 4, nearest, fit))
+            << c.start;
+        if (c.outcome == LineFitOutcome::OutsideData) continue;
         EXPECT_EQ(c.last_centre, fit.centre);
         EXPECT_EQ(7, fit.nc);
-        if (c.outcome == FitOutcome::Fitted) {
+        if (c.outcome == LineFitOutcome::Fitted) {
             EXPECT_NEAR(20.3, fit.FPEAK, 0.01);
         }
     }

@@ -1,11 +1,16 @@
-// Finding the line under a position and its neighbours on the raw points. The
-// half-height width here is a small estimate of its own, smoothed against noise,
-// that only has to be good enough to start a fit and size its window.
+// Finding the line under a position on the raw points. The estimate works on
+// the data smoothed against noise, since it only has to be good enough to
+// start a fit and size its window; its crossings and its top come from the
+// workers the O key and PEAKFINDER use on their own points.
 #include "analysis/line_window.h"
+
+#include "analysis/half_height.h"
+#include "analysis/line_fit.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <functional>
 
 namespace korax {
 
@@ -79,7 +84,10 @@ class Stretch {
     std::vector<double> m_y, m_sum;
 };
 
-// From i, the extreme of sign * (smoothed value) reached by climbing.
+// From i, the extreme of sign * (smoothed value) reached by climbing. Not the
+// O key's climb (climb_to_extremum): that one follows the raw points one way
+// only and stops at the first noise spike, which is what the O key does and
+// what an estimate that must land on the line cannot.
 std::int32_t climb(const Stretch& s, std::int32_t i, std::int32_t h, int sign) {
     auto value = [&](std::int32_t k) { return sign * s.smoothed(k, h); };
     for (;;) {
@@ -92,33 +100,42 @@ std::int32_t climb(const Stretch& s, std::int32_t i, std::int32_t h, int sign) {
     }
 }
 
-// Where the smoothed values cross `level`, going from `from` one way (dir);
-// interpolated between the two points on either side.
-template <class X>
-std::optional<double> crossing(const Stretch& s, const X& x, std::int32_t from, int dir,
-                               std::int32_t h, double level) {
-    const bool above = s.smoothed(from, h) > level;
-    for (std::int32_t i = from; i + dir >= s.first() && i + dir <= s.last(); i += dir) {
-        const double a = s.smoothed(i, h), b = s.smoothed(i + dir, h);
-        if ((b > level) != above) {
-            const double t = a == b ? 0 : (level - a) / (b - a);
-            return x[std::size_t(i)] + t * (x[std::size_t(i + dir)] - x[std::size_t(i)]);
-        }
-    }
-    return std::nullopt;
+// The smoothed values of the whole stretch, 1-based from its first point (so
+// that the shared workers can take them), with the matching frequencies.
+struct SmoothedStretch {
+    std::span<const double> x;
+    std::vector<double> y;
+    std::int32_t offset = 0; // the stretch's point i is element i - offset
+    std::int32_t count = 0;
+};
+
+SmoothedStretch smoothed_stretch(const Stretch& s, std::span<const double> x, std::int32_t h) {
+    SmoothedStretch t;
+    t.offset = s.first() - 1;
+    t.count = s.last() - t.offset;
+    t.x = x.subspan(std::size_t(t.offset));
+    t.y.resize(std::size_t(t.count) + 1);
+    for (std::int32_t k = 1; k <= t.count; ++k)
+        t.y[std::size_t(k)] = s.smoothed(t.offset + k, h);
+    return t;
 }
 
-// The vertex of the parabola through the smoothed values at j - d, j, j + d, in
-// frequency, kept within those points.
-double vertex(const Stretch& s, std::span<const double> x, std::int32_t j, std::int32_t h) {
+// The top of the smoothed lobe at point j, finer than a point: the O key's
+// parabola over j - d .. j + d, moved once onto the fitted top, and kept
+// within those points (a flat or noisy top may put the vertex anywhere).
+double vertex(const SmoothedStretch& t, std::int32_t j, std::int32_t h) {
     const std::int32_t d = std::max(1, h / 2);
-    if (j - d < s.first() || j + d > s.last()) return x[std::size_t(j)];
-    const double a = s.smoothed(j - d, h), b = s.smoothed(j, h), c = s.smoothed(j + d, h);
-    const double curvature = a - 2 * b + c;
-    if (curvature == 0) return x[std::size_t(j)];
-    const double t = std::clamp(0.5 * (a - c) / curvature, -1.0, 1.0);
-    const double step = (x[std::size_t(j + d)] - x[std::size_t(j - d)]) / 2;
-    return x[std::size_t(j)] + t * step;
+    const std::int32_t at = j - t.offset;
+    const double fallback = t.x[std::size_t(at)];
+    if (at - d < 1 || at + d > t.count) return fallback;
+    const std::span<const double> y(t.y);
+    const std::function<std::int64_t(double)> recentre = [&](double f) {
+        return std::int64_t(nearest_point(t.x, t.count, f));
+    };
+    LineFit fit;
+    if (fit_and_recentre(t.x, y, t.count, at, d, 2, recentre, fit) != LineFitOutcome::Fitted)
+        return fallback;
+    return std::clamp(fit.FPEAK, t.x[std::size_t(at - d)], t.x[std::size_t(at + d)]);
 }
 
 template <class T>
@@ -136,6 +153,13 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
                                               MIN_SURROUNDINGS, MAX_SURROUNDINGS);
         const std::int32_t first = std::max(1, i0 - reach), last = std::min(npts, i0 + reach);
         const Stretch s(y, first, last);
+        const SmoothedStretch smooth = smoothed_stretch(s, x, h);
+        BasicHalfHeightFinder<double> finder(smooth.x, smooth.y, 1, smooth.count);
+        // The crossings of `level` beside point i of the spectrum.
+        const auto crossing = [&](std::int32_t i, int dir, double at) {
+            return dir < 0 ? finder.left(i - smooth.offset, at)
+                           : finder.right(i - smooth.offset, at);
+        };
         const double level = s.median();
         if (sign == 0) sign = s.smoothed(i0, h) >= level ? 1 : -1;
 
@@ -145,8 +169,8 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         e.peak = climb(s, i0, h, sign);
         const double top = s.smoothed(e.peak, h) - level;
         if (!(top * sign > 0)) return best;
-        const auto left = crossing(s, x, e.peak, -1, h, level + top / 2);
-        const auto right = crossing(s, x, e.peak, +1, h, level + top / 2);
+        const auto left = crossing(e.peak, -1, level + top / 2);
+        const auto right = crossing(e.peak, +1, level + top / 2);
         if (!left || !right) return best;
         if (derivative == 1) {
             // The other lobe lies within a few lobe widths on one side; the
@@ -166,14 +190,14 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
             // A first derivative has two lobes of one size; half of it allows for noise.
             if (other == 0 || -deepest < 0.5 * top * sign) return best;
             const int dir = other > e.peak ? 1 : -1;
-            const auto zero = crossing(s, x, e.peak, dir, h, level);
+            const auto zero = crossing(e.peak, dir, level);
             if (!zero) return best;
             e.centre = *zero;
             e.width = std::abs(x[std::size_t(other)] - x[std::size_t(e.peak)]);
             // The height is that of the lobe below the centre.
             e.height = dir > 0 ? top : s.smoothed(other, h) - level;
         } else {
-            e.centre = vertex(s, x, e.peak, h);
+            e.centre = vertex(smooth, e.peak, h);
             e.width = *right - *left;
             e.height = top;
         }
@@ -204,23 +228,6 @@ std::optional<LineEstimate> estimate_line(std::span<const double> x,
 std::optional<LineEstimate> estimate_line(std::span<const double> x, std::span<const double> y,
                                           std::int32_t npts, std::int32_t start, int derivative) {
     return estimate(x, y, npts, start, derivative);
-}
-
-std::vector<std::size_t> candidate_places(std::span<const double> values, std::size_t q,
-                                          double cutoff) {
-    assert(q >= 1);
-    std::vector<std::size_t> found;
-    for (std::size_t i = 2 * q; i + 2 * q < values.size(); ++i) {
-        const double v = values[i];
-        if (!(v >= cutoff && v > values[i + q] && v > values[i + 2 * q] && v > values[i - q] &&
-              v > values[i - 2 * q]))
-            continue;
-        found.push_back(i);
-        i += 2 * q;
-    }
-    std::stable_sort(found.begin(), found.end(),
-                     [&](std::size_t a, std::size_t b) { return values[a] > values[b]; });
-    return found;
 }
 
 PointRange points_between(std::span<const double> x, std::int32_t npts, double low, double high) {

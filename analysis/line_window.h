@@ -1,7 +1,7 @@
 // The line under a position as the raw points show it (where its lobe is, how
-// wide, which way it points, the level and the noise around it), the points of
-// a window, and PEAKFINDER's test for further lines. Spectrum spans are 1-based
-// like the store (element 0 unused) with ascending x.
+// wide, which way it points, the level and the noise around it) and the points
+// of a window. Spectrum spans are 1-based like the store (element 0 unused)
+// with ascending x.
 #pragma once
 
 #include <cstdint>
@@ -44,12 +44,5 @@ PointRange points_between(std::span<const double> x, std::int32_t npts, double l
 
 // The point whose x is nearest to f.
 std::int32_t nearest_point(std::span<const double> x, std::int32_t npts, double f);
-
-// PEAKFINDER's candidate test over `values` (0-based, signed so that lines
-// point up): a value at or above `cutoff` and above its neighbours at q and 2q
-// places; after a candidate the next 2q places are not examined. The places
-// found, strongest first.
-std::vector<std::size_t> candidate_places(std::span<const double> values, std::size_t q,
-                                          double cutoff);
 
 } // namespace korax

@@ -37,16 +37,21 @@ int put_int(char* out, long long value, int width) {
 
 void append_result_line(std::string& text, double fpeak, double fperr, double ypeak,
                         const Crossings& crossings, double baseline, double height) {
+    append_line(text, fpeak, fperr, saturate_intensity(std::trunc(ypeak - baseline)),
+                crossings.width(), height);
+}
+
+void append_line(std::string& text, double frequency, double error, std::int32_t intensity,
+                 std::optional<double> fwhh, double height) {
     char line[160];
     char* p = line;
-    const double intensity = std::trunc(ypeak - baseline);
-    const std::int32_t ii = saturate_intensity(intensity);
-    p += put_fixed(p, fpeak, 14, 5);
+    const std::int32_t ii = intensity;
+    p += put_fixed(p, frequency, 14, 5);
     std::memcpy(p, " +-", 3);
     p += 3;
-    p += put_fixed(p, fperr, 8, 5);
+    p += put_fixed(p, error, 8, 5);
     p += put_int(p, ii, 8);
-    if (const auto fwhh = crossings.width()) {
+    if (fwhh) {
         p += put_fixed(p, *fwhh, 11, 5);
     } else {
         std::memcpy(p, "  not found", 11);
@@ -70,13 +75,15 @@ void append_result_line(std::string& text, double fpeak, double fperr, double yp
 }
 
 void append_failed_line(std::string& text, double frequency) {
-    char line[96];
-    char* p = line;
-    p += put_fixed(p, frequency, 14, 5);
-    static constexpr std::string_view note = "   ** line fit failed (no curvature)";
-    std::memcpy(p, note.data(), note.size());
-    p += note.size();
-    text.append(line, std::size_t(p - line));
+    append_note_line(text, frequency, "line fit failed (no curvature)");
+}
+
+void append_note_line(std::string& text, double frequency, std::string_view why) {
+    char line[32];
+    const int n = put_fixed(line, frequency, 14, 5);
+    text.append(line, std::size_t(n));
+    text += "   ** ";
+    text += why;
     text.append(CRLF);
 }
 

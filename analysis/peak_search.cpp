@@ -29,8 +29,8 @@ std::int32_t nearest_point(double f, std::span<const double> freq, std::int32_t 
 // The first k in [from, to] with y[k] >= level, or to + 1. Most of a spectrum
 // lies below the cutoff; testing whole blocks at once lets the compiler use
 // vector compares for that stretch.
-std::int64_t next_reaching(std::span<const std::int32_t> y, std::int64_t from, std::int64_t to,
-                           std::int32_t level) {
+template <class T>
+std::int64_t next_reaching(std::span<const T> y, std::int64_t from, std::int64_t to, T level) {
     constexpr std::int64_t block = 16;
     std::int64_t k = from;
     while (k + block - 1 <= to) {
@@ -40,12 +40,48 @@ std::int64_t next_reaching(std::span<const std::int32_t> y, std::int64_t from, s
         if (any) break;
         k += block;
     }
-    while (k <= to && y[std::size_t(k)] < level)
+    while (k <= to && !(y[std::size_t(k)] >= level))
         ++k;
     return k;
 }
 
 } // namespace
+
+template <class T>
+std::int64_t next_candidate(std::span<const T> y, std::int64_t from, std::int64_t to,
+                            std::int64_t q, T cutoff) {
+    for (std::int64_t i = from; i <= to;) {
+        const T v = y[std::size_t(i)];
+        if (!(v >= cutoff)) {
+            i = next_reaching(y, i + 1, to, cutoff);
+            continue;
+        }
+        if (v > y[std::size_t(i + q)] && v > y[std::size_t(i + 2 * q)] &&
+            v > y[std::size_t(i - 2 * q)] && v > y[std::size_t(i - q)])
+            return i;
+        ++i;
+    }
+    return to + 1;
+}
+
+template std::int64_t next_candidate(std::span<const std::int32_t>, std::int64_t, std::int64_t,
+                                     std::int64_t, std::int32_t);
+template std::int64_t next_candidate(std::span<const double>, std::int64_t, std::int64_t,
+                                     std::int64_t, double);
+
+std::vector<std::size_t> candidate_places(std::span<const double> values, std::size_t q,
+                                          double cutoff) {
+    assert(q >= 1);
+    std::vector<std::size_t> found;
+    const auto step = std::int64_t(q);
+    const std::int64_t last = std::int64_t(values.size()) - 2 * step - 1;
+    for (std::int64_t i = 2 * step; (i = next_candidate(values, i, last, step, cutoff)) <= last;
+         i += 2 * step + 1)
+        found.push_back(std::size_t(i));
+    std::stable_sort(found.begin(), found.end(),
+                     [&](std::size_t a, std::size_t b) { return values[a] > values[b]; });
+    return found;
+}
 
 PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std::int32_t> intens,
                               std::int32_t npts, const PeakSearchSettings& st, std::string& text,
@@ -64,19 +100,12 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
         return nearest_point(f, freq, npts, h + 1, npts - h);
     };
 
-    for (std::int64_t i = std::int64_t(st.start) + w + 1; i <= std::int64_t(st.end) - w;) {
-        const std::int32_t y = intens[std::size_t(i)];
-        if (y < st.cutoff) {
-            i = next_reaching(intens, i + 1, std::int64_t(st.end) - w, st.cutoff);
-            continue;
-        }
-        if (!(y > intens[std::size_t(i + q)] && y > intens[std::size_t(i + 2 * q)] &&
-              y > intens[std::size_t(i - 2 * q)] && y > intens[std::size_t(i - q)])) {
-            ++i;
-            continue;
-        }
+    const std::int64_t last = std::int64_t(st.end) - w;
+    for (std::int64_t i = std::int64_t(st.start) + w + 1;
+         (i = next_candidate<std::int32_t>(intens, i, last, q, st.cutoff)) <= last;) {
         LineFit fit;
-        if (fit_and_recentre(freq, intens, npts, i, h, 3, recentre, fit) != FitOutcome::Fitted) {
+        if (fit_and_recentre(freq, intens, npts, i, h, 3, recentre, fit) !=
+            LineFitOutcome::Fitted) {
             ++totals.failed;
             append_failed_line(text, freq[std::size_t(i)]);
             if (found) found->push_back({freq[std::size_t(i)], 0, 0, std::nullopt, false});

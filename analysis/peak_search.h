@@ -1,6 +1,7 @@
 // PEAKFINDER without a window: the search for every line above a cutoff
 // (peak_search.cpp) and the results file (peak_results.cpp), for AUTOPK's
-// dialog and for `korax peaks`.
+// dialog and for `korax peaks`; its candidate test also finds the further
+// lines of a blend for the profile fit.
 #pragma once
 
 #include "analysis/half_height.h"
@@ -41,6 +42,20 @@ struct FoundLine {
     bool fitted = true;              // false: the fit had no curvature
 };
 
+// PEAKFINDER's candidate test: the first place i from `from` to `to` where
+// values[i] is at or above `cutoff` and strictly above each of values[i - 2q],
+// values[i - q], values[i + q] and values[i + 2q]; to + 1 when there is none.
+// The caller keeps from - 2q and to + 2q inside `values`. After a candidate
+// PEAKFINDER goes on at i + 2q + 1.
+template <class T>
+std::int64_t next_candidate(std::span<const T> values, std::int64_t from, std::int64_t to,
+                            std::int64_t q, T cutoff);
+
+// The candidates of the whole of `values` (0-based), PEAKFINDER's scan from
+// place 2q on, strongest first (of equal ones the earlier).
+std::vector<std::size_t> candidate_places(std::span<const double> values, std::size_t q,
+                                          double cutoff);
+
 // Scans freq/intens (1-based, npts points) for lines and appends one results
 // line per candidate to `text` (CRLF ends). `progress` is called with the count
 // at every tenth line. The range must lie inside 1..npts. When `found` is given,
@@ -62,8 +77,15 @@ std::string results_summary(const PeakSearchTotals& totals);
 // hyphens scaled to `height`; CRLF ended.
 void append_result_line(std::string& text, double fpeak, double fperr, double ypeak,
                         const Crossings& crossings, double baseline, double height);
+// The same from the numbers: the intensity above the baseline, truncated, and
+// the FWHH when there is one.
+void append_line(std::string& text, double frequency, double error, std::int32_t intensity,
+                 std::optional<double> fwhh, double height);
 // The line of a candidate whose fit found no curvature.
 void append_failed_line(std::string& text, double frequency);
+// The line of a candidate that has no measurement: its frequency and why,
+// "   ** " before the reason.
+void append_note_line(std::string& text, double frequency, std::string_view why);
 
 // Writes a whole results file (head, the lines of search_lines, summary) to
 // `path` through SafeFile, without a window: mode New fails on an existing

@@ -4,6 +4,8 @@
 // components of a blend.
 #include "analysis/profile_fit.h"
 
+#include "analysis/peak_search.h"
+
 #include <gsl/gsl_blas.h>
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_multifit.h>

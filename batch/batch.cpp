@@ -55,6 +55,24 @@ std::function<std::string(const std::string&)> positive_count() {
     };
 }
 
+std::function<std::string(const std::string&)> shape_value() {
+    return [](const std::string& text) -> std::string {
+        if (parse_shape(text)) return {};
+        return "must be gauss, lorentz or voigt followed by the derivative 0, 1 or 2 "
+               "(e.g. lorentz2), not " +
+               text;
+    };
+}
+
+std::function<std::string(const std::string&)> components_value() {
+    return [](const std::string& text) -> std::string {
+        const auto v = whole_number(text);
+        if (text == "auto" || (v && *v >= 1 && *v <= MAX_COMPONENTS)) return {};
+        return "must be auto or a number of lines from 1 to " + std::to_string(MAX_COMPONENTS) +
+               ", not " + text;
+    };
+}
+
 // Runs `app` over the arguments; nullopt to go on, or the exit status.
 std::optional<int> parse(CLI::App& app, std::span<const std::string_view> args,
                          const std::string& usage) {
@@ -132,7 +150,27 @@ int peaks(std::span<const std::string_view> args) {
                  "(file, frequency, error, intensity, fwhh); the summaries go to standard error");
     app.add_option("-j,--jobs", cmd.jobs, "Spectra processed in parallel (default: the processors)")
         ->check(positive_count(), "N");
+    std::string profile, components = "auto";
+    int baseline_degree = 1;
+    auto* profile_opt =
+        app.add_option("--profile", profile,
+                       "Refine every line found with the profile fit of the X key: gauss, "
+                       "lorentz or voigt and the derivative 0, 1 or 2 (e.g. lorentz2); "
+                       "neighbours within the fit's window are fitted together, and the "
+                       "results file's columns come from the fit")
+            ->check(shape_value(), "SHAPE");
+    auto* components_opt =
+        app.add_option("--components", components,
+                       "With --profile: lines fitted together, 1 to 5, or auto for as many as "
+                       "the window shows (default auto)")
+            ->check(components_value(), "auto|N");
+    auto* degree_opt =
+        app.add_option("--baseline-degree", baseline_degree,
+                       "With --profile: degree of the baseline polynomial, 0 to 2 (default 1)")
+            ->check(CLI::Range(0, 2), "D");
     cutoff_opt->excludes(sigma_opt);
+    components_opt->needs(profile_opt);
+    degree_opt->needs(profile_opt);
     if (auto status = parse(app, args, PEAKS_USAGE)) return *status;
 
     if (!cutoff_opt->count() && !sigma_opt->count())
@@ -141,6 +179,13 @@ int peaks(std::span<const std::string_view> args) {
     if (sigma_opt->count() && !(sigma >= 0 && sigma <= 1e6))
         return usage_error("korax peaks", "--cutoff-sigma must be from 0 to 1000000", PEAKS_USAGE);
     PeaksSettings& st = cmd.settings;
+    if (profile_opt->count()) {
+        ProfileFitSettings fit;
+        fit.shape = *parse_shape(profile);
+        fit.baseline_degree = baseline_degree;
+        fit.components = components == "auto" ? 0 : std::stoi(components);
+        st.profile = fit;
+    }
     st.smooth = smooth;
     st.baseline = baseline;
     st.nfit = static_cast<std::int16_t>(nfit);

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include <sys/stat.h>
@@ -58,6 +59,46 @@ std::string tsv_rows(const std::string& file, const std::vector<FoundLine>& line
         }
         t += '\t';
         if (l.fwhh) append_decimal(t, *l.fwhh);
+        t += '\n';
+    }
+    return t;
+}
+
+// With the profile: the five columns as above from the fit, then the width
+// parameters with their errors (empty where the profile has none), the
+// reduced chi-square and the number of lines the fit had; a refused fit has
+// only its frequency, and 0 lines.
+std::string profile_tsv_rows(const std::string& file, const std::vector<ProfileLine>& lines,
+                             const ProfileFitSettings& settings) {
+    std::string t;
+    const bool gauss = uses_gauss_width(settings.shape.profile);
+    const bool lorentz = uses_lorentz_width(settings.shape.profile);
+    for (const ProfileLine& p : lines) {
+        t += file;
+        t += '\t';
+        append_decimal(t, p.line.frequency);
+        if (p.refusal) {
+            t += "\t\t\t\t\t\t\t\t\t0\n";
+            continue;
+        }
+        t += '\t';
+        append_decimal(t, p.line.error);
+        t += '\t';
+        t += std::to_string(p.line.intensity);
+        t += '\t';
+        append_decimal(t, *p.line.fwhh);
+        for (const auto& [used, value, error] :
+             {std::tuple{gauss, p.widths.gauss, p.width_errors.gauss},
+              std::tuple{lorentz, p.widths.lorentz, p.width_errors.lorentz}}) {
+            t += '\t';
+            if (used) append_decimal(t, value);
+            t += '\t';
+            if (used) append_decimal(t, error);
+        }
+        t += '\t';
+        t += number(p.reduced_chi_square);
+        t += '\t';
+        t += std::to_string(p.components);
         t += '\n';
     }
     return t;
@@ -119,7 +160,12 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
     const std::string note = out.error_text();
 
     std::string summary = file + ": " + std::to_string(res.totals.count) + " lines";
-    if (res.totals.failed > 0) summary += ", " + std::to_string(res.totals.failed) + " failed fits";
+    if (st.profile) summary += " fitted as " + shape_name(st.profile->shape);
+    if (res.totals.failed > 0)
+        summary += ", " + std::to_string(res.totals.failed) +
+                   (st.profile ? " refused profile fits" : " failed fits");
+    if (res.below_cutoff > 0)
+        summary += ", " + std::to_string(res.below_cutoff) + " fitted below the cutoff";
     if (res.noise) {
         char text[48];
         std::snprintf(text, sizeof text, ", noise %.2f", *res.noise);
@@ -133,7 +179,8 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
     // The table keeps standard output to itself; the summaries then go to
     // standard error.
     if (cmd.tsv) {
-        o.out = tsv_rows(file, res.lines);
+        o.out = st.profile ? profile_tsv_rows(file, res.profile_lines, *st.profile)
+                           : tsv_rows(file, res.lines);
         o.err = summary;
     } else {
         o.out = summary;
@@ -209,7 +256,12 @@ int run_peaks(const PeaksCommand& given) {
         std::cerr << COMMAND << ": " << clash << "\n";
         return EXIT_USAGE;
     }
-    if (cmd.tsv) std::cout << "file\tfrequency\terror\tintensity\tfwhh\n" << std::flush;
+    if (cmd.tsv) {
+        std::cout << "file\tfrequency\terror\tintensity\tfwhh";
+        if (cmd.settings.profile)
+            std::cout << "\tgauss_fwhm\tgauss_error\tlorentz_fwhm\tlorentz_error\tchi2\tlines";
+        std::cout << "\n" << std::flush;
+    }
     return run_files(cmd.files, cmd.jobs, COMMAND, [&](std::size_t i, int threads) {
         return one_spectrum(cmd, cmd.files[i], threads);
     });

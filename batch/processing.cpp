@@ -128,9 +128,89 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     search.nfit = st.nfit;
     search.height = levels.yhigh - levels.ymean;
     res.text = results_head(sp.name, res.cutoff, res.level, st.nfit);
-    res.totals = search_lines(sp.freq, sp.intens, sp.npts, search, res.text, {}, &res.lines);
+    if (!st.profile) {
+        res.totals = search_lines(sp.freq, sp.intens, sp.npts, search, res.text, {}, &res.lines);
+        res.text += results_summary(res.totals);
+        return res;
+    }
+    std::string classic;
+    search_lines(sp.freq, sp.intens, sp.npts, search, classic, {}, &res.lines);
+    // A line reaches the cutoff when its fitted height above its own baseline
+    // does what PEAKFINDER asks of its top above the level.
+    res.profile_lines =
+        refine_lines(sp, res.lines, *st.profile, double(res.cutoff) - res.level, &res.below_cutoff);
+    for (const ProfileLine& p : res.profile_lines) {
+        if (p.refusal) {
+            ++res.totals.failed;
+            append_note_line(res.text, p.line.frequency,
+                             "profile fit refused: " + std::string(refusal_text(*p.refusal)));
+            continue;
+        }
+        ++res.totals.count;
+        ++res.totals.with_fwhh;
+        res.totals.sum += *p.line.fwhh;
+        res.totals.sum2 += *p.line.fwhh * *p.line.fwhh;
+        append_line(res.text, p.line.frequency, p.line.error, p.line.intensity, p.line.fwhh,
+                    search.height);
+    }
     res.text += results_summary(res.totals);
     return res;
+}
+
+std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const FoundLine> found,
+                                      const ProfileFitSettings& settings, double min_height,
+                                      std::int32_t* below) {
+    std::vector<ProfileLine> lines;
+    std::vector<double> weak; // fitted, but below min_height
+    // A line already measured as part of an earlier fit (a blend, or two
+    // candidates on one line) is not fitted again: within half a lobe width
+    // of a reported centre it is the same line.
+    const auto reported = [&](double f) {
+        return std::any_of(lines.begin(), lines.end(), [&](const ProfileLine& l) {
+            return !l.refusal && std::abs(l.line.frequency - f) < 0.5 * *l.line.fwhh;
+        });
+    };
+    const auto weak_near = [&](double f, double lobe) {
+        return std::any_of(weak.begin(), weak.end(),
+                           [&](double w) { return std::abs(w - f) < 0.5 * lobe; });
+    };
+    for (const FoundLine& candidate : found) {
+        if (reported(candidate.frequency)) continue;
+        const FitOutcome fit =
+            fit_profile(sp.freq, sp.intens, sp.npts, candidate.frequency, settings);
+        if (!fit) {
+            ProfileLine refused;
+            refused.line = candidate;
+            refused.refusal = fit.refusal();
+            lines.push_back(refused);
+            continue;
+        }
+        for (const FittedComponent& c : fit->components) {
+            if (reported(c.centre)) continue;
+            // A neighbour is fitted with the line so that the line comes out
+            // right; it is a line of the results only if it reaches the cutoff.
+            if (c.height < min_height) {
+                if (!weak_near(c.centre, fit->lobe_width)) weak.push_back(c.centre);
+                continue;
+            }
+            ProfileLine l;
+            l.line = {c.centre, c.centre_error, saturate_intensity(std::trunc(c.height)),
+                      fit->lobe_width};
+            l.widths = fit->widths;
+            l.width_errors = fit->width_errors;
+            l.reduced_chi_square = fit->reduced_chi_square;
+            l.components = int(fit->components.size());
+            lines.push_back(l);
+        }
+    }
+    // A weak line fitted beside another may be reported by a later fit of its own.
+    if (below)
+        *below = std::int32_t(
+            std::count_if(weak.begin(), weak.end(), [&](double w) { return !reported(w); }));
+    std::stable_sort(lines.begin(), lines.end(), [](const ProfileLine& a, const ProfileLine& b) {
+        return a.line.frequency < b.line.frequency;
+    });
+    return lines;
 }
 
 } // namespace korax

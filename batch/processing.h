@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analysis/peak_search.h"
+#include "analysis/profile_fit.h"
 #include "batch/spectrum_load.h"
 
 #include <atomic>
@@ -24,6 +25,9 @@ struct PeaksSettings {
     std::optional<std::int16_t> cutoff;    // absolute cutoff
     std::optional<double> cutoff_sigma;    // or this many noise deviations above the level
     int threads = 1;                       // for each smoothing pass
+    // Refine every line found with the profile fit, its neighbours fitted with
+    // it; absent: PEAKFINDER's own measurement, as the viewer writes it.
+    std::optional<ProfileFitSettings> profile;
 };
 
 // What the viewer would hold after the processing: the mean intensity and the
@@ -49,16 +53,39 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& spectrum, const PeaksS
 double noise_deviation(std::span<const std::int32_t> y, std::int32_t n,
                        std::int32_t smoothed_by = 0);
 
+// A line as the profile fit measured it, with what the fit says of itself;
+// `refusal` set instead for a candidate the fit refused.
+struct ProfileLine {
+    FoundLine line; // frequency, error, height above the fitted baseline, lobe width
+    LineWidths widths, width_errors;
+    double reduced_chi_square = 0;
+    int components = 0; // of the fit that measured it
+    std::optional<FitRefusal> refusal;
+};
+
 struct PeakResults {
     std::int16_t level = 0, cutoff = 0;
     std::optional<double> noise; // when the cutoff came from it
     PeakSearchTotals totals;
     std::vector<FoundLine> lines;
+    std::vector<ProfileLine> profile_lines; // with a profile: every line, by frequency
+    std::int32_t below_cutoff = 0;          // fitted lines whose height misses the cutoff
     std::string text; // the results file, byte for byte as PEAKFINDER writes it
 };
 
-// PEAKFINDER over the whole processed spectrum with the settings' levels.
+// PEAKFINDER over the whole processed spectrum with the settings' levels; with
+// a profile, every line it finds refined by the profile fit, the results
+// file's columns then filled from the fits (frequency and error, height, lobe
+// width) and a refused fit written as a note with PEAKFINDER's frequency.
 PeakResults find_peaks(const Spectrum& spectrum, const ProcessedLevels& levels,
                        const PeaksSettings& settings, std::optional<double> noise);
+
+// The profile fit at every found line in turn, a line that an earlier fit
+// measured (within half its lobe width) left out; by frequency. The lines of a
+// fit whose height above the fitted baseline is below `min_height` are left
+// out too, their number (of distinct ones) into `below`.
+std::vector<ProfileLine> refine_lines(const Spectrum& spectrum, std::span<const FoundLine> found,
+                                      const ProfileFitSettings& settings, double min_height,
+                                      std::int32_t* below = nullptr);
 
 } // namespace korax

@@ -214,9 +214,14 @@ void key_settings(ViewerState& v) {
 
 void key_assign(ViewerState& v) {
     auto& s = catalog_session();
-    auto m = measurement_to_assign();
+    auto m = measurement_to_assign(v.FCURS);
     if (!m) {
-        catalog_message(v, " No measurement to assign: measure the line with O (or 9, =) first");
+        catalog_message(v,
+                        " No measurement to assign: measure the line with O or X (or 9, =) first");
+        return;
+    }
+    if (!m->refusal.empty()) {
+        catalog_message(v, " Not assigned: " + m->refusal, " (X fits the line's profile instead)");
         return;
     }
     auto found = predictions_within(s, m->freq, s.settings.tolerance);

@@ -171,7 +171,8 @@ void note_measuring_key(std::int16_t code) {
     switch (code) {
     case 'O':
     case 'o':
-        n.key = 'O';
+    case 'X':
+        n.key = code == 'X' ? 'X' : 'O';
         n.before = measurement_memory();
         n.identify_measured = true;
         break;

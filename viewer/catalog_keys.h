@@ -14,7 +14,7 @@ namespace korax {
 
 CatalogSession& catalog_session();
 
-// Notes a measuring key (O, 9, =) on its way to its command, so that T knows
+// Notes a measuring key (O, X, 9, =) on its way to its command, so that T knows
 // what it assigns.
 void note_measuring_key(std::int16_t code);
 // Draws the predicted lines into the freshly cleared plot area. The first call

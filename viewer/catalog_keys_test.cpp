@@ -134,7 +134,12 @@ TEST_F(CatalogKeys, SeveralPredictionsWithinTheToleranceAreOffered) {
     EXPECT_TRUE(tw.screen_contains("Assigned in"));
     EXPECT_EQ(std::vector<std::size_t>{1}, catalog_session().assigned[0]);
     // Ctrl+C copies the measurement with the record assigned from it.
-    last_measurement() = LastMeasurement{true, 499.5, 0.0, 100.0, 0.25};
+    LastMeasurement copied;
+    copied.valid = true;
+    copied.FPEAK = 499.5;
+    copied.YPEAK = 100.0;
+    copied.FWHH = 0.25;
+    last_measurement() = copied;
     ASSERT_TRUE(viewer_key(v, KEY_CTRL_C));
     last_measurement() = LastMeasurement{};
     EXPECT_EQ("499.5000\t0.0000\t0.2500\n" + record.substr(0, record.size() - 2),

@@ -18,25 +18,33 @@ MeasureNote& measure_note() {
     return n;
 }
 
-namespace {
+namespace {} // namespace
 
-bool same_memory(const MeasurementMemory& a, const MeasurementMemory& b) {
-    return a.FLAST == b.FLAST && a.FPREV == b.FPREV && a.ELAST == b.ELAST && a.EPREV == b.EPREV;
-}
-
-} // namespace
-
-std::optional<Measured> measurement_to_assign() {
+std::optional<Measured> measurement_to_assign(std::optional<double> cursor) {
     const MeasureNote& n = measure_note();
     const MeasurementMemory& m = measurement_memory();
     if (n.key == 0) return std::nullopt;
     if (n.key == '=') {
         if (m.FLAST == 0 && m.FPREV == 0) return std::nullopt;
-        float e = static_cast<float>(std::sqrt(m.EPREV * m.EPREV + m.ELAST * m.ELAST));
-        return Measured{(m.FLAST + m.FPREV) / 2, e};
+        const float e = static_cast<float>(
+            std::sqrt(m.honest_prev * m.honest_prev + m.honest_last * m.honest_last));
+        Measured average{(m.FLAST + m.FPREV) / 2, e, {}, m.doubt_last};
+        if (average.refusal.empty()) average.refusal = m.doubt_prev;
+        return average;
     }
-    if (same_memory(m, n.before)) return std::nullopt;
-    return Measured{m.FLAST, m.ELAST};
+    // The key left the memory as it was: it refused to measure.
+    if (m.count == n.before.count) return std::nullopt;
+    const LastMeasurement& last = last_measurement();
+    if (n.key == 'X' && last.valid && last.key == 'X' && !last.lines.empty()) {
+        const double at = cursor.value_or(m.FLAST);
+        const auto nearest =
+            std::min_element(last.lines.begin(), last.lines.end(),
+                             [&](const MeasuredLine& a, const MeasuredLine& b) {
+                                 return std::abs(a.freq - at) < std::abs(b.freq - at);
+                             });
+        return Measured{nearest->freq, nearest->error, last.lines, {}};
+    }
+    return Measured{m.FLAST, m.honest_last, {}, m.doubt_last};
 }
 
 void catalog_message(ViewerState& v, const std::string& row1, const std::string& row2, int color) {

@@ -132,7 +132,7 @@ TEST(CloseQuestion, FitsTheRowWhateverTheName) {
 TEST(ExtensionPage, FitsTheShortWindowAndIsReachedFromHelp) {
     TestWindow tw(800, 540, 17);
     tw.window().set_text_position(1, 1);
-    tw.keys("x?");
+    tw.keys("j?");
     tw.type("");
     wait_after_help();
     EXPECT_EQ("_____E X T E N S I O N   K E Y S" + std::string(48, '_'), tw.row(2));

@@ -12,6 +12,7 @@
 #include "viewer/extension_keys.h"
 #include "viewer/freqlimits.h"
 #include "viewer/lookfm.h"
+#include "viewer/profile_key.h"
 #include "window/cancel.h"
 #include "window/dialog.h"
 #include "window/inkey.h"
@@ -151,9 +152,8 @@ const ViewerKey KEYS[] = {
     {'*',        plain<key_autoscale>,                    0,           PLOT,   "", X, "*",
      "           * - fit the vertical scale to the points shown"},
     {KEY_ESCAPE, nullptr,                                 0,           NONE,   "", X, "Esc",
-     "         Esc - leave a prompt or level setting, the spectrum as before"},
-    {KEY_TAB,    nullptr,                                 0,           NONE,   "", X, "Tab",
-     "         Tab - the file-open box at the & prompt (at C: ENTER alone)"},
+     "     Esc,Tab - leave a prompt or level setting / file-open box at & (C: ENTER)"},
+    {KEY_TAB,    nullptr,                                 0,           NONE,   "", X, "Tab", ""},
     {KEY_CTRL_C, plain<key_copy_measurement>,             0,           NONE,   "", X, "Ctrl+C",
      "  Ctrl+C/P/Q - copy the measurement / save a picture / close the window"},
     {KEY_CTRL_P, plain<key_save_picture>,                 0,           NONE,   "", X, "Ctrl+P", ""},
@@ -163,6 +163,9 @@ const ViewerKey KEYS[] = {
      " Wheel,click - zoom in/out about the cursor / move the cursor there"},
     {WHEEL_DOWN, with_amount<key_wheel_zoom>,             1.2,         PLOT,   "", X, "Wheel", ""},
     {CLICK,      plain<key_click>,                        0,           NONE,   "", X, "click", ""},
+    {'X',        noted<key_profile_fit, 'X'>,             0,           STALE,  "", X, "X",
+     "         X,x - fit the line's profile, blends too / profile, baseline, lines"},
+    {'x',        plain<key_profile_settings>,             0,           SCREEN, "", X, "x", ""},
 
     {'C',        plain<key_open>,                         0,           NONE,   "", L, "C",
      "         C,V - open a line catalogue / overlay on-off, v: linear-log sticks"},

@@ -32,6 +32,27 @@ LastMeasurement& last_measurement() {
     return last;
 }
 
+void remember_measurement(double frequency, double error, double honest_error, std::string doubt) {
+    auto& m = measurement_memory();
+    m.FPREV = m.FLAST;
+    m.FLAST = frequency;
+    m.EPREV = m.ELAST;
+    m.ELAST = error;
+    m.honest_prev = m.honest_last;
+    m.honest_last = honest_error;
+    m.doubt_prev = std::move(m.doubt_last);
+    m.doubt_last = std::move(doubt);
+    ++m.count;
+}
+
+std::string o_measurement_doubt(bool fwhh_found, bool centre_inside) {
+    // A centre outside the points of its fit is an extrapolation; a line
+    // whose half height the O key could not find is no line it measured well.
+    if (!centre_inside) return "the centre O fitted lies outside its fitting interval";
+    if (!fwhh_found) return "O found no half-height width (FWHH) of this line";
+    return {};
+}
+
 namespace {
 
 constexpr int NTRIES = 4;
@@ -173,12 +194,12 @@ void key_measure(ViewerState& v) {
     const auto recentre = [&](double f) { return point_of(v, d, f, false); };
     switch (fit_and_recentre(d.x, d.y, d.count, centre, static_cast<std::int32_t>(half), NTRIES,
                              recentre, line)) {
-    case FitOutcome::Fitted:
+    case LineFitOutcome::Fitted:
         break;
-    case FitOutcome::OutsideData:
+    case LineFitOutcome::OutsideData:
         refuse(w, v, " ERROR: fitting interval exceeds data bounds");
         return;
-    case FitOutcome::NoCurvature:
+    case LineFitOutcome::NoCurvature:
         // A straight stretch has no vertex: report it rather than show the
         // values of an earlier fit.
         refuse(w, v, " ERROR: line fit failed (no curvature)");
@@ -189,12 +210,29 @@ void key_measure(ViewerState& v) {
                  CQUAD = line.CQUAD;
     const std::int16_t nc = line.nc;
     auto& fit = fit_arrays();
+    // The points of the last fit lie inside the data: the fit loop checked them.
+    const bool centre_inside =
+        FPEAK >= d.x[std::size_t(centre - half)] && FPEAK <= d.x[std::size_t(centre + half)];
 
-    auto& memory = measurement_memory();
-    memory.FPREV = memory.FLAST;
-    memory.FLAST = FPEAK;
-    memory.EPREV = memory.ELAST;
-    memory.ELAST = FPERR;
+    // The memory first: the plot redraw identifies the measured line.
+    const double level = (YPEAK + v.YMEAN) / 2;
+    const auto j0 = static_cast<std::int32_t>(point_of(v, d, FPEAK, true));
+    const Crossings crossings = HalfHeightFinder(d.x, d.y, d.first, d.last).around(j0, level);
+    const auto& left = crossings.left;
+    const auto& right = crossings.right;
+
+    LastMeasurement& last = last_measurement();
+    last = LastMeasurement{};
+    last.valid = true;
+    last.key = 'O';
+    last.FPEAK = FPEAK;
+    last.FPERR = FPERR;
+    last.YPEAK = YPEAK - v.YMEAN;
+    last.FWHH = left && right ? std::optional<double>(*right - *left) : std::nullopt;
+    last.IXEXP = v.IXEXP;
+    last.centre_inside = centre_inside;
+    remember_measurement(FPEAK, FPERR, FPERR * std::sqrt(double(v.IXEXP)),
+                         o_measurement_doubt(last.FWHH.has_value(), centre_inside));
 
     // The picture: data, cursor and scale afresh, then the fitted parabola.
     w.set_color(15);
@@ -212,12 +250,6 @@ void key_measure(ViewerState& v) {
     }
     w.set_color(12);
     w.polyline(px, py);
-
-    const double level = (YPEAK + v.YMEAN) / 2;
-    const auto j0 = static_cast<std::int32_t>(point_of(v, d, FPEAK, true));
-    const Crossings crossings = HalfHeightFinder(d.x, d.y, d.first, d.last).around(j0, level);
-    const auto& left = crossings.left;
-    const auto& right = crossings.right;
 
     const std::int64_t edge = d.expanded ? half : v.NFIT / 2;
     const double x_first = d.x[std::size_t(std::clamp<std::int64_t>(centre - edge, 1, d.count))];
@@ -239,13 +271,6 @@ void key_measure(ViewerState& v) {
     w.set_color(15);
     MARSCA(v.FLOW, v.FHIGH, v);
 
-    LastMeasurement& last = last_measurement();
-    last.valid = true;
-    last.FPEAK = FPEAK;
-    last.FPERR = FPERR;
-    last.YPEAK = YPEAK - v.YMEAN;
-    last.FWHH = left && right ? std::optional<double>(*right - *left) : std::nullopt;
-
     std::string row1 = " Fitted peak frequency: " + fmt_fixed(FPEAK, 14, 4) + " +-" +
                        fmt_fixed(FPERR, 7, 4) + blanks(9) +
                        "Intensity:" + fmt_fixed(YPEAK - v.YMEAN, 12, 2);
@@ -262,11 +287,7 @@ void key_measure(ViewerState& v) {
 
 void key_cursor_as_measurement(ViewerState& v) {
     auto& w = window();
-    auto& memory = measurement_memory();
-    memory.FPREV = memory.FLAST;
-    memory.FLAST = v.FCURS;
-    memory.EPREV = memory.ELAST;
-    memory.ELAST = 0;
+    remember_measurement(v.FCURS, 0, 0);
     const MeasureData d = measure_data(v);
     const auto j = static_cast<std::int32_t>(point_of(v, d, v.FCURS, true));
     v.YMEAN = d.y[std::size_t(j)];
