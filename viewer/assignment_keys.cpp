@@ -12,6 +12,7 @@
 #include "viewer/catalog_screens.h"
 #include "viewer/display.h"
 #include "window/answer.h"
+#include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
@@ -76,9 +77,8 @@ bool accept_lin_file(const std::string& path) {
     auto& w = window();
     const AssignmentScan scan = scan_assignments(path);
     if (!scan.error.empty()) {
-        w.set_text_color(12);
-        w.write_line("     " + path + ": " + scan.error + " - the file is not changed");
-        catalog_press_enter();
+        write_red_line(w, "     " + path + ": " + scan.error + " - the file is not changed");
+        press_enter(w, PressEnter::Below);
         return false;
     }
     if (!scan.exists) return true;
@@ -100,7 +100,7 @@ bool choose_lin_file(std::size_t catalog) {
     const std::string suggestion =
         s.settings.lin_path.empty() ? default_lin_path(catalog) : s.settings.lin_path;
     for (;;) {
-        catalog_dialog_screen("A S S I G N M E N T   F I L E");
+        open_dialog_screen(window(), "A S S I G N M E N T   F I L E");
         w.write_line("     Name of the assignment file, relative to the folder of the current");
         w.write_line("     spectrum (ENTER takes " + suggestion + ")");
         w.write_line("");
@@ -123,7 +123,7 @@ std::optional<LineRef> choose_prediction(ViewerState& v, const std::vector<LineR
     const std::size_t shown_count = std::min<std::size_t>(found.size(), 9);
     std::optional<LineRef> chosen;
     for (;;) {
-        catalog_dialog_screen("A S S I G N   M E A S U R E D   L I N E");
+        open_dialog_screen(window(), "A S S I G N   M E A S U R E D   L I N E");
         w.write_line("     Measured frequency: " + fmt_fixed(m.freq, 14, 4) + " +-" +
                      fmt_fixed(m.error, 7, 4));
         w.write_line("     " + std::to_string(found.size()) + " predictions lie within " +
@@ -177,7 +177,7 @@ void mark_from_file(const std::string& path) {
 void key_settings(ViewerState& v) {
     auto& w = window();
     auto& set = catalog_session().settings;
-    catalog_dialog_screen("C A T A L O G U E   S E T T I N G S");
+    open_dialog_screen(window(), "C A T A L O G U E   S E T T I N G S");
     w.write_line("     ENTER keeps the value shown");
     w.write_line("");
     set.tolerance = ask_value("     Tolerance of an assignment, in frequency units", set.tolerance,

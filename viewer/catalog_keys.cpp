@@ -13,6 +13,7 @@
 #include "viewer/display.h"
 #include "viewer/file_prompt.h"
 #include "viewer/measure.h"
+#include "window/dialog.h"
 #include "window/window.h"
 
 #include <algorithm>
@@ -100,7 +101,7 @@ void key_open(ViewerState& v) {
     auto& w = window();
     auto& s = catalog_session();
     for (;;) {
-        catalog_dialog_screen("L I N E   C A T A L O G U E S");
+        open_dialog_screen(w, "L I N E   C A T A L O G U E S");
         for (std::size_t i = 0; i < s.catalogs.size(); ++i)
             w.write_line("     " + fmt_int(static_cast<long long>(i + 1), 2) + "  " +
                          fmt_int(static_cast<long long>(s.catalogs[i].size()), 9) + " lines  " +
@@ -116,9 +117,12 @@ void key_open(ViewerState& v) {
             typed.chosen_in_box ? typed.text : beside_spectrum(typed_name(typed.text));
         Opened opened = open_catalog(path);
         w.write_line(" ");
-        if (!opened.ok) w.set_text_color(12);
-        w.write_line("     " + path + (opened.ok ? ": " : " ") + opened.text);
-        catalog_press_enter();
+        const std::string said = "     " + path + (opened.ok ? ": " : " ") + opened.text;
+        if (opened.ok)
+            w.write_line(said);
+        else
+            write_red_line(w, said);
+        press_enter(w, PressEnter::Below);
         if (opened.ok) break;
     }
     w.set_text_cursor(false);

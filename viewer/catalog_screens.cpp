@@ -5,7 +5,7 @@
 #include "base/file_name.h"
 #include "base/format.h"
 #include "driver/store.h"
-#include "window/inkey.h"
+#include "window/dialog.h"
 #include "window/window.h"
 
 #include <algorithm>
@@ -49,34 +49,9 @@ std::optional<Measured> measurement_to_assign(std::optional<double> cursor) {
 
 void catalog_message(ViewerState& v, const std::string& row1, const std::string& row2, int color) {
     auto& w = window();
-    w.set_text_color(color);
-    w.set_text_background(7);
-    w.set_text_position(1, 1);
-    w.write_chars(pad(row1, 80).substr(0, 80));
-    w.set_text_position(2, 1);
-    w.write_chars(pad(row2, 80).substr(0, 80));
+    write_message_rows(w, row1, row2, color);
     w.set_text_color(15);
     v.STALE = true;
-}
-
-void catalog_dialog_screen(const char* spaced_title) {
-    auto& w = window();
-    w.set_text_color(0);
-    w.set_text_background(7);
-    w.clear_window();
-    w.set_text_position(1, 1);
-    w.set_text_cursor(true);
-    w.write_line(" ");
-    w.write_line(heading(spaced_title));
-    w.write_line("");
-}
-
-void catalog_press_enter() {
-    auto& w = window();
-    w.set_text_color(0);
-    w.write_line(" ");
-    w.write_line("     Press ENTER to continue");
-    wait_for_enter();
 }
 
 std::string typed_name(std::string_view text) {

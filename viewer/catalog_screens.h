@@ -43,10 +43,6 @@ std::optional<Measured> measurement_to_assign(std::optional<double> cursor = std
 // A message on the two status rows, as those of O are shown.
 void catalog_message(ViewerState& v, const std::string& row1, const std::string& row2 = {},
                      int color = 1);
-// A cleared dialog screen under its spaced heading.
-void catalog_dialog_screen(const char* spaced_title);
-// "Press ENTER to continue", and the wait for it.
-void catalog_press_enter();
 
 // A typed name without its surrounding blanks, "\" read as "/".
 std::string typed_name(std::string_view text);
