@@ -49,7 +49,11 @@ void gauss_unit(int n, double v, double& value, double& next) {
 
 // d^k/dv^k 1/(1 + v^2) = Re[i (-1)^k k! (v + i)^-(k+1)], for k = n and n + 1.
 void lorentz_unit(int n, double v, double& value, double& next) {
-    const std::complex<double> q = 1.0 / std::complex<double>(v, 1);
+    // 1 / (v + i) written out: the library's complex division guards against
+    // an overflow that v * v + 1 only reaches where the value is 0 anyway, and
+    // it costs more than the rest of the profile.
+    const double d = v * v + 1;
+    const std::complex<double> q(v / d, -1 / d);
     std::complex<double> p = q; // q^(k+1)
     double factorial = 1;
     for (int k = 0; k < n; ++k) {

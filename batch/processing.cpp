@@ -44,12 +44,15 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
     const std::int32_t n = sp.npts;
     const int threads = std::max(1, st.threads);
     std::vector<std::int32_t> work(sp.intens.size());
-    if (st.smooth > 0)
+    std::vector<std::int32_t> unsmoothed;
+    if (st.smooth > 0) {
+        if (st.profile) unsmoothed = sp.intens;
         smooth_once(sp.intens, work, n, SmoothingFilter(smoothing_window(1, false, st.smooth)),
                     threads);
+    }
     // A fresh look: ORIGNL is the spectrum as it now stands.
     EntryLevels v = enter_viewer(sp);
-    if (st.baseline == 0) return ProcessedLevels{v.ymean, v.yhigh};
+    if (st.baseline == 0) return ProcessedLevels{v.ymean, v.yhigh, std::move(unsmoothed)};
 
     const BeforePass go_on = [stop](int) { return !stopped(stop); };
     const std::vector<std::int32_t> original = sp.intens;
@@ -75,7 +78,11 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
     subtract_baseline(original, sp.intens, work, n);
     const double ymean = lift_to_reference(sp.intens, n, v.yref);
     sp.intens[std::size_t(n) + 1] = sp.intens[std::size_t(n)];
-    return ProcessedLevels{ymean, v.yhigh};
+    // What came off the smoothed points, baseline and lift, comes off the
+    // unsmoothed ones too, so that the fit's heights stand on the same level.
+    for (std::size_t i = 0; i < unsmoothed.size(); ++i)
+        unsmoothed[i] += sp.intens[i] - original[i];
+    return ProcessedLevels{ymean, v.yhigh, std::move(unsmoothed)};
 }
 
 double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int32_t smoothed_by) {
@@ -137,8 +144,10 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     search_lines(sp.freq, sp.intens, sp.npts, search, classic, {}, &res.lines);
     // A line reaches the cutoff when its fitted height above its own baseline
     // does what PEAKFINDER asks of its top above the level.
-    res.profile_lines =
-        refine_lines(sp, res.lines, *st.profile, double(res.cutoff) - res.level, &res.below_cutoff);
+    const std::span<const std::int32_t> fitted =
+        levels.unsmoothed.empty() ? std::span<const std::int32_t>(sp.intens) : levels.unsmoothed;
+    res.profile_lines = refine_lines(sp, fitted, res.lines, *st.profile,
+                                     double(res.cutoff) - res.level, &res.below_cutoff);
     for (const ProfileLine& p : res.profile_lines) {
         if (p.refusal) {
             ++res.totals.failed;
@@ -157,7 +166,8 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     return res;
 }
 
-std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const FoundLine> found,
+std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::int32_t> intens,
+                                      std::span<const FoundLine> found,
                                       const ProfileFitSettings& settings, double min_height,
                                       std::int32_t* below) {
     std::vector<ProfileLine> lines;
@@ -176,8 +186,7 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const FoundL
     };
     for (const FoundLine& candidate : found) {
         if (reported(candidate.frequency)) continue;
-        const FitOutcome fit =
-            fit_profile(sp.freq, sp.intens, sp.npts, candidate.frequency, settings);
+        const FitOutcome fit = fit_profile(sp.freq, intens, sp.npts, candidate.frequency, settings);
         if (!fit) {
             ProfileLine refused;
             refused.line = candidate;

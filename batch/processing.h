@@ -35,11 +35,18 @@ struct PeaksSettings {
 struct ProcessedLevels {
     double ymean = 0;
     double yhigh = 0;
+    // With a profile and smoothing: the points as read with the same baseline
+    // taken off, for the profile fit (empty otherwise: the fit takes the
+    // processed points). Smoothing correlates the noise of neighbouring
+    // points, which the fit's errors and its test for a further line take to
+    // be independent, and it changes the shape of every line.
+    std::vector<std::int32_t> unsmoothed;
 };
 
 // Smooths and subtracts the baseline in place, as the N key, a fresh look at
 // the spectrum and the B key would (so the baseline comes off the smoothed
-// spectrum), and returns the viewer's levels after it. Returns nullopt when
+// spectrum), and returns the viewer's levels after it (with a profile, the
+// unsmoothed points for the fit). Returns nullopt when
 // `stop` was raised between two passes.
 std::optional<ProcessedLevels> process_spectrum(Spectrum& spectrum, const PeaksSettings& settings,
                                                 const std::atomic<bool>* stop = nullptr);
@@ -84,7 +91,10 @@ PeakResults find_peaks(const Spectrum& spectrum, const ProcessedLevels& levels,
 // measured (within half its lobe width) left out; by frequency. The lines of a
 // fit whose height above the fitted baseline is below `min_height` are left
 // out too, their number (of distinct ones) into `below`.
-std::vector<ProfileLine> refine_lines(const Spectrum& spectrum, std::span<const FoundLine> found,
+// The fit reads `intens` (1-based like the spectrum's) on the spectrum's axis.
+std::vector<ProfileLine> refine_lines(const Spectrum& spectrum,
+                                      std::span<const std::int32_t> intens,
+                                      std::span<const FoundLine> found,
                                       const ProfileFitSettings& settings, double min_height,
                                       std::int32_t* below = nullptr);
 
