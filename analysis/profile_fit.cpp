@@ -8,6 +8,7 @@
 
 #include <gsl/gsl_blas.h>
 #include <gsl/gsl_errno.h>
+#include <gsl/gsl_linalg.h>
 #include <gsl/gsl_multifit.h>
 #include <gsl/gsl_multifit_nlinear.h>
 
@@ -252,7 +253,7 @@ std::optional<std::vector<double>> linear_start(const Problem& pr, const Profile
     if (n < columns) return std::nullopt;
     GslPtr<gsl_matrix> a(gsl_matrix_alloc(n, columns));
     GslPtr<gsl_vector> b(gsl_vector_alloc(n)), c(gsl_vector_alloc(columns));
-    GslPtr<gsl_matrix> cov(gsl_matrix_alloc(columns, columns));
+    GslPtr<gsl_vector> tau(gsl_vector_alloc(columns)), r(gsl_vector_alloc(n));
     for (std::size_t i = 0; i < n; ++i) {
         for (std::size_t k = 0; k < k_count; ++k)
             gsl_matrix_set(a.get(), i, k, shape_value(shape, pr.t[i] - centres[k], widths));
@@ -261,12 +262,15 @@ std::optional<std::vector<double>> linear_start(const Problem& pr, const Profile
             gsl_matrix_set(a.get(), i, k_count + std::size_t(j), power);
         gsl_vector_set(b.get(), i, pr.y[i]);
     }
-    GslPtr<gsl_multifit_linear_workspace> work(gsl_multifit_linear_alloc(n, columns));
-    double chisq = 0;
-    if (gsl_multifit_linear(a.get(), b.get(), c.get(), cov.get(), &chisq, work.get()) !=
-        GSL_SUCCESS)
+    // Householder QR: a start needs no covariance, and the few columns of a
+    // start are independent unless a centre left the window, which shows as a
+    // value that is not finite.
+    if (gsl_linalg_QR_decomp(a.get(), tau.get()) != GSL_SUCCESS ||
+        gsl_linalg_QR_lssolve(a.get(), tau.get(), b.get(), c.get(), r.get()) != GSL_SUCCESS)
         return std::nullopt;
-    if (rss) *rss = chisq;
+    for (std::size_t k = 0; k < columns; ++k)
+        if (!std::isfinite(gsl_vector_get(c.get(), k))) return std::nullopt;
+    if (rss) *rss = gsl_blas_dnrm2(r.get()) * gsl_blas_dnrm2(r.get());
     std::vector<double> p(std::size_t(model.parameter_count()));
     for (std::size_t k = 0; k < k_count; ++k) {
         p[k] = centres[k];
@@ -353,8 +357,10 @@ Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> 
         return a;
     }
     // Levenberg-Marquardt in a trust region, steps scaled by the columns of
-    // the Jacobian (More), QR for each step: GSL's defaults.
+    // the Jacobian (More): GSL's defaults, but each step solved by Cholesky
+    // on the normal equations, the fastest of its solvers for a few parameters.
     gsl_multifit_nlinear_parameters params = gsl_multifit_nlinear_default_parameters();
+    params.solver = gsl_multifit_nlinear_solver_cholesky;
     GslPtr<gsl_multifit_nlinear_workspace> w(
         gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, n, np));
     Glue glue{&pr, &model};
@@ -728,7 +734,10 @@ Attempt add_components(const FitContext& ctx, const Problem& pr, Attempt a, int 
         }
         // Nor is a split worth trying when the fit leaves less than the noise
         // alone would.
-        if (best_split && (forced || leaves_more_than_noise(pr, a))) tried.push_back(best_split);
+        if (best_split &&
+            (forced || (leaves_more_than_noise(pr, a) &&
+                        a.rss - best_split_rss > DELTA_CHI_SQUARE / 4 * a.variance())))
+            tried.push_back(best_split);
         std::optional<Attempt> best;
         for (const Start* start : tried) {
             Attempt trial = fit_from(ctx, pr, start->centres, start->widths,
