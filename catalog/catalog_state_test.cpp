@@ -1,7 +1,13 @@
 // The settings kept between runs: every value and every folder's file read back
 // as written (awkward names too), damaged files ignored with their reason, the
-// folder table and the file both bounded, and the file's place.
+// folder table and the file both bounded, the file's place, and its writer in
+// the fault table of every writer.
 #include "catalog/catalog_state.h"
+
+#include "base/file_faults.h"
+#include "output/write_faults.h"
+#include "testing/test_window.h"
+#include "window/window.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +150,37 @@ TEST(CatalogState, FileIsPlacedWrittenAndRead) {
     EXPECT_EQ("not a regular file", read_state_file(path).error);
     EXPECT_FALSE(write_state_file(path, s).written);
     fs::remove_all(dir);
+}
+
+// The viewer shows the writer's text on its identification row; here it goes
+// to the test window's screen, where the fault table looks for it.
+TEST(CatalogState, EveryOperationOfTheWriter) {
+    const fs::path dir = fs::path("/tmp") / ("ks" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    CatalogState s;
+    s.settings.weight = 0.5;
+    remember_folder(s, "/data/", "/data/ocs.lin");
+    const std::string path = (dir / "settings").string();
+    const write_faults::Writer writer{"settings",
+                                      {"settings"},
+                                      {},
+                                      [&] {
+                                          const StateWrite done = write_state_file(path, s);
+                                          window().write_line(done.written ? "Settings written"
+                                                                           : "Settings not saved");
+                                          window().write_line(done.text);
+                                      },
+                                      "Settings written",
+                                      {}};
+    int cases = 0;
+    for (bool named : {false, true}) {
+        file_faults::force_named_temporaries(named);
+        cases += write_faults::check_every_fault(dir, writer);
+    }
+    file_faults::force_named_temporaries(false);
+    fs::remove_all(dir);
+    EXPECT_GT(cases, 20);
 }
 
 } // namespace
