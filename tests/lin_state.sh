@@ -126,6 +126,26 @@ keys Y
 type -1
 PLAY
 play refused --lin ocs.001
+
+# ---- 4. a --lin that does not exist yet is taken as named, without a question
+cat >"$work/fresh.play" <<'PLAY'
+type ocs.001
+enter
+keys C
+type ocs.cat
+expect ocs.cat: 50 lines read, 0 skipped; 0 assigned in fresh.lin
+enter
+keys ]]9
+keys T
+expect Assigned in fresh.lin: 20 2 18 <- 19 2 17
+enter
+keys Y
+type -1
+PLAY
+play fresh --lin fresh.lin
+check "[[ \$(grep -c ' 20  2 18 19  2 17 ' '$work/fresh.lin') == 1 ]]" "the new --lin file not written"
+check "grep -q '^folder $work/	$work/fresh.lin\$' '$state'" "the new file not remembered for the folder"
+
 printf 'tolerance 3\n' >"$state"
 cat >"$work/damaged.play" <<'PLAY'
 type ocs.001
@@ -146,7 +166,7 @@ play damaged
 check "head -n 1 '$state' | grep -q '^# korax catalogue settings' && grep -qx 'tolerance 0.25' '$state'" \
     "the damaged settings file was not replaced"
 
-# ---- 4. scripted, without a configuration file and XDG_STATE_HOME: nothing kept
+# ---- 5. scripted, without a configuration file and XDG_STATE_HOME: nothing kept
 mkdir -p "$work/home"
 cat >"$work/none.play" <<'PLAY'
 type ocs.001

@@ -82,8 +82,10 @@ std::string start_catalog_state() {
         if (!read.error.empty()) {
             join(notices, "Saved settings ignored (" + read.error + "): " + path);
         } else {
+            // A missing file stays missing until a value differs from the
+            // defaults.
             rs.saved = read.state;
-            if (read.exists) rs.text = format_state(rs.saved);
+            rs.text = format_state(rs.saved);
             const std::string lin = s.settings.lin_path;
             s.settings = rs.saved.settings;
             s.settings.lin_path = lin;
