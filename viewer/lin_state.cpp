@@ -69,6 +69,7 @@ void join(std::string& notices, const std::string& more) {
 std::string start_catalog_state() {
     auto& s = catalog_session();
     auto& rs = run_state();
+    rs = RunState{};
     std::string notices;
     if (const std::string& lin = startup_lin(); !lin.empty()) {
         const AssignmentScan scan = scan_assignments(lin);
