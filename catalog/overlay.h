@@ -38,7 +38,8 @@ struct CatalogSettings {
     double threshold = -99.0; // log10 intensity that } and { require
     double fixed_unc = 0.0;   // > 0: written instead of the fit's error
     double weight = 1.0;
-    std::string lin_path; // empty: not asked yet
+    bool equal_weights = false; // blends: equal weights instead of weights by predicted intensity
+    std::string lin_path;       // empty: not asked yet
 };
 
 struct LineRef {

@@ -43,7 +43,7 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view option = args[i];
         const bool known = option == "--play" || option == "--shots" || option == "--seed" ||
-                           option == "--config" || option == "--catalog";
+                           option == "--config" || option == "--catalog" || option == "--lin";
         if (!known) {
             if (option == "--help" || option == "--version")
                 return bad(std::string(option) + " must stand alone");
@@ -62,6 +62,9 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
 
         if (option == "--catalog") {
             result.catalogs.emplace_back(value);
+        } else if (option == "--lin") {
+            if (!result.lin.empty()) return bad("--lin given twice");
+            result.lin = std::string(value);
         } else if (option == "--play") {
             if (have_play) return bad("--play given twice");
             have_play = true;
@@ -93,9 +96,9 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
 }
 
 std::string usage_text() {
-    return "usage: korax [--catalog FILE]... [FILE]\n"
+    return "usage: korax [--catalog FILE]... [--lin FILE] [FILE]\n"
            "       korax --play SCRIPT [--shots DIR] [--seed N] [--config PATH|none]\n"
-           "                           [--catalog FILE]...\n"
+           "                           [--catalog FILE]... [--lin FILE]\n"
            "       korax --help | --version\n";
 }
 
@@ -109,6 +112,9 @@ std::string help_text() {
            "\n"
            "  --catalog FILE   open a line catalogue with the first spectrum shown\n"
            "                   (repeatable; also an option of --play)\n"
+           "  --lin FILE       the assignment file of T, its lines marked from the start\n"
+           "                   (an existing one is added to after a yes at the first T;\n"
+           "                   also an option of --play)\n"
            "  --play SCRIPT    run the program off-screen on the keys of a key script\n"
            "  --shots DIR      folder for the pictures and text dumps of the script\n"
            "                   (default: the current folder; created when missing)\n"

@@ -19,11 +19,13 @@ struct CommandLine {
     PlayOptions play;                  // Mode::Play
     std::string file;                  // Mode::Interactive: the first typed name, or empty
     std::vector<std::string> catalogs; // --catalog, in the order given (interactive and play)
+    std::string lin;                   // --lin: the assignment file, or empty
     std::string error;                 // Mode::Bad: what was wrong, in one line
 };
 
 // Parses the arguments after the program name. The options of --play may come in
-// any order but each only once (--catalog as often as wanted); --help and
+// any order but each only once (--catalog as often as wanted; --lin once, also
+// without --play); --help and
 // --version stand alone; without --play one FILE may be given.
 CommandLine parse_command_line(std::span<const std::string_view> args);
 

@@ -37,10 +37,19 @@ TEST(CommandLine, AcceptedForms) {
     EXPECT_EQ("work/ocs.001", opened.file);
     EXPECT_EQ((std::vector<std::string>{"a.cat", "b.cat"}), opened.catalogs);
 
-    const CommandLine played = parse({"--catalog", "c.cat", "--play", "x.play"});
+    EXPECT_TRUE(opened.lin.empty());
+
+    const CommandLine played =
+        parse({"--catalog", "c.cat", "--play", "x.play", "--lin", "d/ocs.lin"});
     ASSERT_EQ(CommandLine::Mode::Play, played.mode);
     EXPECT_EQ((std::vector<std::string>{"c.cat"}), played.catalogs);
+    EXPECT_EQ("d/ocs.lin", played.lin);
     EXPECT_TRUE(played.file.empty());
+
+    const CommandLine with_lin = parse({"--lin", "ocs.lin", "ocs.001"});
+    ASSERT_EQ(CommandLine::Mode::Interactive, with_lin.mode);
+    EXPECT_EQ("ocs.lin", with_lin.lin);
+    EXPECT_EQ("ocs.001", with_lin.file);
 
     const CommandLine reordered = parse({"--seed", "1", "--config", "a.cfg", "--play", "x"});
     ASSERT_EQ(CommandLine::Mode::Play, reordered.mode);
@@ -54,6 +63,9 @@ TEST(CommandLine, RefusedForms) {
         {"--play", "x.play", "a.001"},
         {"-x"},
         {"--catalog"},
+        {"--lin"},
+        {"--lin", ""},
+        {"--lin", "a.lin", "--lin", "b.lin"},
         {"a.001", "--seed", "1"},
         {"--play"},
         {"--play", ""},

@@ -3,6 +3,7 @@
 // main program on it until it ends. The batch commands are dispatched first,
 // before anything of a window exists, so that they run without a display.
 #include "batch/batch.h"
+#include "catalog/catalog_state.h"
 #include "driver/command_line.h"
 #include "driver/file_choice.h"
 #include "driver/main_korax.h"
@@ -16,6 +17,7 @@
 #endif
 
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <string_view>
 #include <vector>
@@ -40,6 +42,16 @@ korax::ConfigSource config_source(const std::optional<std::string>& config) {
     return source;
 }
 
+// The settings file of this run. A scripted run without a configuration file
+// is a test or a demonstration: it keeps settings only where XDG_STATE_HOME
+// sends them, never in the operator's own file.
+std::string state_file_of_run(const korax::CommandLine& c) {
+    const char* xdg = std::getenv("XDG_STATE_HOME");
+    if (c.mode == korax::CommandLine::Mode::Play && c.play.config == "none")
+        return xdg && xdg[0] == '/' ? korax::state_file_path(xdg, nullptr) : std::string();
+    return korax::state_file_path(xdg, std::getenv("HOME"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -53,6 +65,8 @@ int main(int argc, char** argv) {
     const CommandLine command_line = korax::parse_command_line(args);
     for (const auto& name : command_line.catalogs)
         korax::startup_catalogs().push_back(name);
+    korax::startup_lin() = command_line.lin;
+    korax::state_file() = state_file_of_run(command_line);
 
     switch (command_line.mode) {
     case CommandLine::Mode::Help:

@@ -65,8 +65,9 @@ if(memory_lines AND DEFINED TIME)
   set(measure ${TIME} -f %M -o ${SHOTS}/peak-kb.txt)
 endif()
 
+# The settings a run keeps go to the script's own folder, which starts empty.
 execute_process(
-  COMMAND ${measure} ${KORAX} --play ${SCRIPT} --shots ${SHOTS} --seed 1 --config none
+  COMMAND ${CMAKE_COMMAND} -E env XDG_STATE_HOME=${SHOTS}/state ${measure} ${KORAX} --play ${SCRIPT} --shots ${SHOTS} --seed 1 --config none
   RESULT_VARIABLE status
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err)

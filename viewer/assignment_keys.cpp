@@ -11,6 +11,7 @@
 #include "viewer/catalog_keys.h"
 #include "viewer/catalog_screens.h"
 #include "viewer/display.h"
+#include "viewer/lin_state.h"
 #include "window/answer.h"
 #include "window/dialog.h"
 #include "window/inkey.h"
@@ -108,8 +109,8 @@ bool choose_lin_file(std::size_t catalog) {
         std::string name = typed_name(w.read_line());
         std::string path = name.empty() ? suggestion : beside_spectrum(name);
         if (!accept_lin_file(path)) continue;
-        s.settings.lin_path = path;
-        mark_from_file(path);
+        lin_file_chosen(path);
+        save_catalog_state();
         w.set_text_cursor(false);
         return true;
     }
@@ -197,8 +198,7 @@ void key_settings(ViewerState& v) {
         if (name.empty()) break;
         const std::string path = beside_spectrum(name);
         if (accept_lin_file(path)) {
-            set.lin_path = path;
-            mark_from_file(path);
+            lin_file_chosen(path);
             break;
         }
         w.set_text_color(0);
@@ -206,6 +206,7 @@ void key_settings(ViewerState& v) {
                          (set.lin_path.empty() ? std::string("none") : set.lin_path) + "): ",
                      LineEnd::Stay);
     }
+    save_catalog_state();
     w.set_text_cursor(false);
     screen_redraw(v);
 }
@@ -259,7 +260,7 @@ void key_assign(ViewerState& v) {
             v, " Not assigned: a quantum number does not fit the assignment file's fields");
         return;
     }
-    if (s.settings.lin_path.empty()) {
+    if (!lin_file_ready()) {
         if (!choose_lin_file(r.catalog)) return;
         screen_redraw(v);
     }

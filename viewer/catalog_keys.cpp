@@ -12,6 +12,7 @@
 #include "viewer/catalog_screens.h"
 #include "viewer/display.h"
 #include "viewer/file_prompt.h"
+#include "viewer/lin_state.h"
 #include "viewer/measure.h"
 #include "window/dialog.h"
 #include "window/window.h"
@@ -71,18 +72,21 @@ Opened open_catalog(const std::string& path) {
         return {false, std::string("cannot be opened: ") + std::strerror(ENOMEM)};
     }
     try {
+        // The spectrum's folder may remember its file; then the new lines
+        // are marked with the others.
+        adopt_remembered_lin();
         if (!s.settings.lin_path.empty()) mark_from_file(s.settings.lin_path);
     } catch (const std::bad_alloc&) {
         // Only the marks of assigned lines are missing.
     }
-    return {true, load_summary(lines, load)};
+    return {true, load_summary(lines, load) + assigned_summary(s.catalogs.size() - 1)};
 }
 
 void open_startup_catalogs() {
     auto& s = catalog_session();
     if (s.startup_opened) return;
     s.startup_opened = true;
-    std::string failures;
+    std::string failures = start_catalog_state();
     for (const auto& name : startup_catalogs()) {
         Opened opened = open_catalog(name);
         // The row is short: the file's own name says enough.
