@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <functional>
 #include <limits>
 #include <set>
@@ -439,8 +440,11 @@ void write_pending(ViewerState& v, const std::vector<Pending>& pending, bool ble
         row1 = " Assigned a blend of " + std::to_string(pending.size()) + " lines in " + path +
                ": " + first_text + " ...";
         row2 += "   weights";
-        for (const Pending& q : pending)
-            row2 += " " + fmt_fixed(q.weight, 1, q.weight_decimals);
+        for (const Pending& q : pending) {
+            char text[40];
+            std::snprintf(text, sizeof text, " %.*f", q.weight_decimals, q.weight);
+            row2 += text;
+        }
     } else {
         row1 = " Assigned " + std::to_string(pending.size()) + " fitted lines in " + path + ": " +
                first_text + " ...";
@@ -499,8 +503,8 @@ bool assign_fitted_lines(ViewerState& v, const Measured& m) {
         }
     if (pending.empty()) return false;
     open_dialog_screen(window(), "A S S I G N   T H E   F I T T E D   L I N E S");
-    w.write_line("     The profile fit holds " + std::to_string(m.components.size()) +
-                 " lines; each goes to its best prediction no other line takes:");
+    w.write_line("     The fit holds " + std::to_string(m.components.size()) +
+                 " lines, each for its best prediction that no other takes:");
     w.write_line("");
     for (std::size_t i = 0; i < m.components.size(); ++i) {
         const MeasuredLine& l = m.components[i];
@@ -514,8 +518,11 @@ bool assign_fitted_lines(ViewerState& v, const Measured& m) {
                                   identification_row(s, *chosen[i], l.freq).substr(0, 76))));
     }
     w.write_line("");
-    w.write_line("     Write these " + std::to_string(pending.size()) +
-                     " records (Y/N; N assigns the line nearest the cursor)? ",
+    w.write_line("     Write " +
+                     (pending.size() == 1
+                          ? std::string("this record")
+                          : "these " + std::to_string(pending.size()) + " records") +
+                     " (Y/N; N assigns the line nearest the cursor)? ",
                  LineEnd::Stay);
     std::int16_t k = 0;
     while (k != 'Y' && k != 'y' && k != 'N' && k != 'n')
