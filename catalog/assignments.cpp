@@ -401,6 +401,12 @@ AssignOutcome rewrite(const std::string& path, const std::vector<std::array<int,
     FileLock lock;
     if (!lock.lock(path, std::chrono::seconds(10), waiting)) return failed_with(lock.error_text());
 
+    const Found found = find_transitions(path, wanted);
+    if (!found.error.empty()) return failed_with(found.error);
+    Plan plan;
+    // Decided before the temporary is made: a file left as it is leaves no
+    // temporary to remove either.
+    if (!decide(found, plan, outcome)) return outcome;
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
     SafeFile out;
@@ -413,10 +419,6 @@ AssignOutcome rewrite(const std::string& path, const std::vector<std::array<int,
     case SafeFile::Status::Error:
         return failed_with(out.error_text());
     }
-    const Found found = find_transitions(path, wanted);
-    if (!found.error.empty()) return failed_with(found.error);
-    Plan plan;
-    if (!decide(found, plan, outcome)) return outcome;
 
     std::map<std::size_t, std::array<int, 12>> expected;
     for (const Blend& b : found.blends)
@@ -597,6 +599,9 @@ AssignOutcome remove_assignment(const std::string& path, const QuantumNumbers& q
                 for (const Member& m : b)
                     plan.lines[m.line] = std::nullopt;
             renormalise(plan, b);
+            for (const Member& m : b)
+                if (plan.lines.contains(m.line) && !plan.lines[m.line])
+                    outcome.removed.push_back(m.fields);
             return true;
         },
         waiting);

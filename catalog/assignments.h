@@ -106,6 +106,8 @@ struct AssignOutcome {
     // records the blend of the transition's line holds in the file (1: a line
     // of its own).
     std::size_t blend = 1;
+    // Written by remove_assignment: the transitions of the records removed.
+    std::vector<std::array<int, 12>> removed;
     std::string line; // AssignedAlready: the line that holds the transition
     // Failed: why, in the system's words; Written: what went wrong after the
     // file was in place (the folder not synced), else empty.

@@ -363,7 +363,14 @@ void remove_from_file(ViewerState& v, const QuantumNumbers& q, std::size_t blend
         catalog_message(v, " Not removed: " + why, " " + path + " is as it was", 12);
         return;
     }
-    mark_from_file(path);
+    // Unmarked from what was removed: reading the file again could fail
+    // after it is in place, and the marks would not say so.
+    for (std::size_t c = 0; c < s.catalogs.size(); ++c)
+        std::erase_if(s.assigned[c], [&](std::size_t k) {
+            const QuantumNumbers line_q = quantum_numbers(s.catalogs[c].lines()[k]);
+            return std::find(done.removed.begin(), done.removed.end(), transition_fields(line_q)) !=
+                   done.removed.end();
+        });
     plot_redraw(v);
     std::string row2 =
         done.blend <= 1 ? std::string()
