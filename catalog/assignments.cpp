@@ -314,8 +314,7 @@ using Blend = std::vector<Member>; // adjacent records of one blend; one record 
 // transition and the blend it is part of.
 struct Found {
     std::size_t lines = 0;
-    std::string eol; // of the first line
-    bool ends_without_eol = false;
+    std::string eol;                            // of the first line
     std::vector<std::optional<std::size_t>> at; // per wanted transition: index into blends
     std::vector<Blend> blends;
     std::string error;
@@ -339,7 +338,6 @@ Found find_transitions(const std::string& path, const std::vector<std::array<int
     const AssignmentScan scan =
         scan_assignments(path, [&](std::string_view line, std::string_view end) {
             if (f.eol.empty() && !end.empty()) f.eol = end;
-            f.ends_without_eol = end.empty();
             const std::size_t number = ++f.lines;
             const auto numbers = record_numbers(line);
             if (!numbers) return true; // a comment or a blank line parts no blend
