@@ -734,10 +734,7 @@ Attempt add_components(const FitContext& ctx, const Problem& pr, Attempt a, int 
         }
         // Nor is a split worth trying when the fit leaves less than the noise
         // alone would.
-        if (best_split &&
-            (forced || (leaves_more_than_noise(pr, a) &&
-                        a.rss - best_split_rss > DELTA_CHI_SQUARE / 4 * a.variance())))
-            tried.push_back(best_split);
+        if (best_split && (forced || leaves_more_than_noise(pr, a))) tried.push_back(best_split);
         std::optional<Attempt> best;
         for (const Start* start : tried) {
             Attempt trial = fit_from(ctx, pr, start->centres, start->widths,

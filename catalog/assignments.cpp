@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <vector>
 
 #include <sys/stat.h>
@@ -60,7 +61,8 @@ int two_digit_exponent(double v) {
 } // namespace
 
 std::optional<std::string> lin_line(const QuantumNumbers& q, double freq, double unc, double weight,
-                                    std::string_view comment, FrequencyUnit unit) {
+                                    std::string_view comment, FrequencyUnit unit,
+                                    int weight_decimals) {
     if (!std::isfinite(freq) || !std::isfinite(unc) || !std::isfinite(weight) || !(unc > 0))
         return std::nullopt;
     std::string record;
@@ -88,8 +90,9 @@ std::optional<std::string> lin_line(const QuantumNumbers& q, double freq, double
         std::snprintf(error_text, sizeof error_text, "%.*f", error_decimals, signed_unc);
     else
         std::snprintf(error_text, sizeof error_text, "%.1E", signed_unc);
-    std::snprintf(weight_text, sizeof weight_text, "%.4f", weight);
-    if (weight != 0 && std::strtod(weight_text, nullptr) == 0)
+    std::snprintf(weight_text, sizeof weight_text, "%.*f", std::clamp(weight_decimals, 0, 15),
+                  weight);
+    if (weight_decimals == 4 && weight != 0 && std::strtod(weight_text, nullptr) == 0)
         std::snprintf(weight_text, sizeof weight_text, "%.1E", weight);
     char numbers[400];
     std::snprintf(numbers, sizeof numbers, " %15.*f %10s %8s", freq_decimals, freq, error_text,
@@ -130,11 +133,12 @@ bool assignment_line(std::string_view line) {
     const auto first = line.find_first_not_of(" \t");
     if (first == std::string_view::npos || line[first] == '!') return true;
     if (line.size() <= 36 || !record_fields(line)) return false;
-    // The frequency: a number right after the quantum numbers.
+    // The frequency: a number right after the quantum numbers, ended as the
+    // fitting program's free-format reading ends it (a comma too).
     const std::string rest(line.substr(36, 64));
     char* end = nullptr;
     std::strtod(rest.c_str(), &end);
-    return end != rest.c_str() && (*end == '\0' || *end == ' ' || *end == '\t');
+    return end != rest.c_str() && (*end == '\0' || *end == ' ' || *end == '\t' || *end == ',');
 }
 
 namespace {
@@ -213,18 +217,194 @@ AssignmentScan scan_assignments(const std::string& path, const AssignmentLine& e
     return scan;
 }
 
-AssignOutcome write_assignment(const std::string& path, const QuantumNumbers& q,
-                               std::string_view record, bool replace,
-                               const std::function<void()>& waiting) {
-    AssignOutcome outcome;
-    const auto failed = [&](std::string why) {
-        outcome.status = AssignStatus::Failed;
-        outcome.text = std::move(why);
-        return outcome;
-    };
-    FileLock lock;
-    if (!lock.lock(path, std::chrono::seconds(10), waiting)) return failed(lock.error_text());
+BlendWeights normalised_weights(const std::vector<double>& linear) {
+    BlendWeights w;
+    if (linear.empty()) return w;
+    double total = 0;
+    for (double x : linear)
+        total += std::isfinite(x) && x > 0 ? x : 0;
+    std::vector<double> share(linear.size(), 1.0 / static_cast<double>(linear.size()));
+    if (total > 0 && std::isfinite(total))
+        for (std::size_t i = 0; i < linear.size(); ++i)
+            share[i] = std::isfinite(linear[i]) && linear[i] > 0 ? linear[i] / total : 0;
+    const double smallest = *std::min_element(share.begin(), share.end());
+    // Two significant digits of the weakest line, as far as 12 places reach.
+    while (w.decimals < 12 && smallest * std::pow(10.0, w.decimals) < 9.95)
+        ++w.decimals;
+    // In units of the last place, so that the digits written add up to 1.
+    const auto unit = static_cast<long long>(std::llround(std::pow(10.0, w.decimals)));
+    std::vector<long long> units(share.size());
+    long long sum = 0;
+    for (std::size_t i = 0; i < share.size(); ++i) {
+        units[i] = std::max(1LL, std::llround(share[i] * static_cast<double>(unit)));
+        sum += units[i];
+    }
+    // The rounding's remainder goes to the strongest line, where it weighs least.
+    const auto strongest =
+        static_cast<std::size_t>(std::max_element(units.begin(), units.end()) - units.begin());
+    units[strongest] += unit - sum;
+    for (long long u : units)
+        w.values.push_back(static_cast<double>(u) / static_cast<double>(unit));
+    return w;
+}
 
+BlendWeights blend_weights(const std::vector<double>& lgint, bool equal) {
+    std::vector<double> linear(lgint.size(), 1.0);
+    if (!equal && !lgint.empty()) {
+        // Relative to the strongest: 10^lgint alone would underflow far down.
+        const double top = *std::max_element(lgint.begin(), lgint.end());
+        for (std::size_t i = 0; i < lgint.size(); ++i)
+            linear[i] = std::pow(10.0, lgint[i] - top);
+    }
+    return normalised_weights(linear);
+}
+
+namespace {
+
+// The free-format numbers from column 37 as [begin, end) spans of `line`.
+struct Token {
+    std::size_t begin = 0, end = 0;
+    double value = 0;
+};
+std::vector<Token> number_tokens(std::string_view line, std::size_t count) {
+    std::vector<Token> tokens;
+    if (line.size() <= 36) return tokens;
+    const std::string rest(line.substr(36));
+    const char* p = rest.c_str();
+    while (tokens.size() < count) {
+        while (*p == ' ' || *p == ',' || *p == '\t')
+            ++p;
+        char* end = nullptr;
+        const double v = std::strtod(p, &end);
+        if (end == p) break;
+        const auto at = static_cast<std::size_t>(p - rest.c_str()) + 36;
+        tokens.push_back({at, at + static_cast<std::size_t>(end - p), v});
+        p = end;
+    }
+    return tokens;
+}
+
+// `line` with its weight (the third number) written as `text`.
+std::string with_weight(std::string_view line, const std::string& text) {
+    const auto tokens = number_tokens(line, 3);
+    std::string out(line);
+    if (tokens.size() == 3)
+        out.replace(tokens[2].begin, tokens[2].end - tokens[2].begin, text);
+    else if (tokens.size() == 2)
+        out.insert(tokens[1].end, " " + text);
+    return out;
+}
+
+std::string weight_text(double w, int decimals) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.*f", decimals, w);
+    return text;
+}
+
+// A record of the file that a change concerns: where it is and what it holds.
+struct Member {
+    std::size_t line = 0; // 1-based
+    std::array<int, 12> fields{};
+    double weight = 1;
+    std::string text;
+};
+using Blend = std::vector<Member>; // adjacent records of one blend; one record alone
+
+// What the first reading of the file found: the first line of each wanted
+// transition and the blend it is part of.
+struct Found {
+    std::size_t lines = 0;
+    std::string eol;                            // of the first line
+    std::vector<std::optional<std::size_t>> at; // per wanted transition: index into blends
+    std::vector<Blend> blends;
+    std::string error;
+};
+
+Found find_transitions(const std::string& path, const std::vector<std::array<int, 12>>& wanted) {
+    Found f;
+    f.at.assign(wanted.size(), std::nullopt);
+    Blend run;
+    std::optional<RecordNumbers> run_last;
+    std::vector<std::size_t> run_wanted; // indices into `wanted` found in `run`
+    const auto close_run = [&] {
+        if (!run_wanted.empty()) {
+            for (std::size_t k : run_wanted)
+                f.at[k] = f.blends.size();
+            f.blends.push_back(std::move(run));
+        }
+        run.clear();
+        run_wanted.clear();
+    };
+    const AssignmentScan scan =
+        scan_assignments(path, [&](std::string_view line, std::string_view end) {
+            if (f.eol.empty() && !end.empty()) f.eol = end;
+            const std::size_t number = ++f.lines;
+            const auto numbers = record_numbers(line);
+            if (!numbers) return true; // a comment or a blank line parts no blend
+            if (!run_last || !same_blend(*run_last, *numbers)) close_run();
+            run_last = numbers;
+            run.push_back({number, numbers->fields, numbers->weight, std::string(line)});
+            for (std::size_t k = 0; k < wanted.size(); ++k)
+                if (!f.at[k] && numbers->fields == wanted[k] &&
+                    std::find(run_wanted.begin(), run_wanted.end(), k) == run_wanted.end()) {
+                    // Marked now, so that a later line of it is not taken as first.
+                    f.at[k] = 0;
+                    run_wanted.push_back(k);
+                }
+            return true;
+        });
+    close_run();
+    f.error = scan.error;
+    return f;
+}
+
+// How the second reading rewrites the file: lines replaced or dropped, and
+// records put before a line (lines + 1: at the end).
+struct Plan {
+    std::map<std::size_t, std::optional<std::string>> lines; // nullopt: dropped
+    std::size_t insert_before = 0;                           // 0: nothing to insert
+    std::vector<std::string> inserted;
+};
+
+// The rest of a blend that lost records, its weights normalised again.
+void renormalise(Plan& plan, const Blend& blend) {
+    std::vector<const Member*> rest;
+    for (const Member& m : blend)
+        if (!plan.lines.contains(m.line)) rest.push_back(&m);
+    if (rest.empty() || rest.size() == blend.size()) return;
+    std::vector<double> linear;
+    for (const Member* m : rest)
+        linear.push_back(m->weight);
+    const BlendWeights w = normalised_weights(linear);
+    for (std::size_t i = 0; i < rest.size(); ++i)
+        plan.lines[rest[i]->line] =
+            with_weight(rest[i]->text, weight_text(w.values[i], w.decimals));
+}
+
+AssignOutcome failed_with(std::string why) {
+    AssignOutcome outcome;
+    outcome.status = AssignStatus::Failed;
+    outcome.text = std::move(why);
+    return outcome;
+}
+
+// Reads the file under its lock, lets `decide` make the plan from what was
+// found (or fill the outcome and return false to write nothing), and writes
+// the file once through SafeFile. The second reading must find the lines the
+// plan names as they were.
+AssignOutcome rewrite(const std::string& path, const std::vector<std::array<int, 12>>& wanted,
+                      const std::function<bool(const Found&, Plan&, AssignOutcome&)>& decide,
+                      const std::function<void()>& waiting) {
+    AssignOutcome outcome;
+    FileLock lock;
+    if (!lock.lock(path, std::chrono::seconds(10), waiting)) return failed_with(lock.error_text());
+
+    const Found found = find_transitions(path, wanted);
+    if (!found.error.empty()) return failed_with(found.error);
+    Plan plan;
+    // Decided before the temporary is made: a file left as it is leaves no
+    // temporary to remove either.
+    if (!decide(found, plan, outcome)) return outcome;
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
     SafeFile out;
@@ -233,47 +413,196 @@ AssignOutcome write_assignment(const std::string& path, const QuantumNumbers& q,
         break;
     case SafeFile::Status::Exists:
         // Only a dangling link leading out of its folder gets here.
-        return failed("a link to a file elsewhere that does not exist yet: not followed");
+        return failed_with("a link to a file elsewhere that does not exist yet: not followed");
     case SafeFile::Status::Error:
-        return failed(out.error_text());
+        return failed_with(out.error_text());
     }
-    std::string eol;       // of the first line
-    std::string_view last; // end of the last line read
-    bool found = false;
-    const AssignmentScan scan =
-        scan_assignments(path, [&](std::string_view line, std::string_view end) {
-            if (eol.empty() && !end.empty()) eol = end;
-            last = end;
-            if (!found && same_transition(line, q)) {
-                found = true;
-                if (!replace) {
-                    outcome.line = line;
-                    return false;
-                }
-                out.write(record);
-            } else {
-                out.write(line);
+
+    std::map<std::size_t, std::array<int, 12>> expected;
+    for (const Blend& b : found.blends)
+        for (const Member& m : b)
+            expected[m.line] = m.fields;
+    const std::string eol = found.eol.empty() ? "\r\n" : found.eol;
+    const auto write_inserted = [&] {
+        for (const std::string& r : plan.inserted) {
+            out.write(r);
+            out.write(eol);
+        }
+    };
+    std::size_t number = 0;
+    bool changed = false;
+    const AssignmentScan scan = scan_assignments(path, [&](std::string_view line,
+                                                           std::string_view end) {
+        ++number;
+        if (const auto e = expected.find(number); e != expected.end()) {
+            const auto fields = record_fields(line);
+            if (!fields || *fields != e->second) {
+                changed = true;
+                return false;
             }
-            out.write(end);
-            return true;
-        });
-    if (!scan.error.empty()) return failed(scan.error);
-    if (found && !replace) {
-        outcome.status = AssignStatus::AssignedAlready;
-        return outcome;
-    }
-    if (eol.empty()) eol = "\r\n";
-    if (!found) {
-        // A last line without its end gets one, so that the record starts a line.
-        if (scan.lines > 0 && last.empty()) out.write(eol);
-        out.write(record);
-        out.write(eol);
-    }
-    if (!out.commit()) return failed(out.error_text());
+        }
+        if (number == plan.insert_before) write_inserted();
+        const auto p = plan.lines.find(number);
+        if (p == plan.lines.end()) {
+            out.write(line);
+        } else if (p->second) {
+            out.write(*p->second);
+        } else {
+            return true; // dropped with its line end
+        }
+        // A last line without its end gets one when records follow it.
+        out.write(end.empty() && plan.insert_before > found.lines ? std::string_view(eol) : end);
+        return true;
+    });
+    if (!scan.error.empty()) return failed_with(scan.error);
+    if (changed || number != found.lines)
+        return failed_with("the file changed while it was read; try again");
+    if (plan.insert_before > found.lines) write_inserted();
+    if (!out.commit()) return failed_with(out.error_text());
     outcome.status = AssignStatus::Written;
-    outcome.replaced = found;
     outcome.text = out.error_text();
     return outcome;
+}
+
+std::vector<std::array<int, 12>> fields_of(const std::vector<Assignment>& records) {
+    std::vector<std::array<int, 12>> wanted;
+    for (const Assignment& a : records)
+        wanted.push_back(transition_fields(a.q));
+    return wanted;
+}
+
+// The line `number` of `blend` (found there).
+const Member& member(const Blend& blend, std::size_t number) {
+    return *std::find_if(blend.begin(), blend.end(),
+                         [&](const Member& m) { return m.line == number; });
+}
+
+std::size_t first_line(const Found& f, std::size_t k, const std::array<int, 12>& fields) {
+    for (const Member& m : f.blends[*f.at[k]])
+        if (m.fields == fields) return m.line;
+    return 0;
+}
+
+} // namespace
+
+std::optional<RecordNumbers> record_numbers(std::string_view line) {
+    const auto first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line[first] == '!') return std::nullopt;
+    const auto fields = record_fields(line);
+    if (!fields) return std::nullopt;
+    const auto tokens = number_tokens(line, 3);
+    if (tokens.empty()) return std::nullopt;
+    RecordNumbers r;
+    r.fields = *fields;
+    r.freq = tokens[0].value;
+    if (tokens.size() > 1) r.unc = tokens[1].value;
+    if (tokens.size() > 2) {
+        r.weight = tokens[2].value;
+        r.has_weight = true;
+    }
+    return r;
+}
+
+bool same_blend(const RecordNumbers& a, const RecordNumbers& b) {
+    return a.freq == b.freq && a.weight < 1 && b.weight < 1;
+}
+
+AssignOutcome write_assignments(const std::string& path, const std::vector<Assignment>& records,
+                                bool replace, const std::function<void()>& waiting) {
+    const auto wanted = fields_of(records);
+    return rewrite(
+        path, wanted,
+        [&](const Found& f, Plan& plan, AssignOutcome& outcome) {
+            std::vector<std::size_t> lines; // the first line of each transition there
+            for (std::size_t k = 0; k < wanted.size(); ++k)
+                if (f.at[k]) lines.push_back(first_line(f, k, wanted[k]));
+            if (!lines.empty() && !replace) {
+                const std::size_t k = static_cast<std::size_t>(
+                    std::find_if(f.at.begin(), f.at.end(), [](auto& a) { return a.has_value(); }) -
+                    f.at.begin());
+                const Blend& b = f.blends[*f.at[k]];
+                outcome.status = AssignStatus::AssignedAlready;
+                outcome.line = member(b, first_line(f, k, wanted[k])).text;
+                outcome.blend = b.size();
+                return false;
+            }
+            outcome.replaced = !lines.empty();
+            if (records.size() == 1 && !lines.empty()) {
+                // A measured line measured again: every record of its blend
+                // takes the new numbers, each keeping its own weight.
+                const Blend& b = f.blends[*f.at[0]];
+                outcome.blend = b.size();
+                const std::string_view numbers =
+                    std::string_view(records[0].record)
+                        .substr(std::min<std::size_t>(36, records[0].record.size()));
+                for (const Member& m : b) {
+                    if (b.size() == 1) {
+                        plan.lines[m.line] = records[0].record;
+                        break;
+                    }
+                    const auto tokens = number_tokens(m.text, 3);
+                    std::string text = (m.text.substr(0, 36) + std::string(numbers));
+                    if (tokens.size() == 3)
+                        text = with_weight(
+                            text, m.text.substr(tokens[2].begin, tokens[2].end - tokens[2].begin));
+                    plan.lines[m.line] = text;
+                }
+                return true;
+            }
+            for (std::size_t line : lines)
+                plan.lines[line] = std::nullopt;
+            plan.insert_before = f.lines + 1;
+            if (!lines.empty()) {
+                plan.insert_before = *std::min_element(lines.begin(), lines.end());
+                // Not inside what stays of a blend: after it.
+                for (const Blend& b : f.blends) {
+                    bool before = false, after = false;
+                    for (const Member& m : b)
+                        if (!plan.lines.contains(m.line))
+                            (m.line < plan.insert_before ? before : after) = true;
+                    if (before && after)
+                        for (const Member& m : b)
+                            plan.insert_before = std::max(plan.insert_before, m.line + 1);
+                }
+            }
+            for (const Blend& b : f.blends)
+                renormalise(plan, b);
+            for (const Assignment& a : records)
+                plan.inserted.push_back(a.record);
+            return true;
+        },
+        waiting);
+}
+
+AssignOutcome write_assignment(const std::string& path, const QuantumNumbers& q,
+                               std::string_view record, bool replace,
+                               const std::function<void()>& waiting) {
+    return write_assignments(path, {Assignment{q, std::string(record)}}, replace, waiting);
+}
+
+AssignOutcome remove_assignment(const std::string& path, const QuantumNumbers& q, bool whole_blend,
+                                const std::function<void()>& waiting) {
+    const std::vector<std::array<int, 12>> wanted{transition_fields(q)};
+    return rewrite(
+        path, wanted,
+        [&](const Found& f, Plan& plan, AssignOutcome& outcome) {
+            if (!f.at[0]) {
+                outcome.status = AssignStatus::Missing;
+                return false;
+            }
+            const Blend& b = f.blends[*f.at[0]];
+            outcome.blend = b.size();
+            plan.lines[first_line(f, 0, wanted[0])] = std::nullopt;
+            if (whole_blend)
+                for (const Member& m : b)
+                    plan.lines[m.line] = std::nullopt;
+            renormalise(plan, b);
+            for (const Member& m : b)
+                if (plan.lines.contains(m.line) && !plan.lines[m.line])
+                    outcome.removed.push_back(m.fields);
+            return true;
+        },
+        waiting);
 }
 
 } // namespace korax

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -184,6 +185,51 @@ TEST(AssignmentRecord, SameTransition) {
         EXPECT_EQ(c.same, same_transition(c.record, qn(c.values))) << '"' << c.record << '"';
 }
 
+TEST(BlendWeights, NormalisedAndWrittenToSumOne) {
+    struct Case {
+        std::vector<double> lgint;
+        bool equal;
+        std::vector<const char*> texts; // as written in the records
+    } cases[] = {
+        {{-3, -3}, false, {"0.5000", "0.5000"}},
+        {{-3, -3 - std::log10(2.0)}, false, {"0.6667", "0.3333"}},
+        // Thirds: the unit left over goes to the strongest.
+        {{-2, -2, -2}, false, {"0.3334", "0.3333", "0.3333"}},
+        {{-4, -2, -3}, false, {"0.0090", "0.9009", "0.0901"}},
+        // A line a million times weaker keeps two digits.
+        {{-2, -8}, false, {"0.9999990", "0.0000010"}},
+        // Far weaker still: the last of 12 places, never 0.
+        {{-2, -40}, false, {"0.999999999999", "0.000000000001"}},
+        {{-2, -8}, true, {"0.5000", "0.5000"}},
+        {{-2, -8, -5}, true, {"0.3334", "0.3333", "0.3333"}},
+        {{-1}, false, {"1.0000"}},
+    };
+    for (const auto& c : cases) {
+        const BlendWeights w = blend_weights(c.lgint, c.equal);
+        ASSERT_EQ(c.texts.size(), w.values.size());
+        double sum = 0;
+        long long units = 0;
+        for (std::size_t i = 0; i < w.values.size(); ++i) {
+            const auto record = lin_line(qn({3, 1, 2, 2, 1, 1}), 1234.5, 0.01, w.values[i], "",
+                                         FrequencyUnit::MHz, w.decimals);
+            ASSERT_TRUE(record);
+            EXPECT_NE(std::string::npos, record->find(std::string(" ") + c.texts[i])) << *record;
+            const auto r = read_as_fit(*record);
+            ASSERT_TRUE(r);
+            sum += r->weight;
+            const std::string text = c.texts[i];
+            units += std::atoll(text.substr(text.find('.') + 1).c_str()) +
+                     (text[0] == '1' ? std::llround(std::pow(10.0, w.decimals)) : 0);
+        }
+        // The digits add up to exactly 1; as doubles, to 1 within rounding.
+        EXPECT_EQ(std::llround(std::pow(10.0, w.decimals)), units) << c.texts[0];
+        EXPECT_NEAR(1.0, sum, 1e-14) << c.texts[0];
+    }
+    // Weights read from a file, normalised again: 0 or garbage shares equally.
+    EXPECT_EQ((std::vector<double>{0.75, 0.25}), normalised_weights({0.3, 0.1}).values);
+    EXPECT_EQ((std::vector<double>{0.5, 0.5}), normalised_weights({0, NAN}).values);
+}
+
 class AssignmentFileTest : public ::testing::Test {
   protected:
     fs::path dir;
@@ -223,6 +269,8 @@ TEST_F(AssignmentFileTest, WhatAnAssignmentFileMayHold) {
     } table[] = {
         {R6 + "\r\n! a comment\n\n   \t\n" + R7, "", 5},
         {"", "", 0},
+        // Commas between the numbers, as the fitting program reads them.
+        {"  6  0  6  5  0  5                  300.01,0.01,.25\n", "", 1},
         {"comment of a spectrum\n240000.0 12\n", "line 1 is neither a record nor a comment", 1},
         {R6 + "\n240000.0 12\n", "line 2 is neither a record nor a comment", 2},
         {R6 + "\n  6  0  6  5  0  5\n", "line 2 is neither a record nor a comment", 2},
@@ -331,6 +379,239 @@ TEST_F(AssignmentFileTest, FailedWritesLeaveTheOldFile) {
     EXPECT_EQ(AssignStatus::Written, write_assignment(file.string(), q, record, false).status);
     EXPECT_EQ(old + record + "\r\n", contents(file));
     EXPECT_EQ(1u, entries());
+}
+
+// Blends as they are found in files, also ones written by other programs:
+// adjacent records (comments and blank lines between them count for nothing)
+// with one frequency and weights below 1.
+TEST_F(AssignmentFileTest, BlendsRecognisedInAFile) {
+    const std::string a = "  6  0  6  5  0  5", b = "  7  0  7  6  0  6", c = "  8  0  8  7  0  7";
+    const std::string pad(18, ' ');
+    struct Case {
+        std::string file;
+        std::size_t blend; // of 6 0 6 <- 5 0 5
+    } cases[] = {
+        {a + pad + " 300.01 0.01 0.5\n" + b + pad + " 300.01 0.01 0.5\n", 2},
+        // Another program's layout: commas, a bare exponent, CR LF.
+        {a + pad + "300.01,0.01,.25\r\n" + b + pad + " 3.0001E2 0.02 0.75\r\n", 2},
+        {"! first\n" + a + pad + " 300.01 0.01 0.2\n\n! between\n" + b + pad +
+             " 300.01 0.01 0.3\n" + c + pad + " 300.01 0.01 0.5\n",
+         3},
+        // A weight of 1 is a line of its own, however near.
+        {a + pad + " 300.01 0.01 1\n" + b + pad + " 300.01 0.01 1\n", 1},
+        {a + pad + " 300.01 0.01\n" + b + pad + " 300.01 0.01\n", 1}, // no weight: 1
+        {a + pad + " 300.01 0.01 0.5\n" + b + pad + " 300.02 0.01 0.5\n", 1},
+        // Another record between them parts them.
+        {a + pad + " 300.01 0.01 0.5\n" + c + pad + " 500 0.01 1\n" + b + pad +
+             " 300.01 0.01 0.5\n",
+         1},
+        // The blend after a record of the same frequency with weight 1.
+        {c + pad + " 300.01 0.01 1\n" + b + pad + " 300.01 0.01 0.5\n" + a + pad +
+             " 300.01 0.01 0.5\n",
+         2},
+    };
+    const fs::path file = dir / "a.lin";
+    for (const auto& row : cases) {
+        std::ofstream(file, std::ios::binary) << row.file;
+        const AssignOutcome done =
+            write_assignment(file.string(), qn({6, 0, 6, 5, 0, 5}), "x", false);
+        EXPECT_EQ(AssignStatus::AssignedAlready, done.status) << row.file;
+        EXPECT_EQ(row.blend, done.blend) << row.file;
+    }
+}
+
+// A blend written, measured again through one of its records, and losing
+// records: the file byte for byte.
+TEST_F(AssignmentFileTest, BlendWrittenUpdatedAndRemoved) {
+    const fs::path file = dir / "a.lin";
+    const std::string path = file.string();
+    const auto rec = [](const QuantumNumbers& q, double f, double w, int decimals = 4) {
+        return *lin_line(q, f, 0.002, w, "s.001", FrequencyUnit::MHz, decimals);
+    };
+    const QuantumNumbers q6 = qn({6, 0, 6, 5, 0, 5}), q7 = qn({7, 0, 7, 6, 0, 6}),
+                         q8 = qn({8, 0, 8, 7, 0, 7});
+    std::ofstream(file, std::ios::binary) << "! head\n" << R7 << "\n";
+    ASSERT_EQ(
+        AssignStatus::Written,
+        write_assignments(path, {{q6, rec(q6, 300.0, 0.75)}, {q8, rec(q8, 300.0, 0.25)}}, false)
+            .status);
+    EXPECT_EQ("! head\n" + R7 + "\n" + rec(q6, 300.0, 0.75) + "\n" + rec(q8, 300.0, 0.25) + "\n",
+              contents(file));
+
+    // 8 0 8 measured again: both records take its frequency, each its weight.
+    AssignOutcome done = write_assignment(path, q8, rec(q8, 300.004, 1.0), false);
+    EXPECT_EQ(AssignStatus::AssignedAlready, done.status);
+    EXPECT_EQ(2u, done.blend);
+    done = write_assignment(path, q8, rec(q8, 300.004, 1.0), true);
+    ASSERT_EQ(AssignStatus::Written, done.status);
+    EXPECT_EQ(2u, done.blend);
+    EXPECT_EQ("! head\n" + R7 + "\n" + rec(q6, 300.004, 0.75) + "\n" + rec(q8, 300.004, 0.25) +
+                  "\n",
+              contents(file));
+
+    // A new blend taking 7 0 7 from its line and 6 0 6 from the blend: the
+    // blend's rest stands alone with weight 1, the new blend where 7 0 7 was.
+    done = write_assignments(path, {{q7, rec(q7, 400.0, 0.5)}, {q6, rec(q6, 400.0, 0.5)}}, true);
+    ASSERT_EQ(AssignStatus::Written, done.status);
+    std::string r8 = rec(q8, 300.004, 0.25);
+    r8.replace(r8.find("0.2500"), 6, "1.0000");
+    EXPECT_EQ("! head\n" + rec(q7, 400.0, 0.5) + "\n" + rec(q6, 400.0, 0.5) + "\n" + r8 + "\n",
+              contents(file));
+
+    // One removed, the other kept with weight 1; then a blend removed whole.
+    done = remove_assignment(path, q7, false);
+    ASSERT_EQ(AssignStatus::Written, done.status);
+    EXPECT_EQ(2u, done.blend);
+    std::string r6 = rec(q6, 400.0, 0.5);
+    r6.replace(r6.find("0.5000"), 6, "1.0000");
+    EXPECT_EQ("! head\n" + r6 + "\n" + r8 + "\n", contents(file));
+    EXPECT_EQ(AssignStatus::Missing, remove_assignment(path, q7, false).status);
+    ASSERT_EQ(AssignStatus::Written,
+              write_assignments(path, {{q7, rec(q7, 500.0, 0.5)}, {q8, rec(q8, 500.0, 0.5)}}, true)
+                  .status);
+    ASSERT_EQ(AssignStatus::Written, remove_assignment(path, q8, true).status);
+    EXPECT_EQ("! head\n" + r6 + "\n", contents(file));
+    EXPECT_EQ(1u, entries());
+}
+
+// Assigning, re-assigning and removing at random, with edits of the file by
+// other hands between: no blend ever holds two frequencies, and the weights of
+// every blend sum to 1, read as the fitting program reads them.
+TEST_F(AssignmentFileTest, RandomEditsKeepBlendsWhole) {
+    const fs::path file = dir / "a.lin";
+    const std::string path = file.string();
+    constexpr int N = 7;
+    std::vector<QuantumNumbers> qs;
+    for (int t = 0; t < N; ++t)
+        qs.push_back(qn({10 + t, 0, 10 + t, 9 + t, 0, 9 + t}));
+    int checked_blends = 0;
+    for (unsigned seed : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        const auto pick = [&](int n) { return static_cast<int>(random() % unsigned(n)); };
+        fs::remove(file);
+        // The model: the blend of each transition (a set of transitions; size
+        // 1 for a line of its own, empty when not in the file) and its frequency.
+        std::vector<std::set<int>> blend(N);
+        std::vector<double> freq(N, 0);
+        double next_freq = 1000;
+        for (int step = 0; step < 120; ++step) {
+            SCOPED_TRACE("step " + std::to_string(step));
+            const int t = pick(N);
+            const auto leave = [&](int u) {
+                for (int o : blend[u])
+                    if (o != u) blend[o].erase(u);
+                blend[u].clear();
+            };
+            switch (pick(5)) {
+            case 0: { // a blend of 2 or 3
+                std::set<int> members{t};
+                while (members.size() < std::size_t(2 + pick(2)))
+                    members.insert(pick(N));
+                next_freq += 1.25;
+                std::vector<double> lg;
+                for (std::size_t i = 0; i < members.size(); ++i)
+                    lg.push_back(-2.0 - pick(9));
+                const BlendWeights w = blend_weights(lg, pick(2) == 0);
+                std::vector<Assignment> records;
+                std::size_t i = 0;
+                for (int u : members)
+                    records.push_back({qs[u], *lin_line(qs[u], next_freq, 0.01, w.values[i++], "x",
+                                                        FrequencyUnit::MHz, w.decimals)});
+                ASSERT_EQ(AssignStatus::Written, write_assignments(path, records, true).status);
+                for (int u : members)
+                    leave(u);
+                for (int u : members) {
+                    blend[u] = members;
+                    freq[u] = next_freq;
+                }
+                break;
+            }
+            case 1: { // one line measured, or measured again
+                next_freq += 1.25;
+                ASSERT_EQ(AssignStatus::Written,
+                          write_assignment(
+                              path, qs[t],
+                              *lin_line(qs[t], next_freq, 0.01, 1, "x", FrequencyUnit::MHz), true)
+                              .status);
+                if (blend[t].empty()) blend[t] = {t};
+                for (int u : blend[t])
+                    freq[u] = next_freq;
+                break;
+            }
+            case 2: { // removed, with its blend or alone
+                const bool whole = pick(2) == 0;
+                const AssignOutcome done = remove_assignment(path, qs[t], whole);
+                ASSERT_EQ(blend[t].empty() ? AssignStatus::Missing : AssignStatus::Written,
+                          done.status);
+                const std::set<int> was = blend[t];
+                leave(t);
+                if (whole)
+                    for (int u : was)
+                        blend[u].clear();
+                break;
+            }
+            default: { // another hand: a comment, a blank line, a CR LF end
+                std::string text = contents(file);
+                std::vector<std::size_t> starts{0};
+                for (std::size_t k = 0; k < text.size(); ++k)
+                    if (text[k] == '\n' && k + 1 < text.size()) starts.push_back(k + 1);
+                const std::size_t at = text.empty() ? 0 : starts[random() % starts.size()];
+                const int kind = pick(3);
+                if (kind == 0) text.insert(at, "! checked by hand\n");
+                if (kind == 1) text.insert(at, "   \r\n");
+                if (kind == 2) {
+                    const auto nl = text.find('\n', at);
+                    if (nl != std::string::npos && (nl == 0 || text[nl - 1] != '\r'))
+                        text.insert(nl, "\r");
+                }
+                std::ofstream(file, std::ios::binary) << text;
+            }
+            }
+            // The file against the model.
+            const std::string text = contents(file);
+            std::vector<std::pair<int, FitRecord>> records; // transition, numbers
+            std::istringstream lines(text);
+            for (std::string line; std::getline(lines, line);) {
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (line.find_first_not_of(' ') == std::string::npos || line[0] == '!') continue;
+                const auto r = read_as_fit(line);
+                ASSERT_TRUE(r) << line;
+                records.push_back({static_cast<int>(r->qn[0]) - 10, *r});
+            }
+            std::set<int> first_seen; // blends by their smallest member
+            std::size_t in_model = 0;
+            for (int u = 0; u < N; ++u)
+                in_model += blend[u].empty() ? 0 : 1;
+            ASSERT_EQ(in_model, records.size()) << text;
+            for (std::size_t k = 0; k < records.size(); ++k) {
+                const int u = records[k].first;
+                ASSERT_EQ(1u, blend[u].count(u)) << text;
+                EXPECT_EQ(freq[u], records[k].second.freq) << text;
+                if (blend[u].size() == 1) {
+                    EXPECT_EQ(1.0, records[k].second.weight) << text;
+                    continue;
+                }
+                if (!first_seen.insert(*blend[u].begin()).second) continue;
+                // The blend's first record: the others follow it.
+                ++checked_blends;
+                double sum = 0;
+                std::set<int> seen;
+                for (std::size_t j = 0; j < blend[u].size(); ++j) {
+                    ASSERT_LT(k + j, records.size()) << text;
+                    ASSERT_EQ(1u, blend[u].count(records[k + j].first)) << text;
+                    ASSERT_EQ(records[k].second.freq, records[k + j].second.freq) << text;
+                    ASSERT_LT(records[k + j].second.weight, 1.0) << text;
+                    sum += records[k + j].second.weight;
+                    seen.insert(records[k + j].first);
+                }
+                ASSERT_EQ(blend[u], seen) << text;
+                ASSERT_NEAR(1.0, sum, 1e-12) << text;
+            }
+        }
+        EXPECT_EQ(1u, entries());
+    }
+    EXPECT_GT(checked_blends, 100);
 }
 
 } // namespace

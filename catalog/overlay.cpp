@@ -135,6 +135,25 @@ std::size_t first_beyond(const CatalogSession& s, const Catalog& cat, double f, 
 
 } // namespace
 
+std::vector<RankedPrediction> rank_predictions(const CatalogSession& s,
+                                               const std::vector<LineRef>& found, double f,
+                                               double error) {
+    std::vector<RankedPrediction> ranked;
+    for (LineRef r : found) {
+        const double unc = std::hypot(s.uncertainty(r), error);
+        const double diff = std::abs(f - s.frequency(r));
+        ranked.push_back({r, unc > 0 ? diff / unc : diff});
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [&](const RankedPrediction& a, const RankedPrediction& b) {
+                         // Scores as shown (one decimal): equal ones go by intensity.
+                         const double sa = std::round(a.score * 10), sb = std::round(b.score * 10);
+                         if (sa != sb) return sa < sb;
+                         return s.line(a.line).lgint > s.line(b.line).lgint;
+                     });
+    return ranked;
+}
+
 std::optional<LineRef> adjacent_prediction(const CatalogSession& s, double f, bool previous,
                                            double low, double high, double threshold) {
     std::optional<LineRef> best;

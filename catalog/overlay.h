@@ -84,6 +84,18 @@ struct CatalogSession {
 std::optional<LineRef> nearest_prediction(const CatalogSession& s, double f);
 // All predictions within `tolerance` of f, nearest first (ties as above).
 std::vector<LineRef> predictions_within(const CatalogSession& s, double f, double tolerance);
+// `found` (predictions near a line measured at f with error `error`) ranked
+// for the operator: by |o-c| over the combined uncertainty (the prediction's
+// and the measurement's, in quadrature) to the one decimal shown, then the
+// stronger first, then as
+// predictions_within orders them. With no uncertainty either way, by |o-c|.
+struct RankedPrediction {
+    LineRef line;
+    double score = 0; // |o-c| / uncertainty
+};
+std::vector<RankedPrediction> rank_predictions(const CatalogSession& s,
+                                               const std::vector<LineRef>& found, double f,
+                                               double error);
 // The first prediction above f (below f for `previous`) over all catalogues,
 // limited to [low, high] and to log intensities of at least `threshold`.
 std::optional<LineRef> adjacent_prediction(const CatalogSession& s, double f, bool previous,

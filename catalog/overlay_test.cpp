@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -79,6 +80,45 @@ TEST(Overlay, NearestPredictionAndItsTies) {
     EXPECT_EQ(want, found);
     EXPECT_TRUE(predictions_within(s, 101.0, 0.5).empty());
     EXPECT_FALSE(nearest_prediction(CatalogSession{}, 5.0));
+}
+
+TEST(Overlay, CandidatesRankedByScoreThenIntensity) {
+    // freq, unc, lgint: measured at 100.0 +- 0.03.
+    const struct {
+        double freq;
+        float unc, lg;
+    } lines[] = {
+        {100.10, 0.04f, -3}, // 0.10 / 0.05 = 2.0
+        {99.96, 0.00f, -5},  // 0.04 / 0.03 = 1.3: nearer in score, weak
+        {100.05, 0.0f, -6},  // 1.7
+        {100.30, 0.40f, -2}, // 0.30 / 0.401 = 0.7: far, but loosely predicted
+        {99.94, 0.00f, -4},  // 2.0, as the first, but weaker
+    };
+    std::vector<PredictedLine> v;
+    for (const auto& l : lines) {
+        PredictedLine p;
+        p.freq = l.freq;
+        p.unc = l.unc;
+        p.lgint = l.lg;
+        p.qnfmt = 101;
+        p.qn_text.fill(' ');
+        v.push_back(p);
+    }
+    std::sort(v.begin(), v.end(), [](auto& a, auto& b) { return a.freq < b.freq; });
+    Catalog c;
+    c.set_lines(std::move(v), {""});
+    CatalogSession s;
+    s.add(std::move(c));
+    const auto found = predictions_within(s, 100.0, 1.0);
+    ASSERT_EQ(5u, found.size());
+    std::vector<double> order;
+    for (const auto& r : rank_predictions(s, found, 100.0, 0.03))
+        order.push_back(s.frequency(r.line));
+    EXPECT_EQ((std::vector<double>{100.30, 99.96, 100.05, 100.10, 99.94}), order);
+    const auto ranked = rank_predictions(s, found, 100.0, 0.03);
+    EXPECT_NEAR(0.3 / std::hypot(0.4, 0.03), ranked[0].score, 1e-6);
+    // Without any uncertainty the score is |o-c| itself.
+    EXPECT_NEAR(0.04, rank_predictions(s, found, 100.0, 0.0)[0].score, 1e-6);
 }
 
 TEST(Overlay, NextAndPreviousAcrossCataloguesAndAtTheEnds) {

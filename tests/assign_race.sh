@@ -32,6 +32,7 @@ for s in a b; do
         echo "type"
         echo "type 0.01"
         echo "type"
+        echo "type"
         echo "type race.lin"
         echo "expect race.lin exists with"
         echo "keys Y"

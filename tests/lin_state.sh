@@ -49,6 +49,7 @@ type -5
 type 0.002
 type 0.5
 type
+type
 keys C
 type ocs.cat
 expect ocs.cat: 50 lines read, 0 skipped; 2 assigned in other.lin
@@ -60,7 +61,7 @@ expect (ENTER takes other.lin)
 enter
 expect other.lin exists with 8 lines: add the assignments to it
 keys Y
-expect This transition is assigned already: replace its line (Y/N) ?
+expect This transition is assigned already: replace its line (Y/N), R removes it ?
 keys N
 enter
 keys Y
@@ -91,6 +92,7 @@ type
 expect Weight of an assigned line (now 0.5000)
 type
 type
+type
 # Remembered, not yet agreed to in this run: T asks again.
 keys ]]9
 keys T
@@ -114,6 +116,7 @@ type ocs.001
 enter
 expect ocs.001: not an assignment file: line 1 holds binary bytes - not used
 keys D
+type
 type
 type
 type
@@ -158,6 +161,7 @@ type
 type
 type
 type
+type
 enter
 keys Y
 type -1
@@ -173,6 +177,7 @@ type ocs.001
 enter
 keys D
 type 0.75
+type
 type
 type
 type

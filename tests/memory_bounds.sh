@@ -33,6 +33,7 @@ type
 type
 type
 type
+type
 type $lin
 expect $says
 $answer

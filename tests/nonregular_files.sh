@@ -167,7 +167,7 @@ for kind in $kinds; do
         echo "expect $dir/s.001-1.png: not a regular file"
         # D: the node as the assignment file
         echo "keys D"
-        for _ in 1 2 3 4; do echo "type"; done
+        for _ in 1 2 3 4 5; do echo "type"; done
         echo "type node.lin"
         echo "expect $dir/node.lin: not a regular file"
         echo "enter"

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -119,6 +120,65 @@ TEST_F(ViewerWriters, EveryOperationOfTheAssignmentFileAndThePicture) {
         }
     }
     std::cout << "fault-injection cases run for the viewer's writers: " << cases << "\n";
+    EXPECT_GT(cases, 60);
+}
+
+// A blend (one measured line, two predictions) written, and one of its
+// records removed with the other kept re-weighted: each in one write of the
+// file, and each through the whole fault table.
+TEST_F(ViewerWriters, EveryOperationOfABlendWrittenAndRemoved) {
+    std::string cat;
+    for (auto [f, up, low] : {std::tuple{500.0, 6, 5}, std::tuple{500.1, 7, 6}}) {
+        char line[128];
+        std::snprintf(line, sizeof line,
+                      "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n", f, 0.01, -3.0,
+                      3, 1.0, 3, 99001, 303, up, 0, up, low, 0, low);
+        cat += line;
+    }
+    std::ofstream(dir / "f.cat") << cat;
+    startup_catalogs() = {(dir / "f.cat").string()};
+    auto& settings = catalog_session().settings;
+    settings.fixed_unc = 0.02;
+    settings.tolerance = 5;
+    settings.lin_path = (dir / "lines.lin").string();
+    lookfm_entry(v);
+    ASSERT_EQ(1u, catalog_session().catalogs.size());
+
+    const std::string head =
+        "! assignments\r\n  9  0  9  8  0  8                  700.0 0.02 1\r\n";
+    const Writer blend{"blend",
+                       {"lines.lin"},
+                       {"1-2", "Y"}, // the replace question from the second run on
+                       [this, turn = 0]() mutable {
+                           ASSERT_TRUE(lookfm_key(v, ++turn % 2 ? 'l' : 'k'));
+                           ASSERT_TRUE(lookfm_key(v, '9'));
+                           ASSERT_TRUE(lookfm_key(v, 'T'));
+                       },
+                       "Assigned a blend of 2 lines in",
+                       head};
+    const std::string blended = head + "  6  0  6  5  0  5                  500.0 0.02 0.6\r\n" +
+                                "  7  0  7  6  0  6                  500.0 0.02 0.4\r\n! after\r\n";
+    const Writer removal{"removal",
+                         {"lines.lin"},
+                         {"1", "R", "N"},
+                         [this, &blended] {
+                             // The blend is there again after a failure that
+                             // came once the file was in place.
+                             std::ofstream(dir / "lines.lin", std::ios::binary) << blended;
+                             ASSERT_TRUE(lookfm_key(v, '9'));
+                             ASSERT_TRUE(lookfm_key(v, 'T'));
+                         },
+                         "Removed from",
+                         blended};
+    int cases = 0;
+    for (bool named : {false, true}) {
+        file_faults::force_named_temporaries(named);
+        for (const Writer* writer : {&blend, &removal}) {
+            SCOPED_TRACE(writer->name + (named ? ", named temporaries" : ", unnamed temporaries"));
+            cases += check_every_fault(dir, *writer);
+        }
+    }
+    std::cout << "fault-injection cases run for the blend's writes: " << cases << "\n";
     EXPECT_GT(cases, 60);
 }
 
