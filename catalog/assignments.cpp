@@ -423,8 +423,28 @@ AssignOutcome rewrite(const std::string& path, const std::vector<std::array<int,
         for (const Member& m : b)
             expected[m.line] = m.fields;
     const std::string eol = found.eol.empty() ? "\r\n" : found.eol;
+    // The records as they go out, in runs of one blend: new records written
+    // next to records of the same frequency from an earlier T would be read
+    // as one blend with weights adding up to more than 1.
+    std::optional<RecordNumbers> run_last;
+    double run_weight = 0;
+    bool run_new = false, overfull = false;
+    const auto close_run = [&] {
+        if (run_new && run_weight > 1 + 1e-6) overfull = true;
+        run_weight = 0;
+        run_new = false;
+    };
+    const auto follow = [&](std::string_view text, bool inserted) {
+        const auto numbers = record_numbers(text);
+        if (!numbers) return;
+        if (!run_last || !same_blend(*run_last, *numbers)) close_run();
+        run_last = numbers;
+        run_weight += numbers->weight;
+        run_new = run_new || inserted;
+    };
     const auto write_inserted = [&] {
         for (const std::string& r : plan.inserted) {
+            follow(r, true);
             out.write(r);
             out.write(eol);
         }
@@ -444,8 +464,10 @@ AssignOutcome rewrite(const std::string& path, const std::vector<std::array<int,
         if (number == plan.insert_before) write_inserted();
         const auto p = plan.lines.find(number);
         if (p == plan.lines.end()) {
+            follow(line, false);
             out.write(line);
         } else if (p->second) {
+            follow(*p->second, false);
             out.write(*p->second);
         } else {
             return true; // dropped with its line end
@@ -458,6 +480,11 @@ AssignOutcome rewrite(const std::string& path, const std::vector<std::array<int,
     if (changed || number != found.lines)
         return failed_with("the file changed while it was read; try again");
     if (plan.insert_before > found.lines) write_inserted();
+    close_run();
+    if (overfull) {
+        out.abandon();
+        return failed_with("a blend of this frequency is beside them: assign all in one T");
+    }
     if (!out.commit()) return failed_with(out.error_text());
     outcome.status = AssignStatus::Written;
     outcome.text = out.error_text();

@@ -422,6 +422,28 @@ TEST_F(AssignmentFileTest, BlendsRecognisedInAFile) {
 
 // A blend written, measured again through one of its records, and losing
 // records: the file byte for byte.
+// A second blend of the very frequency of the last one would join it, weights
+// adding up to 2: refused, the file as it was; a line of weight 1 stays apart.
+TEST_F(AssignmentFileTest, NoBlendGrowsPastWeightOne) {
+    const fs::path file = dir / "a.lin";
+    const std::string path = file.string();
+    const auto rec = [](const QuantumNumbers& q, double w) {
+        return *lin_line(q, 300.0, 0.002, w, "s.001", FrequencyUnit::MHz);
+    };
+    const QuantumNumbers q6 = qn({6, 0, 6, 5, 0, 5}), q7 = qn({7, 0, 7, 6, 0, 6}),
+                         q8 = qn({8, 0, 8, 7, 0, 7}), q9 = qn({9, 0, 9, 8, 0, 8});
+    const std::string before = rec(q6, 0.75) + "\n! note\n" + rec(q8, 0.25) + "\n";
+    std::ofstream(file, std::ios::binary) << before;
+    const AssignOutcome done =
+        write_assignments(path, {{q7, rec(q7, 0.5)}, {q9, rec(q9, 0.5)}}, false);
+    EXPECT_EQ(AssignStatus::Failed, done.status);
+    EXPECT_NE(std::string::npos, done.text.find("assign all in one T")) << done.text;
+    EXPECT_EQ(before, contents(file));
+    EXPECT_EQ(1u, entries()); // no temporary left
+    ASSERT_EQ(AssignStatus::Written, write_assignment(path, q7, rec(q7, 1.0), false).status);
+    EXPECT_EQ(before + rec(q7, 1.0) + "\n", contents(file));
+}
+
 TEST_F(AssignmentFileTest, BlendWrittenUpdatedAndRemoved) {
     const fs::path file = dir / "a.lin";
     const std::string path = file.string();
