@@ -439,6 +439,8 @@ grep -q 'interrupted; [0-9]* of 1001 files done' "$work/err" && pass || fail "no
 grep -q 's0.001: is not a regular file' "$work/err" && pass || fail "the FIFO was not refused"
 whole=1
 for f in "$work/stop/out"/*; do
+    # None done yet (a slow build): the pattern stays as it is.
+    [[ -e $f ]] || continue
     [[ $f == *.peaks && $(tail -c 80 "$f" | tr -d '\r\n') == *"$(printf '%078d' 0 | tr 0 -)" ]] ||
         whole=0
 done
