@@ -37,14 +37,12 @@ LastAssignment g_last_assignment;
 // One setting: the typed value, or the shown one kept for an empty answer. An
 // answer that cannot be read or is out of range asks again.
 double ask_value(const std::string& prompt, double now, bool (*valid)(double)) {
-    auto& w = window();
-    for (;;) {
-        w.write_line(prompt + " (now " + typed_name(fmt_fixed(now, 14, 4)) + "): ", LineEnd::Stay);
-        const std::string typed = w.read_line();
-        if (typed_name(typed).empty()) return now;
-        auto value = read_real(typed);
-        if (value && valid(*value)) return *value;
-    }
+    return ask_setting(window(), prompt, typed_name(fmt_fixed(now, 14, 4)), now,
+                       [&](const std::string& typed) -> std::optional<double> {
+                           auto value = read_real(typed);
+                           if (value && valid(*value)) return value;
+                           return std::nullopt;
+                       });
 }
 
 std::string default_lin_path(std::size_t catalog) {
@@ -226,18 +224,13 @@ void key_settings(ViewerState& v) {
                               [](double x) { return x >= 0; });
     set.weight =
         ask_value("     Weight of an assigned line", set.weight, [](double x) { return x > 0; });
-    // The weight mode: a letter, ENTER keeps it.
-    for (;;) {
-        w.write_line(std::string("     Weights of a blend, I by intensity or E equal (now ") +
-                         (set.equal_weights ? "E" : "I") + "): ",
-                     LineEnd::Stay);
-        const std::string typed = typed_name(w.read_line());
-        if (typed.empty()) break;
-        if (typed == "I" || typed == "i" || typed == "E" || typed == "e") {
-            set.equal_weights = typed == "E" || typed == "e";
-            break;
-        }
-    }
+    set.equal_weights = ask_setting(w, "     Weights of a blend, I by intensity or E equal",
+                                    set.equal_weights ? "E" : "I", set.equal_weights,
+                                    [](const std::string& typed) -> std::optional<bool> {
+                                        if (typed == "I" || typed == "i") return false;
+                                        if (typed == "E" || typed == "e") return true;
+                                        return std::nullopt;
+                                    });
     w.write_line("     Assignment file (now " +
                      (set.lin_path.empty() ? std::string("not chosen") : set.lin_path) + "): ",
                  LineEnd::Stay);

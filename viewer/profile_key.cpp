@@ -154,24 +154,10 @@ void remember_fit(const ViewerState& v, const ProfileFit& fit) {
     remember_measurement(nearest->centre, nearest->centre_error, nearest->centre_error);
 }
 
-std::string lower_trimmed(std::string_view text) {
-    std::string t(trim_right(text));
-    t.erase(0, std::min(t.find_first_not_of(' '), t.size()));
-    for (char& c : t)
+std::string lower(std::string text) {
+    for (char& c : text)
         c = char(std::tolower(static_cast<unsigned char>(c)));
-    return t;
-}
-
-// One setting: ENTER keeps `now`; an answer that `parse` cannot take asks again.
-template <class T>
-T ask(Window& w, const std::string& prompt, const std::string& shown, T now,
-      const std::function<std::optional<T>(const std::string&)>& parse) {
-    for (;;) {
-        w.write_line(prompt + " (now " + shown + "): ", LineEnd::Stay);
-        const std::string typed = lower_trimmed(w.read_line());
-        if (typed.empty()) return now;
-        if (auto value = parse(typed)) return *value;
-    }
+    return text;
 }
 
 std::optional<int> whole_in(const std::string& text, int lo, int hi) {
@@ -289,21 +275,21 @@ void key_profile_settings(ViewerState&) {
     w.write_line("");
     w.write_line("     ENTER keeps the value shown");
     w.write_line("");
-    next.fit.shape = ask<LineShape>(w, "       Profile", shape_name(next.fit.shape), next.fit.shape,
-                                    [](const std::string& t) { return parse_shape(t); });
-    next.fit.baseline_degree =
-        ask<int>(w, "       Baseline degree", std::to_string(next.fit.baseline_degree),
-                 next.fit.baseline_degree, [](const std::string& t) { return whole_in(t, 0, 2); });
+    next.fit.shape = ask_setting(w, "       Profile", shape_name(next.fit.shape), next.fit.shape,
+                                 [](const std::string& t) { return parse_shape(lower(t)); });
+    next.fit.baseline_degree = ask_setting(
+        w, "       Baseline degree", std::to_string(next.fit.baseline_degree),
+        next.fit.baseline_degree, [](const std::string& t) { return whole_in(t, 0, 2); });
     next.fit.components =
-        ask<int>(w, "       Lines", std::to_string(next.fit.components), next.fit.components,
-                 [](const std::string& t) { return whole_in(t, 0, MAX_COMPONENTS); });
+        ask_setting(w, "       Lines", std::to_string(next.fit.components), next.fit.components,
+                    [](const std::string& t) { return whole_in(t, 0, MAX_COMPONENTS); });
     next.at_predictions =
-        ask<bool>(w, "       Catalogue, Y or N", next.at_predictions ? "Y" : "N",
-                  next.at_predictions, [](const std::string& t) -> std::optional<bool> {
-                      if (t == "y") return true;
-                      if (t == "n") return false;
-                      return std::nullopt;
-                  });
+        ask_setting(w, "       Catalogue, Y or N", next.at_predictions ? "Y" : "N",
+                    next.at_predictions, [](const std::string& t) -> std::optional<bool> {
+                        if (lower(t) == "y") return true;
+                        if (lower(t) == "n") return false;
+                        return std::nullopt;
+                    });
     profile_key_settings() = next;
     w.set_text_cursor(false);
 }

@@ -4,6 +4,7 @@
 #include "base/format.h"
 #include "window/inkey.h"
 
+#include <algorithm>
 #include <string>
 
 namespace korax {
@@ -32,6 +33,17 @@ void press_enter(Window& w, PressEnter where) {
     else
         w.write_line("     Press ENTER to continue");
     wait_for_enter();
+}
+
+std::string read_setting(Window& w, std::string_view prompt, std::string_view shown) {
+    std::string line(prompt);
+    line += " (now ";
+    line += shown;
+    line += "): ";
+    w.write_line(line, LineEnd::Stay);
+    std::string typed(trim_right(w.read_line()));
+    typed.erase(0, std::min(typed.find_first_not_of(' '), typed.size()));
+    return typed;
 }
 
 bool wait_for_yes_or_no() {

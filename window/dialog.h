@@ -7,6 +7,7 @@
 #include "window/window.h"
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace korax {
@@ -27,6 +28,20 @@ enum class PressEnter {
 };
 // A blank record, the prompt, then keys until ENTER.
 void press_enter(Window& w, PressEnter where);
+
+// A setting on a dialog screen: "PROMPT (now SHOWN): " and the typed line
+// without the blanks around it; empty when ENTER alone keeps the value.
+std::string read_setting(Window& w, std::string_view prompt, std::string_view shown);
+// Asks until `parse` takes the answer (a std::optional<T>) or ENTER alone
+// keeps `now`.
+template <class T, class Parse>
+T ask_setting(Window& w, std::string_view prompt, std::string_view shown, T now, Parse parse) {
+    for (;;) {
+        const std::string typed = read_setting(w, prompt, shown);
+        if (typed.empty()) return now;
+        if (std::optional<T> value = parse(typed)) return *value;
+    }
+}
 
 // Reads keys until one is Y, y, N or n; every other key is dropped. true for
 // Y or y.
