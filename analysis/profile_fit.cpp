@@ -9,7 +9,6 @@
 #include <gsl/gsl_blas.h>
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_linalg.h>
-#include <gsl/gsl_multifit.h>
 #include <gsl/gsl_multifit_nlinear.h>
 
 #include <algorithm>
@@ -205,7 +204,6 @@ int jacobian(const gsl_vector* x, void* data, gsl_matrix* j) {
 
 struct GslDelete {
     void operator()(gsl_multifit_nlinear_workspace* w) const { gsl_multifit_nlinear_free(w); }
-    void operator()(gsl_multifit_linear_workspace* w) const { gsl_multifit_linear_free(w); }
     void operator()(gsl_matrix* m) const { gsl_matrix_free(m); }
     void operator()(gsl_vector* v) const { gsl_vector_free(v); }
 };
@@ -239,6 +237,20 @@ void quiet_gsl() {
     (void)done;
 }
 
+// Least squares by Householder QR of `a` (overwritten): the coefficients into
+// `x`, and the residual's sum of squares; nullopt when a coefficient is not
+// finite, as when two columns are not independent.
+std::optional<double> qr_least_squares(gsl_matrix* a, const gsl_vector* b, gsl_vector* x) {
+    GslPtr<gsl_vector> tau(gsl_vector_alloc(a->size2)), r(gsl_vector_alloc(a->size1));
+    if (gsl_linalg_QR_decomp(a, tau.get()) != GSL_SUCCESS ||
+        gsl_linalg_QR_lssolve(a, tau.get(), b, x, r.get()) != GSL_SUCCESS)
+        return std::nullopt;
+    for (std::size_t k = 0; k < x->size; ++k)
+        if (!std::isfinite(gsl_vector_get(x, k))) return std::nullopt;
+    const double norm = gsl_blas_dnrm2(r.get());
+    return norm * norm;
+}
+
 // The amplitudes and the baseline that fit best for given centres and widths:
 // a linear problem, so the solver starts next to its answer. Its sum of
 // squares into `rss` when asked.
@@ -253,7 +265,6 @@ std::optional<std::vector<double>> linear_start(const Problem& pr, const Profile
     if (n < columns) return std::nullopt;
     GslPtr<gsl_matrix> a(gsl_matrix_alloc(n, columns));
     GslPtr<gsl_vector> b(gsl_vector_alloc(n)), c(gsl_vector_alloc(columns));
-    GslPtr<gsl_vector> tau(gsl_vector_alloc(columns)), r(gsl_vector_alloc(n));
     for (std::size_t i = 0; i < n; ++i) {
         for (std::size_t k = 0; k < k_count; ++k)
             gsl_matrix_set(a.get(), i, k, shape_value(shape, pr.t[i] - centres[k], widths));
@@ -262,15 +273,11 @@ std::optional<std::vector<double>> linear_start(const Problem& pr, const Profile
             gsl_matrix_set(a.get(), i, k_count + std::size_t(j), power);
         gsl_vector_set(b.get(), i, pr.y[i]);
     }
-    // Householder QR: a start needs no covariance, and the few columns of a
-    // start are independent unless a centre left the window, which shows as a
-    // value that is not finite.
-    if (gsl_linalg_QR_decomp(a.get(), tau.get()) != GSL_SUCCESS ||
-        gsl_linalg_QR_lssolve(a.get(), tau.get(), b.get(), c.get(), r.get()) != GSL_SUCCESS)
-        return std::nullopt;
-    for (std::size_t k = 0; k < columns; ++k)
-        if (!std::isfinite(gsl_vector_get(c.get(), k))) return std::nullopt;
-    if (rss) *rss = gsl_blas_dnrm2(r.get()) * gsl_blas_dnrm2(r.get());
+    // A start needs no covariance, and the few columns of a start are
+    // independent unless a centre left the window.
+    const auto sum = qr_least_squares(a.get(), b.get(), c.get());
+    if (!sum) return std::nullopt;
+    if (rss) *rss = *sum;
     std::vector<double> p(std::size_t(model.parameter_count()));
     for (std::size_t k = 0; k < k_count; ++k) {
         p[k] = centres[k];
@@ -571,6 +578,15 @@ std::vector<double> centres_of(const Attempt& a) {
     return {a.p.begin(), a.p.begin() + a.components};
 }
 
+// The component of the largest amplitude.
+std::size_t strongest_of(const Attempt& a) {
+    const std::size_t kc = std::size_t(a.components);
+    std::size_t strongest = 0;
+    for (std::size_t k = 1; k < kc; ++k)
+        if (std::abs(a.p[kc + k]) > std::abs(a.p[kc + strongest])) strongest = k;
+    return strongest;
+}
+
 // Starts for one more component: where the residual shows the largest lobe
 // pointing the way the line does, and the strongest component split in two
 // (an unresolved blend looks like one line that is a little too wide).
@@ -586,9 +602,7 @@ std::vector<Start> next_component_starts(const FitContext& ctx, const Problem& p
     const LineWidths widths = model.widths(a.p);
     const double lobe = lobe_width(ctx.shape, widths);
     const std::size_t kc = std::size_t(a.components);
-    std::size_t strongest = 0;
-    for (std::size_t k = 1; k < kc; ++k)
-        if (std::abs(a.p[kc + k]) > std::abs(a.p[kc + strongest])) strongest = k;
+    const std::size_t strongest = strongest_of(a);
     const LineShape& shape = ctx.shape;
     const double unit_height = shape_value(shape, height_offset(shape, widths), widths);
     const double sign = a.p[kc + strongest] * unit_height >= 0 ? 1 : -1;
@@ -663,11 +677,10 @@ std::optional<std::size_t> unsound_component(const FitContext& ctx, const Proble
     const double lobe = lobe_of(ctx, model, a);
     const std::size_t kc = std::size_t(a.components);
     std::vector<double> significance(kc);
-    std::size_t strongest = 0;
+    const std::size_t strongest = strongest_of(a);
     for (std::size_t k = 0; k < kc; ++k) {
         const Height h = height_of(ctx, model, a, int(k));
         significance[k] = std::abs(h.value) / std::sqrt(h.variance * a.variance());
-        if (std::abs(a.p[kc + k]) > std::abs(a.p[kc + strongest])) strongest = k;
     }
     std::optional<std::size_t> worst;
     auto consider = [&](std::size_t k) {
@@ -693,15 +706,12 @@ double split_signal(const FitContext& ctx, const Problem& pr, const Attempt& a) 
     const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
     const std::size_t n = pr.t.size(), np = a.p.size(), kc = std::size_t(a.components);
     if (n < np + 5) return std::numeric_limits<double>::infinity();
-    std::size_t strongest = 0;
-    for (std::size_t k = 1; k < kc; ++k)
-        if (std::abs(a.p[kc + k]) > std::abs(a.p[kc + strongest])) strongest = k;
+    const std::size_t strongest = strongest_of(a);
     const LineWidths widths = model.widths(a.p);
     const double centre = a.p[strongest], amplitude = a.p[kc + strongest];
     constexpr double H = 0.02; // points
     GslPtr<gsl_matrix> m(gsl_matrix_alloc(n, np + 2));
-    GslPtr<gsl_vector> r(gsl_vector_alloc(n)), tau(gsl_vector_alloc(np + 2)),
-        c(gsl_vector_alloc(np + 2)), rest(gsl_vector_alloc(n));
+    GslPtr<gsl_vector> r(gsl_vector_alloc(n)), c(gsl_vector_alloc(np + 2));
     double rss = 0;
     for (std::size_t i = 0; i < n; ++i) {
         gsl_vector_view row = gsl_matrix_row(m.get(), i);
@@ -715,13 +725,9 @@ double split_signal(const FitContext& ctx, const Problem& pr, const Attempt& a) 
         gsl_vector_set(r.get(), i, pr.y[i] - v);
         rss += (pr.y[i] - v) * (pr.y[i] - v);
     }
-    if (gsl_linalg_QR_decomp(m.get(), tau.get()) != GSL_SUCCESS ||
-        gsl_linalg_QR_lssolve(m.get(), tau.get(), r.get(), c.get(), rest.get()) != GSL_SUCCESS)
-        return std::numeric_limits<double>::infinity();
-    const double left = gsl_blas_dnrm2(rest.get());
-    const double explained = rss - left * left;
-    if (!std::isfinite(explained)) return std::numeric_limits<double>::infinity();
-    return explained / a.variance();
+    const auto left = qr_least_squares(m.get(), r.get(), c.get());
+    if (!left || !std::isfinite(rss - *left)) return std::numeric_limits<double>::infinity();
+    return (rss - *left) / a.variance();
 }
 
 // A single line passes about one time in five (chi-square with 2 degrees of
