@@ -16,34 +16,11 @@ set -euo pipefail
 
 build=${1:-build}
 runs=${2:-5}
-here=$(cd "$(dirname "$0")/.." && pwd)
-korax=$(cd "$build" && pwd)/korax
-maker=$(cd "$build" && pwd)/korax-mkspectrum
-for program in "$korax" "$maker"; do
-    [[ -x $program ]] || { echo "missing $program: build the korax and korax-mkspectrum targets" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-# Timed with the default settings, never those the operator keeps.
-export XDG_STATE_HOME="$work/state"
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/end_to_end.sh" "$build"
 "$maker" --points 3000000 --start 240000 --step 0.05 --seed 7 "$work/big.001" >/dev/null
 "$maker" --points 3000000 --start 0 --step 1e200 --seed 7 "$work/step1e200.001" >/dev/null
 "$maker" --points 3000000 --start 1e11 --step 333333.4 --seed 7 "$work/hertz.001" >/dev/null
 printf 'Six lines spanning 0 to 4e20\n0 1\n1e20 5\n2e20 2\n3e20 7\n4e20 3\n' >"$work/wide.txt"
-
-# Milliseconds of one whole run of a script.
-run_ms() {
-    local start end
-    start=$(date +%s%N)
-    (cd "$here" && "$korax" --play "$1" --shots "$work/shots" --seed 1 --config none "${play_options[@]}" >/dev/null)
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000000))
-}
-
-play_options=()
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # One axis: its label and spectrum file.
 bench_axis() {
@@ -63,8 +40,7 @@ type -1"
         echo "$finish"
     } >"$work/keys.play"
     local base keys
-    base=$(for _ in $(seq "$runs"); do run_ms "$work/base.play"; done | median)
-    keys=$(for _ in $(seq "$runs"); do run_ms "$work/keys.play"; done | median)
+    read -r base keys < <(time_scripts "$work/base.play" "$work/keys.play" "$runs")
     awk -v l="$label" -v b="$base" -v k="$keys" 'BEGIN {
         printf "%-28s without keys: %5d ms, with 100 keys: %5d ms, per key: %5.1f ms\n", l, b, k, (k - b) / 100
     }'

@@ -15,14 +15,7 @@ set -euo pipefail
 build=${1:-build}
 files=${2:-20}
 rounds=${3:-3}
-korax=$(cd "$build" && pwd)/korax
-maker=$(cd "$build" && pwd)/korax-mkspectrum
-for program in "$korax" "$maker"; do
-    [[ -x $program ]] || { echo "missing $program: build the korax and korax-mkspectrum targets" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/end_to_end.sh" "$build"
 mkdir -p "$work/campaign" "$work/plain" "$work/profile"
 for ((i = 1; i <= files; i++)); do
     # The seeds of bench/run's campaign.
@@ -32,7 +25,6 @@ done
 settings=(-j "$(nproc)" --smooth 25 --baseline 301 --nfit 7 --cutoff-sigma 5 --force)
 
 ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 plain=() profile=()
 for ((r = 1; r <= rounds; r++)); do
     t0=$(date +%s%N)

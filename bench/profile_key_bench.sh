@@ -15,28 +15,9 @@ set -euo pipefail
 
 build=${1:-build}
 runs=${2:-5}
-here=$(cd "$(dirname "$0")/.." && pwd)
-korax=$(cd "$build" && pwd)/korax
-maker=$(cd "$build" && pwd)/korax-mkspectrum
-for program in "$korax" "$maker"; do
-    [[ -x $program ]] || { echo "missing $program: build the korax and korax-mkspectrum targets" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-# Timed with the default settings, never those the operator keeps.
-export XDG_STATE_HOME="$work/state"
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/end_to_end.sh" "$build"
 "$maker" --points 3000000 --start 240000 --step 0.05 --seed 7 --catalog "$work/big.cat" \
     "$work/big.001" >/dev/null
-
-run_ms() {
-    local start end
-    start=$(date +%s%N)
-    (cd "$here" && "$korax" --play "$1" --shots "$work/shots" --seed 1 --config none >/dev/null)
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000000))
-}
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # One case: its label, the keys that set the display up, and the answer of x
 # for the number of lines (0: as many as the window shows).
@@ -65,8 +46,7 @@ type -1"
         echo "$finish"
     } >"$work/keys.play"
     local base keys
-    base=$(for _ in $(seq "$runs"); do run_ms "$work/base.play"; done | median)
-    keys=$(for _ in $(seq "$runs"); do run_ms "$work/keys.play"; done | median)
+    read -r base keys < <(time_scripts "$work/base.play" "$work/keys.play" "$runs")
     awk -v l="$label" -v b="$base" -v k="$keys" 'BEGIN {
         printf "%-44s without keys: %5d ms, with 100 X: %5d ms, per key: %5.1f ms\n", l, b, k, (k - b) / 100
     }'
