@@ -82,6 +82,20 @@ TEST_F(LinState, LinMarksTheStartupCataloguesAndTIsNotYetFreeToWrite) {
     EXPECT_TRUE(lin_file_ready());
 }
 
+// A blank line of the file is no record: read as one it would mark the
+// transition whose quantum numbers are all 0.
+TEST_F(LinState, BlankLinesOfTheFileMarkNothing) {
+    char zeros[128];
+    std::snprintf(zeros, sizeof zeros,
+                  "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n", 700.0, 0.01, -3.0,
+                  3, 1.0, 3, 99001, 303, 0, 0, 0, 0, 0, 0);
+    startup_catalogs() = {write("z.cat", zeros)};
+    startup_lin() = other_lin();
+    lookfm_entry(v);
+    ASSERT_EQ(1u, catalog_session().catalogs.size());
+    EXPECT_TRUE(catalog_session().assigned[0].empty());
+}
+
 TEST_F(LinState, ALinThatIsNoAssignmentFileIsNamedAndNotUsed) {
     startup_lin() = write("notes.lin", "some notes\n");
     lookfm_entry(v);
