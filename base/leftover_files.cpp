@@ -16,6 +16,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -162,6 +163,11 @@ std::optional<std::vector<JournalEntry>> parse_journal(std::string_view text) {
         const auto [p1, ec1] = std::from_chars(p, p + blank, e.device);
         const auto [p2, ec2] = std::from_chars(p + blank + 1, p + id.size(), e.inode);
         if (ec1 != std::errc() || p1 != p + blank || ec2 != std::errc() || p2 != p + id.size())
+            return std::nullopt;
+        // Written by journal_text only: a number in another form ("02") is
+        // not ours.
+        if (std::to_string(e.device) != id.substr(0, blank) ||
+            std::to_string(e.inode) != id.substr(blank + 1))
             return std::nullopt;
         e.target = fields[i + 1];
         e.temp = fields[i + 2];

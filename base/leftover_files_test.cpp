@@ -31,6 +31,8 @@ TEST(LeftoverFiles, OnlyOurHiddenNamesAndWholeJournals) {
     EXPECT_EQ(43u, (*back)[1].inode);
     EXPECT_EQ(".korax-7-cccccc", (*back)[1].backup);
     EXPECT_FALSE(parse_journal(text.substr(0, text.size() - 1))) << "cut short";
+    EXPECT_FALSE(parse_journal(std::string("korax-set 1\0008 042\0a.gle\0.korax-7-aaaaaa\0\0", 41)))
+        << "a number journal_text does not write";
     const struct {
         JournalEntry entry;
         const char* why;
