@@ -112,43 +112,52 @@ bool uses_lorentz_width(LineProfile profile) {
     return profile != LineProfile::Gauss;
 }
 
-ShapePoint shape_point(const LineShape& shape, double u, const LineWidths& widths) {
-    const int n = shape.derivative;
-    assert(n >= 0 && n <= 2 && "line shapes are of derivative order 0, 1 or 2");
-    ShapePoint p;
-    // A profile of one width w is f(u / s) with s = w * scale, so that its
-    // slopes by u and by w both follow from f' = `next`.
-    auto one_width = [&](auto unit, double width, double scale, double ShapePoint::*d_width) {
-        assert(width > 0);
-        const double s = width * scale, v = u / s;
-        double next = 0;
-        unit(n, v, p.value, next);
-        p.d_centre = -next / s;
-        p.*d_width = -v / s * next * scale;
-        return p;
-    };
-    switch (shape.profile) {
-    case LineProfile::Gauss:
-        return one_width(gauss_unit, widths.gauss, GAUSS_SCALE, &ShapePoint::d_gauss);
-    case LineProfile::Lorentz:
-        return one_width(lorentz_unit, widths.lorentz, LORENTZ_SCALE, &ShapePoint::d_lorentz);
-    case LineProfile::Voigt:
-        break;
-    }
+namespace {
 
+// A profile of one width w is f(u / s) with s = w * scale, so that its slopes
+// by u and by w both follow from f' = `next`.
+template <class Unit>
+ShapePoint one_width(Unit unit, int n, double u, double width, double scale,
+                     double ShapePoint::*d_width) {
+    assert(width > 0);
+    ShapePoint p;
+    const double s = width * scale, v = u / s;
+    double next = 0;
+    unit(n, v, p.value, next);
+    p.d_centre = -next / s;
+    p.*d_width = -v / s * next * scale;
+    return p;
+}
+
+// What a Voigt's points share: its scales, and E(y) = Re w(iy) = erfcx(y), the
+// undifferentiated peak, with E' = 2y E - 2/sqrt(pi).
+struct VoigtScales {
+    double g, gamma, y, e, de, scale;
+    bool limit;
+};
+
+VoigtScales voigt_scales(int n, const LineWidths& widths) {
     assert(widths.gauss >= 0 && widths.lorentz >= 0 && widths.gauss + widths.lorentz > 0);
-    const double gamma = widths.lorentz * LORENTZ_SCALE;
-    double g = widths.gauss * GAUSS_SCALE;
-    const bool limit = g * VOIGT_Y_MAX < gamma;
-    if (limit) g = gamma / VOIGT_Y_MAX;
-    const double v = u / g, y = gamma / g;
+    VoigtScales c{};
+    c.gamma = widths.lorentz * LORENTZ_SCALE;
+    c.g = widths.gauss * GAUSS_SCALE;
+    c.limit = c.g * VOIGT_Y_MAX < c.gamma;
+    if (c.limit) c.g = c.gamma / VOIGT_Y_MAX;
+    c.y = c.gamma / c.g;
+    c.e = erfcx(c.y);
+    c.de = 2 * c.y * c.e - 2 / std::sqrt(std::numbers::pi);
+    c.scale = std::pow(1 + c.y, n);
+    return c;
+}
+
+ShapePoint voigt_point(int n, double u, const VoigtScales& c) {
+    ShapePoint p;
+    const double g = c.g, gamma = c.gamma, y = c.y, e = c.e, de = c.de, scale = c.scale;
+    const bool limit = c.limit;
+    const double v = u / g;
 
     std::array<std::complex<double>, 4> w{};
     faddeeva_derivatives({v, y}, std::span(w).first(std::size_t(n + 2)));
-    // E(y) = Re w(iy) = erfcx(y) is the undifferentiated peak, E' = 2y E - 2/sqrt(pi).
-    const double e = erfcx(y);
-    const double de = 2 * y * e - 2 / std::sqrt(std::numbers::pi);
-    const double scale = std::pow(1 + y, n);
     p.value = scale * w[std::size_t(n)].real() / e;
     const double fv = scale * w[std::size_t(n + 1)].real() / e;
     const double fy = (n > 0 ? n * std::pow(1 + y, n - 1) * w[std::size_t(n)].real() / e : 0.0) -
@@ -162,6 +171,47 @@ ShapePoint shape_point(const LineShape& shape, double u, const LineWidths& width
         p.d_gauss = -(v * fv + y * fy) / g * GAUSS_SCALE;
     }
     return p;
+}
+
+} // namespace
+
+ShapePoint shape_point(const LineShape& shape, double u, const LineWidths& widths) {
+    const int n = shape.derivative;
+    assert(n >= 0 && n <= 2 && "line shapes are of derivative order 0, 1 or 2");
+    switch (shape.profile) {
+    case LineProfile::Gauss:
+        return one_width(gauss_unit, n, u, widths.gauss, GAUSS_SCALE, &ShapePoint::d_gauss);
+    case LineProfile::Lorentz:
+        return one_width(lorentz_unit, n, u, widths.lorentz, LORENTZ_SCALE, &ShapePoint::d_lorentz);
+    case LineProfile::Voigt:
+        break;
+    }
+    return voigt_point(n, u, voigt_scales(n, widths));
+}
+
+void shape_points(const LineShape& shape, std::span<const double> u, const LineWidths& widths,
+                  std::span<ShapePoint> out) {
+    assert(out.size() >= u.size());
+    const int n = shape.derivative;
+    assert(n >= 0 && n <= 2 && "line shapes are of derivative order 0, 1 or 2");
+    switch (shape.profile) {
+    case LineProfile::Gauss:
+        for (std::size_t i = 0; i < u.size(); ++i)
+            out[i] =
+                one_width(gauss_unit, n, u[i], widths.gauss, GAUSS_SCALE, &ShapePoint::d_gauss);
+        return;
+    case LineProfile::Lorentz:
+        for (std::size_t i = 0; i < u.size(); ++i)
+            out[i] = one_width(lorentz_unit, n, u[i], widths.lorentz, LORENTZ_SCALE,
+                               &ShapePoint::d_lorentz);
+        return;
+    case LineProfile::Voigt: {
+        const VoigtScales scales = voigt_scales(n, widths);
+        for (std::size_t i = 0; i < u.size(); ++i)
+            out[i] = voigt_point(n, u[i], scales);
+        return;
+    }
+    }
 }
 
 double shape_value(const LineShape& shape, double u, const LineWidths& widths) {

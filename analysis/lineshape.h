@@ -52,6 +52,11 @@ struct ShapePoint {
 // from a Lorentzian and the recurrence would lose its precision.
 ShapePoint shape_point(const LineShape& shape, double u, const LineWidths& widths);
 double shape_value(const LineShape& shape, double u, const LineWidths& widths);
+// shape_point at every offset of `u`, into the first u.size() of `out`: a fit
+// evaluates the profile at every point of its window for each component, and
+// one call per component lets the profile's choice and scales be made once.
+void shape_points(const LineShape& shape, std::span<const double> u, const LineWidths& widths,
+                  std::span<ShapePoint> out);
 
 // w(z) and its derivatives w^(k)(z), k = 0 .. out.size() - 1 (at most 4), for
 // Im z >= 0: by the recurrence near the origin, by the asymptotic series far

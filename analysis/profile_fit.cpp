@@ -128,6 +128,53 @@ double ProfileModel::value(std::span<const double> p, double t, std::span<double
     return sum;
 }
 
+// The same sums as value(), in the same order, so that the two agree to the bit.
+void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t,
+                            std::span<double> values, std::span<double> jacobian) const {
+    assert(p.size() == std::size_t(parameter_count()));
+    assert(values.size() >= t.size());
+    const std::size_t n = t.size(), np = p.size();
+    const bool want = !jacobian.empty();
+    assert(!want || jacobian.size() >= n * np);
+    const auto k_count = std::size_t(m_components);
+    const LineWidths w = widths(p);
+    const auto at = 2 * k_count;
+    const bool gauss = uses_gauss_width(m_shape.profile);
+    const bool lorentz = uses_lorentz_width(m_shape.profile);
+    const auto gauss_at = at, lorentz_at = gauss ? at + 1 : at;
+    const double gauss_sign = gauss && p[gauss_at] < 0 ? -1 : 1;
+    const double lorentz_sign = lorentz && p[lorentz_at] < 0 ? -1 : 1;
+    std::fill_n(values.begin(), n, 0.0);
+    if (want) std::fill_n(jacobian.begin(), n * np, 0.0);
+
+    std::vector<double> u(n);
+    std::vector<ShapePoint> s(n);
+    for (std::size_t k = 0; k < k_count; ++k) {
+        const double amplitude = p[k_count + k];
+        for (std::size_t i = 0; i < n; ++i)
+            u[i] = t[i] - p[k];
+        shape_points(m_shape, u, w, s);
+        for (std::size_t i = 0; i < n; ++i) {
+            values[i] += amplitude * s[i].value;
+            if (!want) continue;
+            double* gradient = jacobian.data() + i * np;
+            gradient[k] = amplitude * s[i].d_centre;
+            gradient[k_count + k] = s[i].value;
+            if (gauss) gradient[gauss_at] += amplitude * s[i].d_gauss * gauss_sign;
+            if (lorentz) gradient[lorentz_at] += amplitude * s[i].d_lorentz * lorentz_sign;
+        }
+    }
+    const auto base = at + std::size_t(width_count());
+    for (std::size_t i = 0; i < n; ++i) {
+        const double tau = t[i] / m_half;
+        double power = 1;
+        for (int j = 0; j <= m_degree; ++j, power *= tau) {
+            values[i] += p[base + std::size_t(j)] * power;
+            if (want) jacobian[i * np + base + std::size_t(j)] = power;
+        }
+    }
+}
+
 namespace {
 
 // ---- the window in the fit's own units ----------------------------------------------
@@ -172,33 +219,51 @@ constexpr std::size_t TRIAL_ITERATIONS = 40;
 // Relative step and gradient at which the solver stops; 1e-10 of a point puts
 // a noiseless line on its centre far below the 1e-6 of a step asked of it.
 constexpr double XTOL = 1e-10, GTOL = 1e-10, FTOL = 0;
+// A step that lowers the sum of squares by less than this many residual
+// variances leaves the fit about sqrt(CHI_SQUARE_STEP) standard errors from
+// its minimum, far inside what the points determine.
+constexpr double CHI_SQUARE_STEP = 1e-6;
 // A column of the Jacobian this much smaller than the largest (after QR) is
 // taken as dependent: its parameter is not determined by the points.
 constexpr double COVARIANCE_EPSREL = 1e-11;
 // A Voigt width below this fraction of the other one has gone to its bound.
 constexpr double VOIGT_ZERO = 1e-3;
 
+// The solver asks for the Jacobian at the point whose residuals it took last
+// (a step it accepted), and the profile gives its value and its slopes in one
+// evaluation: the residuals keep the slopes for the Jacobian that follows.
 struct Glue {
     const Problem* problem;
     const ProfileModel* model;
+    std::vector<double> rows; // the Jacobian at `at`, row by row
+    std::vector<double> at;
 };
 
 int residuals(const gsl_vector* x, void* data, gsl_vector* f) {
-    const auto& g = *static_cast<const Glue*>(data);
-    const std::span<const double> p(x->data, x->size);
-    for (std::size_t i = 0; i < g.problem->t.size(); ++i)
-        gsl_vector_set(f, i, g.model->value(p, g.problem->t[i], {}) - g.problem->y[i]);
+    auto& g = *static_cast<Glue*>(data);
+    const std::size_t n = g.problem->t.size(), np = x->size;
+    assert(x->stride == 1 && f->stride == 1);
+    const std::span<const double> p(x->data, np);
+    g.rows.resize(n * np);
+    g.model->evaluate(p, g.problem->t, std::span(f->data, n), g.rows);
+    for (std::size_t i = 0; i < n; ++i)
+        f->data[i] -= g.problem->y[i];
+    g.at.assign(p.begin(), p.end());
     return GSL_SUCCESS;
 }
 
 int jacobian(const gsl_vector* x, void* data, gsl_matrix* j) {
-    const auto& g = *static_cast<const Glue*>(data);
-    const std::span<const double> p(x->data, x->size);
-    for (std::size_t i = 0; i < g.problem->t.size(); ++i) {
-        gsl_vector_view row = gsl_matrix_row(j, i);
-        // Rows of a GSL matrix are contiguous.
-        g.model->value(p, g.problem->t[i], std::span(row.vector.data, row.vector.size));
+    auto& g = *static_cast<Glue*>(data);
+    const std::size_t n = g.problem->t.size(), np = x->size;
+    assert(x->stride == 1 && j->tda == np);
+    const std::span<const double> p(x->data, np);
+    // Rows of a GSL matrix are contiguous, and these are not padded.
+    if (g.at.size() == np && std::equal(p.begin(), p.end(), g.at.begin())) {
+        std::copy_n(g.rows.data(), n * np, j->data);
+        return GSL_SUCCESS;
     }
+    std::vector<double> values(n);
+    g.model->evaluate(p, g.problem->t, values, std::span(j->data, n * np));
     return GSL_SUCCESS;
 }
 
@@ -251,6 +316,40 @@ std::optional<double> qr_least_squares(gsl_matrix* a, const gsl_vector* b, gsl_v
     return norm * norm;
 }
 
+// Least squares of the n x `columns` matrix `a` (by rows) against b, by the
+// normal equations factored by Cholesky: the coefficients, and the residual's
+// sum of squares taken from the residuals themselves; nullopt when the columns
+// are not independent. Squaring the condition costs digits a start does not
+// need, and the few columns of a start are far from dependent.
+std::optional<double> normal_least_squares(std::span<const double> a, std::size_t columns,
+                                           std::span<const double> b, std::vector<double>& x) {
+    const std::size_t n = b.size();
+    GslPtr<gsl_matrix> ata(gsl_matrix_calloc(columns, columns));
+    GslPtr<gsl_vector> atb(gsl_vector_calloc(columns)), c(gsl_vector_alloc(columns));
+    for (std::size_t i = 0; i < n; ++i) {
+        const double* row = a.data() + i * columns;
+        for (std::size_t j = 0; j < columns; ++j) {
+            atb->data[j] += row[j] * b[i];
+            for (std::size_t k = 0; k <= j; ++k)
+                ata->data[j * ata->tda + k] += row[j] * row[k];
+        }
+    }
+    if (gsl_linalg_cholesky_decomp1(ata.get()) != GSL_SUCCESS ||
+        gsl_linalg_cholesky_solve(ata.get(), atb.get(), c.get()) != GSL_SUCCESS)
+        return std::nullopt;
+    x.assign(c->data, c->data + columns);
+    if (!std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); }))
+        return std::nullopt;
+    double rss = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        double r = b[i];
+        for (std::size_t j = 0; j < columns; ++j)
+            r -= a[i * columns + j] * x[j];
+        rss += r * r;
+    }
+    return rss;
+}
+
 // The amplitudes and the baseline that fit best for given centres and widths:
 // a linear problem, so the solver starts next to its answer. Its sum of
 // squares into `rss` when asked.
@@ -263,31 +362,34 @@ std::optional<std::vector<double>> linear_start(const Problem& pr, const Profile
     const std::size_t k_count = centres.size();
     const std::size_t columns = k_count + std::size_t(degree) + 1;
     if (n < columns) return std::nullopt;
-    GslPtr<gsl_matrix> a(gsl_matrix_alloc(n, columns));
-    GslPtr<gsl_vector> b(gsl_vector_alloc(n)), c(gsl_vector_alloc(columns));
+    std::vector<double> a(n * columns), u(n);
+    std::vector<ShapePoint> s(n);
+    for (std::size_t k = 0; k < k_count; ++k) {
+        for (std::size_t i = 0; i < n; ++i)
+            u[i] = pr.t[i] - centres[k];
+        shape_points(shape, u, widths, s);
+        for (std::size_t i = 0; i < n; ++i)
+            a[i * columns + k] = s[i].value;
+    }
     for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t k = 0; k < k_count; ++k)
-            gsl_matrix_set(a.get(), i, k, shape_value(shape, pr.t[i] - centres[k], widths));
         double power = 1;
         for (int j = 0; j <= degree; ++j, power *= pr.t[i] / pr.half)
-            gsl_matrix_set(a.get(), i, k_count + std::size_t(j), power);
-        gsl_vector_set(b.get(), i, pr.y[i]);
+            a[i * columns + k_count + std::size_t(j)] = power;
     }
-    // A start needs no covariance, and the few columns of a start are
-    // independent unless a centre left the window.
-    const auto sum = qr_least_squares(a.get(), b.get(), c.get());
+    std::vector<double> c;
+    const auto sum = normal_least_squares(a, columns, pr.y, c);
     if (!sum) return std::nullopt;
     if (rss) *rss = *sum;
     std::vector<double> p(std::size_t(model.parameter_count()));
     for (std::size_t k = 0; k < k_count; ++k) {
         p[k] = centres[k];
-        p[k_count + k] = gsl_vector_get(c.get(), k);
+        p[k_count + k] = c[k];
     }
     std::size_t at = 2 * k_count;
     if (uses_gauss_width(shape.profile)) p[at++] = widths.gauss;
     if (uses_lorentz_width(shape.profile)) p[at++] = widths.lorentz;
     for (int j = 0; j <= degree; ++j)
-        p[at + std::size_t(j)] = gsl_vector_get(c.get(), k_count + std::size_t(j));
+        p[at + std::size_t(j)] = c[k_count + std::size_t(j)];
     return p;
 }
 
@@ -319,7 +421,7 @@ bool at_minimum(const gsl_matrix* j, const gsl_vector* f, const Problem& pr) {
 bool covariance_at(const Problem& pr, const ProfileModel& model, Attempt& a) {
     const std::size_t n = pr.t.size(), np = a.p.size();
     GslPtr<gsl_matrix> j(gsl_matrix_alloc(n, np));
-    Glue glue{&pr, &model};
+    Glue glue{&pr, &model, {}, {}};
     gsl_vector_view x = gsl_vector_view_array(a.p.data(), np);
     jacobian(&x.vector, &glue, j.get());
     GslPtr<gsl_matrix> covar(gsl_matrix_alloc(np, np));
@@ -352,6 +454,51 @@ double slope_of_rss(const Problem& pr, const ProfileModel& model, std::span<cons
     return slope;
 }
 
+double sum_of_squares(const gsl_vector* f) {
+    double sum = 0;
+    for (std::size_t i = 0; i < f->size; ++i)
+        sum += f->data[i * f->stride] * f->data[i * f->stride];
+    return sum;
+}
+
+// GSL's own driver, with one more way to stop: once a step lowers the sum of
+// squares by less than CHI_SQUARE_STEP residual variances and the residuals
+// are orthogonal to the Jacobian, the fit is within a small fraction of a
+// standard error of its minimum. Without it the solver goes on until its
+// steps reach rounding, and near a noisy minimum it gets there by rejecting
+// step after step, each costing a model evaluation and a factorisation.
+int iterate(const Problem& pr, gsl_multifit_nlinear_workspace* w, std::size_t max_iterations,
+            int& info) {
+    const std::size_t n = w->f->size, np = w->x->size;
+    double before = sum_of_squares(w->f);
+    std::size_t iteration = 0;
+    int status = GSL_CONTINUE;
+    do {
+        status = gsl_multifit_nlinear_iterate(w);
+        // No step that lowers the sum at all from the start: more will not help.
+        if (status == GSL_ENOPROG && iteration == 0) {
+            info = status;
+            return GSL_EMAXITER;
+        }
+        ++iteration;
+        status = gsl_multifit_nlinear_test(XTOL, GTOL, FTOL, &info, w);
+        if (status != GSL_CONTINUE) break;
+        const double after = sum_of_squares(w->f);
+        const double variance = after / double(n - np);
+        if (before - after <= CHI_SQUARE_STEP * variance && at_minimum(w->J, w->f, pr)) {
+            status = GSL_SUCCESS;
+            break;
+        }
+        before = after;
+    } while (iteration < max_iterations);
+    // Converged to within rounding.
+    if (status == GSL_ETOLF || status == GSL_ETOLX || status == GSL_ETOLG) {
+        info = status;
+        return GSL_SUCCESS;
+    }
+    return status == GSL_CONTINUE ? GSL_EMAXITER : status;
+}
+
 Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> start,
               std::size_t max_iterations = MAX_ITERATIONS, int restarts = 2) {
     quiet_gsl();
@@ -370,7 +517,7 @@ Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> 
     params.solver = gsl_multifit_nlinear_solver_cholesky;
     GslPtr<gsl_multifit_nlinear_workspace> w(
         gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, n, np));
-    Glue glue{&pr, &model};
+    Glue glue{&pr, &model, {}, {}};
     gsl_multifit_nlinear_fdf fdf{};
     fdf.f = residuals;
     fdf.df = jacobian;
@@ -381,9 +528,7 @@ Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> 
     gsl_vector_view x0 = gsl_vector_view_array(start.data(), np);
     int info = 0;
     int status = gsl_multifit_nlinear_init(&x0.vector, &fdf, w.get());
-    if (status == GSL_SUCCESS)
-        status = gsl_multifit_nlinear_driver(max_iterations, XTOL, GTOL, FTOL, nullptr, nullptr,
-                                             &info, w.get());
+    if (status == GSL_SUCCESS) status = iterate(pr, w.get(), max_iterations, info);
     a.iterations = int(gsl_multifit_nlinear_niter(w.get()));
     const gsl_vector* x = gsl_multifit_nlinear_position(w.get());
     const gsl_vector* f = gsl_multifit_nlinear_residual(w.get());

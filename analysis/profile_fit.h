@@ -108,6 +108,10 @@ class ProfileModel {
     // The value at t; the partial derivatives by every parameter into
     // `gradient` when it is not empty.
     double value(std::span<const double> parameters, double t, std::span<double> gradient) const;
+    // value() at every t into `values`, and, when `jacobian` is not empty, the
+    // gradients into it row by row (t.size() rows of parameter_count()).
+    void evaluate(std::span<const double> parameters, std::span<const double> t,
+                  std::span<double> values, std::span<double> jacobian) const;
     LineWidths widths(std::span<const double> parameters) const;
 
   private:
