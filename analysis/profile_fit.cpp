@@ -95,40 +95,11 @@ LineWidths ProfileModel::widths(std::span<const double> p) const {
 }
 
 double ProfileModel::value(std::span<const double> p, double t, std::span<double> gradient) const {
-    assert(p.size() == std::size_t(parameter_count()));
-    const auto k_count = std::size_t(m_components);
-    const LineWidths w = widths(p);
-    const auto at = 2 * k_count;
-    const bool gauss = uses_gauss_width(m_shape.profile);
-    const bool lorentz = uses_lorentz_width(m_shape.profile);
-    const auto gauss_at = at, lorentz_at = gauss ? at + 1 : at;
-    const double gauss_sign = gauss && p[gauss_at] < 0 ? -1 : 1;
-    const double lorentz_sign = lorentz && p[lorentz_at] < 0 ? -1 : 1;
-    const bool want = !gradient.empty();
-    if (want) std::fill(gradient.begin(), gradient.end(), 0.0);
-
-    double sum = 0;
-    for (std::size_t k = 0; k < k_count; ++k) {
-        const double amplitude = p[k_count + k];
-        const ShapePoint s = shape_point(m_shape, t - p[k], w);
-        sum += amplitude * s.value;
-        if (!want) continue;
-        gradient[k] = amplitude * s.d_centre;
-        gradient[k_count + k] = s.value;
-        if (gauss) gradient[gauss_at] += amplitude * s.d_gauss * gauss_sign;
-        if (lorentz) gradient[lorentz_at] += amplitude * s.d_lorentz * lorentz_sign;
-    }
-    const auto base = at + std::size_t(width_count());
-    const double tau = t / m_half;
-    double power = 1;
-    for (int j = 0; j <= m_degree; ++j, power *= tau) {
-        sum += p[base + std::size_t(j)] * power;
-        if (want) gradient[base + std::size_t(j)] = power;
-    }
-    return sum;
+    double v = 0;
+    evaluate(p, std::span(&t, 1), std::span(&v, 1), gradient);
+    return v;
 }
 
-// The same sums as value(), in the same order, so that the two agree to the bit.
 void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t,
                             std::span<double> values, std::span<double> jacobian) const {
     assert(p.size() == std::size_t(parameter_count()));
@@ -445,12 +416,12 @@ std::optional<std::size_t> voigt_width_at_zero(const ProfileModel& model,
 // Half the derivative of the sum of squares by parameter j at p.
 double slope_of_rss(const Problem& pr, const ProfileModel& model, std::span<const double> p,
                     std::size_t j) {
-    std::vector<double> gradient(p.size());
+    const std::size_t n = pr.t.size();
+    std::vector<double> values(n), rows(n * p.size());
+    model.evaluate(p, pr.t, values, rows);
     double slope = 0;
-    for (std::size_t i = 0; i < pr.t.size(); ++i) {
-        const double f = model.value(p, pr.t[i], gradient) - pr.y[i];
-        slope += f * gradient[j];
-    }
+    for (std::size_t i = 0; i < n; ++i)
+        slope += (values[i] - pr.y[i]) * rows[i * p.size() + j];
     return slope;
 }
 
@@ -753,8 +724,9 @@ std::vector<Start> next_component_starts(const FitContext& ctx, const Problem& p
     const double sign = a.p[kc + strongest] * unit_height >= 0 ? 1 : -1;
 
     std::vector<double> r(pr.t.size());
+    model.evaluate(a.p, pr.t, r, {});
     for (std::size_t i = 0; i < r.size(); ++i)
-        r[i] = pr.y[i] - model.value(a.p, pr.t[i], {});
+        r[i] = pr.y[i] - r[i];
     const auto h = std::size_t(std::max(1.0, std::round(lobe / 6)));
     std::size_t best = 0;
     double best_value = -std::numeric_limits<double>::infinity();
@@ -857,10 +829,13 @@ double split_signal(const FitContext& ctx, const Problem& pr, const Attempt& a) 
     constexpr double H = 0.02; // points
     GslPtr<gsl_matrix> m(gsl_matrix_alloc(n, np + 2));
     GslPtr<gsl_vector> r(gsl_vector_alloc(n)), c(gsl_vector_alloc(np + 2));
+    std::vector<double> values(n), rows(n * np);
+    model.evaluate(a.p, pr.t, values, rows);
     double rss = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        gsl_vector_view row = gsl_matrix_row(m.get(), i);
-        const double v = model.value(a.p, pr.t[i], std::span(row.vector.data, np));
+        for (std::size_t j = 0; j < np; ++j)
+            gsl_matrix_set(m.get(), i, j, rows[i * np + j]);
+        const double v = values[i];
         const double u = pr.t[i] - centre;
         const double below = shape_point(ctx.shape, u - H, widths).d_centre;
         const double at = shape_point(ctx.shape, u, widths).d_centre;
@@ -973,8 +948,9 @@ std::vector<double> residual_lines(const FitContext& ctx, const Problem& pr, con
     const std::size_t kc = std::size_t(a.components);
     const double sign = a.p[kc] * shape_value(ctx.shape, offset, widths) >= 0 ? 1.0 : -1.0;
     std::vector<double> values(pr.t.size());
+    model.evaluate(a.p, pr.t, values, {});
     for (std::size_t i = 0; i < values.size(); ++i)
-        values[i] = sign * (pr.y[i] - model.value(a.p, pr.t[i], {}));
+        values[i] = sign * (pr.y[i] - values[i]);
     const auto q = std::size_t(std::max(1.0, std::round(lobe / 4)));
     std::vector<double> taken = centres_of(a), found;
     // On noiseless data the cutoff keeps rounding from looking like lines.
