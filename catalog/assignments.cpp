@@ -259,6 +259,12 @@ BlendWeights blend_weights(const std::vector<double>& lgint, bool equal) {
     return normalised_weights(linear);
 }
 
+std::string weight_text(double w, int decimals) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.*f", decimals, w);
+    return text;
+}
+
 namespace {
 
 // The free-format numbers from column 37 as [begin, end) spans of `line`.
@@ -293,12 +299,6 @@ std::string with_weight(std::string_view line, const std::string& text) {
     else if (tokens.size() == 2)
         out.insert(tokens[1].end, " " + text);
     return out;
-}
-
-std::string weight_text(double w, int decimals) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.*f", decimals, w);
-    return text;
 }
 
 // A record of the file that a change concerns: where it is and what it holds.
@@ -498,16 +498,10 @@ std::vector<std::array<int, 12>> fields_of(const std::vector<Assignment>& record
     return wanted;
 }
 
-// The line `number` of `blend` (found there).
-const Member& member(const Blend& blend, std::size_t number) {
-    return *std::find_if(blend.begin(), blend.end(),
-                         [&](const Member& m) { return m.line == number; });
-}
-
-std::size_t first_line(const Found& f, std::size_t k, const std::array<int, 12>& fields) {
-    for (const Member& m : f.blends[*f.at[k]])
-        if (m.fields == fields) return m.line;
-    return 0;
+// The first record of wanted transition k (found) in its blend.
+const Member& first_record(const Found& f, std::size_t k, const std::array<int, 12>& fields) {
+    const Blend& b = f.blends[*f.at[k]];
+    return *std::find_if(b.begin(), b.end(), [&](const Member& m) { return m.fields == fields; });
 }
 
 } // namespace
@@ -542,14 +536,14 @@ AssignOutcome write_assignments(const std::string& path, const std::vector<Assig
         [&](const Found& f, Plan& plan, AssignOutcome& outcome) {
             std::vector<std::size_t> lines; // the first line of each transition there
             for (std::size_t k = 0; k < wanted.size(); ++k)
-                if (f.at[k]) lines.push_back(first_line(f, k, wanted[k]));
+                if (f.at[k]) lines.push_back(first_record(f, k, wanted[k]).line);
             if (!lines.empty() && !replace) {
                 const std::size_t k = static_cast<std::size_t>(
                     std::find_if(f.at.begin(), f.at.end(), [](auto& a) { return a.has_value(); }) -
                     f.at.begin());
                 const Blend& b = f.blends[*f.at[k]];
                 outcome.status = AssignStatus::AssignedAlready;
-                outcome.line = member(b, first_line(f, k, wanted[k])).text;
+                outcome.line = first_record(f, k, wanted[k]).text;
                 outcome.blend = b.size();
                 return false;
             }
@@ -619,7 +613,7 @@ AssignOutcome remove_assignment(const std::string& path, const QuantumNumbers& q
             }
             const Blend& b = f.blends[*f.at[0]];
             outcome.blend = b.size();
-            plan.lines[first_line(f, 0, wanted[0])] = std::nullopt;
+            plan.lines[first_record(f, 0, wanted[0]).line] = std::nullopt;
             if (whole_blend)
                 for (const Member& m : b)
                     plan.lines[m.line] = std::nullopt;

@@ -46,6 +46,8 @@ struct BlendWeights {
 BlendWeights normalised_weights(const std::vector<double>& linear);
 // Proportional to 10^lgint, or equal (1/N) when `equal`.
 BlendWeights blend_weights(const std::vector<double>& lgint, bool equal);
+// A weight of a blend as its record holds it, with `decimals` places.
+std::string weight_text(double weight, int decimals);
 
 // The numbers of a record as the fitting program reads them: from column 37,
 // free-format numbers separated by blanks or commas, frequency, uncertainty

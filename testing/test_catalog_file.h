@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -29,4 +30,16 @@ class CatalogFile : public ::testing::Test {
     }
 };
 
+namespace testing {
+
+// A prediction as the catalogue programs write it, at `freq` with uncertainty
+// 0.01 and log intensity `lgint`, of the transition J+1 0 J+1 <- J 0 J.
+inline std::string prediction_line(double freq, int j, double lgint = -3.0) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n",
+                  freq, 0.01, lgint, 3, 1.0, 3, 99001, 303, j + 1, 0, j + 1, j, 0, j);
+    return text;
+}
+
+} // namespace testing
 } // namespace korax

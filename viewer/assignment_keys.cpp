@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdio>
 #include <functional>
 #include <limits>
 #include <set>
@@ -443,11 +442,8 @@ void write_pending(ViewerState& v, const std::vector<Pending>& pending, bool ble
         row1 = " Assigned a blend of " + std::to_string(pending.size()) + " lines in " + path +
                ": " + first_text + " ...";
         row2 += "   weights";
-        for (const Pending& q : pending) {
-            char text[40];
-            std::snprintf(text, sizeof text, " %.*f", q.weight_decimals, q.weight);
-            row2 += text;
-        }
+        for (const Pending& q : pending)
+            row2 += " " + weight_text(q.weight, q.weight_decimals);
     } else {
         row1 = " Assigned " + std::to_string(pending.size()) + " fitted lines in " + path + ": " +
                first_text + " ...";
@@ -527,12 +523,10 @@ bool assign_fitted_lines(ViewerState& v, const Measured& m) {
                           : "these " + std::to_string(pending.size()) + " records") +
                      " (Y/N; N assigns the line nearest the cursor)? ",
                  LineEnd::Stay);
-    std::int16_t k = 0;
-    while (k != 'Y' && k != 'y' && k != 'N' && k != 'n')
-        k = INKEY();
+    const bool yes = wait_for_yes_or_no();
     w.set_text_cursor(false);
     screen_redraw(v);
-    if (k == 'N' || k == 'n') return false;
+    if (!yes) return false;
     write_pending(v, pending, false);
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include "base/format.h"
 #include "driver/startup.h"
+#include "testing/test_catalog_file.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/command_guard.h"
@@ -27,13 +28,6 @@ namespace korax {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string cat_line(double freq, double lg, int j) {
-    char text[128];
-    std::snprintf(text, sizeof text, "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n",
-                  freq, 0.01, lg, 3, 1.0, 3, 99001, 303, j + 1, 0, j + 1, j, 0, j);
-    return text;
-}
 
 class CatalogKeys : public ::testing::Test {
   protected:
@@ -81,7 +75,8 @@ TEST_F(CatalogKeys, WithoutCataloguesThePictureIsAsAlways) {
 }
 
 TEST_F(CatalogKeys, CommandLineCataloguesOpenAtTheFirstView) {
-    startup_catalogs() = {write("a.cat", cat_line(300.0, -3, 5) + cat_line(1500.0, -2, 6)),
+    startup_catalogs() = {write("a.cat", testing::prediction_line(300.0, 5, -3) +
+                                             testing::prediction_line(1500.0, 6, -2)),
                           (dir / "missing.cat").string()};
     // Lines already in the assignment file are marked as they are opened.
     catalog_session().settings.lin_path =
@@ -116,7 +111,8 @@ TEST_F(CatalogKeys, CommandLineCataloguesOpenAtTheFirstView) {
 }
 
 TEST_F(CatalogKeys, SeveralPredictionsWithinTheToleranceAreOffered) {
-    startup_catalogs() = {write("b.cat", cat_line(500.0, -3, 5) + cat_line(500.4, -4, 7))};
+    startup_catalogs() = {write("b.cat", testing::prediction_line(500.0, 5, -3) +
+                                             testing::prediction_line(500.4, 7, -4))};
     auto& settings = catalog_session().settings;
     settings.fixed_unc = 0.02;
     settings.lin_path = (dir / "b.lin").string();

@@ -7,6 +7,7 @@
 #include "catalog/catalog_state.h"
 #include "driver/startup.h"
 #include "driver/store.h"
+#include "testing/test_catalog_file.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/catalog_keys.h"
@@ -24,13 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string cat_line(double freq, int j) {
-    char text[128];
-    std::snprintf(text, sizeof text, "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n",
-                  freq, 0.01, -3.0, 3, 1.0, 3, 99001, 303, j + 1, 0, j + 1, j, 0, j);
-    return text;
-}
-
 class LinState : public ::testing::Test {
   protected:
     TestWindow tw;
@@ -45,8 +39,10 @@ class LinState : public ::testing::Test {
         store().FNAME = (dir / "spec.001").string();
         catalog_session() = CatalogSession{};
         // Two catalogues; 6 0 6 <- 5 0 5 first in the first, 8 0 8 <- 7 0 7 in the second.
-        startup_catalogs() = {write("a.cat", cat_line(300.0, 5) + cat_line(400.0, 6)),
-                              write("b.cat", cat_line(500.0, 7) + cat_line(600.0, 8))};
+        startup_catalogs() = {
+            write("a.cat", testing::prediction_line(300.0, 5) + testing::prediction_line(400.0, 6)),
+            write("b.cat",
+                  testing::prediction_line(500.0, 7) + testing::prediction_line(600.0, 8))};
     }
     void TearDown() override {
         catalog_session() = CatalogSession{};

@@ -5,6 +5,7 @@
 #include "driver/startup.h"
 #include "driver/store.h"
 #include "output/write_faults.h"
+#include "testing/test_catalog_file.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/catalog_keys.h"
@@ -54,10 +55,7 @@ class ViewerWriters : public ::testing::Test {
 
 TEST_F(ViewerWriters, EveryOperationOfTheAssignmentFileAndThePicture) {
     // One prediction at 500 MHz, 6 0 6 <- 5 0 5.
-    char cat[128];
-    std::snprintf(cat, sizeof cat, "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n",
-                  500.0, 0.01, -3.0, 3, 1.0, 3, 99001, 303, 6, 0, 6, 5, 0, 5);
-    std::ofstream(dir / "f.cat") << cat;
+    std::ofstream(dir / "f.cat") << testing::prediction_line(500.0, 5);
     startup_catalogs() = {(dir / "f.cat").string()};
     auto& settings = catalog_session().settings;
     settings.fixed_unc = 0.02;
@@ -127,15 +125,8 @@ TEST_F(ViewerWriters, EveryOperationOfTheAssignmentFileAndThePicture) {
 // records removed with the other kept re-weighted: each in one write of the
 // file, and each through the whole fault table.
 TEST_F(ViewerWriters, EveryOperationOfABlendWrittenAndRemoved) {
-    std::string cat;
-    for (auto [f, up, low] : {std::tuple{500.0, 6, 5}, std::tuple{500.1, 7, 6}}) {
-        char line[128];
-        std::snprintf(line, sizeof line,
-                      "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n", f, 0.01, -3.0,
-                      3, 1.0, 3, 99001, 303, up, 0, up, low, 0, low);
-        cat += line;
-    }
-    std::ofstream(dir / "f.cat") << cat;
+    std::ofstream(dir / "f.cat") << testing::prediction_line(500.0, 5)
+                                 << testing::prediction_line(500.1, 6);
     startup_catalogs() = {(dir / "f.cat").string()};
     auto& settings = catalog_session().settings;
     settings.fixed_unc = 0.02;
