@@ -7,7 +7,7 @@
 #include "base/file_name.h"
 #include "base/format.h"
 #include "base/safe_file.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "window/answer.h"
 #include "window/dialog.h"
 #include "window/inkey.h"

@@ -3,7 +3,7 @@
 #include "analysis/autopk.h"
 #include "analysis/peak_search.h"
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

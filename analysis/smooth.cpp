@@ -7,7 +7,7 @@
 #include "analysis/smoothing_passes.h"
 
 #include "base/format.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "window/answer.h"
 #include "window/window.h"
 

@@ -4,7 +4,7 @@
 
 #include "analysis/smoothing_passes.h"
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // the store, so that several spectra can be read at once and nothing is drawn.
 #pragma once
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <cstdint>
 #include <string>

@@ -9,7 +9,7 @@
 #include "bench/timing.h"
 #include "catalog/catalog.h"
 #include "catalog/overlay.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 #include "viewer/catalog_keys.h"
 #include "viewer/display.h"

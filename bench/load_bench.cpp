@@ -7,10 +7,10 @@
 // resident memory.
 //
 //   load_bench [runs] [tail MiB]      (defaults 11 and 1024)
-#include "driver/store.h"
 #include "input/ascii.h"
 #include "input/pelmo.h"
 #include "input/pelmo_format.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <algorithm>

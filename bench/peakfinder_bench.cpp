@@ -5,7 +5,7 @@
 #include "analysis/peak_search.h"
 #include "base/safe_file.h"
 #include "bench/timing.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <algorithm>
 #include <chrono>

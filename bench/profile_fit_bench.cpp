@@ -19,7 +19,7 @@
 #include "analysis/lineshape.h"
 #include "analysis/profile_fit.h"
 #include "bench/timing.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"

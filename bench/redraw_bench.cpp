@@ -2,7 +2,7 @@
 // 800 x 540 window: index range, frame, trace, cursor, scale and status rows,
 // as every shift or zoom key ends. Prints the median of 20 runs; the viewer
 // wants it at about 5 ms, little more than the polyline of the trace itself.
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 #include "viewer/display.h"
 

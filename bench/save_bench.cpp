@@ -3,8 +3,8 @@
 // Prints the median of several runs.
 #include "base/safe_file.h"
 #include "bench/timing.h"
-#include "driver/store.h"
 #include "output/pelmo_image.h"
+#include "spectrum/store.h"
 
 #include <algorithm>
 #include <chrono>

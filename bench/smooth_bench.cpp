@@ -3,7 +3,7 @@
 // B key runs it (copies included). Prints the median of several runs in ms.
 #include "analysis/smooth.h"
 #include "bench/timing.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <algorithm>
 #include <chrono>

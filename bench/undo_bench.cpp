@@ -3,7 +3,7 @@
 // a zoomed-out display), the safety copy a changing key takes first, and the
 // undo of a long append, whose lengths differ. Prints medians of several runs.
 #include "bench/timing.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 #include "viewer/command_guard.h"
 #include "viewer/lookfm.h"

@@ -1,9 +1,9 @@
 // The configuration file read by STARTG, as plain data: parsing lines into a
-// window configuration, the geometry derived from it, and the height toggle's
-// arithmetic. Kept apart from the window so that tests can reach every rule.
+// window configuration. Kept apart from the window so that tests can reach
+// every rule; the geometry derived from it is spectrum/screen.h's.
 #pragma once
 
-#include "driver/store.h"
+#include "spectrum/screen.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,8 +14,6 @@ namespace korax {
 
 inline constexpr int DEFAULT_WIDTH = 800;
 inline constexpr int DEFAULT_HEIGHT = 540;
-inline constexpr int START_ROWS = 30;
-inline constexpr int SHORT_ROWS = 17;
 inline constexpr const char* DEFAULT_TEXT_FONT = "Courier New";
 
 // A value line the set-up could not use; the run goes on with the default window.
@@ -55,13 +53,6 @@ std::uint32_t attribute_value(int number);
 // An integer from a fixed field: blanks ignored, an optional sign, digits.
 // nullopt when anything else stands there; a blank field is 0.
 std::optional<long> read_fixed_integer(std::string_view field);
-
-// SCREEN as derived from the window's accepted size and rows.
-ScreenGeometry screen_geometry(int width, int height, int rows);
-
-// The window size after the height toggle: 30 rows become 17 and back, keeping
-// the whole pixel height of a row of the current window.
-WindowConfig toggled_size(const ScreenGeometry& screen);
 
 } // namespace korax
 

@@ -154,12 +154,11 @@ TEST(ConfigFile, HeightToggleKeepsWholeRowHeights) {
     } table[] = {
         {540, 30, 306, 540}, {545, 30, 306, 540}, {600, 30, 340, 600}, {480, 30, 272, 480}};
     for (const auto& row : table) {
-        const WindowConfig once = toggled_size(screen_geometry(800, row.height, row.rows));
+        const WindowSize once = toggled_size(screen_geometry(800, row.height, row.rows));
         EXPECT_EQ(17, once.rows);
         EXPECT_EQ(row.toggled, once.height) << row.height;
         EXPECT_EQ(800, once.width);
-        const WindowConfig twice =
-            toggled_size(screen_geometry(once.width, once.height, once.rows));
+        const WindowSize twice = toggled_size(screen_geometry(once.width, once.height, once.rows));
         EXPECT_EQ(30, twice.rows);
         EXPECT_EQ(row.back, twice.height) << row.height;
     }

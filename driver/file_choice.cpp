@@ -3,7 +3,7 @@
 #include "driver/file_choice.h"
 
 #include "base/format.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "window/window.h"
 
 #include <optional>

@@ -4,15 +4,12 @@
 #pragma once
 
 #include "base/input_file.h"
+#include "input/file_filter.h"
 
 #include <string>
 #include <string_view>
 
 namespace korax {
-
-inline constexpr std::string_view DEFAULT_FILTER =
-    " All Files (*.*), *.*; Spectral Files (*.0*), *.0*; Spectral Files (*.1*), *.1*;"
-    " Spectral Files (*.2*), *.2*; Spectral Files (*.3*), *.3*;";
 
 // The box entry made from a name that did not open: " P files (P*.*), P*.*;"
 // with P the text before the first ".", "\", "/" or blank. Empty when there is no

@@ -1,7 +1,7 @@
 // The generic-name rule and the file prompt's way to the file-open box.
 #include "driver/file_choice.h"
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "window/frontend.h"
 #include "window/window.h"
 

@@ -7,11 +7,10 @@
 #include "driver/command_line.h"
 #include "driver/file_choice.h"
 #include "driver/main_korax.h"
-#include "driver/sgame.h"
 #include "driver/startg.h"
-#include "driver/startup.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "window/headless/script_player.h"
+#include "window/sgame.h"
 #ifdef KORAX_HAVE_QT
 #include "window/qt/run_interactive.h"
 #endif
@@ -24,10 +23,13 @@
 
 namespace {
 
+// What the command line names for the viewer; set before the program runs.
+korax::SessionStart g_start;
+
 void run_main_program() {
     // The store's arrays are sized here, at start-up, rather than at the first load.
     korax::store();
-    korax::MAIN_KORAX();
+    korax::MAIN_KORAX(g_start);
 }
 
 korax::ConfigSource config_source(const std::optional<std::string>& config) {
@@ -63,10 +65,9 @@ int main(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     if (!args.empty() && korax::is_batch_command(args[0])) return korax::run_batch_command(args);
     const CommandLine command_line = korax::parse_command_line(args);
-    for (const auto& name : command_line.catalogs)
-        korax::startup_catalogs().push_back(name);
-    korax::startup_lin() = command_line.lin;
-    korax::state_file() = state_file_of_run(command_line);
+    g_start.catalogs = command_line.catalogs;
+    g_start.lin = command_line.lin;
+    g_start.state_file = state_file_of_run(command_line);
 
     switch (command_line.mode) {
     case CommandLine::Mode::Help:

@@ -7,16 +7,17 @@
 #include "base/utf8.h"
 #include "driver/config_file.h"
 #include "driver/file_choice.h"
-#include "driver/sgame.h"
 #include "driver/startg.h"
-#include "driver/store.h"
+#include "driver/title_screen.h"
 #include "input/ascii.h"
 #include "input/pelmo.h"
+#include "spectrum/store.h"
 #include "viewer/commands.h"
 #include "viewer/extension_keys.h"
 #include "viewer/undo.h"
 #include "window/answer.h"
 #include "window/inkey.h"
+#include "window/sgame.h"
 #include "window/window.h"
 
 namespace korax {
@@ -55,9 +56,9 @@ Loaded load_spectrum(FilePtr file) {
     return Loaded::Yes;
 }
 
-void view() {
+void view(const SessionStart& start) {
     Window& w = window();
-    LOOKFM();
+    LOOKFM(start);
     w.set_text_color(0);
     w.set_text_background(7);
     w.set_text_cursor(true);
@@ -103,7 +104,7 @@ MenuChoice outer_menu(bool clear) {
 
 } // namespace
 
-void MAIN_KORAX() {
+void MAIN_KORAX(const SessionStart& start) {
     Window& w = window();
     store();
     std::int32_t found = 0;
@@ -126,11 +127,11 @@ void MAIN_KORAX() {
             w.write_line("");
             w.write_line("  Ready to plot - press ENTER  ");
             wait_for_enter();
-            view();
+            view(start);
         }
         bool clear = loaded == Loaded::Yes;
         while (outer_menu(clear) == MenuChoice::AnotherLook) {
-            view();
+            view(start);
             clear = true;
         }
     }

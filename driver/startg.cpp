@@ -1,12 +1,12 @@
-// STARTG and NARGR: the window's size and text font from the configuration file,
-// and the viewer's toggle between 30 and 17 text rows. The file is read once per
-// run; what went wrong with it is kept for the notice on the title screen.
+// STARTG: the window's size and text font from the configuration file. The file
+// is read once per run; what went wrong with it is kept for the notice on the
+// title screen.
 #include "driver/startg.h"
 
 #include "base/format.h"
 #include "base/input_file.h"
 #include "driver/config_file.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "window/inkey.h"
 #include "window/window.h"
 
@@ -136,12 +136,6 @@ void STARTG(std::int32_t& found) {
     }
     g_problem = result.problem;
     apply(result.config);
-}
-
-void NARGR() {
-    const WindowConfig size = toggled_size(store().SCREEN);
-    window().set_geometry(size.width, size.height, size.rows);
-    record_geometry();
 }
 
 bool draw_config_notice(std::int32_t found) {

@@ -1,4 +1,4 @@
-// Window set-up from the configuration file, and the viewer's height toggle.
+// Window set-up from the configuration file.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,5 @@ std::string config_path_for_messages();
 // store().SCREEN. `found` becomes 1 when the file was read, 0 when it did not
 // open. An attribute number outside 1..15 is fatal.
 void STARTG(std::int32_t& found);
-// Toggles the window between 30 and 17 text rows, keeping the row height.
-void NARGR();
 
 } // namespace korax

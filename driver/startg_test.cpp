@@ -1,8 +1,9 @@
 // Window set-up from a configuration file, its notices, and the height toggle.
 #include "driver/startg.h"
+#include "viewer/nargr.h"
 
 #include "driver/config_file.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

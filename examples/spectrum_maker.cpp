@@ -3,8 +3,8 @@
 // fixes, so that a seed gives the same file with every compiler and library.
 #include "examples/spectrum_maker.h"
 
-#include "driver/store.h"
 #include "input/pelmo_format.h"
+#include "spectrum/store.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,7 @@
 // proportion to the pixels, and the readers' logic is the same at any size.
 #pragma once
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <cstdio>

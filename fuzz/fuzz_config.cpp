@@ -45,11 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::require(start.MAXX == c.width - 1 && start.MAXY == c.height - 1,
                   "the geometry does not hold the window size");
     fuzz::require(start.ROWPIX >= 1, "a text row of no pixels");
-    const WindowConfig short_window = toggled_size(start);
+    const WindowSize short_window = toggled_size(start);
     fuzz::require(short_window.rows == SHORT_ROWS && short_window.height >= SHORT_ROWS &&
                       short_window.width == c.width,
                   "the short window lost its rows or width");
-    const WindowConfig back =
+    const WindowSize back =
         toggled_size(screen_geometry(short_window.width, short_window.height, short_window.rows));
     fuzz::require(back.rows == START_ROWS && back.height <= c.height && back.height > 0,
                   "the toggle back does not restore 30 rows within the start height");

@@ -6,9 +6,9 @@
 #include "input/ascii.h"
 
 #include "base/format.h"
-#include "driver/store.h"
 #include "input/header_line.h"
 #include "input/pairs.h"
+#include "spectrum/store.h"
 
 #include <algorithm>
 #include <array>

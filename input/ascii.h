@@ -4,7 +4,7 @@
 // check after it (linearise_screen.cpp).
 #pragma once
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <cstdint>
 #include <span>

@@ -5,9 +5,9 @@
 
 #include "base/format.h"
 #include "base/input_file.h"
-#include "driver/sgame.h"
-#include "driver/store.h"
 #include "input/speinf_screen.h"
+#include "spectrum/store.h"
+#include "window/sgame.h"
 #include "window/window.h"
 
 #include <string>

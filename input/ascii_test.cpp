@@ -4,8 +4,8 @@
 
 #include "input/header_line.h"
 
-#include "driver/store.h"
 #include "input/pairs.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

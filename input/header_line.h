@@ -3,7 +3,7 @@
 // its date, settings and axis and converts back to the same PELMO file.
 #pragma once
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <cstdint>
 #include <optional>

@@ -4,7 +4,7 @@
 #include "input/linearise.h"
 
 #include "base/format.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "window/window.h"
 
 #include <string>

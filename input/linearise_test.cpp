@@ -2,8 +2,8 @@
 // the report and the resampling.
 #include "input/linearise.h"
 
-#include "driver/store.h"
 #include "input/ascii.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

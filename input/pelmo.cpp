@@ -4,10 +4,10 @@
 #include "input/pelmo.h"
 
 #include "base/format.h"
-#include "driver/sgame.h"
-#include "driver/store.h"
 #include "input/pelmo_format.h"
 #include "input/speinf_screen.h"
+#include "spectrum/store.h"
+#include "window/sgame.h"
 #include "window/window.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // the count block, the frequency block and the one-read intensity block.
 #include "input/pelmo_format.h"
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <algorithm>
 #include <array>

@@ -3,8 +3,8 @@
 #include "input/pelmo.h"
 
 #include "base/format.h"
-#include "driver/store.h"
 #include "input/pelmo_format.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 #include "input/speinf.h"
 
 #include "base/format.h"
-#include "driver/store.h"
 #include "input/speinf_screen.h"
+#include "spectrum/store.h"
 #include "window/inkey.h"
 #include "window/window.h"
 

@@ -2,7 +2,7 @@
 // of a 17-row window.
 #include "input/speinf.h"
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // the dialog that writes the files.
 #include "output/gleout.h"
 
-#include "driver/store.h"
 #include "output/wrigle.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

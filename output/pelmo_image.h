@@ -3,7 +3,7 @@
 // composed in one buffer so that it can be handed to SafeFile in one write.
 #pragma once
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <cstdint>
 #include <span>

@@ -8,8 +8,8 @@
 #include "base/format.h"
 #include "base/safe_file.h"
 #include "base/utf8.h"
-#include "driver/store.h"
 #include "output/pelmo_image.h"
+#include "spectrum/store.h"
 #include "window/dialog.h"
 #include "window/window.h"
 

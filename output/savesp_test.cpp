@@ -4,7 +4,7 @@
 
 #include "output/pelmo_image.h"
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

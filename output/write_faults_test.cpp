@@ -4,10 +4,10 @@
 // more row of the table.
 #include "analysis/autopk.h"
 #include "base/file_faults.h"
-#include "driver/store.h"
 #include "output/gleout.h"
 #include "output/savesp.h"
 #include "output/write_faults.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

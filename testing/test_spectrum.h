@@ -2,7 +2,7 @@
 // as the readers and the window set-up would.
 #pragma once
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <cmath>
 #include <cstdint>

@@ -4,8 +4,8 @@
 
 #include "viewer/append.h"
 
-#include "driver/store.h"
 #include "input/pelmo_format.h"
+#include "spectrum/store.h"
 #include "testing/test_window.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 #include "base/format.h"
 #include "base/safe_file.h"
 #include "catalog/assignments.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/catalog_keys.h"
 #include "viewer/catalog_screens.h"
 #include "viewer/display.h"

@@ -6,7 +6,7 @@
 #include "analysis/smooth.h"
 #include "analysis/smoothing_passes.h"
 #include "base/format.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "window/cancel.h"

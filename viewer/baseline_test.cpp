@@ -3,7 +3,7 @@
 #include "viewer/baseline.h"
 
 #include "analysis/smooth.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/commands.h"

@@ -6,8 +6,7 @@
 
 #include "base/file_name.h"
 #include "base/format.h"
-#include "driver/startup.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/assignment_keys.h"
 #include "viewer/catalog_screens.h"
 #include "viewer/display.h"
@@ -82,12 +81,14 @@ Opened open_catalog(const std::string& path) {
     return {true, load_summary(lines, load) + assigned_summary(s.catalogs.size() - 1)};
 }
 
-void open_startup_catalogs() {
+} // namespace
+
+void open_startup_catalogs(const SessionStart& start) {
     auto& s = catalog_session();
     if (s.startup_opened) return;
     s.startup_opened = true;
-    std::string failures = start_catalog_state();
-    for (const auto& name : startup_catalogs()) {
+    std::string failures = start_catalog_state(start);
+    for (const auto& name : start.catalogs) {
         Opened opened = open_catalog(name);
         // The row is short: the file's own name says enough.
         if (!opened.ok)
@@ -96,8 +97,6 @@ void open_startup_catalogs() {
     }
     measure_note().notice = failures;
 }
-
-} // namespace
 
 // ---- C: open a catalogue ------------------------------------------------------------
 
@@ -199,7 +198,6 @@ void note_measuring_key(std::int16_t code) {
 }
 
 void catalog_overlay(const ViewerState& v) {
-    open_startup_catalogs();
     const auto& st = store();
     catalog_session().choose_unit(st.FREQ[1], st.FREQ[static_cast<std::size_t>(st.NPTS)]);
     if (!shown()) return;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "catalog/overlay.h"
+#include "viewer/session_start.h"
 #include "viewer/viewer_state.h"
 
 #include <cstdint>
@@ -17,8 +18,11 @@ CatalogSession& catalog_session();
 // Notes a measuring key (O, X, 9, =) on its way to its command, so that T knows
 // what it assigns.
 void note_measuring_key(std::int16_t code);
-// Draws the predicted lines into the freshly cleared plot area. The first call
-// of a run opens the catalogues named on the command line.
+// At the first entry of a run into the viewer: the saved settings, the --lin
+// file and the catalogues named on the command line; what could not be opened
+// is named on the identification row of the first plot. Later calls do nothing.
+void open_startup_catalogs(const SessionStart& start);
+// Draws the predicted lines into the freshly cleared plot area.
 void catalog_overlay(const ViewerState& v);
 // Rewrites the identification row for the prediction nearest to the cursor, or
 // to a measurement just made when `in_plot_redraw` (a redraw of the plot

@@ -4,7 +4,6 @@
 #include "viewer/catalog_keys.h"
 
 #include "base/format.h"
-#include "driver/startup.h"
 #include "testing/test_catalog_file.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
@@ -34,11 +33,11 @@ class CatalogKeys : public ::testing::Test {
     TestWindow tw;
     fs::path dir;
     ViewerState v;
+    SessionStart start;
     void SetUp() override {
         testing::set_geometry(800, 540, 30);
         testing::load_spectrum(3000, 100.0, 1.0, [](std::int32_t i) { return i % 100; });
         catalog_session() = CatalogSession{};
-        startup_catalogs().clear();
         dir = fs::temp_directory_path() /
               ("korax_catalog_keys_" + std::to_string(::getpid()) + "_" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -47,7 +46,6 @@ class CatalogKeys : public ::testing::Test {
     }
     void TearDown() override {
         catalog_session() = CatalogSession{};
-        startup_catalogs().clear();
         fs::remove_all(dir);
     }
     std::string write(const std::string& name, const std::string& text) {
@@ -57,7 +55,7 @@ class CatalogKeys : public ::testing::Test {
 };
 
 TEST_F(CatalogKeys, WithoutCataloguesThePictureIsAsAlways) {
-    lookfm_entry(v);
+    lookfm_entry(v, start);
     EXPECT_EQ(trim_right(key_line().substr(0, 39)), trim_right(tw.row(30).substr(0, 39)));
     const std::string before = tw.row(1);
     ASSERT_TRUE(lookfm_key(v, ']'));
@@ -75,14 +73,14 @@ TEST_F(CatalogKeys, WithoutCataloguesThePictureIsAsAlways) {
 }
 
 TEST_F(CatalogKeys, CommandLineCataloguesOpenAtTheFirstView) {
-    startup_catalogs() = {write("a.cat", testing::prediction_line(300.0, 5, -3) +
-                                             testing::prediction_line(1500.0, 6, -2)),
-                          (dir / "missing.cat").string()};
+    start.catalogs = {write("a.cat", testing::prediction_line(300.0, 5, -3) +
+                                         testing::prediction_line(1500.0, 6, -2)),
+                      (dir / "missing.cat").string()};
     // Lines already in the assignment file are marked as they are opened.
     catalog_session().settings.lin_path =
         write("a.lin", "  6  0  6  5  0  5                        300.0100 0.01 1\n"
                        "  7  0  7  6  0  6  0  0  1  0  0  0   1500.01 0.01 1\nnot a record\n");
-    lookfm_entry(v);
+    lookfm_entry(v, start);
     ASSERT_EQ(1u, catalog_session().catalogs.size());
     EXPECT_EQ(std::vector<std::size_t>{0}, catalog_session().assigned[0]);
     EXPECT_NE(std::string::npos, tw.row(30).find("missing.cat cannot be opened"));
@@ -91,7 +89,7 @@ TEST_F(CatalogKeys, CommandLineCataloguesOpenAtTheFirstView) {
     EXPECT_EQ("1:     300.0000 +- 0.0100  lg -3.0000  6 0 6 <- 5 0 5", trim_right(tw.row(30)));
     // Opened once per run, not at every entry.
     ViewerState again;
-    lookfm_entry(again);
+    lookfm_entry(again, start);
     EXPECT_EQ(1u, catalog_session().catalogs.size());
 
     // ] to a line beyond the display moves the display, keeping its width.
@@ -111,12 +109,12 @@ TEST_F(CatalogKeys, CommandLineCataloguesOpenAtTheFirstView) {
 }
 
 TEST_F(CatalogKeys, SeveralPredictionsWithinTheToleranceAreOffered) {
-    startup_catalogs() = {write("b.cat", testing::prediction_line(500.0, 5, -3) +
-                                             testing::prediction_line(500.4, 7, -4))};
+    start.catalogs = {write("b.cat", testing::prediction_line(500.0, 5, -3) +
+                                         testing::prediction_line(500.4, 7, -4))};
     auto& settings = catalog_session().settings;
     settings.fixed_unc = 0.02;
     settings.lin_path = (dir / "b.lin").string();
-    lookfm_entry(v);
+    lookfm_entry(v, start);
     ASSERT_TRUE(lookfm_key(v, '9')); // the cursor, 499.5, as the measurement
     tw.type("x");                    // not a number: asked again
     tw.type("3");                    // not on the list: asked again

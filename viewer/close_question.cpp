@@ -4,7 +4,7 @@
 
 #include "base/file_name.h"
 #include "base/format.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/command_guard.h"
 #include "viewer/undo.h"
 #include "window/inkey.h"

@@ -5,8 +5,8 @@
 #include "viewer/command_guard.h"
 
 #include "base/format.h"
-#include "driver/store.h"
 #include "output/savesp.h"
+#include "spectrum/store.h"
 #include "viewer/display.h"
 #include "viewer/extension_keys.h"
 #include "viewer/key_table.h"

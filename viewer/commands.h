@@ -3,14 +3,15 @@
 // (viewer/key_table.cpp) binds them to their keys and redraws after them.
 #pragma once
 
+#include "viewer/session_start.h"
 #include "viewer/viewer_state.h"
 
 #include <cstdint>
 
 namespace korax {
 
-// The viewer itself.
-void LOOKFM();
+// The viewer itself, with what the command line named for the run.
+void LOOKFM(const SessionStart& start);
 
 // Line measurement (measure.cpp): O, 9, =; the 0 key's dialog, which starts
 // PEAKFINDER's level setting (levels.cpp) on a negative answer.

@@ -6,7 +6,7 @@
 
 #include "base/format.h"
 #include "base/utf8.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/catalog_keys.h"
 #include "window/window.h"
 

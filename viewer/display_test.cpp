@@ -1,6 +1,6 @@
 // What the viewer shows: index arithmetic, status rows and key line, and the
 // picture of the plot area.
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/display.h"

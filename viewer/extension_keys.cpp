@@ -5,7 +5,7 @@
 #include "base/file_name.h"
 #include "base/format.h"
 #include "base/safe_file.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/assignment_keys.h"
 #include "viewer/display.h"
 #include "viewer/key_table.h"

@@ -1,7 +1,7 @@
 // The answers of the viewer's name prompts, typed or chosen in the box.
 #include "viewer/file_prompt.h"
 
-#include "driver/file_choice.h"
+#include "input/file_filter.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 #include "viewer/freqlimits.h"
 
 #include "base/format.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "window/answer.h"
 #include "window/window.h"
 

@@ -1,5 +1,5 @@
 // The F key's frequency limits: the answers and the screen.
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/display.h"

@@ -1,7 +1,7 @@
 // Display interpolation: when fewer than 512 points are on screen the trace is
 // drawn through three-point quadratic interpolants at the half-way points,
 // halving the step pass by pass until more than 512 points result.
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/display.h"
 
 #include <algorithm>

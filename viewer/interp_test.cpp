@@ -1,5 +1,5 @@
 // INTERP, the expansion of a display with few points.
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_spectrum.h"
 #include "viewer/display.h"
 

@@ -3,7 +3,7 @@
 #include "viewer/levels.h"
 #include "analysis/autopk.h"
 #include "base/format.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "window/cancel.h"

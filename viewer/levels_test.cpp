@@ -1,7 +1,7 @@
 // The level dialog of PEAKFINDER's baseline and cutoff.
 #include "viewer/levels.h"
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/commands.h"

@@ -8,8 +8,7 @@
 #include "base/safe_file.h"
 #include "catalog/assignments.h"
 #include "catalog/catalog_state.h"
-#include "driver/startup.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/assignment_keys.h"
 #include "viewer/catalog_keys.h"
 #include "viewer/catalog_screens.h"
@@ -30,6 +29,8 @@ struct RunState {
     // A file named by --lin or remembered from an earlier run, which T adds
     // to only after the operator's yes.
     std::string unconfirmed;
+    // Where the settings are kept; empty: nowhere.
+    std::string state_file;
 };
 
 RunState& run_state() {
@@ -66,19 +67,20 @@ void join(std::string& notices, const std::string& more) {
 
 } // namespace
 
-std::string start_catalog_state() {
+std::string start_catalog_state(const SessionStart& start) {
     auto& s = catalog_session();
     auto& rs = run_state();
     rs = RunState{};
+    rs.state_file = start.state_file;
     std::string notices;
-    if (const std::string& lin = startup_lin(); !lin.empty()) {
+    if (const std::string& lin = start.lin; !lin.empty()) {
         const AssignmentScan scan = scan_assignments(lin);
         if (scan.error.empty())
             take_unconfirmed(lin);
         else
             join(notices, lin + ": " + scan.error + " - not used");
     }
-    if (const std::string& path = state_file(); !path.empty()) {
+    if (const std::string& path = rs.state_file; !path.empty()) {
         const StateRead read = read_state_file(path);
         if (!read.error.empty()) {
             join(notices, "Saved settings ignored (" + read.error + "): " + path);
@@ -108,7 +110,7 @@ void lin_file_chosen(const std::string& path) {
     catalog_session().settings.lin_path = path;
     rs.unconfirmed.clear();
     mark_from_file(path);
-    if (!state_file().empty()) remember_folder(rs.saved, spectrum_folder(), absolute_path(path));
+    if (!rs.state_file.empty()) remember_folder(rs.saved, spectrum_folder(), absolute_path(path));
 }
 
 bool lin_file_ready() {
@@ -123,9 +125,9 @@ bool lin_file_ready() {
 }
 
 void save_catalog_state() {
-    const std::string& path = state_file();
-    if (path.empty()) return;
     auto& rs = run_state();
+    const std::string path = rs.state_file;
+    if (path.empty()) return;
     rs.saved.settings = catalog_session().settings;
     rs.saved.settings.lin_path.clear();
     std::string text = format_state(rs.saved);

@@ -5,16 +5,19 @@
 // first T's file choice changes them.
 #pragma once
 
+#include "viewer/session_start.h"
+
 #include <cstddef>
 #include <string>
 
 namespace korax {
 
-// At the first plot of a run: the saved settings (a damaged file is ignored
-// with a notice on the identification row), then the --lin file (refused by
-// name when it is no assignment file), else the file remembered for the
-// spectrum's folder. Returns the notices for that row, "; "-joined.
-std::string start_catalog_state();
+// At the first plot of a run: the saved settings of `start.state_file` (a
+// damaged file is ignored with a notice on the identification row), then the
+// --lin file (refused by name when it is no assignment file), else the file
+// remembered for the spectrum's folder. Returns the notices for that row,
+// "; "-joined.
+std::string start_catalog_state(const SessionStart& start);
 // When no assignment file is known yet: the one remembered for the current
 // spectrum's folder, taken and its lines marked (C calls this before it opens
 // a catalogue). A remembered file that is no longer an assignment file is not

@@ -5,8 +5,7 @@
 #include "viewer/lin_state.h"
 
 #include "catalog/catalog_state.h"
-#include "driver/startup.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_catalog_file.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
@@ -29,6 +28,7 @@ class LinState : public ::testing::Test {
   protected:
     TestWindow tw;
     ViewerState v;
+    SessionStart start;
     fs::path dir;
     void SetUp() override {
         testing::set_geometry(800, 540, 30);
@@ -39,16 +39,13 @@ class LinState : public ::testing::Test {
         store().FNAME = (dir / "spec.001").string();
         catalog_session() = CatalogSession{};
         // Two catalogues; 6 0 6 <- 5 0 5 first in the first, 8 0 8 <- 7 0 7 in the second.
-        startup_catalogs() = {
+        start.catalogs = {
             write("a.cat", testing::prediction_line(300.0, 5) + testing::prediction_line(400.0, 6)),
             write("b.cat",
                   testing::prediction_line(500.0, 7) + testing::prediction_line(600.0, 8))};
     }
     void TearDown() override {
         catalog_session() = CatalogSession{};
-        startup_catalogs().clear();
-        startup_lin().clear();
-        state_file().clear();
         fs::remove_all(dir);
     }
     std::string write(const std::string& name, const std::string& text) {
@@ -65,8 +62,8 @@ class LinState : public ::testing::Test {
 };
 
 TEST_F(LinState, LinMarksTheStartupCataloguesAndTIsNotYetFreeToWrite) {
-    startup_lin() = other_lin();
-    lookfm_entry(v);
+    start.lin = other_lin();
+    lookfm_entry(v, start);
     auto& s = catalog_session();
     ASSERT_EQ(2u, s.catalogs.size());
     EXPECT_EQ(std::vector<std::size_t>{0}, s.assigned[0]);
@@ -85,31 +82,31 @@ TEST_F(LinState, BlankLinesOfTheFileMarkNothing) {
     std::snprintf(zeros, sizeof zeros,
                   "%13.4f%8.4f%8.4f%2d%10.4f%3d%7d%4d%2d%2d%2d      %2d%2d%2d\n", 700.0, 0.01, -3.0,
                   3, 1.0, 3, 99001, 303, 0, 0, 0, 0, 0, 0);
-    startup_catalogs() = {write("z.cat", zeros)};
-    startup_lin() = other_lin();
-    lookfm_entry(v);
+    start.catalogs = {write("z.cat", zeros)};
+    start.lin = other_lin();
+    lookfm_entry(v, start);
     ASSERT_EQ(1u, catalog_session().catalogs.size());
     EXPECT_TRUE(catalog_session().assigned[0].empty());
 }
 
 TEST_F(LinState, ALinThatIsNoAssignmentFileIsNamedAndNotUsed) {
-    startup_lin() = write("notes.lin", "some notes\n");
-    lookfm_entry(v);
+    start.lin = write("notes.lin", "some notes\n");
+    lookfm_entry(v, start);
     EXPECT_EQ("", catalog_session().settings.lin_path);
     EXPECT_NE(std::string::npos,
               tw.row(30).find("notes.lin: not an assignment file: line 1 is neither"));
 }
 
 TEST_F(LinState, SavedSettingsAndTheFolderFileAreTakenAtTheFirstPlot) {
-    state_file() = (dir / "state" / "korax" / "settings").string();
+    start.state_file = (dir / "state" / "korax" / "settings").string();
     CatalogState saved;
     saved.settings.tolerance = 0.25;
     saved.settings.equal_weights = true;
     remember_folder(saved, dir.string() + "/", other_lin());
-    ASSERT_TRUE(write_state_file(state_file(), saved).written);
-    const auto written = fs::last_write_time(state_file());
+    ASSERT_TRUE(write_state_file(start.state_file, saved).written);
+    const auto written = fs::last_write_time(start.state_file);
 
-    lookfm_entry(v);
+    lookfm_entry(v, start);
     auto& s = catalog_session();
     EXPECT_EQ(0.25, s.settings.tolerance);
     EXPECT_TRUE(s.settings.equal_weights);
@@ -118,11 +115,11 @@ TEST_F(LinState, SavedSettingsAndTheFolderFileAreTakenAtTheFirstPlot) {
     EXPECT_FALSE(lin_file_ready());
     // Nothing changed: the file is left alone; a change rewrites it.
     save_catalog_state();
-    EXPECT_EQ(written, fs::last_write_time(state_file()));
+    EXPECT_EQ(written, fs::last_write_time(start.state_file));
     s.settings.weight = 0.5;
     save_catalog_state();
-    EXPECT_EQ(0.5, read_state_file(state_file()).state.settings.weight);
-    EXPECT_EQ(saved.folders, read_state_file(state_file()).state.folders);
+    EXPECT_EQ(0.5, read_state_file(start.state_file).state.settings.weight);
+    EXPECT_EQ(saved.folders, read_state_file(start.state_file).state.folders);
 }
 
 } // namespace

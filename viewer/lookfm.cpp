@@ -5,11 +5,11 @@
 #include "analysis/intensity_levels.h"
 
 #include "base/format.h"
-#include "driver/startg.h"
-#include "driver/store.h"
 #include "input/speinf.h"
 #include "output/gleout.h"
 #include "output/savesp.h"
+#include "spectrum/store.h"
+#include "viewer/catalog_keys.h"
 #include "viewer/close_question.h"
 #include "viewer/command_guard.h"
 #include "viewer/commands.h"
@@ -17,6 +17,7 @@
 #include "viewer/extension_keys.h"
 #include "viewer/freqlimits.h"
 #include "viewer/key_table.h"
+#include "viewer/nargr.h"
 #include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/window.h"
@@ -199,7 +200,7 @@ void prepare_dialog_window(bool cursor_on) {
 
 } // namespace
 
-void lookfm_entry(ViewerState& v) {
+void lookfm_entry(ViewerState& v, const SessionStart& start) {
     auto& s = store();
     assert(s.NPTS >= 4 && "the readers refuse spectra of fewer than 4 points");
 
@@ -240,6 +241,8 @@ void lookfm_entry(ViewerState& v) {
     v.FHIGH = extended ? fn : s.FREQ[static_cast<std::size_t>(columns)];
     v.FCURS = (v.FLOW + v.FHIGH) / 2;
     v.NFIT = 7;
+    // Before the first picture, which names on its bottom row what could not be opened.
+    open_startup_catalogs(start);
     full_redraw(v);
 }
 
@@ -405,10 +408,10 @@ bool lookfm_key(ViewerState& v, std::int16_t code) {
     return !key || run_viewer_key(v, *key);
 }
 
-void LOOKFM() {
+void LOOKFM(const SessionStart& start) {
     const CloseQuestionInViewer close_question;
     ViewerState v;
-    lookfm_entry(v);
+    lookfm_entry(v, start);
     while (viewer_key(v, INKEY())) {
     }
 }

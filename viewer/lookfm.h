@@ -3,6 +3,7 @@
 // tests can drive them without a window.
 #pragma once
 
+#include "viewer/session_start.h"
 #include "viewer/viewer_state.h"
 
 #include <cstdint>
@@ -63,10 +64,11 @@ void step_cursor(double& FCURS, double steps, double FLOW, double FHIGH, double 
 void centre_quarter(double& FCURS, double& memo, double FLOW, double FHIGH);
 
 // Entry into the viewer (limits, ORIGNL, YMEAN, key line, extension of short
-// spectra, first picture) and one key of the loop, as the key table binds it
-// and without the command guard (viewer/command_guard.h); lookfm_key returns
-// false when the operator confirmed leaving.
-void lookfm_entry(ViewerState& v);
+// spectra, what the command line named at the first entry of the run, first
+// picture) and one key of the loop, as the key table binds it and without the
+// command guard (viewer/command_guard.h); lookfm_key returns false when the
+// operator confirmed leaving.
+void lookfm_entry(ViewerState& v, const SessionStart& start = {});
 [[nodiscard]] bool lookfm_key(ViewerState& v, std::int16_t code);
 
 // The commands of LOOKFM's own keys, rows of the key table; the redraw after

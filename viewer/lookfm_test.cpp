@@ -1,6 +1,6 @@
 // The viewer's own keys: the display arithmetic of shifts, zooms, scales and
 // the cursor, and keys through the loop.
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/commands.h"

@@ -2,7 +2,7 @@
 // at every tenth, and the long ticks' frequencies on the second-to-last row.
 // The layout is computed apart from the drawing so that tests can read it.
 #include "base/format.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/display.h"
 #include "window/window.h"
 

@@ -7,7 +7,7 @@
 #include "analysis/line_fit.h"
 #include "analysis/peakf.h"
 #include "base/format.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/commands.h"
 #include "viewer/display.h"
 #include "window/answer.h"

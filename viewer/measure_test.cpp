@@ -2,7 +2,7 @@
 // refusals, 9 and =, and the rules behind them.
 #include "viewer/measure.h"
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/commands.h"

@@ -6,7 +6,7 @@
 #include "analysis/line_window.h"
 #include "base/format.h"
 #include "catalog/overlay.h"
-#include "driver/store.h"
+#include "spectrum/store.h"
 #include "viewer/catalog_keys.h"
 #include "viewer/display.h"
 #include "viewer/measure.h"

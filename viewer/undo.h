@@ -3,7 +3,7 @@
 // the spectrum back when a command is cancelled with Esc or fails.
 #pragma once
 
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <array>
 #include <cstdint>

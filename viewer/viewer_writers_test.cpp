@@ -2,9 +2,8 @@
 // file of T (read back before it is rewritten, so its reads fail too, at the
 // first and at a later one) and the picture of Ctrl+P.
 #include "base/file_faults.h"
-#include "driver/startup.h"
-#include "driver/store.h"
 #include "output/write_faults.h"
+#include "spectrum/store.h"
 #include "testing/test_catalog_file.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
@@ -32,12 +31,12 @@ class ViewerWriters : public ::testing::Test {
   protected:
     TestWindow tw;
     ViewerState v;
+    SessionStart start;
     fs::path dir;
     void SetUp() override {
         testing::set_geometry(800, 540, 30);
         testing::load_spectrum(3000, 100.0, 1.0, [](std::int32_t i) { return i % 100; });
         catalog_session() = CatalogSession{};
-        startup_catalogs().clear();
         // Short, so that a path and a reason fit on one row.
         dir = fs::path("/tmp") / ("kv" + std::to_string(::getpid()));
         fs::remove_all(dir);
@@ -48,7 +47,6 @@ class ViewerWriters : public ::testing::Test {
         file_faults::arm(std::nullopt);
         file_faults::force_named_temporaries(false);
         catalog_session() = CatalogSession{};
-        startup_catalogs().clear();
         fs::remove_all(dir);
     }
 };
@@ -56,11 +54,11 @@ class ViewerWriters : public ::testing::Test {
 TEST_F(ViewerWriters, EveryOperationOfTheAssignmentFileAndThePicture) {
     // One prediction at 500 MHz, 6 0 6 <- 5 0 5.
     std::ofstream(dir / "f.cat") << testing::prediction_line(500.0, 5);
-    startup_catalogs() = {(dir / "f.cat").string()};
+    start.catalogs = {(dir / "f.cat").string()};
     auto& settings = catalog_session().settings;
     settings.fixed_unc = 0.02;
     settings.lin_path = (dir / "lines.lin").string();
-    lookfm_entry(v);
+    lookfm_entry(v, start);
     ASSERT_EQ(1u, catalog_session().catalogs.size());
 
     // Records of other transitions, more than one read block of them, with a
@@ -127,12 +125,12 @@ TEST_F(ViewerWriters, EveryOperationOfTheAssignmentFileAndThePicture) {
 TEST_F(ViewerWriters, EveryOperationOfABlendWrittenAndRemoved) {
     std::ofstream(dir / "f.cat") << testing::prediction_line(500.0, 5)
                                  << testing::prediction_line(500.1, 6);
-    startup_catalogs() = {(dir / "f.cat").string()};
+    start.catalogs = {(dir / "f.cat").string()};
     auto& settings = catalog_session().settings;
     settings.fixed_unc = 0.02;
     settings.tolerance = 5;
     settings.lin_path = (dir / "lines.lin").string();
-    lookfm_entry(v);
+    lookfm_entry(v, start);
     ASSERT_EQ(1u, catalog_session().catalogs.size());
 
     const std::string head =

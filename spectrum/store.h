@@ -4,6 +4,8 @@
 // once at start-up and indexed from 1: s.FREQ[i] is point i.
 #pragma once
 
+#include "spectrum/screen.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -31,11 +33,6 @@ struct SpectrumHeader {
     void clear(); // numbers zero, texts blank
 };
 
-// Window geometry, set by STARTG and NARGR.
-struct ScreenGeometry {
-    std::int16_t MAXX = 0, MAXY = 0, NROWS = 0, NCOLS = 0, ROWPIX = 0;
-};
-
 struct SpectrumStore {
     SpectrumStore();
 
@@ -50,7 +47,7 @@ struct SpectrumStore {
     std::int32_t IYMIN = 0, IYMAX = 0;
     std::string FNAME; // as typed or chosen, kept whole; blank when none
     SpectrumHeader SPHEAD;
-    ScreenGeometry SCREEN;
+    ScreenGeometry SCREEN; // set by STARTG and NARGR
 
     // Empties the record as at program start (the arrays keep their size).
     void reset();

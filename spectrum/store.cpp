@@ -1,5 +1,5 @@
 // The spectrum store and its one instance.
-#include "driver/store.h"
+#include "spectrum/store.h"
 
 #include <algorithm>
 
