@@ -214,8 +214,8 @@ int run_assign(const AssignCommand& cmd) {
             return EXIT_FAILED;
         }
         std::vector<std::string> record_of(fits.size());
-        for (std::size_t r = 0; r < made.records.size(); ++r)
-            record_of[made.fits[r]] = made.records[r].record;
+        for (const SeriesRecord& r : made.records)
+            record_of[r.fit] = r.assignment.record;
         for (std::size_t i = 0; i < fits.size(); ++i) {
             const MemberFit& f = fits[i];
             const PredictedLine& line = catalog.lines()[ser.members[f.member].line];
@@ -248,7 +248,8 @@ int run_assign(const AssignCommand& cmd) {
                          "\n";
             }
         }
-        records.insert(records.end(), made.records.begin(), made.records.end());
+        for (const SeriesRecord& r : made.records)
+            records.push_back(r.assignment);
     }
     std::cout << table << std::flush;
     std::cerr << COMMAND << ": " << series.size()

@@ -51,6 +51,37 @@ Trend series_trend(const Series& series, const Catalog& catalog, double mhz_per_
     return fit_trend(orders, o_c);
 }
 
+Excursion seek_line(const SpectrumPoints& points, double reference, double tolerance, int sign) {
+    const auto begin = points.x.begin() + 1, end = points.x.begin() + 1 + points.npts;
+    const auto first = static_cast<std::size_t>(
+        std::lower_bound(begin, end, reference - tolerance) - points.x.begin());
+    const auto last = static_cast<std::size_t>(std::upper_bound(begin, end, reference + tolerance) -
+                                               points.x.begin());
+    if (last < first + 9) return {reference, 0};
+    std::vector<double> smooth;
+    for (std::size_t i = first + 2; i + 2 < last; ++i) {
+        double sum = 0;
+        for (std::size_t k = i - 2; k <= i + 2; ++k)
+            sum += points.y[k];
+        smooth.push_back(sum / 5);
+    }
+    std::vector<double> sorted = smooth;
+    std::nth_element(sorted.begin(),
+                     sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+    const double level = sorted[sorted.size() / 2];
+    std::size_t best = 0;
+    double largest = -std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < smooth.size(); ++k) {
+        const double d = smooth[k] - level;
+        const double e = sign == 0 ? std::abs(d) : sign * d;
+        if (e > largest) {
+            largest = e;
+            best = k;
+        }
+    }
+    return {points.x[first + 2 + best], smooth[best] - level};
+}
+
 namespace {
 
 // A reduced chi-square up to which a line fitted alone is taken as alone.
@@ -132,6 +163,7 @@ struct Candidate {
     double order = 0;
     bool fitted_once = false;
     double reference = 0;
+    double position = 0;             // where the line was looked for
     FitReading fit;                  // with the fit's own flags only
     std::vector<std::string> across; // flags of the checks across the series
 };
@@ -233,6 +265,13 @@ std::vector<MemberFit> fit_series(const Series& series, const std::vector<Catalo
         c.order = order;
         cs.push_back(std::move(c));
     }
+    // The way the series' lines point: the sign of most of the largest
+    // excursions near the members' predictions. A line fitted with the other
+    // sign is the side lobe of one beside it.
+    int votes = 0;
+    for (const Candidate& c : cs)
+        votes += seek_line(points, c.prediction, settings.tolerance, 0).size > 0 ? 1 : -1;
+    const int sign = votes >= 0 ? 1 : -1;
     for (int round = 0; round < std::max(1, settings.rounds); ++round) {
         // The trend of the anchors and of the members taken so far.
         std::vector<double> orders, o_c;
@@ -257,6 +296,7 @@ std::vector<MemberFit> fit_series(const Series& series, const std::vector<Catalo
             const double still = c.fit.fitted ? 0.25 * c.fit.lobe_width : 0.1 * settings.tolerance;
             if (c.fitted_once && std::abs(reference - c.reference) <= still) continue;
             c.reference = reference;
+            c.position = seek_line(points, reference, settings.tolerance, sign).position;
             due.push_back(i);
         }
         if (due.empty()) break;
@@ -265,8 +305,9 @@ std::vector<MemberFit> fit_series(const Series& series, const std::vector<Catalo
         const auto work = [&] {
             for (std::size_t k = next++; k < due.size(); k = next++) {
                 Candidate& c = cs[due[k]];
-                c.fit = fit_member(series, catalogs, series_catalog, c.member, c.reference,
+                c.fit = fit_member(series, catalogs, series_catalog, c.member, c.position,
                                    c.reference - c.prediction, points, settings);
+                if (c.fit.fitted && c.fit.height * sign < 0) add_flag(c.fit, FLAG_SHAPE);
                 c.fitted_once = true;
             }
         };
@@ -344,8 +385,8 @@ SeriesRecords taken_records(const Series& series, const Catalog& catalog,
                 out.error = "a quantum number does not fit the assignment file's fields";
                 return out;
             }
-            out.records.push_back({q, *record});
-            out.fits.push_back(k);
+            out.records.push_back(
+                {{q, *record}, k, fits[best].fit.centre, unc, weights.values[g], weights.decimals});
         }
     }
     return out;

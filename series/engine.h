@@ -82,6 +82,19 @@ std::vector<MemberFit> fit_series(const Series& series, const std::vector<Catalo
                                   const std::vector<std::optional<double>>& measured,
                                   const std::vector<bool>& wanted = {});
 
+// Where the line of a member is looked for: the point of the largest
+// excursion of sign `sign` (+1 up, -1 down, 0 either) from the level of the
+// points within `tolerance` of `reference` (their median), on the points
+// smoothed over five; the reference itself when it holds fewer than nine
+// points. A line's central lobe is the largest excursion near it of its sign,
+// where a climb from the reference would end on a side lobe of a line a few
+// widths away.
+struct Excursion {
+    double position = 0;
+    double size = 0; // signed, from the level
+};
+Excursion seek_line(const SpectrumPoints& points, double reference, double tolerance, int sign);
+
 // One fit of a member at `position`, read for the review: what the view's X
 // and the engine both do.
 FitReading fit_member(const Series& series, const std::vector<Catalog>& catalogs,
@@ -97,10 +110,15 @@ struct RecordSettings {
     FrequencyUnit unit = FrequencyUnit::MHz;
 };
 
+struct SeriesRecord {
+    Assignment assignment;
+    std::size_t fit = 0; // the entry of the fits it is of
+    double freq = 0, unc = 0, weight = 1;
+    int weight_decimals = 4;
+};
 struct SeriesRecords {
-    std::vector<Assignment> records;
-    std::vector<std::size_t> fits; // the entry of `fits` each record is of
-    std::string error;             // why none can be written; empty: all can
+    std::vector<SeriesRecord> records;
+    std::string error; // why none can be written; empty: all can
 };
 
 // The records of the fits taken, in the members' order, as T writes them: a

@@ -119,7 +119,7 @@ std::optional<SeriesStep> parse_step(std::string_view text, int n) {
     return step;
 }
 
-SeriesIndex::SeriesIndex(const Catalog& catalog) : m_catalog(&catalog) {
+SeriesIndex::SeriesIndex(const Catalog& catalog) : m_lines(catalog.lines()) {
     const auto& lines = catalog.lines();
     m_entries.reserve(lines.size());
     for (std::size_t k = 0; k < lines.size(); ++k) {
@@ -140,7 +140,7 @@ std::vector<std::size_t> SeriesIndex::lines_of(const QnFields& fields, int n) co
     for (; at != m_entries.end() && at->key == key; ++at) {
         // The key only narrows the search: the fields decide.
         int line_n = 0;
-        const auto f = line_fields(m_catalog->lines()[at->line], &line_n);
+        const auto f = line_fields(m_lines[at->line], &line_n);
         if (f && line_n == n && *f == fields) found.push_back(at->line);
     }
     return found;
@@ -148,7 +148,7 @@ std::vector<std::size_t> SeriesIndex::lines_of(const QnFields& fields, int n) co
 
 Series find_series(const SeriesIndex& index, std::size_t line, const SeriesStep& step) {
     assert(any_step(step) && "a step moves at least one quantum number");
-    const auto& lines = index.catalog().lines();
+    const auto lines = index.lines();
     Series s;
     s.step = step;
     int n = 0;
@@ -207,7 +207,7 @@ Series find_series(const SeriesIndex& index, std::size_t line, const SeriesStep&
 }
 
 std::vector<StepChoice> candidate_steps(const SeriesIndex& index, std::size_t line) {
-    const auto& lines = index.catalog().lines();
+    const auto lines = index.lines();
     int n = 0;
     const auto from = line_fields(lines[line], &n);
     if (!from) return {};

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,21 +38,23 @@ std::string step_text(const SeriesStep& step);
 std::optional<SeriesStep> parse_step(std::string_view text, int n);
 
 // A catalogue's lines by their quantum numbers. Lines whose numbers cannot be
-// read are left out. Holds 16 bytes a line and is built in one pass and a sort.
+// read are left out. Holds 16 bytes a line and is built in one pass and a
+// sort. It refers to the catalogue's lines, which stay where they are when
+// the catalogue itself is moved.
 class SeriesIndex {
   public:
     explicit SeriesIndex(const Catalog& catalog);
     // The lines of exactly these fields and `n` numbers per state, in
     // catalogue order; empty when there are none.
     std::vector<std::size_t> lines_of(const QnFields& fields, int n) const;
-    const Catalog& catalog() const { return *m_catalog; }
+    std::span<const PredictedLine> lines() const { return m_lines; }
 
   private:
     struct Entry {
         std::uint64_t key;
         std::uint32_t line;
     };
-    const Catalog* m_catalog;
+    std::span<const PredictedLine> m_lines;
     std::vector<Entry> m_entries; // by key
 };
 

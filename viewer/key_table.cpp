@@ -13,6 +13,7 @@
 #include "viewer/freqlimits.h"
 #include "viewer/lookfm.h"
 #include "viewer/profile_key.h"
+#include "viewer/series_view.h"
 #include "window/cancel.h"
 #include "window/dialog.h"
 #include "window/inkey.h"
@@ -183,6 +184,13 @@ const ViewerKey KEYS[] = {
     {'t',        with_catalogue<key_assign>,              0,           NONE,   "", L, "T", ""},
     {'D',        plain<key_settings>,                     0,           NONE,   "", L, "D", ""},
     {'d',        plain<key_settings>,                     0,           NONE,   "", L, "D", ""},
+    // The view redraws the viewer as it leaves; a series that cannot be shown
+    // says why on the status rows, which stay.
+    {'J',        with_catalogue<key_series_view>,         0,           NONE,   "", L, "J",
+     "         J,j - Loomis-Wood view of the series through the nearest prediction\n"
+     "               in it: K,L cursor  Q,E span  W,Z scale  [,] strip below/above\n"
+     "               X,x fit  T assign  U take back  A fit all (T, Y)  Esc,ENTER leave"},
+    {'j',        with_catalogue<key_series_view>,         0,           NONE,   "", L, "J", ""},
 
     {'?',        plain<key_extension_page>,               0,           SCREEN, "", KeySet::ThisPage, "?",
      "           ? - this page, also from the help screen"},
@@ -251,7 +259,12 @@ void write_extension_page(Window& w, std::span<const ViewerKey> keys) {
     for (const ViewerKey& k : keys) {
         if (k.set == KeySet::Classic || k.page_line.empty()) continue;
         if (previous && previous->set != k.set) w.write_line("");
-        w.write_line(k.page_line);
+        // A row may take several lines of the page.
+        for (std::size_t at = 0; at <= k.page_line.size();) {
+            const std::size_t end = std::min(k.page_line.find('\n', at), k.page_line.size());
+            w.write_line(k.page_line.substr(at, end - at));
+            at = end + 1;
+        }
         previous = &k;
     }
     w.write_line(blanks(7) + "ENTER - exits this page", LineEnd::Stay);
