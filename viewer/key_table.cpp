@@ -174,10 +174,9 @@ const ViewerKey KEYS[] = {
     {'V',        with_catalogue<overlay_on_off>,          0,           SCREEN, "", L, "V", ""},
     {'v',        with_catalogue<stick_scale>,             0,           PLOT,   "", L, "v", ""},
     {']',        with_catalogue<jump<false, false>>,      0,           NONE,   "", L, "]",
-     "         ],[ - cursor to the next/previous predicted line"},
+     "     ],[ },{ - cursor to the next/previous predicted line / above the threshold"},
     {'[',        with_catalogue<jump<true, false>>,       0,           NONE,   "", L, "[", ""},
-    {'}',        with_catalogue<jump<false, true>>,       0,           NONE,   "", L, "}",
-     "         },{ - the same for lines above the intensity threshold"},
+    {'}',        with_catalogue<jump<false, true>>,       0,           NONE,   "", L, "}", ""},
     {'{',        with_catalogue<jump<true, true>>,        0,           NONE,   "", L, "{", ""},
     {'T',        with_catalogue<key_assign>,              0,           NONE,   "", L, "T",
      "         T,D - assign the measured frequency / catalogue settings"},
@@ -187,9 +186,7 @@ const ViewerKey KEYS[] = {
     // The view redraws the viewer as it leaves; a series that cannot be shown
     // says why on the status rows, which stay.
     {'J',        with_catalogue<key_series_view>,         0,           NONE,   "", L, "J",
-     "         J,j - Loomis-Wood view of the series through the nearest prediction\n"
-     "               in it: K,L cursor  Q,E span  W,Z scale  [,] strip below/above\n"
-     "               X,x fit  T assign  U take back  A fit all (T, Y)  Esc,ENTER leave"},
+     "         J,j - the series view of the nearest prediction; ? in it lists its keys"},
     {'j',        with_catalogue<key_series_view>,         0,           NONE,   "", L, "J", ""},
 
     {'?',        plain<key_extension_page>,               0,           SCREEN, "", KeySet::ThisPage, "?",
@@ -259,12 +256,7 @@ void write_extension_page(Window& w, std::span<const ViewerKey> keys) {
     for (const ViewerKey& k : keys) {
         if (k.set == KeySet::Classic || k.page_line.empty()) continue;
         if (previous && previous->set != k.set) w.write_line("");
-        // A row may take several lines of the page.
-        for (std::size_t at = 0; at <= k.page_line.size();) {
-            const std::size_t end = std::min(k.page_line.find('\n', at), k.page_line.size());
-            w.write_line(k.page_line.substr(at, end - at));
-            at = end + 1;
-        }
+        w.write_line(k.page_line);
         previous = &k;
     }
     w.write_line(blanks(7) + "ENTER - exits this page", LineEnd::Stay);

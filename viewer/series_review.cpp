@@ -94,6 +94,10 @@ bool series_review(ViewerState& v, SeriesView& view) {
     auto& s = catalog_session();
     const auto& st = store();
     Window& w = window();
+    if (!view.lin_error.empty()) {
+        catalog_message(v, " Not fitted: " + view.lin_error, "", 12);
+        return false;
+    }
     write_series_rows(view);
     catalog_message(v, " Fitting the members of the series at their reference positions ...", "");
     w.flush();
@@ -134,48 +138,59 @@ bool series_review(ViewerState& v, SeriesView& view) {
         if ((k == 'T' || k == 't' || k == ' ') && fits[at].fit.fitted)
             fits[at].take = !fits[at].take;
         if (k != 'Y' && k != 'y') continue;
-        RecordSettings rs;
-        rs.fixed_unc = s.settings.fixed_unc;
-        rs.weight = s.settings.weight;
-        rs.equal_weights = s.settings.equal_weights;
-        rs.comment = std::string(trim_right(st.FNAME));
-        rs.unit = s.unit;
-        const SeriesRecords made = taken_records(view.series, s.catalogs[view.catalog], fits, rs);
         w.clear_window();
-        if (!made.error.empty()) {
-            draw_series_view(v, view);
-            catalog_message(v, " Not assigned: " + made.error);
-            return false;
-        }
-        if (made.records.empty()) {
-            draw_series_view(v, view);
-            catalog_message(v, " No member is taken: nothing is written");
-            return false;
-        }
-        std::vector<PendingRecord> pending;
-        for (const SeriesRecord& r : made.records)
-            pending.push_back({{view.catalog, view.series.members[fits[r.fit].member].line},
-                               r.assignment.q,
-                               r.freq,
-                               r.unc,
-                               r.weight,
-                               r.weight_decimals});
-        draw_series_view(v, view);
-        const auto written = write_records(v, pending, RecordsKind::Series, [&] {
-            refresh_measured(view);
-            draw_series_view(v, view);
-        });
-        if (!written) {
-            draw_series_view(v, view, true);
-            return false;
-        }
-        view.last_written = pending;
-        view.last_replaced = pending.size() == 1 ? written->previous : std::string();
-        return true;
+        return write_taken(v, view, fits);
     }
     w.clear_window();
     draw_series_view(v, view);
     return false;
+}
+
+bool write_taken(ViewerState& v, SeriesView& view, const std::vector<MemberFit>& fits) {
+    auto& s = catalog_session();
+    const auto& st = store();
+    RecordSettings rs;
+    rs.fixed_unc = s.settings.fixed_unc;
+    rs.weight = s.settings.weight;
+    rs.equal_weights = s.settings.equal_weights;
+    rs.comment = std::string(trim_right(st.FNAME));
+    rs.unit = s.unit;
+    const SeriesRecords made = taken_records(view.series, s.catalogs[view.catalog], fits, rs);
+    draw_series_view(v, view);
+    if (!view.lin_error.empty()) {
+        // What the file holds is not known: the members it holds could be
+        // written twice.
+        catalog_message(v, " Not assigned: " + view.lin_error, "", 12);
+        return false;
+    }
+    if (!made.error.empty()) {
+        catalog_message(v, " Not assigned: " + made.error);
+        return false;
+    }
+    if (made.records.empty()) {
+        catalog_message(v, " No member is taken: nothing is written");
+        return false;
+    }
+    std::vector<PendingRecord> pending;
+    for (const SeriesRecord& r : made.records)
+        pending.push_back({{view.catalog, view.series.members[fits[r.fit].member].line},
+                           r.assignment.q,
+                           r.freq,
+                           r.unc,
+                           r.weight,
+                           r.weight_decimals});
+    const auto written = write_records(v, pending, RecordsKind::Series, [&] {
+        note_records(view, pending, false);
+        draw_series_view(v, view);
+    });
+    if (!written) {
+        // The rows say why; the screen under them is the view again.
+        draw_series_view(v, view, true);
+        return false;
+    }
+    last_series_write() =
+        SeriesWrite{pending, pending.size() == 1 ? written->previous : std::string()};
+    return true;
 }
 
 } // namespace korax

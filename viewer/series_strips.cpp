@@ -132,18 +132,18 @@ void write_series_rows(const SeriesView& view) {
     const double shift = view.trend.at(view.series.members[member].order);
     std::string row1(1, ' ');
     row1 += quantum_number_text(line);
-    row1 += "   prediction";
-    row1 += fmt_fixed(prediction, 14, places);
-    row1 += "   trend";
-    row1 += fmt_fixed(shift, 9, places);
+    row1 += "   prediction ";
+    row1 += number(prediction, places);
+    row1 += "   trend ";
+    row1 += number(shift, places);
     if (view.measured[member]) {
-        row1 += "   assigned";
-        row1 += fmt_fixed(*view.measured[member], 14, places);
+        row1 += "   assigned ";
+        row1 += number(*view.measured[member], places);
     }
-    std::string row2 = " Cursor";
-    row2 += fmt_fixed(prediction + shift + view.cursor, 14, places);
-    row2 += "  offset";
-    row2 += fmt_fixed(view.cursor, 9, places);
+    std::string row2 = " Cursor ";
+    row2 += number(prediction + shift + view.cursor, places);
+    row2 += "   offset ";
+    row2 += number(view.cursor, places);
     row2 += "   strip ";
     row2 += std::to_string(view.current + 1);
     row2 += " of ";

@@ -93,7 +93,7 @@ std::optional<Series> ask_series(ViewerState& v, const SeriesIndex& index, LineR
         w.set_text_position(2, 1);
         w.write_chars(blanks(80));
         w.set_text_position(2, 1);
-        w.write_chars(" ENTER takes it, or type another step: ");
+        w.write_line(" ENTER takes it, or type another step: ", LineEnd::Stay);
         w.set_text_cursor(true);
         const std::string typed = typed_name(w.read_line());
         w.set_text_cursor(false);
@@ -232,7 +232,7 @@ void assign_current(ViewerState& v, SeriesView& view) {
     const std::vector<PendingRecord> pending{
         {r, q, view.reading.centre, unc, s.settings.weight, 4}};
     const auto written = write_records(v, pending, RecordsKind::Measurement, [&] {
-        refresh_measured(view);
+        note_records(view, pending, false);
         view.fit.reset();
         view.fitted_member.reset();
         draw_series_view(v, view);
@@ -242,21 +242,21 @@ void assign_current(ViewerState& v, SeriesView& view) {
         draw_series_view(v, view, true);
         return;
     }
-    view.last_written = pending;
-    view.last_replaced = written->previous;
+    last_series_write() = SeriesWrite{pending, written->previous};
 }
 
 // U: the view's last write taken back, after a yes.
 void take_back(ViewerState& v, SeriesView& view) {
     auto& w = window();
     auto& s = catalog_session();
-    if (view.last_written.empty()) {
+    if (last_series_write().records.empty()) {
         message(v, view, " Nothing to take back: the view has not assigned anything yet");
         return;
     }
-    const std::size_t count = view.last_written.size();
-    const std::string what = count == 1 ? quantum_number_text(s.line(view.last_written.front().r))
-                                        : std::to_string(count) + " members";
+    const std::size_t count = last_series_write().records.size();
+    const std::string what =
+        count == 1 ? quantum_number_text(s.line(last_series_write().records.front().r))
+                   : std::to_string(count) + " members";
     w.set_text_color(15);
     w.set_text_background(12);
     w.set_text_position(1, 1);
@@ -274,13 +274,14 @@ void take_back(ViewerState& v, SeriesView& view) {
         window().flush();
     };
     AssignOutcome done;
-    if (count == 1 && !view.last_replaced.empty()) {
+    if (count == 1 && !last_series_write().replaced.empty()) {
         // It replaced a line: that line comes back.
-        done = write_assignments(path, {{view.last_written.front().q, view.last_replaced}}, true,
-                                 waiting);
+        done = write_assignments(
+            path, {{last_series_write().records.front().q, last_series_write().replaced}}, true,
+            waiting);
     } else {
         std::vector<QuantumNumbers> qs;
-        for (const PendingRecord& p : view.last_written)
+        for (const PendingRecord& p : last_series_write().records)
             qs.push_back(p.q);
         done = remove_assignments(path, qs, waiting);
     }
@@ -292,15 +293,34 @@ void take_back(ViewerState& v, SeriesView& view) {
         message(v, view, " Not taken back: " + why, " " + path + " is as it was", 12);
         return;
     }
-    mark_from_file(path);
-    view.last_written.clear();
-    view.last_replaced.clear();
-    refresh_measured(view);
+    // What went, or came back, without reading the file once more (see
+    // note_records).
+    const SeriesWrite taken = last_series_write();
+    last_series_write() = SeriesWrite{};
+    for (std::size_t c = 0; c < s.catalogs.size(); ++c)
+        std::erase_if(s.assigned[c], [&](std::size_t k) {
+            const auto fields = transition_fields(quantum_numbers(s.catalogs[c].lines()[k]));
+            return std::find(done.removed.begin(), done.removed.end(), fields) !=
+                   done.removed.end();
+        });
+    note_records(view, taken.records, true);
+    if (!taken.replaced.empty())
+        if (const auto back = record_numbers(taken.replaced)) {
+            PendingRecord again = taken.records.front();
+            again.freq = (std::signbit(back->unc) ? back->freq * MHZ_PER_WAVENUMBER : back->freq) /
+                         view.mhz_per_unit;
+            note_records(view, {again}, false);
+        }
     draw_series_view(v, view);
     message(v, view, " Taken back from " + path + ": " + what);
 }
 
 } // namespace
+
+SeriesWrite& last_series_write() {
+    static SeriesWrite last;
+    return last;
+}
 
 double member_prediction(const SeriesView& view, std::size_t member) {
     return catalog_session().catalogs[view.catalog].lines()[view.series.members[member].line].freq /
@@ -309,6 +329,26 @@ double member_prediction(const SeriesView& view, std::size_t member) {
 
 double member_reference(const SeriesView& view, std::size_t member) {
     return member_prediction(view, member) + view.trend.at(view.series.members[member].order);
+}
+
+void write_series_key_page(Window& w) {
+    w.write_line("");
+    w.write_line(heading("S E R I E S   V I E W   K E Y S"));
+    w.write_line("");
+    for (const char* line : {
+             "         K,L - move the cursor in every strip (8 / 1 pixel columns: k,l)",
+             "         Q,E - widen / narrow the span of offsets about the cursor",
+             "         W,Z - magnify / reduce the strips' vertical scale",
+             "     [,] {,} - strip below/above, eight strips (HOME,END: first/last member)",
+             "         X,x - fit the line at the cursor of the strip / the fit's settings",
+             "           T - assign the fit of the strip to its member",
+             "           U - take back the view's last assignment (after Y)",
+             "           A - fit every member not assigned: T turns a row over, Y writes",
+             "      Ctrl+P - save a picture of the window",
+             "   Esc,ENTER - back to the viewer at the cursor of the strip",
+         })
+        w.write_line(line);
+    w.write_line(blanks(7) + "ENTER - exits this page", LineEnd::Stay);
 }
 
 int strip_rows(int nrows) {
@@ -332,10 +372,48 @@ void keep_current_shown(SeriesView& view, int rows) {
 void refresh_measured(SeriesView& view) {
     const auto& s = catalog_session();
     const Catalog& c = s.catalogs[view.catalog];
-    const LinFrequencies lin =
-        s.settings.lin_path.empty() ? LinFrequencies{} : lin_frequencies(s.settings.lin_path);
+    LinFrequencies lin;
+    if (!s.settings.lin_path.empty()) lin = lin_frequencies(s.settings.lin_path);
+    view.lin_error = lin.error.empty() ? std::string() : s.settings.lin_path + ": " + lin.error;
+    if (!lin.error.empty()) lin.mhz.clear();
     view.measured = measured_members(view.series, c, lin, view.mhz_per_unit);
     view.trend = series_trend(view.series, c, view.mhz_per_unit, view.measured);
+}
+
+void note_records(SeriesView& view, const std::vector<PendingRecord>& records, bool removed) {
+    const Catalog& c = catalog_session().catalogs[view.catalog];
+    for (const PendingRecord& r : records) {
+        if (r.r.catalog != view.catalog) continue;
+        for (std::size_t m = 0; m < view.series.members.size(); ++m)
+            if (view.series.members[m].line == r.r.line)
+                view.measured[m] = removed ? std::nullopt : std::optional<double>(r.freq);
+    }
+    view.trend = series_trend(view.series, c, view.mhz_per_unit, view.measured);
+}
+
+std::optional<SeriesView> make_series_view(std::size_t catalog, Series series) {
+    const auto& s = catalog_session();
+    const auto& st = store();
+    SeriesView view;
+    view.catalog = catalog;
+    view.series = std::move(series);
+    view.mhz_per_unit = s.mhz_per_unit();
+    const double f1 = st.FREQ[1], fn = st.FREQ[static_cast<std::size_t>(st.NPTS)];
+    for (std::size_t m = 0; m < view.series.members.size(); ++m) {
+        const double f = member_prediction(view, m);
+        if (f >= f1 && f <= fn) {
+            if (m == view.series.through) view.current = view.strips.size();
+            view.strips.push_back(m);
+        }
+    }
+    if (view.strips.empty()) return std::nullopt;
+    refresh_measured(view);
+    // Wide enough for predictions some line widths off: five tolerances each side.
+    const double half = 5 * s.settings.tolerance;
+    view.low = -half;
+    view.high = half;
+    clamp_span(view);
+    return view;
 }
 
 void key_series_view(ViewerState& v) {
@@ -351,28 +429,12 @@ void key_series_view(ViewerState& v) {
     auto series = ask_series(v, index, *near);
     if (!series) return;
 
-    SeriesView view;
-    view.catalog = near->catalog;
-    view.series = std::move(*series);
-    view.mhz_per_unit = s.mhz_per_unit();
-    const double f1 = st.FREQ[1], fn = st.FREQ[static_cast<std::size_t>(st.NPTS)];
-    for (std::size_t m = 0; m < view.series.members.size(); ++m) {
-        const double f = member_prediction(view, m);
-        if (f >= f1 && f <= fn) {
-            if (m == view.series.through) view.current = view.strips.size();
-            view.strips.push_back(m);
-        }
-    }
-    if (view.strips.empty()) {
+    auto made = make_series_view(near->catalog, std::move(*series));
+    if (!made) {
         catalog_message(v, " No member of the series lies in this spectrum");
         return;
     }
-    refresh_measured(view);
-    // Wide enough for predictions some line widths off: five tolerances each side.
-    const double half = 5 * s.settings.tolerance;
-    view.low = -half;
-    view.high = half;
-    clamp_span(view);
+    SeriesView& view = *made;
     const int rows = strip_rows(st.SCREEN.NROWS);
     keep_current_shown(view, rows);
     draw_series_view(v, view);
@@ -485,7 +547,7 @@ void key_series_view(ViewerState& v) {
             w.set_text_background(7);
             w.clear_window();
             w.set_text_position(1, 1);
-            extension_keys_page();
+            write_series_key_page(w);
             wait_for_enter();
             w.clear_window();
             draw_series_view(v, view);

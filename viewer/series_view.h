@@ -12,6 +12,7 @@
 #include "series/engine.h"
 #include "viewer/assignment_keys.h"
 #include "viewer/viewer_state.h"
+#include "window/window.h"
 
 #include <cstddef>
 #include <optional>
@@ -32,6 +33,7 @@ struct SeriesView {
     std::vector<std::optional<double>> measured; // per member: the assignment file's frequency
     Trend trend;
     double mhz_per_unit = 1;
+    std::string lin_error;     // why the assignment file could not be read; empty: read
     std::size_t current = 0;   // into strips
     std::size_t bottom = 0;    // the strip on the lowest row shown
     double low = -1, high = 1; // the span of offsets from the reference positions
@@ -42,11 +44,19 @@ struct SeriesView {
     std::optional<std::size_t> fitted_member;
     std::optional<ProfileFit> fit;
     FitReading reading;
-    // The view's last write, for U: what it added, and the line a single
-    // record replaced.
-    std::vector<PendingRecord> last_written;
-    std::string last_replaced;
 };
+
+// The view's last write, for U, kept for the run so that a view opened again
+// takes it back too: what it added, and the line a single record replaced.
+struct SeriesWrite {
+    std::vector<PendingRecord> records;
+    std::string replaced;
+};
+SeriesWrite& last_series_write();
+
+// The page of the view's keys, at the text position, as the ? page of the
+// viewer is written.
+void write_series_key_page(Window& w);
 
 // The pieces of the view for its keys and tests.
 double member_prediction(const SeriesView& view, std::size_t member);
@@ -66,12 +76,27 @@ void draw_series_cursor(const SeriesView& view);
 void write_series_rows(const SeriesView& view);
 std::string series_key_line();
 
+// The view of `series` (of catalogue `catalog`): its members in the spectrum
+// as strips, the current one the member the series was asked through, the
+// members the assignment file holds and their trend; nullopt when no member
+// lies in the spectrum.
+std::optional<SeriesView> make_series_view(std::size_t catalog, Series series);
+
 // A (series_review.cpp): fits the members not assigned, shows the review,
 // and writes the members taken after Y. True when it wrote.
 bool series_review(ViewerState& v, SeriesView& view);
+// Y of the review: the members taken of `fits` in one write of the
+// assignment file through T's writer, the view drawn again with them
+// assigned. True when written; the status rows say what happened.
+bool write_taken(ViewerState& v, SeriesView& view, const std::vector<MemberFit>& fits);
 
-// After a write or a removal: the members measured read again, the trend
-// refitted.
+// The members measured, read from the assignment file, and their trend; a
+// file that cannot be read leaves none measured and says why in `lin_error`.
 void refresh_measured(SeriesView& view);
+// After a write or a take-back: the members of `records` measured at their
+// frequencies, or not at all (`removed`), and the trend refitted. Not read
+// from the file again: a read that failed once the file is in place would
+// lose what was written.
+void note_records(SeriesView& view, const std::vector<PendingRecord>& records, bool removed);
 
 } // namespace korax
