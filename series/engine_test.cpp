@@ -186,6 +186,48 @@ TEST(SeriesEngine, SharedLinesAreWrittenAsABlendAndRecordsReadBack) {
 
 class SeriesLin : public CatalogFile {};
 
+// The same series over a spectrum in wavenumbers, its catalogue in MHz, as C
+// matches them: the members taken are the true lines, and their records are
+// in cm-1 with a negative uncertainty, read back to the same frequency.
+TEST_F(SeriesLin, ASpectrumInWavenumbersAndACatalogueInMHz) {
+    Synthetic s = make(6);
+    for (double& x : s.x)
+        x /= MHZ_PER_WAVENUMBER;
+    std::vector<std::optional<double>> measured(MEMBERS);
+    for (int k : {0, 4, 9})
+        measured[std::size_t(k)] = true_centre(k) / MHZ_PER_WAVENUMBER;
+    SeriesFitSettings settings;
+    settings.tolerance = 3 * LOBE / MHZ_PER_WAVENUMBER;
+    settings.mhz_per_unit = MHZ_PER_WAVENUMBER;
+    auto fits = fit_series(s.series, s.catalogs, 0, {s.x, s.y, s.npts}, settings, measured);
+    int taken = 0;
+    for (const MemberFit& f : fits)
+        if (f.take) {
+            ++taken;
+            const int k = s.series.members[f.member].order;
+            EXPECT_LT(std::abs(f.fit.centre * MHZ_PER_WAVENUMBER - true_centre(k)), LOBE / 8)
+                << "member " << k;
+        }
+    EXPECT_GE(taken, MEMBERS - 5);
+    RecordSettings rs;
+    rs.unit = FrequencyUnit::Wavenumber;
+    const SeriesRecords made = taken_records(s.series, s.catalogs[0], fits, rs);
+    ASSERT_TRUE(made.error.empty());
+    std::string text;
+    for (const SeriesRecord& r : made.records) {
+        EXPECT_LT(record_numbers(r.assignment.record)->unc, 0) << r.assignment.record;
+        text += r.assignment.record + "\n";
+    }
+    const LinFrequencies lin = lin_frequencies(write("cm.lin", text));
+    ASSERT_EQ(made.records.size(), lin.mhz.size());
+    for (const SeriesRecord& r : made.records)
+        EXPECT_NEAR(
+            r.freq * MHZ_PER_WAVENUMBER,
+            lin.mhz.at(line_fields(s.catalogs[0].lines()[s.series.members[fits[r.fit].member].line])
+                           .value()),
+            MHZ_PER_WAVENUMBER * 1e-6);
+}
+
 TEST_F(SeriesLin, TheMeasuredFrequenciesOfAFileInBothUnits) {
     const std::string path =
         write("a.lin", "! made elsewhere\n"

@@ -381,12 +381,21 @@ void refresh_measured(SeriesView& view) {
 }
 
 void note_records(SeriesView& view, const std::vector<PendingRecord>& records, bool removed) {
-    const Catalog& c = catalog_session().catalogs[view.catalog];
+    const auto& s = catalog_session();
+    const Catalog& c = s.catalogs[view.catalog];
     for (const PendingRecord& r : records) {
         if (r.r.catalog != view.catalog) continue;
+        // The frequency as the record holds it, to its last digit: the trend
+        // is then the one a view opened again from the file has.
+        std::optional<double> written;
+        if (!removed) {
+            const auto record =
+                lin_line(r.q, r.freq, r.unc, r.weight, "", s.unit, r.weight_decimals);
+            const auto numbers = record ? record_numbers(*record) : std::nullopt;
+            written = numbers ? numbers->freq : r.freq;
+        }
         for (std::size_t m = 0; m < view.series.members.size(); ++m)
-            if (view.series.members[m].line == r.r.line)
-                view.measured[m] = removed ? std::nullopt : std::optional<double>(r.freq);
+            if (view.series.members[m].line == r.r.line) view.measured[m] = written;
     }
     view.trend = series_trend(view.series, c, view.mhz_per_unit, view.measured);
 }
