@@ -12,6 +12,7 @@
 #include "input/ascii.h"
 #include "input/pelmo.h"
 #include "spectrum/store.h"
+#include "viewer/close_question.h"
 #include "viewer/commands.h"
 #include "viewer/extension_keys.h"
 #include "viewer/undo.h"
@@ -74,9 +75,23 @@ std::string menu_name(std::string_view fname) {
 
 enum class MenuChoice { AnotherSpectrum, AnotherLook };
 
-// The outer menu; `clear` false writes it below what the window shows.
+// The close question before the spectrum is dropped; a close of the window
+// while it is up means it, as a second close does in the viewer.
+bool may_drop_spectrum() {
+    Window& w = window();
+    w.set_close_handler({});
+    const bool yes = ask_before_close();
+    w.set_close_handler(ask_before_close);
+    return yes;
+}
+
+// The outer menu; `clear` false writes it below what the window shows. Its
+// ways out that drop the spectrum (another spectrum, the exit, a close of the
+// window) ask first while it holds changes that were not saved, as a close in
+// the viewer does; any answer but Y shows the menu again.
 MenuChoice outer_menu(bool clear) {
     Window& w = window();
+    const CloseQuestionInViewer close_question;
     for (;; clear = true) {
         if (clear) {
             w.clear_window();
@@ -95,6 +110,7 @@ MenuChoice outer_menu(bool clear) {
         w.write_line(blanks(10) + "... ", LineEnd::Stay);
         const auto answer = read_int<std::int16_t>(w.read_line(), 5);
         if (!answer) continue;
+        if ((*answer == -1 || *answer == 0) && !may_drop_spectrum()) continue;
         if (*answer == -1) w.normal_exit();
         if (*answer == 0) return MenuChoice::AnotherSpectrum;
         // Another look needs a spectrum the viewer can show.
