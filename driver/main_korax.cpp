@@ -3,6 +3,7 @@
 // both of which unwind from the window as RunEnded.
 #include "driver/main_korax.h"
 
+#include "analysis/autopk.h"
 #include "base/format.h"
 #include "base/utf8.h"
 #include "driver/config_file.h"
@@ -135,8 +136,10 @@ void MAIN_KORAX(const SessionStart& start) {
     for (;;) {
         const Loaded loaded = load_spectrum(choose_spectrum_file());
         if (loaded == Loaded::No) continue;
-        // A new spectrum: nothing to undo and nothing unsaved.
+        // A new spectrum: nothing to undo and nothing unsaved, and no lines
+        // found in it yet.
         spectrum_history().start();
+        peakfinder_lines().clear();
         show_spectrum_state();
         if (loaded == Loaded::Yes) {
             w.set_text_cursor(false);

@@ -12,6 +12,7 @@
 #include "viewer/extension_keys.h"
 #include "viewer/freqlimits.h"
 #include "viewer/lookfm.h"
+#include "viewer/peak_marks.h"
 #include "viewer/profile_key.h"
 #include "window/cancel.h"
 #include "window/dialog.h"
@@ -151,6 +152,10 @@ const ViewerKey KEYS[] = {
     {'y',        plain<key_redo>,                         0,           NONE,   "", X, "Y", ""},
     {'*',        plain<key_autoscale>,                    0,           PLOT,   "", X, "*",
      "           * - fit the vertical scale to the points shown"},
+    {'%',        plain<key_whole_spectrum>,               0,           PLOT,   "", X, "%",
+     "           % - the whole spectrum at once; again: back to the display before"},
+    {'|',        plain<key_peak_marks>,                   0,           PLOT,   "", X, "|",
+     "           | - marks of the lines the last PEAKFINDER found, on-off"},
     {KEY_ESCAPE, nullptr,                                 0,           NONE,   "", X, "Esc",
      "     Esc,Tab - leave a prompt or level setting / file-open box at & (C: ENTER)"},
     {KEY_TAB,    nullptr,                                 0,           NONE,   "", X, "Tab", ""},

@@ -28,4 +28,18 @@ std::optional<CanvasPixel> canvas_pixel_at(const Placement& p, int canvas_width,
 // 2 x 2 device pixels and the window keeps its usual size on the desk.
 int opening_scale(double device_pixel_ratio);
 
+struct BoxSize {
+    int width = 0, height = 0;
+};
+// The size the file-open box opens at, in the units of its font's metrics:
+// room for the side bar and the columns of its list (a name column of
+// FILE_BOX_NAME_CHARACTERS average characters, then size, type and date),
+// FILE_BOX_CHARACTERS by FILE_BOX_LINES lines, whatever the main window's
+// size; never beyond 9/10 of the screen's free area (`room`), never below the
+// box's own least size (`least`).
+inline constexpr int FILE_BOX_NAME_CHARACTERS = 48;
+inline constexpr int FILE_BOX_CHARACTERS = 120;
+inline constexpr int FILE_BOX_LINES = 30;
+BoxSize file_box_size(int average_character_width, int line_height, BoxSize room, BoxSize least);
+
 } // namespace korax

@@ -11,6 +11,8 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -19,6 +21,7 @@
 #include <QScreen>
 #include <QStringDecoder>
 #include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 #include <QWheelEvent>
 #include <QWidget>
@@ -191,12 +194,18 @@ class CanvasWidget final : public QWidget {
     void wheelEvent(QWheelEvent* event) override {
         // A notch is 120; fine-grained wheels and touchpads add up to whole notches.
         m_wheel += event->angleDelta().y();
+        const double r = ratio();
+        const QPointF at = event->position();
+        std::optional<CanvasPoint> where;
+        if (auto pixel = canvas_pixel_at(placement(), m_canvas_width, m_canvas_height, at.x() * r,
+                                         at.y() * r))
+            where = CanvasPoint{pixel->x, pixel->y};
         while (m_wheel >= 120) {
-            m_owner.wheel(KEY_WHEEL_UP);
+            m_owner.wheel(KEY_WHEEL_UP, where);
             m_wheel -= 120;
         }
         while (m_wheel <= -120) {
-            m_owner.wheel(KEY_WHEEL_DOWN);
+            m_owner.wheel(KEY_WHEEL_DOWN, where);
             m_wheel += 120;
         }
         event->accept();
@@ -378,6 +387,7 @@ void QtFrontEnd::clear_queue() {
     m_keys.clear();
     m_clicks.clear();
     m_drops.clear();
+    m_wheel_points.clear();
     m_wheels_waiting = 0;
 }
 
@@ -387,11 +397,12 @@ void QtFrontEnd::clicked(CanvasPoint where) {
     m_clicks.push_back(where);
 }
 
-void QtFrontEnd::wheel(int code) {
+void QtFrontEnd::wheel(int code, std::optional<CanvasPoint> where) {
     // A spun wheel sends notches faster than a long spectrum redraws; those that
     // come while three still wait are dropped, so the zoom stops with the wheel.
     if (m_wheels_waiting >= 3) return;
     ++m_wheels_waiting;
+    m_wheel_points.push_back(where);
     m_keys.push_back(0);
     m_keys.push_back(code);
 }
@@ -453,6 +464,8 @@ int QtFrontEnd::wait_key() {
     } else if (m_after_zero && (code == KEY_WHEEL_UP || code == KEY_WHEEL_DOWN) &&
                m_wheels_waiting > 0) {
         --m_wheels_waiting;
+        m_wheel_at = m_wheel_points.front();
+        m_wheel_points.pop_front();
     }
     m_after_zero = !m_after_zero && (code == 0 || code == 224);
     return code;
@@ -475,6 +488,20 @@ std::optional<std::string> QtFrontEnd::open_file_box(const std::vector<FileFilte
     box.setFileMode(QFileDialog::ExistingFile);
     box.setAcceptMode(QFileDialog::AcceptOpen);
     box.setWindowModality(Qt::NonModal);
+    // Sized for its columns, not by the main window: at Qt's own size names
+    // and dates are cut in a window of 1024 pixels.
+    const QFontMetrics metrics(box.font());
+    const QScreen* screen =
+        m_widget->screen() ? m_widget->screen() : QGuiApplication::primaryScreen();
+    const QSize room = screen ? screen->availableGeometry().size() : QSize();
+    const QSize least = box.minimumSizeHint();
+    const BoxSize size =
+        file_box_size(metrics.averageCharWidth(), metrics.lineSpacing(),
+                      {room.width(), room.height()}, {least.width(), least.height()});
+    box.resize(size.width, size.height);
+    // Qt's list gives a name about 26 letters; the box's width goes to names.
+    if (auto* list = box.findChild<QTreeView*>())
+        list->header()->resizeSection(0, FILE_BOX_NAME_CHARACTERS * metrics.averageCharWidth());
     m_box_open = true;
     m_box_closed = false;
     struct BoxDown {
