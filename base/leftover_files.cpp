@@ -447,10 +447,11 @@ int Ledger::journal(const std::string& folder, const std::vector<JournalEntry>& 
 }
 
 void Ledger::journal_done() {
-    // Not written: a cut-off write is rolled back to the old set, which is
-    // still whole, since no backup has gone yet.
+    // The set is in place whether or not this is written (it is no step of
+    // the write that can fail it): without it, a writer cut off now is rolled
+    // back to the old set, still whole, since no backup has gone yet.
     for (File& f : m_files)
-        (void)write_all(f.fd, ledger_journal_done(), true);
+        (void)write_all(f.fd, ledger_journal_done(), false);
 }
 
 void Ledger::close() {

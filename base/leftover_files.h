@@ -32,6 +32,7 @@ struct JournalEntry {
     std::uint64_t device = 0, inode = 0, size = 0;
     std::int64_t mtime_sec = 0, mtime_nsec = 0;
     std::string target, temp, backup; // backup empty: the target was new
+    bool operator==(const JournalEntry&) const = default;
 };
 
 // What a ledger says: the hidden names noted (less those found taken by

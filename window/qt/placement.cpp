@@ -28,9 +28,8 @@ std::optional<CanvasPixel> canvas_pixel_at(const Placement& p, int canvas_width,
     return CanvasPixel{static_cast<int>(cx), static_cast<int>(cy)};
 }
 
-BoxSize file_box_size(int average_character_width, int line_height, BoxSize room, BoxSize least) {
-    BoxSize size{FILE_BOX_CHARACTERS * std::max(1, average_character_width),
-                 FILE_BOX_LINES * std::max(1, line_height)};
+BoxSize file_box_size(BoxSize wanted, BoxSize room, BoxSize least) {
+    BoxSize size = wanted;
     if (room.width > 0) size.width = std::min(size.width, room.width * 9 / 10);
     if (room.height > 0) size.height = std::min(size.height, room.height * 9 / 10);
     return {std::max(size.width, least.width), std::max(size.height, least.height)};

@@ -31,15 +31,14 @@ int opening_scale(double device_pixel_ratio);
 struct BoxSize {
     int width = 0, height = 0;
 };
-// The size the file-open box opens at, in the units of its font's metrics:
-// room for the side bar and the columns of its list (a name column of
-// FILE_BOX_NAME_CHARACTERS average characters, then size, type and date),
-// FILE_BOX_CHARACTERS by FILE_BOX_LINES lines, whatever the main window's
-// size; never beyond 9/10 of the screen's free area (`room`), never below the
-// box's own least size (`least`).
+// The size the file-open box opens at: `wanted` (room for its side bar and
+// the columns of its list, whatever the main window's size), but never beyond
+// 9/10 of the screen's free area (`room`; none when 0), never below the box's
+// own least size (`least`).
+BoxSize file_box_size(BoxSize wanted, BoxSize room, BoxSize least);
+// The name column holds this many average characters, and the box as many
+// lines of the list.
 inline constexpr int FILE_BOX_NAME_CHARACTERS = 48;
-inline constexpr int FILE_BOX_CHARACTERS = 120;
 inline constexpr int FILE_BOX_LINES = 30;
-BoxSize file_box_size(int average_character_width, int line_height, BoxSize room, BoxSize least);
 
 } // namespace korax

@@ -9,11 +9,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -488,20 +490,37 @@ std::optional<std::string> QtFrontEnd::open_file_box(const std::vector<FileFilte
     box.setFileMode(QFileDialog::ExistingFile);
     box.setAcceptMode(QFileDialog::AcceptOpen);
     box.setWindowModality(Qt::NonModal);
-    // Sized for its columns, not by the main window: at Qt's own size names
-    // and dates are cut in a window of 1024 pixels.
+    // Sized for its columns, not by the main window: at Qt's own widths
+    // names, sizes, types and dates are cut in a window of 1024 pixels.
     const QFontMetrics metrics(box.font());
+    const int em = metrics.averageCharWidth();
+    const int columns[] = {
+        FILE_BOX_NAME_CHARACTERS * em,
+        metrics.horizontalAdvance(QStringLiteral("1023.99 KiB")) + 2 * em,
+        metrics.horizontalAdvance(QStringLiteral("plain text document")) + 2 * em,
+        metrics.horizontalAdvance(QLocale().toString(QDateTime(QDate(2026, 12, 31), QTime(23, 59)),
+                                                     QLocale::ShortFormat)) +
+            4 * em,
+    };
+    int list_width = 0;
+    if (auto* list = box.findChild<QTreeView*>()) {
+        for (int c = 0; c < 4; ++c) {
+            list->header()->resizeSection(c, columns[c]);
+            list->header()->setSectionResizeMode(c, QHeaderView::Interactive);
+        }
+        list->header()->setStretchLastSection(false);
+    }
+    for (int w : columns)
+        list_width += w;
     const QScreen* screen =
         m_widget->screen() ? m_widget->screen() : QGuiApplication::primaryScreen();
     const QSize room = screen ? screen->availableGeometry().size() : QSize();
     const QSize least = box.minimumSizeHint();
+    // The side bar, the frames and the scroll bar: about 24 characters.
     const BoxSize size =
-        file_box_size(metrics.averageCharWidth(), metrics.lineSpacing(),
+        file_box_size({list_width + 24 * em, FILE_BOX_LINES * metrics.lineSpacing()},
                       {room.width(), room.height()}, {least.width(), least.height()});
     box.resize(size.width, size.height);
-    // Qt's list gives a name about 26 letters; the box's width goes to names.
-    if (auto* list = box.findChild<QTreeView*>())
-        list->header()->resizeSection(0, FILE_BOX_NAME_CHARACTERS * metrics.averageCharWidth());
     m_box_open = true;
     m_box_closed = false;
     struct BoxDown {
