@@ -98,6 +98,11 @@ std::int16_t ask_range(Window& w, std::int16_t cutoff, std::int16_t baseline) {
 
 } // namespace
 
+std::vector<FoundLine>& peakfinder_lines() {
+    static std::vector<FoundLine> lines;
+    return lines;
+}
+
 void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std::int16_t& baseline,
             std::int16_t& NFIT, double& height) {
     auto& w = window();
@@ -122,10 +127,15 @@ void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std
     w.write_line("     The number of identified lines: ");
     w.write_line("     ", LineEnd::Stay);
     w.flush();
-    const auto totals = search_lines(s.FREQ, s.INTENS, s.NPTS, st, lines, [&w](std::int32_t count) {
-        w.write_line(fmt_int(count, 5), LineEnd::Stay);
-        w.flush();
-    });
+    std::vector<FoundLine>& found = peakfinder_lines();
+    found.clear();
+    const auto totals = search_lines(
+        s.FREQ, s.INTENS, s.NPTS, st, lines,
+        [&w](std::int32_t count) {
+            w.write_line(fmt_int(count, 5), LineEnd::Stay);
+            w.flush();
+        },
+        &found);
     std::string error;
     const bool written = write_results_file(file, s.FNAME, st, lines, totals, error);
 

@@ -2,7 +2,10 @@
 // count of lines found; the search itself is analysis/peak_search.h's.
 #pragma once
 
+#include "analysis/peak_search.h"
+
 #include <cstdint>
+#include <vector>
 
 namespace korax {
 
@@ -10,5 +13,9 @@ namespace korax {
 // spectrum) and the results file, then searches with the levels the viewer set.
 void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std::int16_t& baseline,
             std::int16_t& NFIT, double& height);
+
+// The lines the last PEAKFINDER of the run found, fitted or not, for the
+// viewer's marks; the driver empties it when another spectrum is loaded.
+std::vector<FoundLine>& peakfinder_lines();
 
 } // namespace korax

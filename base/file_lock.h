@@ -21,16 +21,18 @@ class FileLock {
     // name of one file shares one lock), waiting up to `wait` while another
     // program holds it; `waiting` is called once when the wait begins. false:
     // error_text() says why (the wait ran out, or the lock file cannot be
-    // made). On a file system without locks it goes on unlocked.
+    // made or opened: then "LOCKFILE: REASON", the first cause). On a file
+    // system without locks it goes on unlocked.
     [[nodiscard]] bool lock(const std::string& path, std::chrono::milliseconds wait,
                             const std::function<void()>& waiting = {});
-    // Releases the lock and removes the lock file.
+    // Releases the lock and removes the lock file, when it is one of ours.
     void unlock();
     const std::string& error_text() const { return m_error; }
 
   private:
     int m_fd = -1;
-    std::string m_name; // the lock file
+    bool m_ours = false; // the lock file holds our text: removed at unlock()
+    std::string m_name;  // the lock file
     std::string m_error;
 };
 

@@ -88,7 +88,7 @@ LinkWalk follow_links(std::string& path) {
     return walk;
 }
 
-int create_temporary(const std::string& folder, mode_t mode, std::string& name) {
+int create_temporary(const std::string& folder, mode_t mode, std::string& name, Ledger& ledger) {
     name.clear();
     // Unnamed files are named later through /proc.
     static const bool have_proc = ::access("/proc/self/fd", X_OK) == 0;
@@ -101,6 +101,10 @@ int create_temporary(const std::string& folder, mode_t mode, std::string& name) 
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = hidden_name(folder);
+        if (const int error = ledger.note(folder, candidate); error != 0) {
+            errno = error;
+            return -1;
+        }
         const int fd = checked(Op::Open, [&] {
             return ::open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
         });
@@ -109,15 +113,17 @@ int create_temporary(const std::string& folder, mode_t mode, std::string& name) 
             return fd;
         }
         if (errno != EEXIST) return -1;
+        ledger.taken(folder, candidate);
     }
     errno = EEXIST;
     return -1;
 }
 
-int name_temporary(int fd, const std::string& folder, std::string& name) {
+int name_temporary(int fd, const std::string& folder, std::string& name, Ledger& ledger) {
     const std::string proc = "/proc/self/fd/" + std::to_string(fd);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = hidden_name(folder);
+        if (const int error = ledger.note(folder, candidate); error != 0) return error;
         const int r = checked(Op::Link, [&] {
             return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW);
         });
@@ -126,6 +132,7 @@ int name_temporary(int fd, const std::string& folder, std::string& name) {
             return 0;
         }
         if (errno != EEXIST) return errno;
+        ledger.taken(folder, candidate);
     }
     return EEXIST;
 }

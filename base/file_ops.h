@@ -15,6 +15,7 @@
 namespace korax::file_ops {
 
 using file_faults::Op;
+class Ledger;
 
 // Counts the call and returns the errno an armed fault wants for it, or 0.
 int injected(Op op);
@@ -55,10 +56,12 @@ struct LinkWalk {
 };
 LinkWalk follow_links(std::string& path);
 // An unnamed temporary in `folder`, or a named hidden one when the file system
-// cannot make unnamed files. -1 with errno set on failure.
-int create_temporary(const std::string& folder, mode_t mode, std::string& name);
-// Gives an unnamed temporary a hidden name in `folder`. 0 or errno.
-int name_temporary(int fd, const std::string& folder, std::string& name);
+// cannot make unnamed files. -1 with errno set on failure. A hidden name is
+// noted in `ledger` before it is made.
+int create_temporary(const std::string& folder, mode_t mode, std::string& name, Ledger& ledger);
+// Gives an unnamed temporary a hidden name in `folder`, noted in `ledger`
+// first. 0 or errno.
+int name_temporary(int fd, const std::string& folder, std::string& name, Ledger& ledger);
 
 int sys_rename(const std::string& from, const std::string& to, unsigned flags = 0);
 int sys_unlink(const std::string& name);

@@ -45,6 +45,8 @@ bool replaces_a_node(const std::string& path) {
 
 // ---- SafeFile --------------------------------------------------------------
 
+SafeFile::SafeFile() = default;
+
 SafeFile::~SafeFile() {
     abandon();
 }
@@ -73,6 +75,7 @@ SafeFile::Status SafeFile::open(const std::string& path, OpenMode mode) {
     m_mode = mode;
     m_error.clear();
     m_cleanup.clear();
+    m_leftover_note.clear();
     m_failed = false;
     m_synced = false;
     m_buffer.clear();
@@ -107,8 +110,13 @@ SafeFile::Status SafeFile::open(const std::string& path, OpenMode mode) {
     // In the target's own folder, so that the final rename stays inside one
     // file system.
     const std::string folder = folder_of(m_target);
-    clear_leftovers(folder);
-    const int fd = create_temporary(folder, file_mode, m_temp);
+    for (const std::string& left : clear_leftovers(folder))
+        m_leftover_note += (m_leftover_note.empty() ? "" : "; ") + left;
+    if (!m_ledger) {
+        m_own_ledger = std::make_unique<Ledger>();
+        m_ledger = m_own_ledger.get();
+    }
+    const int fd = create_temporary(folder, file_mode, m_temp, *m_ledger);
     if (fd < 0) {
         m_error = system_text(errno);
         return Status::Error;
@@ -174,7 +182,8 @@ bool SafeFile::park() {
     if (!write_out()) return false;
     if (m_fd < 0) return true;
     if (m_temp.empty()) {
-        if (const int error = name_temporary(m_fd, folder_of(m_target), m_temp); error != 0) {
+        if (const int error = name_temporary(m_fd, folder_of(m_target), m_temp, *m_ledger);
+            error != 0) {
             fail(error);
             return false;
         }
@@ -249,11 +258,10 @@ bool SafeFile::put_in_place(bool sync_after) {
 }
 
 bool SafeFile::commit() {
-    if (!finish()) {
-        abandon();
-        return false;
-    }
-    return put_in_place();
+    const bool done = finish() && put_in_place();
+    abandon();
+    if (!m_leftover_note.empty()) note(m_leftover_note);
+    return done;
 }
 
 void SafeFile::abandon() {
@@ -267,6 +275,8 @@ void SafeFile::abandon() {
     }
     m_buffer.clear();
     m_buffer.shrink_to_fit();
+    // Nothing of the file's is left under a hidden name.
+    if (m_own_ledger) m_own_ledger->close();
 }
 
 } // namespace korax

@@ -5,9 +5,14 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace korax::file_ops {
+class Ledger;
+}
 
 namespace korax {
 
@@ -25,7 +30,7 @@ class SafeFile {
   public:
     enum class Status { Ok, Exists, Error };
 
-    SafeFile() = default;
+    SafeFile();
     ~SafeFile(); // an uncommitted file is removed; the target stays as it was
     SafeFile(const SafeFile&) = delete;
     SafeFile& operator=(const SafeFile&) = delete;
@@ -39,7 +44,8 @@ class SafeFile {
     // a regular file (a folder, FIFO, device or socket: "not a regular file",
     // in either mode, for no writer may replace such a node); error_text()
     // says why in the system's words. The first open in a folder clears what
-    // killed writers left there (see leftover_files.h).
+    // killed writers left there (see leftover_files.h); a file that clearing
+    // left as it found it is named in error_text() after commit().
     [[nodiscard]] Status open(const std::string& path, OpenMode mode);
     // Buffered; a failure is remembered and reported by commit().
     void write(const void* data, std::size_t size);
@@ -79,7 +85,11 @@ class SafeFile {
     std::string m_target; // the file actually replaced: m_path with links followed
     std::string m_temp;   // the temporary's name; empty while it has none
     std::string m_error;
-    std::string m_cleanup; // temporaries that could not be removed
+    std::string m_cleanup;       // temporaries that could not be removed
+    std::string m_leftover_note; // what the folder's clearing left, and why
+    // Where the hidden names are noted: the file's own, or its set's.
+    file_ops::Ledger* m_ledger = nullptr;
+    std::unique_ptr<file_ops::Ledger> m_own_ledger;
     std::vector<char> m_buffer;
     OpenMode m_mode = OpenMode::New;
     int m_fd = -1;

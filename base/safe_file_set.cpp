@@ -33,6 +33,8 @@ std::size_t open_file_budget() {
 
 } // namespace
 
+SafeFileSet::SafeFileSet() = default;
+
 SafeFileSet::~SafeFileSet() {
     abandon();
 }
@@ -43,7 +45,7 @@ bool SafeFileSet::fail(const SafeFile& file) {
         m_failed_path = file.path();
     }
     m_failed = true;
-    abandon();
+    abandon_files();
     return false;
 }
 
@@ -62,8 +64,12 @@ bool SafeFileSet::finish_current() {
 SafeFile::Status SafeFileSet::add(const std::string& path, OpenMode mode) {
     if (m_failed) return SafeFile::Status::Error;
     if (!finish_current()) return SafeFile::Status::Error;
+    if (!m_ledger) m_ledger = std::make_unique<Ledger>();
     auto& f = m_files.emplace_back(std::make_unique<SafeFile>());
+    f->m_ledger = m_ledger.get();
     const SafeFile::Status status = f->open(path, mode);
+    if (!f->m_leftover_note.empty())
+        m_leftover_notes += (m_leftover_notes.empty() ? "" : "; ") + f->m_leftover_note;
     if (status != SafeFile::Status::Ok) {
         m_error = status == SafeFile::Status::Exists ? system_text(EEXIST) : f->error_text();
         m_failed_path = f->path();
@@ -83,43 +89,24 @@ std::string base_name(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
 }
 
-// Writes a set's journal into `folder` and puts it on disk before any file of
-// the set is renamed. 0 or errno; on failure nothing of it is left.
-int write_journal(const std::string& folder, const std::string& text, std::string& name) {
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        name = hidden_name(folder, ".set");
-        fd = checked(Op::Open, [&] {
-            return ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-        });
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        const int error = errno;
-        name.clear();
-        return error;
-    }
-    int error = 0;
-    for (std::size_t done = 0; done < text.size() && error == 0;) {
-        const ssize_t n = sys_write(Op::Write, fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR) error = errno;
-        if (n > 0) done += static_cast<std::size_t>(n);
-    }
-    if (error == 0 && checked(Op::Fsync, [&] { return ::fsync(fd); }) != 0) error = errno;
-    if (checked(Op::Close, [&] { return ::close(fd); }) != 0 && error == 0) error = errno;
-    if (error == 0) error = sync_folder(folder);
-    if (error != 0) {
-        ::unlink(name.c_str());
-        name.clear();
-    }
-    return error;
-}
-
 } // namespace
 
 bool SafeFileSet::commit() {
     if (m_failed) return false;
     if (m_files.empty()) return true;
+    // However it ends, nothing of the set's is left under a hidden name by
+    // then, and what the folders' clearing left is said.
+    struct Close {
+        SafeFileSet& set;
+        ~Close() {
+            if (set.m_ledger) set.m_ledger->close();
+            if (!set.m_leftover_notes.empty()) {
+                set.m_error += set.m_error.empty() ? "" : "; ";
+                set.m_error += set.m_leftover_notes;
+                set.m_leftover_notes.clear();
+            }
+        }
+    } close{*this};
     if (!m_files.back()->write_out()) return fail(*m_files.back());
     // One sync of each file system holding the set puts every temporary on
     // disk at once and reports a failed write of any of them; a sync of each
@@ -151,7 +138,6 @@ bool SafeFileSet::commit() {
     // A hidden second name of every old file, so that a rename failing half
     // way through can put back the old files already replaced.
     std::vector<std::string> backups(m_files.size());
-    std::vector<std::string> journals;
     const auto note = [&](const std::string& text) {
         m_error += m_error.empty() ? "" : "; ";
         m_error += text;
@@ -164,7 +150,6 @@ bool SafeFileSet::commit() {
     const auto give_up = [&](SafeFile& f, int error) {
         f.fail(error);
         const bool result = fail(f);
-        drop(journals);
         drop(backups);
         return result;
     };
@@ -173,8 +158,10 @@ bool SafeFileSet::commit() {
         struct stat st {};
         if (f.m_mode == OpenMode::New || ::lstat(f.m_target.c_str(), &st) != 0) continue;
         int error = 0;
+        const std::string folder = folder_of(f.m_target);
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = hidden_name(folder_of(f.m_target));
+            std::string name = hidden_name(folder);
+            if (error = m_ledger->note(folder, name); error != 0) break;
             if (sys_link(f.m_target, name) == 0) {
                 backups[i] = std::move(name);
                 error = 0;
@@ -182,14 +169,18 @@ bool SafeFileSet::commit() {
             }
             error = errno;
             if (error != EEXIST) break;
+            m_ledger->taken(folder, name);
         }
         if (error != 0) return give_up(f, error);
     }
 
-    // A journal in each folder names what the renames are about to change,
-    // so that a run killed between two of them is rolled back by the next
-    // write into that folder. One file is renamed in one step and needs none.
-    if (m_files.size() > 1) {
+    // The ledger of each folder gets the journal of what the renames are
+    // about to change, so that a run killed between two of them is rolled
+    // back by the next write into that folder, with what it takes to know
+    // each new file again unchanged. One file is renamed in one step and
+    // needs none.
+    const bool journaled = m_files.size() > 1;
+    if (journaled) {
         for (const std::string& folder : folders) {
             std::vector<file_ops::JournalEntry> entries;
             for (std::size_t i = 0; i < m_files.size(); ++i) {
@@ -198,14 +189,13 @@ bool SafeFileSet::commit() {
                 struct stat st {};
                 if (::lstat(f.m_temp.c_str(), &st) != 0) return give_up(*m_files[i], errno);
                 entries.push_back({static_cast<std::uint64_t>(st.st_dev),
-                                   static_cast<std::uint64_t>(st.st_ino), base_name(f.m_target),
-                                   base_name(f.m_temp),
+                                   static_cast<std::uint64_t>(st.st_ino),
+                                   static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec,
+                                   st.st_mtim.tv_nsec, base_name(f.m_target), base_name(f.m_temp),
                                    backups[i].empty() ? std::string() : base_name(backups[i])});
             }
-            std::string name;
-            if (const int error = write_journal(folder, journal_text(entries), name); error != 0)
+            if (const int error = m_ledger->journal(folder, entries); error != 0)
                 return give_up(*m_files.front(), error);
-            journals.push_back(std::move(name));
         }
     }
 
@@ -228,23 +218,27 @@ bool SafeFileSet::commit() {
             }
         }
         m_failed = true;
-        abandon();
-        drop(journals);
+        abandon_files();
         drop(backups);
         return false;
     }
     m_files.clear();
     m_error.clear();
-    // The journals go only once the renames are on disk: until then a power
+    // The ledgers go only once the renames are on disk: until then a power
     // cut could still leave half a set.
     for (const std::string& folder : folders)
         if (const int error = sync_folder(folder); error != 0) note(sync_text(error));
-    drop(journals);
+    if (journaled) m_ledger->journal_done();
     drop(backups);
     return true;
 }
 
 void SafeFileSet::abandon() {
+    abandon_files();
+    if (m_ledger) m_ledger->close();
+}
+
+void SafeFileSet::abandon_files() {
     for (auto& f : m_files) {
         f->abandon();
         // A cleanup failure is worth reporting along with the failure itself.

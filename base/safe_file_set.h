@@ -16,7 +16,7 @@ namespace korax {
 // needs the memory of one; each is written out before the next is opened.
 class SafeFileSet {
   public:
-    SafeFileSet() = default;
+    SafeFileSet();
     ~SafeFileSet(); // an uncommitted set is removed; the old files stay
     SafeFileSet(const SafeFileSet&) = delete;
     SafeFileSet& operator=(const SafeFileSet&) = delete;
@@ -38,8 +38,13 @@ class SafeFileSet {
   private:
     [[nodiscard]] bool finish_current();
     bool fail(const SafeFile& file);
+    // abandon() but for the ledger, which outlives the files until commit()
+    // has removed every backup too.
+    void abandon_files();
 
     std::vector<std::unique_ptr<SafeFile>> m_files;
+    std::unique_ptr<file_ops::Ledger> m_ledger;
+    std::string m_leftover_notes; // what the folders' clearing left, and why
     std::string m_error, m_failed_path;
     bool m_failed = false;
 };

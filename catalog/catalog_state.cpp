@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <system_error>
 
 #include <sys/stat.h>
@@ -230,7 +231,24 @@ StateRead read_state_file(const std::string& path) {
     return parse_state(text);
 }
 
+std::optional<std::string> not_ours_to_write(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (S_ISLNK(st.st_mode)) return std::string(STATE_LINK_REFUSED);
+    if (!S_ISREG(st.st_mode) || st.st_size == 0) return std::nullopt;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt; // the write says why it cannot go there
+    std::string head(HEADER.size() + 1, '\0');
+    const ssize_t n = ::pread(fd, head.data(), head.size(), 0);
+    ::close(fd);
+    head.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    // Ours: the header, as the whole file or as its first line.
+    if (head == HEADER || head == std::string(HEADER) + "\n") return std::nullopt;
+    return std::string(STATE_FOREIGN_KEPT);
+}
+
 StateWrite write_state_file(const std::string& path, const CatalogState& state) {
+    if (auto why = not_ours_to_write(path)) return {false, *why};
     const auto slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0) {
         if (int e = make_folders(path.substr(0, slash)); e != 0)

@@ -67,8 +67,16 @@ struct StateWrite {
     std::string text;
 };
 // Writes the state file through SafeFile, making its folder (and the folders
-// above it) with mode 0700 when missing.
+// above it) with mode 0700 when missing; but never through a symbolic link,
+// nor over a file that is not one of ours (a first line other than the
+// header): those stay as they are, and `text` says why.
 StateWrite write_state_file(const std::string& path, const CatalogState& state);
+inline constexpr std::string_view STATE_LINK_REFUSED = "a symbolic link, not written through";
+inline constexpr std::string_view STATE_FOREIGN_KEPT =
+    "not a settings file of this program, left as it is";
+// Why the state file at `path` is not the program's to write, or nullopt
+// when it is (or does not exist yet).
+std::optional<std::string> not_ours_to_write(const std::string& path);
 
 // `lin_path` becomes the file of `folder`, which moves to the front; beyond
 // MAX_STATE_FOLDERS the last folder is dropped.

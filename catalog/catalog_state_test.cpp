@@ -172,7 +172,7 @@ TEST(CatalogState, EveryOperationOfTheWriter) {
                                           window().write_line(done.text);
                                       },
                                       "Settings written",
-                                      {}};
+                                      HEAD + "tolerance 2\n"};
     int cases = 0;
     for (bool named : {false, true}) {
         file_faults::force_named_temporaries(named);
@@ -181,6 +181,53 @@ TEST(CatalogState, EveryOperationOfTheWriter) {
     file_faults::force_named_temporaries(false);
     fs::remove_all(dir);
     EXPECT_GT(cases, 20);
+}
+
+// The settings file is written only where it is the program's: not through a
+// link (to a user's file, or even to a settings file), not over a file whose
+// first line is not the header; a damaged file of ours is replaced.
+TEST(CatalogState, WrittenOnlyWhereItIsOurs) {
+    const fs::path dir = fs::path("/tmp") / ("kt" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string path = (dir / "settings").string();
+    CatalogState s;
+    s.settings.tolerance = 0.25;
+    const struct {
+        const char* what;
+        std::string text; // at the path, or at the link's target
+        bool link;
+        bool written;
+        std::string_view why;
+    } table[] = {
+        {"a link to a user's file", "my notes\n", true, false, STATE_LINK_REFUSED},
+        {"a link to a settings file", HEAD + "tolerance 2\n", true, false, STATE_LINK_REFUSED},
+        {"a user's file", "tolerance 3\n", false, false, STATE_FOREIGN_KEPT},
+        {"a user's file without a line end", "x", false, false, STATE_FOREIGN_KEPT},
+        {"the header alone, cut short", HEAD.substr(0, 20), false, false, STATE_FOREIGN_KEPT},
+        {"a damaged file of ours", HEAD + "tolerance many\n", false, true, ""},
+        {"the header without its line end", HEAD.substr(0, HEAD.size() - 1), false, true, ""},
+        {"an empty file", "", false, true, ""},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        const fs::path file = row.link ? dir / "mine.txt" : fs::path(path);
+        std::ofstream(file, std::ios::binary) << row.text;
+        if (row.link) fs::create_symlink("mine.txt", path);
+        const StateWrite done = write_state_file(path, s);
+        EXPECT_EQ(row.written, done.written);
+        EXPECT_EQ(std::string(row.why), done.text);
+        if (!row.written) {
+            EXPECT_EQ(row.text, write_faults::file_bytes(file));
+            EXPECT_EQ(row.link, fs::is_symlink(path));
+        } else {
+            EXPECT_EQ(format_state(s), write_faults::file_bytes(path));
+        }
+        for (const auto& e : fs::directory_iterator(dir))
+            fs::remove(e.path());
+    }
+    EXPECT_TRUE(write_state_file(path, s).written) << "a file that does not exist yet";
+    fs::remove_all(dir);
 }
 
 } // namespace

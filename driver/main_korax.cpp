@@ -3,6 +3,7 @@
 // both of which unwind from the window as RunEnded.
 #include "driver/main_korax.h"
 
+#include "analysis/autopk.h"
 #include "base/format.h"
 #include "base/utf8.h"
 #include "driver/config_file.h"
@@ -12,6 +13,7 @@
 #include "input/ascii.h"
 #include "input/pelmo.h"
 #include "spectrum/store.h"
+#include "viewer/close_question.h"
 #include "viewer/commands.h"
 #include "viewer/extension_keys.h"
 #include "viewer/undo.h"
@@ -74,9 +76,23 @@ std::string menu_name(std::string_view fname) {
 
 enum class MenuChoice { AnotherSpectrum, AnotherLook };
 
-// The outer menu; `clear` false writes it below what the window shows.
+// The close question before the spectrum is dropped; a close of the window
+// while it is up means it, as a second close does in the viewer.
+bool may_drop_spectrum() {
+    Window& w = window();
+    w.set_close_handler({});
+    const bool yes = ask_before_close();
+    w.set_close_handler(ask_before_close);
+    return yes;
+}
+
+// The outer menu; `clear` false writes it below what the window shows. Its
+// ways out that drop the spectrum (another spectrum, the exit, a close of the
+// window) ask first while it holds changes that were not saved, as a close in
+// the viewer does; any answer but Y shows the menu again.
 MenuChoice outer_menu(bool clear) {
     Window& w = window();
+    const CloseQuestionInViewer close_question;
     for (;; clear = true) {
         if (clear) {
             w.clear_window();
@@ -95,6 +111,7 @@ MenuChoice outer_menu(bool clear) {
         w.write_line(blanks(10) + "... ", LineEnd::Stay);
         const auto answer = read_int<std::int16_t>(w.read_line(), 5);
         if (!answer) continue;
+        if ((*answer == -1 || *answer == 0) && !may_drop_spectrum()) continue;
         if (*answer == -1) w.normal_exit();
         if (*answer == 0) return MenuChoice::AnotherSpectrum;
         // Another look needs a spectrum the viewer can show.
@@ -119,8 +136,10 @@ void MAIN_KORAX(const SessionStart& start) {
     for (;;) {
         const Loaded loaded = load_spectrum(choose_spectrum_file());
         if (loaded == Loaded::No) continue;
-        // A new spectrum: nothing to undo and nothing unsaved.
+        // A new spectrum: nothing to undo and nothing unsaved, and no lines
+        // found in it yet.
         spectrum_history().start();
+        peakfinder_lines().clear();
         show_spectrum_state();
         if (loaded == Loaded::Yes) {
             w.set_text_cursor(false);

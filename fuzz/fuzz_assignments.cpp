@@ -2,8 +2,9 @@
 // over are the file itself, cut at its line ends, each one a record, comment or
 // blank and no longer than the bound; T on such a file puts its record in
 // place of the first line of its transition or after the last, every other
-// byte kept; and the same bytes read as a set's journal name nothing outside
-// its folder and write back as they were read.
+// byte kept; and the same bytes read as a writer's ledger name nothing outside
+// its folder nor any file but our hidden ones besides a journal's targets, and
+// what was read writes out to a ledger that reads back the same.
 #include "base/leftover_files.h"
 #include "catalog/assignments.h"
 #include "fuzz/fuzz_common.h"
@@ -31,23 +32,38 @@ std::string file_bytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-void check_journal(std::string_view text) {
-    const auto entries = korax::file_ops::parse_journal(text);
-    if (!entries) return;
-    for (const auto& e : *entries) {
-        require(e.target.find('/') == std::string::npos && e.target != "..",
-                "a journal naming a file outside its folder");
-        require(korax::file_ops::leftover_owner(e.temp).has_value(),
-                "a journal naming a temporary that is not ours");
+void check_ledger(std::string_view text) {
+    using namespace korax::file_ops;
+    const auto contents = parse_ledger(text);
+    if (!contents) return;
+    const auto ours = [](const std::string& name) {
+        return leftover_owner(name).has_value() && !name.ends_with(".set");
+    };
+    for (const auto& name : contents->hidden)
+        require(ours(name), "a ledger listing a file that is not ours");
+    std::string again = ledger_head();
+    for (const auto& name : contents->hidden)
+        again += ledger_note(name);
+    if (contents->journal) {
+        for (const auto& e : *contents->journal) {
+            require(e.target.find('/') == std::string::npos && e.target != ".." &&
+                        e.target != "." && !e.target.empty(),
+                    "a journal naming a file outside its folder");
+            require(ours(e.temp) && (e.backup.empty() || ours(e.backup)),
+                    "a journal naming a temporary or backup that is not ours");
+        }
+        again += ledger_journal(*contents->journal);
     }
-    require(korax::file_ops::journal_text(*entries) == text, "a journal that does not read back");
+    const auto back = parse_ledger(again);
+    require(back && back->hidden == contents->hidden && back->journal == contents->journal,
+            "a ledger that does not read back");
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    check_journal(bytes);
+    check_ledger(bytes);
 
     const korax::fuzz::RemoveAfterRead cleanup{scratch_path()};
     {

@@ -40,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case ScriptCommand::Click:
             fuzz::require(line.x >= 0 && line.y >= 0, "a click at a negative pixel");
             break;
+        case ScriptCommand::Wheel:
+            fuzz::require(line.keys.size() == 2 && line.keys[0] == 0, "a notch that is no event");
+            fuzz::require(!line.at || (line.x >= 0 && line.y >= 0), "a notch at a negative pixel");
+            break;
         case ScriptCommand::Shot:
         case ScriptCommand::Screen:
             fuzz::require(!line.argument.empty(), "a picture without a name");

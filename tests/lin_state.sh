@@ -3,7 +3,9 @@
 # on the real program: --lin marks the lines of a file another program wrote
 # and T adds to it only after a yes; a second run in the same XDG_STATE_HOME
 # starts with the first run's settings and the folder's file; a --lin that is
-# no assignment file and a damaged settings file are named and not used; a
+# no assignment file and a damaged settings file are named and not used (a
+# damaged file of ours is replaced at the next change; a user's file in its
+# place, or a link there, is never written); a
 # scripted run without a configuration file and without XDG_STATE_HOME keeps
 # nothing.
 #
@@ -149,11 +151,15 @@ play fresh --lin fresh.lin
 check "[[ \$(grep -c ' 20  2 18 19  2 17 ' '$work/fresh.lin') == 1 ]]" "the new --lin file not written"
 check "grep -q '^folder $work/	$work/fresh.lin\$' '$state'" "the new file not remembered for the folder"
 
-printf 'tolerance 3\n' >"$state"
-cat >"$work/damaged.play" <<'PLAY'
+# A file of ours with a value that cannot be used, then a user's file in the
+# settings file's place, and a link there to a user's file.
+head -n 1 "$state" >"$work/header"
+{ cat "$work/header"; printf 'tolerance many\n'; } >"$state"
+damaged_run() {
+    cat >"$work/damaged.play" <<PLAY
 type ocs.001
 enter
-expect Saved settings ignored (line 1: not a settings file of this program)
+expect Saved settings ignored ($1)
 keys D
 expect Tolerance of an assignment, in frequency units (now 1.0000)
 type 0.25
@@ -162,13 +168,28 @@ type
 type
 type
 type
+$2
 enter
 keys Y
 type -1
 PLAY
-play damaged
+    play damaged
+}
+damaged_run "line 2: a value that cannot be used" ""
 check "head -n 1 '$state' | grep -q '^# korax catalogue settings' && grep -qx 'tolerance 0.25' '$state'" \
     "the damaged settings file was not replaced"
+printf 'tolerance 3\n' >"$state"
+damaged_run "line 1: not a settings file of this program" \
+    "expect Settings not saved (not a settings file of this program, left as it is): "
+check "[[ \$(cat '$state') == 'tolerance 3' ]]" "a user's file in the settings file's place was replaced"
+rm "$state"
+printf 'my own notes\n' >"$work/notes.txt"
+ln -s "$work/notes.txt" "$state"
+damaged_run "line 1: not a settings file of this program" \
+    "expect Settings not saved (a symbolic link, not written through): "
+check "[[ -L '$state' && \$(cat '$work/notes.txt') == 'my own notes' ]]" \
+    "the settings were written through a link"
+rm "$state"
 
 # ---- 5. scripted, without a configuration file and XDG_STATE_HOME: nothing kept
 mkdir -p "$work/home"

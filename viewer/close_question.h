@@ -15,8 +15,8 @@ namespace korax {
 // The close handler of the viewer: true to close.
 [[nodiscard]] bool ask_before_close();
 
-// Installs ask_before_close for the viewer's stay, and removes it however the
-// stay ends.
+// Installs ask_before_close for the viewer's stay (and the outer menu's, where
+// the spectrum is still there to lose), and removes it however the stay ends.
 class CloseQuestionInViewer {
   public:
     CloseQuestionInViewer();

@@ -8,6 +8,7 @@
 #include "base/utf8.h"
 #include "spectrum/store.h"
 #include "viewer/catalog_keys.h"
+#include "viewer/peak_marks.h"
 #include "window/window.h"
 
 #include <algorithm>
@@ -174,6 +175,7 @@ void redraw_plot_contents(ViewerState& v) {
     w.set_write_mode(WriteMode::Copy);
     w.clear_plot_area();
     catalog_overlay(v);
+    draw_peak_marks(v);
 
     w.move_to(v.FLOW, v.YHIGH);
     w.line_to(v.FLOW, v.YLOW);

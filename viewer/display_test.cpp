@@ -1,14 +1,17 @@
 // What the viewer shows: index arithmetic, status rows and key line, and the
 // picture of the plot area.
+#include "analysis/autopk.h"
 #include "spectrum/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"
 #include "viewer/display.h"
+#include "viewer/peak_marks.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <vector>
 
 namespace korax {
@@ -198,6 +201,46 @@ TEST_F(DisplayPicture, FlatAxisAndSeventeenRows) {
     set_viewer_coords(v);
     EXPECT_DOUBLE_EQ(4.0, v.YTICK);
     EXPECT_DOUBLE_EQ(-52.0, v.YBOTM);
+}
+
+// The marks of the lines PEAKFINDER found: none until | turns them on, then
+// one stick from the top of the plot in the column of each line in view, as
+// long as its intensity says (the strongest a quarter of the plot's height).
+TEST_F(DisplayPicture, PeakfinderMarksOnlyWhenOnAndInView) {
+    ViewerState v = whole(2000, [](std::int32_t) { return -90; });
+    peakfinder_lines() = {{1100.0, 0.001, 400, 0.3, true},
+                          {1300.0, 0.001, 200, 0.3, true},
+                          {5000.0, 0.001, 800, 0.3, true}};
+    // Column -> light grey pixels in it, inside the plot area.
+    const auto& g = store().SCREEN;
+    const int top = 2 * g.ROWPIX - 2, bottom = g.MAXY - 2 * g.ROWPIX + 2;
+    const auto marks = [&] {
+        std::map<int, int> found;
+        const Canvas& c = tw.window().canvas();
+        // The plot area, inside the grey margins of the window.
+        for (int x = 2; x < c.width() - 2; ++x)
+            for (int y = top; y <= bottom; ++y)
+                if (c.pixel(x, y) == 7) ++found[x];
+        return found;
+    };
+    full_redraw(v);
+    EXPECT_TRUE(marks().empty()) << "off at the start";
+    key_peak_marks(v);
+    plot_redraw(v);
+    const std::map<int, int> on = marks();
+    ASSERT_EQ(2u, on.size()) << "the line at 5000 is out of view";
+    const int x1100 = tw.window().to_pixel_x(1100.0), x1300 = tw.window().to_pixel_x(1300.0);
+    ASSERT_TRUE(on.contains(x1100)) << x1100;
+    ASSERT_TRUE(on.contains(x1300)) << x1300;
+    // A quarter of the plot's height for the strongest in view (the frame's
+    // row on top may take one), half of that for the other.
+    const int quarter = (g.MAXY - 4 * g.ROWPIX + 5) / 4;
+    EXPECT_NEAR(quarter, on.at(x1100), 1);
+    EXPECT_NEAR(quarter / 2, on.at(x1300), 1);
+    key_peak_marks(v);
+    plot_redraw(v);
+    EXPECT_TRUE(marks().empty()) << "off again";
+    peakfinder_lines().clear();
 }
 
 } // namespace

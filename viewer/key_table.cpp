@@ -12,6 +12,7 @@
 #include "viewer/extension_keys.h"
 #include "viewer/freqlimits.h"
 #include "viewer/lookfm.h"
+#include "viewer/peak_marks.h"
 #include "viewer/profile_key.h"
 #include "viewer/series_view.h"
 #include "window/cancel.h"
@@ -151,7 +152,9 @@ const ViewerKey KEYS[] = {
     {'Y',        plain<key_redo>,                         0,           NONE,   "", X, "Y", ""},
     {'y',        plain<key_redo>,                         0,           NONE,   "", X, "Y", ""},
     {'*',        plain<key_autoscale>,                    0,           PLOT,   "", X, "*",
-     "           * - fit the vertical scale to the points shown"},
+     "       *,%,| - fit vertical scale / whole spectrum / PEAKFINDER marks on-off"},
+    {'%',        plain<key_whole_spectrum>,               0,           PLOT,   "", X, "%", ""},
+    {'|',        plain<key_peak_marks>,                   0,           PLOT,   "", X, "|", ""},
     {KEY_ESCAPE, nullptr,                                 0,           NONE,   "", X, "Esc",
      "     Esc,Tab - leave a prompt or level setting / file-open box at & (C: ENTER)"},
     {KEY_TAB,    nullptr,                                 0,           NONE,   "", X, "Tab", ""},
@@ -161,7 +164,7 @@ const ViewerKey KEYS[] = {
     {KEY_CTRL_Q, nullptr,                                 0,           NONE,   "", X, "Ctrl+Q", ""},
     // A notch narrows the display to 90 % or widens it to 120 %, as e and q.
     {WHEEL_UP,   with_amount<key_wheel_zoom>,             0.9,         PLOT,   "", X, "Wheel",
-     " Wheel,click - zoom in/out about the cursor / move the cursor there"},
+     " Wheel,click - zoom in/out about the pointer / move the cursor there"},
     {WHEEL_DOWN, with_amount<key_wheel_zoom>,             1.2,         PLOT,   "", X, "Wheel", ""},
     {CLICK,      plain<key_click>,                        0,           NONE,   "", X, "click", ""},
     {'X',        noted<key_profile_fit, 'X'>,             0,           STALE,  "", X, "X",

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <optional>
 
 namespace korax {
 
@@ -83,10 +84,14 @@ void zoom_in(FrequencyWindow& d, double half_fraction, double f1, double fn) {
     clamp_after_zoom(d, f1, fn);
 }
 
-void zoom_about_cursor(FrequencyWindow& d, double factor, double f1, double fn) {
-    d.FLOW = d.FCURS - factor * (d.FCURS - d.FLOW);
-    d.FHIGH = d.FCURS + factor * (d.FHIGH - d.FCURS);
+void zoom_about(FrequencyWindow& d, double factor, double fixed, double f1, double fn) {
+    d.FLOW = fixed - factor * (fixed - d.FLOW);
+    d.FHIGH = fixed + factor * (d.FHIGH - fixed);
     clamp_after_zoom(d, f1, fn);
+}
+
+void zoom_about_cursor(FrequencyWindow& d, double factor, double f1, double fn) {
+    zoom_about(d, factor, d.FCURS, f1, fn);
 }
 
 void move_home(FrequencyWindow& d, double width, double f1) {
@@ -297,9 +302,30 @@ void key_autoscale(ViewerState& v) {
 }
 
 void key_wheel_zoom(ViewerState& v, double factor) {
+    // A notch with the pointer over the plot keeps the frequency under the
+    // pointer in its place; one that came with no pointer, or from beside
+    // the plot, keeps the cursor's.
+    std::optional<double> fixed;
+    if (const auto p = window().last_wheel())
+        fixed = frequency_at_pixel(p->x, p->y, v.FLOW, v.FHIGH);
     move_display(v, [&](FrequencyWindow& d) {
-        zoom_about_cursor(d, factor, first_frequency(), last_frequency());
+        zoom_about(d, factor, fixed.value_or(d.FCURS), first_frequency(), last_frequency());
     });
+}
+
+void key_whole_spectrum(ViewerState& v) {
+    const double f1 = first_frequency(), fn = last_frequency();
+    if (v.before_whole && v.FLOW == f1 && v.FHIGH == fn) {
+        const ViewerState::View back = *v.before_whole;
+        v.before_whole.reset();
+        v.FLOW = back.FLOW;
+        v.FHIGH = back.FHIGH;
+        if (v.FCURS < back.FLOW || v.FCURS > back.FHIGH) v.FCURS = back.FCURS;
+        return;
+    }
+    v.before_whole = ViewerState::View{v.FLOW, v.FHIGH, v.FCURS};
+    v.FLOW = f1;
+    v.FHIGH = fn;
 }
 
 void key_shift_vertical(ViewerState& v, double fraction) {

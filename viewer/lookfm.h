@@ -29,6 +29,10 @@ void zoom_in(FrequencyWindow& d, double half_fraction, double f1, double fn);
 // by that factor of their distance to it, so the cursor keeps its frequency and
 // its column; then held inside the spectrum as after Q and E.
 void zoom_about_cursor(FrequencyWindow& d, double factor, double f1, double fn);
+// The same about the frequency `fixed` (the one under the mouse pointer),
+// which keeps its column; the cursor keeps its frequency while it stays in
+// the display and is held at its edge otherwise.
+void zoom_about(FrequencyWindow& d, double factor, double fixed, double f1, double fn);
 // HOME and END keep the current width (MAXX * CSTEP) and centre the cursor.
 void move_home(FrequencyWindow& d, double width, double f1);
 void move_end(FrequencyWindow& d, double width, double f1, double fn);
@@ -84,9 +88,14 @@ void key_scale_vertical(ViewerState& v, double f);
 // reference level of the viewer's entry.
 void key_autoscale(ViewerState& v);
 // One wheel notch: the display narrowed (factor < 1) or widened about the
-// cursor, which keeps its frequency and, away from the ends of the spectrum,
-// its place on the screen.
+// frequency under the mouse pointer (Window::last_wheel) when the pointer is
+// over the plot, otherwise about the cursor; that frequency keeps its place
+// on the screen away from the ends of the spectrum.
 void key_wheel_zoom(ViewerState& v, double factor);
+// %: the whole spectrum at once, the cursor keeping its frequency; pressed
+// again while the whole spectrum is still shown, the display it left comes
+// back (the cursor too, when it has left that display).
+void key_whole_spectrum(ViewerState& v);
 void key_shift_vertical(ViewerState& v, double fraction);
 void key_invert(ViewerState& v);
 void key_restore(ViewerState& v);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace korax {
@@ -24,6 +25,12 @@ struct ViewerState {
     std::int16_t NFIT = 7;
     bool STALE = false;
     std::string KEYLIN;
+    // The display that % left for the whole spectrum, which a second % brings
+    // back while the whole spectrum is still shown.
+    struct View {
+        double FLOW = 0, FHIGH = 0, FCURS = 0;
+    };
+    std::optional<View> before_whole;
 
     // INTERP output, 1-based like the store
     std::array<double, MAXEXP + 2> FEXP{};

@@ -50,6 +50,9 @@ class FrontEnd {
     // Where the click whose KEY_CLICK code wait_key has just returned was, in
     // canvas pixels; and the path (UTF-8) of the drop whose KEY_DROP it returned.
     virtual CanvasPoint click_position() const { return {}; }
+    // Where the pointer was at the wheel notch whose code wait_key has just
+    // returned, in canvas pixels; nullopt: where the program's cursor is drawn.
+    virtual std::optional<CanvasPoint> wheel_position() const { return std::nullopt; }
     virtual std::string dropped_path() const { return {}; }
     // The title bar (text in the window's encoding or UTF-8) and the clipboard.
     virtual void set_title(std::string_view) {}

@@ -207,6 +207,8 @@ class Window {
     };
     // Canvas pixels from the top-left corner.
     Point last_click() const { return m_last_click; }
+    // The pointer at the last wheel notch; nullopt: at the program's cursor.
+    std::optional<Point> last_wheel() const { return m_last_wheel; }
     // UTF-8 path of the last drop.
     const std::string& dropped_path() const { return m_dropped_path; }
     // While on, a drop during read_line ends the line as ENTER would, with the
@@ -292,6 +294,7 @@ class Window {
     bool m_in_close_handler = false;
     bool m_after_zero = false; // the last code was the 0 of a two-code key
     Point m_last_click;
+    std::optional<Point> m_last_wheel;
     std::string m_dropped_path;
     bool m_drop_as_typed_line = false;
     std::string m_title, m_clipboard;

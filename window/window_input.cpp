@@ -119,6 +119,9 @@ int Window::next_code() {
                 m_last_click = Point{p.x, p.y};
             } else if (code == KEY_DROP) {
                 m_dropped_path = m_front_end.dropped_path();
+            } else if (code == KEY_WHEEL_UP || code == KEY_WHEEL_DOWN) {
+                m_last_wheel.reset();
+                if (const auto p = m_front_end.wheel_position()) m_last_wheel = Point{p->x, p->y};
             }
         } else {
             m_after_zero = code == 0 || code == 224;

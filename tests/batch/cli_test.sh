@@ -69,6 +69,7 @@ enter
 enter
 keys Y
 type -1
+keys Y
 PLAY
 play "$work/campaign.play"
 level=$(head_value "$work/interactive1.txt" baseline)
@@ -122,6 +123,7 @@ enter
 enter
 keys Y
 type -1
+keys Y
 PLAY
 play "$work/clip.play"
 hi=$(sed -n 's/^ *Upper cutoff = *\(-\{0,1\}[0-9]*\).*/\1/p' "$work/shots/upper.txt")

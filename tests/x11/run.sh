@@ -116,7 +116,7 @@ placement() {
 # ---- sessions compared with play mode --------------------------------------------
 # Lines of a session file: "key NAME" (an X key name: Return, Home, End, Escape;
 # "key ctrl+q" is the close shortcut), "keys TEXT", "type TEXT", "box NAME",
-# "wheel up|down", "click X Y" (canvas pixels), "resize W H" (the window, in
+# "wheel up|down X Y" and "click X Y" (canvas pixels), "resize W H" (the window, in
 # screen pixels; play mode stays at the canvas size), "close" (the window
 # manager's close button), "expect TEXT" (checked in play mode), "env NAME=VALUE"
 # (the environment of the real window's run, such as a high-resolution scale),
@@ -170,8 +170,10 @@ run_session() {
             ;;
         "wheel "*)
             read -r scale ox oy w h < <(placement)
-            xdotool mousemove --window "$window" $((w / 2)) $((h / 2))
-            [ "${line#wheel }" = up ] && xdotool click 4 || xdotool click 5
+            # The real pointer is always somewhere: a session names its pixel.
+            set -- ${line#wheel }
+            xdotool mousemove --window "$window" $((ox + $2 * scale)) $((oy + $3 * scale))
+            [ "$1" = up ] && xdotool click 4 || xdotool click 5
             settle
             ;;
         "click "*)

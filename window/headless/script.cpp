@@ -128,10 +128,26 @@ std::optional<std::string> parse_line(std::string_view text, ScriptLine& line) {
     } else if (word == "close") {
         line.command = ScriptCommand::Close;
     } else if (word == "wheel") {
-        const std::string_view notch = trim_trailing_blanks(argument);
-        if (notch != "up" && notch != "down") return "\"wheel\" takes up or down";
-        line.command = ScriptCommand::Keys;
+        const std::string_view what = trim_trailing_blanks(argument);
+        const std::size_t blank = what.find(' ');
+        const std::string_view notch = what.substr(0, blank);
+        if (notch != "up" && notch != "down")
+            return "\"wheel\" takes up or down, then optionally two pixel coordinates X Y";
+        line.command = ScriptCommand::Wheel;
         line.keys = {0, notch == "up" ? KEY_WHEEL_UP : KEY_WHEEL_DOWN};
+        if (blank != std::string_view::npos) {
+            const std::string_view where = what.substr(blank + 1);
+            const std::size_t second = where.find(' ');
+            const auto x = parse_coordinate(where.substr(0, second));
+            const auto y = second == std::string_view::npos
+                               ? std::nullopt
+                               : parse_coordinate(where.substr(second + 1));
+            if (!x || !y)
+                return "\"wheel\" takes up or down, then optionally two pixel coordinates X Y";
+            line.at = true;
+            line.x = *x;
+            line.y = *y;
+        }
     } else if (word == "click") {
         const std::string_view where = trim_trailing_blanks(argument);
         const std::size_t blank = where.find(' ');

@@ -17,6 +17,7 @@ enum class ScriptCommand {
     BoxCancel, // `box cancel`
     Close,     // `close`: the operator closes the window
     Click,     // `click X Y`: `x`, `y` in window pixels
+    Wheel,     // `wheel up|down [X Y]`: the notch in `keys`, the pointer in `x`, `y` if `at`
     Drop,      // `drop PATH`: `argument` is the path
     // Inspection: acts on the window as it stands at the next request for input.
     Shot,
@@ -29,7 +30,8 @@ struct ScriptLine {
     ScriptCommand command = ScriptCommand::Keys;
     std::vector<int> keys; // Keys: the codes to press, in order
     std::string argument;  // Box, Drop: the path; Shot, Screen: the name; Expect: the text
-    int x = 0, y = 0;      // Click
+    int x = 0, y = 0;      // Click, Wheel
+    bool at = false;       // Wheel: the pointer at x, y rather than at the cursor
     bool is_input() const {
         return command != ScriptCommand::Shot && command != ScriptCommand::Screen &&
                command != ScriptCommand::Expect;

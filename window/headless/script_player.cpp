@@ -45,6 +45,17 @@ int ScriptPlayer::wait_key() {
                 m_pending = {0, KEY_CLICK};
             }
             break;
+        case ScriptCommand::Wheel:
+            // As a click, a notch beside the picture reaches nobody.
+            m_pending.clear();
+            m_wheel.reset();
+            if (!line.at) {
+                m_pending = line.keys;
+            } else if (line.x < m_window->width() && line.y < m_window->height()) {
+                m_wheel = CanvasPoint{line.x, line.y};
+                m_pending = line.keys;
+            }
+            break;
         case ScriptCommand::Drop:
             m_drop = line.argument;
             m_pending = {0, KEY_DROP};

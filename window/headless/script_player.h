@@ -47,6 +47,7 @@ class ScriptPlayer : public FrontEnd {
     int wait_key() override;
     std::optional<std::string> open_file_box(const std::vector<FileFilter>& filters) override;
     CanvasPoint click_position() const override { return m_click; }
+    std::optional<CanvasPoint> wheel_position() const override { return m_wheel; }
     std::string dropped_path() const override { return m_drop; }
     void show(const Canvas&, const Rect&) override {}
     void resized(int, int) override {}
@@ -83,6 +84,7 @@ class ScriptPlayer : public FrontEnd {
     int m_pending_line = 0;
     std::optional<int> m_stopped;
     CanvasPoint m_click;
+    std::optional<CanvasPoint> m_wheel;
     std::string m_drop;
 };
 

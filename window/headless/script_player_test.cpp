@@ -221,23 +221,31 @@ TEST_F(ScriptPlayerTest, UnwritableShotIsAScriptError) {
 TEST_F(ScriptPlayerTest, WindowEventsArriveAsTwoCodeKeysWithTheirDetails) {
     std::vector<int> got;
     Window::Point click;
+    std::vector<std::optional<Window::Point>> wheels;
     std::string dropped;
     const auto program = [&] {
         window().set_geometry(800, 540, 30);
-        for (int i = 0; i < 9; ++i) {
+        for (int i = 0; i < 13; ++i) {
             got.push_back(window().get_char());
             if (got.back() == KEY_CLICK) click = window().last_click();
             if (got.back() == KEY_DROP) dropped = window().dropped_path();
+            if (got.back() == KEY_WHEEL_UP || got.back() == KEY_WHEEL_DOWN)
+                wheels.push_back(window().last_wheel());
         }
         window().normal_exit();
     };
-    // The click beside the 800 x 540 picture reaches nobody, as on screen.
+    // The click and the notch beside the 800 x 540 picture reach nobody, as on
+    // screen; a notch without a pointer is at the cursor.
     EXPECT_EQ(0, play("wheel up\nwheel down\nclick 800 10\nclick 799 539\n"
+                      "wheel down 12 34\nwheel up 800 5\nwheel up\n"
                       "drop data/a b \xc3\xa9.001 \nkeys x\n",
                       program));
-    EXPECT_EQ(
-        (std::vector<int>{0, KEY_WHEEL_UP, 0, KEY_WHEEL_DOWN, 0, KEY_CLICK, 0, KEY_DROP, 'x'}),
-        got);
+    EXPECT_EQ((std::vector<int>{0, KEY_WHEEL_UP, 0, KEY_WHEEL_DOWN, 0, KEY_CLICK, 0, KEY_WHEEL_DOWN,
+                                0, KEY_WHEEL_UP, 0, KEY_DROP, 'x'}),
+              got);
+    EXPECT_EQ((std::vector<std::optional<Window::Point>>{std::nullopt, std::nullopt,
+                                                         Window::Point{12, 34}, std::nullopt}),
+              wheels);
     EXPECT_EQ((Window::Point{799, 539}), click);
     EXPECT_EQ("data/a b \xc3\xa9.001 ", dropped); // UTF-8 and trailing blank kept
 }

@@ -28,6 +28,13 @@ std::optional<CanvasPixel> canvas_pixel_at(const Placement& p, int canvas_width,
     return CanvasPixel{static_cast<int>(cx), static_cast<int>(cy)};
 }
 
+BoxSize file_box_size(BoxSize wanted, BoxSize room, BoxSize least) {
+    BoxSize size = wanted;
+    if (room.width > 0) size.width = std::min(size.width, room.width * 9 / 10);
+    if (room.height > 0) size.height = std::min(size.height, room.height * 9 / 10);
+    return {std::max(size.width, least.width), std::max(size.height, least.height)};
+}
+
 int opening_scale(double device_pixel_ratio) {
     if (!std::isfinite(device_pixel_ratio) || device_pixel_ratio < 1.5) return 1;
     return static_cast<int>(std::min(std::lround(device_pixel_ratio), 8L));

@@ -28,4 +28,17 @@ std::optional<CanvasPixel> canvas_pixel_at(const Placement& p, int canvas_width,
 // 2 x 2 device pixels and the window keeps its usual size on the desk.
 int opening_scale(double device_pixel_ratio);
 
+struct BoxSize {
+    int width = 0, height = 0;
+};
+// The size the file-open box opens at: `wanted` (room for its side bar and
+// the columns of its list, whatever the main window's size), but never beyond
+// 9/10 of the screen's free area (`room`; none when 0), never below the box's
+// own least size (`least`).
+BoxSize file_box_size(BoxSize wanted, BoxSize room, BoxSize least);
+// The name column holds this many average characters, and the box as many
+// lines of the list.
+inline constexpr int FILE_BOX_NAME_CHARACTERS = 48;
+inline constexpr int FILE_BOX_LINES = 30;
+
 } // namespace korax

@@ -9,9 +9,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -19,6 +23,7 @@
 #include <QScreen>
 #include <QStringDecoder>
 #include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 #include <QWheelEvent>
 #include <QWidget>
@@ -191,12 +196,18 @@ class CanvasWidget final : public QWidget {
     void wheelEvent(QWheelEvent* event) override {
         // A notch is 120; fine-grained wheels and touchpads add up to whole notches.
         m_wheel += event->angleDelta().y();
+        const double r = ratio();
+        const QPointF at = event->position();
+        std::optional<CanvasPoint> where;
+        if (auto pixel = canvas_pixel_at(placement(), m_canvas_width, m_canvas_height, at.x() * r,
+                                         at.y() * r))
+            where = CanvasPoint{pixel->x, pixel->y};
         while (m_wheel >= 120) {
-            m_owner.wheel(KEY_WHEEL_UP);
+            m_owner.wheel(KEY_WHEEL_UP, where);
             m_wheel -= 120;
         }
         while (m_wheel <= -120) {
-            m_owner.wheel(KEY_WHEEL_DOWN);
+            m_owner.wheel(KEY_WHEEL_DOWN, where);
             m_wheel += 120;
         }
         event->accept();
@@ -378,6 +389,7 @@ void QtFrontEnd::clear_queue() {
     m_keys.clear();
     m_clicks.clear();
     m_drops.clear();
+    m_wheel_points.clear();
     m_wheels_waiting = 0;
 }
 
@@ -387,11 +399,12 @@ void QtFrontEnd::clicked(CanvasPoint where) {
     m_clicks.push_back(where);
 }
 
-void QtFrontEnd::wheel(int code) {
+void QtFrontEnd::wheel(int code, std::optional<CanvasPoint> where) {
     // A spun wheel sends notches faster than a long spectrum redraws; those that
     // come while three still wait are dropped, so the zoom stops with the wheel.
     if (m_wheels_waiting >= 3) return;
     ++m_wheels_waiting;
+    m_wheel_points.push_back(where);
     m_keys.push_back(0);
     m_keys.push_back(code);
 }
@@ -453,6 +466,8 @@ int QtFrontEnd::wait_key() {
     } else if (m_after_zero && (code == KEY_WHEEL_UP || code == KEY_WHEEL_DOWN) &&
                m_wheels_waiting > 0) {
         --m_wheels_waiting;
+        m_wheel_at = m_wheel_points.front();
+        m_wheel_points.pop_front();
     }
     m_after_zero = !m_after_zero && (code == 0 || code == 224);
     return code;
@@ -475,6 +490,37 @@ std::optional<std::string> QtFrontEnd::open_file_box(const std::vector<FileFilte
     box.setFileMode(QFileDialog::ExistingFile);
     box.setAcceptMode(QFileDialog::AcceptOpen);
     box.setWindowModality(Qt::NonModal);
+    // Sized for its columns, not by the main window: at Qt's own widths
+    // names, sizes, types and dates are cut in a window of 1024 pixels.
+    const QFontMetrics metrics(box.font());
+    const int em = metrics.averageCharWidth();
+    const int columns[] = {
+        FILE_BOX_NAME_CHARACTERS * em,
+        metrics.horizontalAdvance(QStringLiteral("1023.99 KiB")) + 2 * em,
+        metrics.horizontalAdvance(QStringLiteral("plain text document")) + 2 * em,
+        metrics.horizontalAdvance(QLocale().toString(QDateTime(QDate(2026, 12, 31), QTime(23, 59)),
+                                                     QLocale::ShortFormat)) +
+            4 * em,
+    };
+    int list_width = 0;
+    if (auto* list = box.findChild<QTreeView*>()) {
+        for (int c = 0; c < 4; ++c) {
+            list->header()->resizeSection(c, columns[c]);
+            list->header()->setSectionResizeMode(c, QHeaderView::Interactive);
+        }
+        list->header()->setStretchLastSection(false);
+    }
+    for (int w : columns)
+        list_width += w;
+    const QScreen* screen =
+        m_widget->screen() ? m_widget->screen() : QGuiApplication::primaryScreen();
+    const QSize room = screen ? screen->availableGeometry().size() : QSize();
+    const QSize least = box.minimumSizeHint();
+    // The side bar, the frames and the scroll bar: about 24 characters.
+    const BoxSize size =
+        file_box_size({list_width + 24 * em, FILE_BOX_LINES * metrics.lineSpacing()},
+                      {room.width(), room.height()}, {least.width(), least.height()});
+    box.resize(size.width, size.height);
     m_box_open = true;
     m_box_closed = false;
     struct BoxDown {

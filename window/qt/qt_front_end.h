@@ -32,6 +32,7 @@ class QtFrontEnd : public FrontEnd {
     int wait_key() override;
     std::optional<std::string> open_file_box(const std::vector<FileFilter>& filters) override;
     CanvasPoint click_position() const override { return m_click; }
+    std::optional<CanvasPoint> wheel_position() const override { return m_wheel_at; }
     std::string dropped_path() const override { return m_drop; }
     void set_title(std::string_view title) override;
     void copy_to_clipboard(std::string_view text) override;
@@ -50,7 +51,8 @@ class QtFrontEnd : public FrontEnd {
     friend class CanvasWidget;
     void key_pressed(const QKeyEvent& event);
     void clicked(CanvasPoint where);
-    void wheel(int code);
+    // `where`: the pointer's canvas pixel; nullopt beside the picture.
+    void wheel(int code, std::optional<CanvasPoint> where);
     void dropped(std::string path);
     void clear_queue();
     // The window manager's close or Ctrl+Q. True when the widget may close now
@@ -65,6 +67,8 @@ class QtFrontEnd : public FrontEnd {
     std::deque<CanvasPoint> m_clicks; // one for each KEY_CLICK waiting in m_keys
     std::deque<std::string> m_drops;  // one for each KEY_DROP waiting in m_keys
     bool m_after_zero = false;        // the last code handed out was the 0 of a pair
+    // One for each wheel notch waiting in m_keys.
+    std::deque<std::optional<CanvasPoint>> m_wheel_points;
     bool m_sized = false;
     int m_wheels_waiting = 0;
     bool m_closed = false;   // the window is gone for good
@@ -72,6 +76,7 @@ class QtFrontEnd : public FrontEnd {
     bool m_box_open = false; // a close now ends the file-open box and the run
     bool m_box_closed = false;
     CanvasPoint m_click;
+    std::optional<CanvasPoint> m_wheel_at;
     std::string m_drop;
 };
 

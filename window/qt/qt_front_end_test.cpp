@@ -102,6 +102,26 @@ TEST(QtFileBox, PatternsMatchEveryFileTheyMeant) {
               box_name_filters({{"sp\xC3\xA9 files (sp\xC3\xA9*.*)", "sp\xC3\xA9*.*"}}));
 }
 
+// The file-open box takes the room its columns want on any screen that has
+// it, 9/10 of a smaller one, and never less than the box's own least size.
+TEST(QtPlacement, FileBoxRoomForItsColumns) {
+    const struct {
+        BoxSize wanted, room, least, expected;
+    } table[] = {
+        {{900, 480}, {1920, 1080}, {300, 200}, {900, 480}},
+        {{900, 480}, {1024, 768}, {300, 200}, {900, 480}},
+        {{900, 480}, {800, 600}, {300, 200}, {720, 480}},
+        {{900, 480}, {640, 400}, {600, 380}, {600, 380}},
+        {{1800, 960}, {3840, 2160}, {600, 400}, {1800, 960}},
+        {{900, 480}, {0, 0}, {300, 200}, {900, 480}},
+    };
+    for (const auto& row : table) {
+        const BoxSize got = file_box_size(row.wanted, row.room, row.least);
+        EXPECT_EQ(row.expected.width, got.width) << row.room.width;
+        EXPECT_EQ(row.expected.height, got.height) << row.room.height;
+    }
+}
+
 TEST(QtPlacement, LargestWholeScaleCentred) {
     const struct {
         int area_w, area_h, canvas_w, canvas_h;
