@@ -77,7 +77,8 @@ rows = list(csv.DictReader(open(sys.argv[3]), delimiter="\t"))
 lin = records(sys.argv[4])
 fitted = [r for r in rows if r["frequency"]]
 taken = [r for r in rows if r["decision"] == "take"]
-wrong_taken, wrong_flagged, readback = 0, 0, 0
+wrong_taken, readback = 0, 0
+wrong_skipped = {}
 for r in fitted:
     upper, lower = r["transition"].split("<-")
     j, k = (int(x) for x in lower.split())
@@ -86,12 +87,11 @@ for r in fitted:
         wrong_taken += 0 if ok else 1
         key = tuple(int(x) for x in (upper + lower).split())
         readback += 1 if lin[key][:2] == [r["frequency"], r["error"]] else 0
-    elif not ok and r["flags"] not in ("", "-"):
-        wrong_flagged += 1
-wrong_fitted = sum(1 for r in fitted if not right(*[int(x) for x in r["transition"].split("<-")[1].split()],
-                                                 float(r["frequency"])))
+    elif not ok:
+        why = "flagged" if r["reason"] == "flagged" else r["reason"]
+        wrong_skipped[why] = wrong_skipped.get(why, 0) + 1
 print(f"assign --all: {len(rows)} predictions, {len(fitted)} fitted, {len(taken)} taken, "
       f"{wrong_taken} of them wrong ({100.0 * wrong_taken / max(1, len(taken)):.2f} %); "
-      f"{wrong_fitted} fits on a wrong line, {wrong_flagged} of them flagged, the rest beyond "
-      f"the tolerance or refused; {readback} of {len(taken)} records read back as the table")
+      f"fits on a wrong line skipped: {wrong_skipped}; "
+      f"{readback} of {len(taken)} records read back as the table")
 PY
