@@ -160,7 +160,7 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
         res.totals.sum += *p.line.fwhh;
         res.totals.sum2 += *p.line.fwhh * *p.line.fwhh;
         append_line(res.text, p.line.frequency, p.line.error, p.line.intensity, p.line.fwhh,
-                    search.height);
+                    search.height, sp.fstep);
     }
     res.text += results_summary(res.totals);
     return res;
