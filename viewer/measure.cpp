@@ -335,12 +335,18 @@ void key_average(ViewerState& v) {
     const float error = static_cast<float>(std::sqrt(m.EPREV * m.EPREV + m.ELAST * m.ELAST));
     const RowDecimals d = row_decimals(average, error);
     const std::string e = " +-" + fmt_widened(error, 7, 4, d.error);
-    const auto row = [&](const char* label, double value, const char* line, double f) {
-        return measurement_row(label + fmt_widened(value, 14, 4, d.value) + e, 48, 11, line,
-                               fmt_widened(f, 13, 4, d.value));
+    // Both values in fields of one width, so that Line1 and Line2 stay one
+    // above the other however far the decimals widen them.
+    std::string values[] = {fmt_widened(average, 14, 4, d.value),
+                            fmt_widened(std::abs(m.FLAST - m.FPREV), 14, 4, d.value)};
+    const std::size_t width = std::max(values[0].size(), values[1].size());
+    for (std::string& t : values)
+        t.insert(0, width - t.size(), ' ');
+    const auto row = [&](const char* label, const std::string& value, const char* line, double f) {
+        return measurement_row(label + value + e, 48, 11, line, fmt_widened(f, 13, 4, d.value));
     };
-    write_rows(window(), v, row("    Average frequency = ", average, "Line1 =", m.FLAST),
-               row(" Difference frequency = ", std::abs(m.FLAST - m.FPREV), "Line2 =", m.FPREV));
+    write_rows(window(), v, row("    Average frequency = ", values[0], "Line1 =", m.FLAST),
+               row(" Difference frequency = ", values[1], "Line2 =", m.FPREV));
 }
 
 void key_fitting_width(ViewerState& v) {
