@@ -188,6 +188,18 @@ TEST(Autopk, LinesOfAFineAxisKeepTheDigitsOfTheirErrors) {
         EXPECT_EQ(std::string(c.line) + "\r\n", text) << c.frequency << " +- " << c.error;
     }
 
+    // The lines without a measurement say where they are to the same digits.
+    std::string notes;
+    append_note_line(notes, 240046.02971, "why", 0.0005);
+    append_note_line(notes, 2000.000306191, "why", 2.1e-7);
+    append_failed_line(notes, 2000.0000012, 0.05);
+    append_failed_line(notes, 2000.0000012, 2e-7);
+    EXPECT_EQ("  240046.02971   ** why\r\n"
+              " 2000.00030619   ** why\r\n"
+              "    2000.00000   ** line fit failed (no curvature)\r\n"
+              " 2000.00000120   ** line fit failed (no curvature)\r\n",
+              notes);
+
     PeakSearchTotals t;
     for (double w : {5e-7, 6e-7, 7e-7}) {
         t.sum += w;

@@ -90,14 +90,18 @@ void append_line(std::string& text, double frequency, double error, std::int32_t
     text.append(CRLF);
 }
 
-void append_failed_line(std::string& text, double frequency) {
-    append_note_line(text, frequency, "line fit failed (no curvature)");
+void append_failed_line(std::string& text, double frequency, double step) {
+    append_note_line(text, frequency, "line fit failed (no curvature)", step);
 }
 
-void append_note_line(std::string& text, double frequency, std::string_view why) {
-    char line[32];
-    const int n = put_fixed(line, frequency, 14, 5);
-    text.append(line, std::size_t(n));
+void append_note_line(std::string& text, double frequency, std::string_view why, double known_to) {
+    if (known_to > 0 && prints_as_zero(known_to, 5)) {
+        text += fmt_widened(frequency, 14, 5, value_decimals(frequency, known_to, 5));
+    } else {
+        char line[32];
+        const int n = put_fixed(line, frequency, 14, 5);
+        text.append(line, std::size_t(n));
+    }
     text += "   ** ";
     text += why;
     text.append(CRLF);

@@ -108,7 +108,7 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
         if (fit_and_recentre(freq, intens, npts, i, h, 3, recentre, fit) !=
             LineFitOutcome::Fitted) {
             ++totals.failed;
-            append_failed_line(text, freq[std::size_t(i)]);
+            append_failed_line(text, freq[std::size_t(i)], step);
             if (found) found->push_back({freq[std::size_t(i)], 0, 0, std::nullopt, false});
             i += 2 * q + 1;
             continue;

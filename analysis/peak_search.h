@@ -84,11 +84,15 @@ void append_result_line(std::string& text, double fpeak, double fperr, double yp
 // the FWHH when there is one.
 void append_line(std::string& text, double frequency, double error, std::int32_t intensity,
                  std::optional<double> fwhh, double height, double step);
-// The line of a candidate whose fit found no curvature.
-void append_failed_line(std::string& text, double frequency);
+// The line of a candidate whose fit found no curvature, at its point of an
+// axis of `step`.
+void append_failed_line(std::string& text, double frequency, double step = 0);
 // The line of a candidate that has no measurement: its frequency and why,
-// "   ** " before the reason.
-void append_note_line(std::string& text, double frequency, std::string_view why);
+// "   ** " before the reason. The frequency has 5 decimals, or more where
+// those would write `known_to` (an error, a step) as zero: the decimals of
+// its two significant digits.
+void append_note_line(std::string& text, double frequency, std::string_view why,
+                      double known_to = 0);
 
 // Writes a whole results file (head, the lines of search_lines, summary) to
 // `path` through SafeFile, without a window: mode New fails on an existing

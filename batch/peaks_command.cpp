@@ -110,7 +110,8 @@ std::string profile_tsv_rows(const std::string& file, const std::vector<ProfileL
         t += file;
         t += '\t';
         if (p.refusal) {
-            append_decimal(t, p.line.frequency);
+            // Where PEAKFINDER put the line, to the digits of its error there.
+            append_decimal(t, p.line.frequency, value_decimals(p.line.frequency, p.line.error, 5));
             t += "\t\t\t\t\t\t\t\t\t0\n";
             continue;
         }
