@@ -184,6 +184,10 @@ TEST(Wavenumbers, FineAxesMeasureTheLinesAsAnMhzAxisDoes) {
                 std::snprintf(step, sizeof step, ", step %g", a.step);
                 const std::string at = how + step;
                 const Measured m = measure(l, write_spectrum(folder, l, a, text), a, profile);
+                // The figures, for whoever runs the test by hand.
+                std::printf("%-24s found %3d of %d, scatter %.4f points (MHz axis %d, %.4f)\n",
+                            at.c_str(), m.found, LINES, m.scatter, reference.found,
+                            reference.scatter);
                 EXPECT_GE(m.found, 95) << at;
                 EXPECT_LE(m.phantoms, 1) << at;
                 EXPECT_EQ(0, m.zero_errors) << at << ": errors written as zero";
