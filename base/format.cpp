@@ -117,8 +117,8 @@ bool widens_for(double error, int decimals, double step) {
 }
 
 std::string fmt_widened(double value, int width, int decimals, int wider) {
-    const std::string specified = fmt_fixed(value, width, decimals);
-    if (wider <= decimals || specified.front() == '*') return specified;
+    const std::string as_laid_out = fmt_fixed(value, width, decimals);
+    if (wider <= decimals || as_laid_out.front() == '*') return as_laid_out;
     char text[400];
     const int n = std::snprintf(text, sizeof text, "%.*f", std::min(wider, 60), value);
     if (n < 0 || n >= int(sizeof text)) return stars(width);
