@@ -270,6 +270,16 @@ for name in mhz cm; do
         cp "$work/out" "$work/cm/$file.ptsv"
     done
 done
+# info gives the fine axis as the files hold it
+expect_status 0 "info of the wavenumber spectra" "$korax" info --json "$work/cm.txt" "$work/cm.001"
+if python3 - "$work/out" >"$work/json.err" 2>&1 <<'PY'; then pass; else
+import json, sys
+text, pelmo = [json.loads(line) for line in open(sys.argv[1])]
+assert text["frequency_step"] == 2e-7 and text["frequency_end"] == 2000.0039998, text
+assert abs(pelmo["frequency_step"] - 2e-7) < 1e-16 and pelmo["frequency_start"] == 2000, pelmo
+PY
+    fail "info of the wavenumber spectra: $(cat "$work/json.err")"
+fi
 for ext in txt 001; do
     for kind in tsv ptsv; do
         if paste "$work/cm/mhz.$ext.$kind" "$work/cm/cm.$ext.$kind" | awk -F'\t' -v n="$kind" '
