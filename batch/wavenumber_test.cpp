@@ -1,6 +1,7 @@
 // The same lines on an MHz axis and on wavenumber axes near 2000 cm-1 of every
-// step down to 1e-7: read from PELMO and text files, found by PEAKFINDER and
-// refined by the profile fit, and written to the results file. Measured in
+// step down to 1e-7: read from PELMO and text files (an uneven one resampled
+// onto the even axis), found by PEAKFINDER and refined by the profile fit, and
+// written to the results file. Measured in
 // points from what the file says, a fine axis must find as many lines as the
 // MHz one, put them where it does, and never write an error as zero.
 #include "batch/processing.h"
@@ -64,15 +65,20 @@ struct Axis {
     double start, step;
 };
 
+enum class Form { Pelmo, Text, UnevenText };
+
 // The lines as a PELMO file, or as two columns with the frequencies to a
-// thousandth of the step.
-std::string write_spectrum(const fs::path& folder, const Lines& l, Axis a, bool text) {
+// thousandth of the step; uneven, each frequency but the ends moved by up to
+// 0.2 steps (the same in steps on every axis), so that the reader resamples
+// the points onto the even axis.
+std::string write_spectrum(const fs::path& folder, const Lines& l, Axis a, Form form) {
     char name[64];
-    std::snprintf(name, sizeof name, "%g-%g.%s", a.start, a.step, text ? "txt" : "001");
+    std::snprintf(name, sizeof name, "%g-%g-%d.%s", a.start, a.step, int(form),
+                  form == Form::Pelmo ? "001" : "txt");
     const fs::path path = folder / name;
     std::ofstream out(path, std::ios::binary);
     const double end = a.start + (POINTS - 1) * a.step;
-    if (!text) {
+    if (form == Form::Pelmo) {
         SpectrumHeader h;
         h.clear();
         h.IDAY = 8;
@@ -84,9 +90,12 @@ std::string write_spectrum(const fs::path& folder, const Lines& l, Axis a, bool 
     }
     const int decimals = std::max(5, 3 - int(std::floor(std::log10(a.step))));
     out << "synthetic lines\n";
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> offset(-0.2, 0.2);
     char line[96];
     for (std::int32_t i = 1; i <= POINTS; ++i) {
-        std::snprintf(line, sizeof line, "%.*f %d\n", decimals, a.start + (i - 1) * a.step,
+        const double moved = form == Form::UnevenText && i > 1 && i < POINTS ? offset(random) : 0;
+        std::snprintf(line, sizeof line, "%.*f %d\n", decimals, a.start + (i - 1 + moved) * a.step,
                       l.intens[std::size_t(i)]);
         out << line;
     }
@@ -171,25 +180,31 @@ TEST(Wavenumbers, FineAxesMeasureTheLinesAsAnMhzAxisDoes) {
     const Lines l = make_lines();
     const Axis mhz{240000, 0.05};
     const Axis fine[] = {{2000, 1e-5}, {2000, 1e-6}, {2000, 2e-7}, {2000, 1e-7}};
-    for (bool text : {false, true})
+    for (Form form : {Form::Pelmo, Form::Text, Form::UnevenText})
         for (bool profile : {false, true}) {
+            const char* forms[] = {"PELMO", "text", "uneven text"};
             const std::string how =
-                std::string(text ? "text" : "PELMO") + (profile ? ", profile fit" : ", PEAKFINDER");
+                std::string(forms[int(form)]) + (profile ? ", profile fit" : ", PEAKFINDER");
             const Measured reference =
-                measure(l, write_spectrum(folder, l, mhz, text), mhz, profile);
+                measure(l, write_spectrum(folder, l, mhz, form), mhz, profile);
             ASSERT_GE(reference.found, 95) << how;
+            if (form != Form::UnevenText) {
+                ASSERT_LE(reference.phantoms, 1) << how;
+            }
             ASSERT_GT(reference.scatter, 0) << how;
             for (const Axis& a : fine) {
                 char step[32];
                 std::snprintf(step, sizeof step, ", step %g", a.step);
                 const std::string at = how + step;
-                const Measured m = measure(l, write_spectrum(folder, l, a, text), a, profile);
+                const Measured m = measure(l, write_spectrum(folder, l, a, form), a, profile);
                 // The figures, for whoever runs the test by hand.
                 std::printf("%-24s found %3d of %d, scatter %.4f points (MHz axis %d, %.4f)\n",
                             at.c_str(), m.found, LINES, m.scatter, reference.found,
                             reference.scatter);
                 EXPECT_GE(m.found, 95) << at;
-                EXPECT_LE(m.phantoms, 1) << at;
+                // Resampled points may show the profile fit a line beside a
+                // line; the MHz axis sees the same ones.
+                EXPECT_LE(m.phantoms, reference.phantoms) << at;
                 EXPECT_EQ(0, m.zero_errors) << at << ": errors written as zero";
                 EXPECT_NEAR(1, m.scatter / reference.scatter, 0.1)
                     << at << ": scatter " << m.scatter << " points against " << reference.scatter;
