@@ -12,6 +12,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace korax {
@@ -153,6 +154,61 @@ TEST(Autopk, SummaryOfEqualWidthsHasZeroDeviation) {
                                  "\r\n" +
                                  HYPHENS + "\r\n";
     EXPECT_EQ(expected, results_summary(t));
+}
+
+TEST(Autopk, LinesOfAFineAxisKeepTheDigitsOfTheirErrors) {
+    const struct {
+        double frequency, error;
+        std::optional<double> fwhh;
+        double step;
+        const char* line;
+    } cases[] = {
+        // An MHz line as the layout writes it.
+        {240046.02971, 0.00054, 0.26, 0.05,
+         "  240046.02971 +- 0.00054     456    0.26000  |-------"},
+        // On a wavenumber axis of step 1e-5, 0.02 points: the error's two
+        // digits, and the frequency and the FWHH to the same decimals.
+        {2000.001234567, 2.1e-7, 5.3e-5, 1e-5,
+         " 2000.00123457 +- 0.00000021     456 0.00005300  |-------"},
+        {2000.001234567, 2.1e-7, std::nullopt, 1e-5,
+         " 2000.00123457 +- 0.00000021     456  not found  |-------"},
+        // An error of one digit is not zero: the layout stays.
+        {2000.001234567, 1.2e-5, 5.3e-5, 1e-5,
+         "    2000.00123 +- 0.00001     456    0.00005  |-------"},
+        // Too wide for the layout's field, with or without the digits.
+        {1234567890.12, 2e-7, 5.3e-5, 1e-5,
+         "************** +- 0.00000020     456    0.00005  |-------"},
+        // A noiseless line's rounding keeps the layout.
+        {50.500000417, 5.1e-8, 31.6171875, 1,
+         "      50.50000 +- 0.00000     456   31.61719  |-------"},
+    };
+    for (const auto& c : cases) {
+        std::string text;
+        append_line(text, c.frequency, c.error, 456, c.fwhh, 2001, c.step);
+        EXPECT_EQ(std::string(c.line) + "\r\n", text) << c.frequency << " +- " << c.error;
+    }
+
+    // The lines without a measurement say where they are to the same digits.
+    std::string notes;
+    append_note_line(notes, 240046.02971, "why", 0.0005);
+    append_note_line(notes, 2000.000306191, "why", 2.1e-7);
+    append_failed_line(notes, 2000.0000012, 0.05);
+    append_failed_line(notes, 2000.0000012, 2e-7);
+    EXPECT_EQ("  240046.02971   ** why\r\n"
+              " 2000.00030619   ** why\r\n"
+              "    2000.00000   ** line fit failed (no curvature)\r\n"
+              " 2000.00000120   ** line fit failed (no curvature)\r\n",
+              notes);
+
+    PeakSearchTotals t;
+    for (double w : {5e-7, 6e-7, 7e-7}) {
+        t.sum += w;
+        t.sum2 += w * w;
+    }
+    t.count = t.with_fwhh = 3;
+    const std::string summary = results_summary(t);
+    EXPECT_NE(std::string::npos, summary.find("Mean FWHH = 0.00000060 +- 0.00000008\r\n"))
+        << summary;
 }
 
 std::string read_file(const std::filesystem::path& p) {

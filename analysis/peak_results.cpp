@@ -33,16 +33,44 @@ int put_int(char* out, long long value, int width) {
     return width;
 }
 
+// "  |" and the bar of a line: up to 32 hyphens scaled to `height`, or "."
+// when it has none.
+void append_bar(std::string& text, std::int32_t intensity, double height) {
+    text += "  |";
+    long long bar = 0;
+    if (intensity != 0) {
+        const double scaled = std::abs(double(intensity) * 32 / height);
+        bar = scaled < 32 ? std::llround(scaled) : 32; // also an infinite or NaN scale
+    }
+    if (bar > 0)
+        text.append(std::size_t(bar), '-');
+    else
+        text += '.';
+}
+
 } // namespace
 
 void append_result_line(std::string& text, double fpeak, double fperr, double ypeak,
-                        const Crossings& crossings, double baseline, double height) {
+                        const Crossings& crossings, double baseline, double height, double step) {
     append_line(text, fpeak, fperr, saturate_intensity(std::trunc(ypeak - baseline)),
-                crossings.width(), height);
+                crossings.width(), height, step);
 }
 
 void append_line(std::string& text, double frequency, double error, std::int32_t intensity,
-                 std::optional<double> fwhh, double height) {
+                 std::optional<double> fwhh, double height, double step) {
+    // An error that 5 decimals would write as 0.00000 (a fine axis in
+    // wavenumbers) widens the line's numbers to the error's two digits.
+    if (widens_for(error, 5, step)) {
+        const int decimals = value_decimals(frequency, error, 5);
+        std::string widened = fmt_widened(frequency, 14, 5, decimals) + " +-" +
+                              fmt_widened(error, 8, 5, std::max(5, error_decimals(error))) +
+                              fmt_int(intensity, 8) +
+                              (fwhh ? fmt_widened(*fwhh, 11, 5, decimals) : "  not found");
+        append_bar(widened, intensity, height);
+        text += widened;
+        text.append(CRLF);
+        return;
+    }
     char line[160];
     char* p = line;
     const std::int32_t ii = intensity;
@@ -57,31 +85,23 @@ void append_line(std::string& text, double frequency, double error, std::int32_t
         std::memcpy(p, "  not found", 11);
         p += 11;
     }
-    std::memcpy(p, "  |", 3);
-    p += 3;
-    long long bar = 0;
-    if (ii != 0) {
-        const double scaled = std::abs(double(ii) * 32 / height);
-        bar = scaled < 32 ? std::llround(scaled) : 32; // also an infinite or NaN scale
-    }
-    if (bar > 0) {
-        std::memset(p, '-', std::size_t(bar));
-        p += bar;
-    } else {
-        *p++ = '.';
-    }
     text.append(line, std::size_t(p - line));
+    append_bar(text, ii, height);
     text.append(CRLF);
 }
 
-void append_failed_line(std::string& text, double frequency) {
-    append_note_line(text, frequency, "line fit failed (no curvature)");
+void append_failed_line(std::string& text, double frequency, double step) {
+    append_note_line(text, frequency, "line fit failed (no curvature)", step);
 }
 
-void append_note_line(std::string& text, double frequency, std::string_view why) {
-    char line[32];
-    const int n = put_fixed(line, frequency, 14, 5);
-    text.append(line, std::size_t(n));
+void append_note_line(std::string& text, double frequency, std::string_view why, double known_to) {
+    if (known_to > 0 && prints_as_zero(known_to, 5)) {
+        text += fmt_widened(frequency, 14, 5, value_decimals(frequency, known_to, 5));
+    } else {
+        char line[32];
+        const int n = put_fixed(line, frequency, 14, 5);
+        text.append(line, std::size_t(n));
+    }
     text += "   ** ";
     text += why;
     text.append(CRLF);
@@ -119,8 +139,13 @@ std::string results_summary(const PeakSearchTotals& totals) {
         t += s;
         t += CRLF;
     };
+    // Widths of a few millionths (a fine axis in wavenumbers) get the digits
+    // that keep them from reading 0.00000.
+    const int decimals =
+        mean != 0 && prints_as_zero(mean, 5) ? std::max(5, error_decimals(mean)) : 5;
     line(" ");
-    line(blanks(24) + "Mean FWHH =" + fmt_fixed(mean, 9, 5) + " +-" + fmt_fixed(deviation, 9, 5));
+    line(blanks(24) + "Mean FWHH =" + fmt_widened(mean, 9, 5, decimals) + " +-" +
+         fmt_widened(deviation, 9, 5, decimals));
     line(" Total number of identified lines =" + fmt_int(totals.count, 9));
     line("");
     line(HYPHENS);

@@ -95,6 +95,7 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
     const std::int32_t q = std::max(1, w / 4);
     const std::int32_t h = w / 2;
     HalfHeightFinder finder(freq, intens, st.start, st.end);
+    const double step = npts > 1 ? (freq[std::size_t(npts)] - freq[1]) / (npts - 1) : 0;
     // The window of the next fit stays inside the spectrum.
     const std::function<std::int64_t(double)> recentre = [&](double f) {
         return nearest_point(f, freq, npts, h + 1, npts - h);
@@ -107,7 +108,7 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
         if (fit_and_recentre(freq, intens, npts, i, h, 3, recentre, fit) !=
             LineFitOutcome::Fitted) {
             ++totals.failed;
-            append_failed_line(text, freq[std::size_t(i)]);
+            append_failed_line(text, freq[std::size_t(i)], step);
             if (found) found->push_back({freq[std::size_t(i)], 0, 0, std::nullopt, false});
             i += 2 * q + 1;
             continue;
@@ -122,7 +123,7 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
             totals.sum2 += *fwhh * *fwhh;
         }
         ++totals.count;
-        append_result_line(text, fit.FPEAK, fit.FPERR, fit.YPEAK, r, st.baseline, st.height);
+        append_result_line(text, fit.FPEAK, fit.FPERR, fit.YPEAK, r, st.baseline, st.height, step);
         if (found)
             found->push_back({fit.FPEAK, fit.FPERR,
                               saturate_intensity(std::trunc(fit.YPEAK - st.baseline)), r.width()});

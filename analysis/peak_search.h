@@ -74,18 +74,25 @@ std::string results_head(std::string_view fname, std::int16_t cutoff, std::int16
 std::string results_summary(const PeakSearchTotals& totals);
 // One line of a fitted candidate: frequency, error, intensity above the
 // baseline, FWHH ("not found" without both crossings) and a bar of up to 32
-// hyphens scaled to `height`; CRLF ended.
+// hyphens scaled to `height`; CRLF ended. On an axis of `step` too fine for
+// the 5 decimals (an error they would write as 0.00000, see widens_for) the
+// frequency, the error and the FWHH get the decimals of the error's two
+// significant digits, their fields as much wider.
 void append_result_line(std::string& text, double fpeak, double fperr, double ypeak,
-                        const Crossings& crossings, double baseline, double height);
+                        const Crossings& crossings, double baseline, double height, double step);
 // The same from the numbers: the intensity above the baseline, truncated, and
 // the FWHH when there is one.
 void append_line(std::string& text, double frequency, double error, std::int32_t intensity,
-                 std::optional<double> fwhh, double height);
-// The line of a candidate whose fit found no curvature.
-void append_failed_line(std::string& text, double frequency);
+                 std::optional<double> fwhh, double height, double step);
+// The line of a candidate whose fit found no curvature, at its point of an
+// axis of `step`.
+void append_failed_line(std::string& text, double frequency, double step = 0);
 // The line of a candidate that has no measurement: its frequency and why,
-// "   ** " before the reason.
-void append_note_line(std::string& text, double frequency, std::string_view why);
+// "   ** " before the reason. The frequency has 5 decimals, or more where
+// those would write `known_to` (an error, a step) as zero: the decimals of
+// its two significant digits.
+void append_note_line(std::string& text, double frequency, std::string_view why,
+                      double known_to = 0);
 
 // Writes a whole results file (head, the lines of search_lines, summary) to
 // `path` through SafeFile, without a window: mode New fails on an existing

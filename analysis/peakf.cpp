@@ -23,11 +23,17 @@ bool PEAKF(std::int16_t& nc, double& FPEAK, double& FPERR, double& YPEAK, double
     const double xc = XFIT[k0];
     const double yc = YFIT[k0];
 
+    // The i * nudge keeps d away from zero even when two frequencies coincide.
+    // 1e-7 is a few millionths of an MHz axis's step; on an axis finer than
+    // 1e-3 (wavenumbers: steps of 1e-5 to 1e-7) it would be a whole step or
+    // more and move the vertex by points, so there it is a millionth of the
+    // spacing.
+    const double spacing = std::abs(XFIT[nc] - XFIT[1]) / (nc - 1);
+    const double nudge = spacing > 0 && spacing < 1e-3 ? 1e-6 * spacing : 1e-7;
     double sx = 0, sy = 0, sxy = 0, syy = 0, sxx = 0;
     for (int i = 1; i <= nc; ++i) {
         if (i == k0) continue;
-        // The i * 1e-7 keeps d away from zero even when two frequencies coincide.
-        const double d = XFIT[i] - xc + i * 1e-7;
+        const double d = XFIT[i] - xc + i * nudge;
         const double s = (YFIT[i] - yc) / d;
         XFIT[i] = d;
         YFIT[i] = s;

@@ -112,6 +112,39 @@ TEST(Peakf, FlatDataHasNoCurvatureAndKeepsTheOldValues) {
     EXPECT_EQ(456, f.clin);
 }
 
+// The same points on a wavenumber axis near 2000 cm-1 of every step a
+// spectrometer records: the vertex falls on the same place in points as on an
+// axis of step 1, and the error scales with the step. A nudge of the chord
+// abscissae that is fixed in frequency would be a whole step at 1e-7.
+TEST(Peakf, FineAxesFitAsCoarseOnes) {
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise(0, 3);
+    std::vector<double> y;
+    for (int k = 0; k < 9; ++k)
+        y.push_back(std::trunc(5000 - 300 * (k - 4.37) * (k - 4.37) + noise(random)));
+    auto fit_on = [&](double origin, double step) {
+        auto& a = fit_arrays();
+        for (int k = 1; k <= 9; ++k) {
+            a.XFIT[std::size_t(k)] = origin + (k - 1) * step;
+            a.YFIT[std::size_t(k)] = y[std::size_t(k - 1)];
+        }
+        Fit f;
+        std::int16_t nc = 9;
+        f.ok = PEAKF(nc, f.fpeak, f.fperr, f.ypeak, f.clin, f.cquad);
+        return f;
+    };
+    const Fit coarse = fit_on(0, 1);
+    ASSERT_TRUE(coarse.ok);
+    ASSERT_NEAR(4.37, coarse.fpeak, 0.05);
+    for (double step : {1e-4, 1e-5, 1e-6, 2e-7, 1e-7}) {
+        const Fit fine = fit_on(2000, step);
+        ASSERT_TRUE(fine.ok) << step;
+        EXPECT_NEAR(coarse.fpeak, (fine.fpeak - 2000) / step, 1e-4) << step;
+        EXPECT_NEAR(coarse.fperr, fine.fperr / step, 1e-3 * coarse.fperr) << step;
+        EXPECT_NEAR(coarse.ypeak, fine.ypeak, 0.01) << step;
+    }
+}
+
 TEST(Peakf, FitsAllFiveHundredAndOnePoints) {
     const Fit f = fit_points(1, 501, [](double x) { return 1e6 - (x - 250.5) * (x - 250.5); });
     ASSERT_TRUE(f.ok);

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace korax {
@@ -73,6 +74,75 @@ std::string heading(std::string_view spaced_words) {
 
 std::string blanks(std::size_t n) {
     return std::string(n, ' ');
+}
+
+int error_decimals(double error) {
+    if (!(error > 0) || !std::isfinite(error)) return 0;
+    // The exponent as printf rounds to two significant digits: 0.000996 is
+    // 1.0e-03, which a computed log10 would put at -4.
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1e", error);
+    const int exponent = std::atoi(std::strchr(text, 'e') + 1);
+    return std::max(0, 1 - exponent);
+}
+
+int value_decimals(double value, double error, int at_least) {
+    if (!(error > 0) || !std::isfinite(error)) return at_least;
+    const double magnitude = std::fabs(value);
+    int whole_digits = 1;
+    if (std::isfinite(magnitude) && magnitude >= 10)
+        whole_digits = static_cast<int>(std::floor(std::log10(magnitude))) + 1;
+    const int most = std::max(at_least, 15 - whole_digits);
+    return std::clamp(error_decimals(error), at_least, most);
+}
+
+bool prints_as_zero(double value, int decimals) {
+    if (!std::isfinite(value)) return false;
+    // Far from the half unit the answer needs no printing: this runs for
+    // every line of a results file.
+    const double unit = std::pow(10.0, -std::clamp(decimals, 0, 60));
+    if (std::fabs(value) >= unit) return false;
+    if (std::fabs(value) < 0.4 * unit) return true;
+    char text[400];
+    const int n = std::snprintf(text, sizeof text, "%.*f", std::clamp(decimals, 0, 60), value);
+    for (int k = 0; k < n && k < int(sizeof text); ++k)
+        if (text[k] >= '1' && text[k] <= '9') return false;
+    return true;
+}
+
+bool widens_for(double error, int decimals, double step) {
+    if (!(error != 0) || !std::isfinite(error) || !prints_as_zero(error, decimals)) return false;
+    return !(std::fabs(step) > 0) || !std::isfinite(step) ||
+           std::fabs(error) >= 1e-5 * std::fabs(step);
+}
+
+std::string fmt_widened(double value, int width, int decimals, int wider) {
+    const std::string as_laid_out = fmt_fixed(value, width, decimals);
+    if (wider <= decimals || as_laid_out.front() == '*') return as_laid_out;
+    char text[400];
+    const int n = std::snprintf(text, sizeof text, "%.*f", std::min(wider, 60), value);
+    if (n < 0 || n >= int(sizeof text)) return stars(width);
+    const int columns = std::max(width, n + 1);
+    return blanks(std::size_t(columns - n)) + std::string(text, std::size_t(n));
+}
+
+std::string with_error(double value, double error) {
+    if (!std::isfinite(value)) return "?";
+    char text[400]; // the widest double in fixed form has 309 integer digits
+    if (!std::isfinite(error) || error < 0) {
+        const int n = std::snprintf(text, sizeof text, "%.4f(?)", value);
+        return std::string(text, std::size_t(std::clamp(n, 0, int(sizeof text) - 1)));
+    }
+    const int decimals = value_decimals(value, error, 0);
+    long long digits = 0;
+    if (error > 0) {
+        const double scaled = error * std::pow(10.0, decimals);
+        // Beyond 18 digits the error is no error of this value's digits.
+        digits = scaled < 1e18 ? std::max(1LL, std::llround(scaled)) : 999999999999999999LL;
+    }
+    const int n =
+        std::snprintf(text, sizeof text, "%.*f(%lld)", error > 0 ? decimals : 4, value, digits);
+    return std::string(text, std::size_t(std::clamp(n, 0, int(sizeof text) - 1)));
 }
 
 int put_fixed(char* out, double value, int width, int decimals) {

@@ -54,6 +54,104 @@ TEST(Format, FieldsAndAsteriskFill) {
     EXPECT_EQ("********", fmt_point(123456789.0, 8));
 }
 
+TEST(Format, ErrorsKeepTwoSignificantDigits) {
+    const struct {
+        double error;
+        int decimals;
+    } errors[] = {
+        {0.00054, 5},   {0.000996, 4}, // rounds to 0.0010
+        {0.0000994, 6}, {0.0000996, 5}, {0.0012, 4}, {2.5, 1},     {9.94, 1},
+        {9.96, 0},      {12, 0},        {350, 0},    {1.8e-9, 10}, {2e-7, 8},
+        {1e-300, 301},  {0, 0},         {-0.001, 0}, {inf, 0},     {nan, 0},
+    };
+    for (const auto& c : errors)
+        EXPECT_EQ(c.decimals, error_decimals(c.error)) << c.error;
+
+    const struct {
+        double value, error;
+        int at_least, decimals;
+    } values[] = {
+        {240046.03188, 0.00098, 4, 5},
+        {240046.03188, 0.0012, 5, 5},   // never fewer than the layout's
+        {240046.03188, 0.000060, 5, 6}, // 0.00006 and 0.00014 must not both read 0.0001
+        {2000.0000123, 1.8e-9, 5, 10},  // a wavenumber axis of step 1e-7
+        {2000.0000123, 1e-14, 5, 11},   // 15 significant digits, no more
+        {240046.0, 1e-14, 5, 9},
+        {0.5, 1e-20, 4, 14},
+        {1e20, 0.001, 5, 5},
+        {5.0, 0, 4, 4},
+        {5.0, inf, 4, 4},
+        {5.0, -1, 3, 3},
+    };
+    for (const auto& c : values)
+        EXPECT_EQ(c.decimals, value_decimals(c.value, c.error, c.at_least))
+            << c.value << " +- " << c.error;
+}
+
+TEST(Format, WidenedFieldsShowWhatTheLayoutWouldWriteAsZero) {
+    EXPECT_TRUE(prints_as_zero(0.000004, 5));
+    EXPECT_TRUE(prints_as_zero(-0.000004, 5)); // "-0.00000"
+    EXPECT_TRUE(prints_as_zero(0, 5));
+    EXPECT_FALSE(prints_as_zero(0.000006, 5));
+    EXPECT_FALSE(prints_as_zero(0.00005, 4)); // stored just above: 0.0001
+    EXPECT_FALSE(prints_as_zero(nan, 5));
+    EXPECT_FALSE(prints_as_zero(inf, 5));
+
+    const struct {
+        double error;
+        int decimals;
+        double step;
+        bool widens;
+    } cases[] = {
+        {2e-7, 5, 1e-5, true},    // 0.02 points of a wavenumber axis
+        {2e-9, 4, 1e-7, true},    // the O rows on the finest one
+        {1.2e-5, 5, 1e-5, false}, // 0.00001: not zero, the layout stays
+        {5.1e-8, 5, 1.0, false},  // a noiseless line's rounding, 5e-8 of a step
+        {4e-6, 5, 0.05, true},    // an MHz error the layout would hide
+        {0, 5, 1e-5, false},      {inf, 5, 1e-5, false}, {2e-7, 5, 0, true}, // no axis known
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.widens, widens_for(c.error, c.decimals, c.step)) << c.error << " " << c.step;
+
+    const struct {
+        double value;
+        int width, decimals, wider;
+        const char* expected;
+    } fields[] = {
+        {2000.0000123456, 14, 5, 5, "    2000.00001"},  // the layout as it is
+        {2000.0000123456, 14, 5, 4, "    2000.00001"},  // never fewer decimals
+        {2000.0000123456, 14, 5, 9, " 2000.000012346"}, // a blank before it
+        {2000.0000123456, 14, 5, 7, "  2000.0000123"},  // room enough in the field
+        {1.8e-9, 7, 4, 10, " 0.0000000018"},
+        {-2.5e-7, 8, 5, 8, " -0.00000025"},
+        {1234567890.0, 14, 5, 8, "**************"}, // overflows the layout: asterisks
+        {inf, 8, 5, 9, "********"},
+        {nan, 8, 5, 5, "********"},
+    };
+    for (const auto& c : fields)
+        EXPECT_EQ(c.expected, fmt_widened(c.value, c.width, c.decimals, c.wider))
+            << c.value << " " << c.wider;
+}
+
+TEST(Format, ValueWithErrorInUnitsOfTheLastDigit) {
+    const struct {
+        double value, error;
+        const char* text;
+    } cases[] = {
+        {240046.031884, 0.000983, "240046.03188(98)"},
+        {2000.00001234567, 1.8e-9, "2000.0000123457(18)"},
+        {2000.00001234567, 2.4e-8, "2000.000012346(24)"},
+        // Below the value's 15 significant digits the error is rounding; it
+        // shows as one unit of the last digit, never as (0).
+        {2000.00001234567, 3e-14, "2000.00001234567(1)"},
+        {240046.031884, 0, "240046.0319(0)"},
+        {240046.031884, -1, "240046.0319(?)"},
+        {nan, 0.1, "?"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.text, with_error(c.value, c.error)) << c.value << " " << c.error;
+}
+
 TEST(Format, PutFixedMatchesPrintfOnRandomValues) {
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> mantissa(-1.0, 1.0);

@@ -5,6 +5,7 @@
 #include "batch/runner.h"
 
 #include "base/file_name.h"
+#include "base/format.h"
 #include "base/safe_file.h"
 
 #include <charconv>
@@ -34,13 +35,45 @@ std::string number(double v) {
     return std::string(text, r.ptr);
 }
 
-// With the 5 decimals of the results file, which is all the fit resolves; a
-// value that is not a number is an empty cell.
-void append_decimal(std::string& t, double v) {
+// With at least the 5 decimals of the results file, and as many more as two
+// significant digits of the error ask for; a value that is not a number is an
+// empty cell.
+void append_decimal(std::string& t, double v, int decimals = 5) {
     if (!std::isfinite(v)) return;
     char text[400]; // the widest double in fixed form has 309 integer digits
-    const int n = std::snprintf(text, sizeof text, "%.5f", v);
+    const int n = std::snprintf(text, sizeof text, "%.*f", decimals, v);
     t.append(text, static_cast<std::size_t>(n));
+}
+
+// An error with its two significant digits, however small: in exponent form
+// where fixed decimals would run past those a double holds.
+void append_error(std::string& t, double error) {
+    const int decimals = std::max(5, error_decimals(error));
+    if (decimals <= 17 || !std::isfinite(error)) {
+        append_decimal(t, error, decimals);
+        return;
+    }
+    char text[32];
+    const int n = std::snprintf(text, sizeof text, "%.1e", error);
+    t.append(text, static_cast<std::size_t>(n));
+}
+
+// The frequency and its error, and the decimals the row's other frequencies
+// (the FWHH) take from them.
+int append_frequency(std::string& t, double frequency, double error) {
+    const int decimals = value_decimals(frequency, error, 5);
+    append_decimal(t, frequency, decimals);
+    t += '\t';
+    append_error(t, error);
+    return decimals;
+}
+
+// A width and its error, or the width with the row's decimals when its error
+// is not known.
+void append_width(std::string& t, double width, double error, int row_decimals) {
+    append_decimal(t, width, std::isfinite(error) ? value_decimals(width, error, 5) : row_decimals);
+    t += '\t';
+    append_error(t, error);
 }
 
 std::string tsv_rows(const std::string& file, const std::vector<FoundLine>& lines) {
@@ -48,17 +81,17 @@ std::string tsv_rows(const std::string& file, const std::vector<FoundLine>& line
     for (const FoundLine& l : lines) {
         t += file;
         t += '\t';
-        append_decimal(t, l.frequency);
-        t += '\t';
+        int decimals = 5;
         if (l.fitted) {
-            append_decimal(t, l.error);
+            decimals = append_frequency(t, l.frequency, l.error);
             t += '\t';
             t += std::to_string(l.intensity);
         } else {
-            t += '\t';
+            append_decimal(t, l.frequency);
+            t += "\t\t";
         }
         t += '\t';
-        if (l.fwhh) append_decimal(t, *l.fwhh);
+        if (l.fwhh) append_decimal(t, *l.fwhh, decimals);
         t += '\n';
     }
     return t;
@@ -76,24 +109,25 @@ std::string profile_tsv_rows(const std::string& file, const std::vector<ProfileL
     for (const ProfileLine& p : lines) {
         t += file;
         t += '\t';
-        append_decimal(t, p.line.frequency);
         if (p.refusal) {
+            // Where PEAKFINDER put the line, to the digits of its error there.
+            append_decimal(t, p.line.frequency, value_decimals(p.line.frequency, p.line.error, 5));
             t += "\t\t\t\t\t\t\t\t\t0\n";
             continue;
         }
-        t += '\t';
-        append_decimal(t, p.line.error);
+        const int decimals = append_frequency(t, p.line.frequency, p.line.error);
         t += '\t';
         t += std::to_string(p.line.intensity);
         t += '\t';
-        append_decimal(t, *p.line.fwhh);
+        append_decimal(t, *p.line.fwhh, decimals);
         for (const auto& [used, value, error] :
              {std::tuple{gauss, p.widths.gauss, p.width_errors.gauss},
               std::tuple{lorentz, p.widths.lorentz, p.width_errors.lorentz}}) {
             t += '\t';
-            if (used) append_decimal(t, value);
-            t += '\t';
-            if (used) append_decimal(t, error);
+            if (used)
+                append_width(t, value, error, decimals);
+            else
+                t += '\t';
         }
         t += '\t';
         t += number(p.reduced_chi_square);

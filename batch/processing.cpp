@@ -6,6 +6,7 @@
 #include "analysis/intensity_levels.h"
 #include "analysis/smooth.h"
 #include "analysis/smoothing_passes.h"
+#include "base/format.h"
 
 #include <algorithm>
 #include <array>
@@ -151,8 +152,10 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     for (const ProfileLine& p : res.profile_lines) {
         if (p.refusal) {
             ++res.totals.failed;
+            // Where PEAKFINDER put the line, to the digits of its error there.
             append_note_line(res.text, p.line.frequency,
-                             "profile fit refused: " + std::string(refusal_text(*p.refusal)));
+                             "profile fit refused: " + std::string(refusal_text(*p.refusal)),
+                             widens_for(p.line.error, 5, sp.fstep) ? p.line.error : 0);
             continue;
         }
         ++res.totals.count;
@@ -160,7 +163,7 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
         res.totals.sum += *p.line.fwhh;
         res.totals.sum2 += *p.line.fwhh * *p.line.fwhh;
         append_line(res.text, p.line.frequency, p.line.error, p.line.intensity, p.line.fwhh,
-                    search.height);
+                    search.height, sp.fstep);
     }
     res.text += results_summary(res.totals);
     return res;

@@ -109,6 +109,8 @@ TEST(AssignmentRecord, NumbersReadBackWithTheirPrecision) {
         // Wavenumbers: the negative error tells the fitting program.
         {2143.2712, 0.0001, cm, "2143.27120", "-0.00010"},
         {8.0071, 1.5e-7, cm, "8.00710000", "-0.00000015"},
+        // A line measured on an axis of step 1e-7 cm-1 to 0.016 points.
+        {2000.0000402473, 1.6e-9, cm, "2000.0000402473", "-0.0000000016"},
     };
     for (const auto& c : cases) {
         const auto values = std::vector<int>{20, 1, 19, 19, 1, 18};

@@ -211,10 +211,14 @@ std::string ascii_file_text(const SpectrumRecipe& r, const SyntheticSpectrum& s)
     std::string text = (r.comment.empty() ? default_comment(r, s) : r.comment) + "\n";
     text.reserve(text.size() + 32 * s.intens.size());
     char line[64];
+    // Frequencies to a thousandth of the step or better: 5 decimals for an MHz
+    // axis, 10 for wavenumbers in steps of 1e-7.
+    const int decimals =
+        r.step > 0 ? std::clamp(3 - static_cast<int>(std::floor(std::log10(r.step))), 5, 17) : 5;
     for (std::size_t i = 0; i < s.intens.size(); ++i) {
         // A lock-in output of a few millivolts.
-        const int length =
-            std::snprintf(line, sizeof line, "%.5f  %.5E\n", s.freq[i], s.intens[i] * 2.5e-7);
+        const int length = std::snprintf(line, sizeof line, "%.*f  %.5E\n", decimals, s.freq[i],
+                                         s.intens[i] * 2.5e-7);
         text.append(line, static_cast<std::size_t>(length));
     }
     return text;

@@ -134,6 +134,18 @@ std::optional<std::vector<std::size_t>> blend_choice(std::string_view typed, std
     return std::vector<std::size_t>(chosen.begin(), chosen.end());
 }
 
+// A measured frequency and its error, in 14 and 7 columns with at least 4
+// decimals, and as many as the error's two significant digits need.
+std::string measured_text(double freq, double unc) {
+    return fmt_widened(freq, 14, 4, value_decimals(freq, unc, 4)) + " +-" +
+           fmt_widened(unc, 7, 4, std::max(4, error_decimals(unc)));
+}
+
+// An o-c of a measurement to the decimals of its frequency.
+std::string o_c_text(double freq, double unc, double predicted) {
+    return fmt_widened(freq - predicted, 9, 4, value_decimals(freq, unc, 4));
+}
+
 // One row of a list of predictions: the number to type, |o-c| over the
 // combined uncertainty, and the identification row (80 columns in all).
 std::string ranked_row(const std::string& number, const RankedPrediction& p, double observed) {
@@ -152,8 +164,7 @@ std::vector<LineRef> choose_prediction(ViewerState& v, const std::vector<RankedP
     std::vector<LineRef> chosen;
     for (;;) {
         open_dialog_screen(window(), "A S S I G N   M E A S U R E D   L I N E");
-        w.write_line("     Measured frequency: " + fmt_fixed(m.freq, 14, 4) + " +-" +
-                     fmt_fixed(m.error, 7, 4));
+        w.write_line("     Measured frequency: " + measured_text(m.freq, m.error));
         w.write_line("     " + std::to_string(found.size()) + " predictions lie within " +
                      typed_name(fmt_fixed(s.settings.tolerance, 14, 4)) + " of it" +
                      (found.size() > shown_count ? "; the 9 best:" : ":"));
@@ -327,10 +338,6 @@ void show_write_trouble(const AssignOutcome& done) {
     w.set_text_color(15);
 }
 
-std::string measured_text(double freq, double unc) {
-    return fmt_fixed(freq, 14, 4) + " +-" + fmt_fixed(unc, 7, 4);
-}
-
 // R at the "assigned already" question: the transition's line leaves the
 // file; the rest of its blend goes too or stays, weighted again, as the
 // operator says.
@@ -440,7 +447,7 @@ std::optional<RecordsWritten> write_records(ViewerState& v,
                    ? " Updated the blend of " + std::to_string(done.blend) + " lines in "
                    : std::string(done.replaced ? " Replaced in " : " Assigned in ");
         row1 += path + ": " + first_text;
-        row2 += "   o-c" + fmt_fixed(p.freq - s.frequency(p.r), 9, 4);
+        row2 += "   o-c" + o_c_text(p.freq, p.unc, s.frequency(p.r));
     } else if (blend) {
         row1 = " Assigned a blend of " + std::to_string(pending.size()) + " lines in " + path +
                ": " + first_text + " ...";
@@ -453,7 +460,7 @@ std::optional<RecordsWritten> write_records(ViewerState& v,
                path + ": " + first_text + " ...";
         row2 = " o-c";
         for (const Pending& q : pending)
-            row2 += fmt_fixed(q.freq - s.frequency(q.r), 9, 4);
+            row2 += o_c_text(q.freq, q.unc, s.frequency(q.r));
     }
     catalog_message(v, row1, row2);
     show_write_trouble(done);
@@ -563,7 +570,8 @@ void key_assign(ViewerState& v) {
         catalog_message(v,
                         " No predicted line within " +
                             typed_name(fmt_fixed(s.settings.tolerance, 14, 4)) +
-                            " of the measured frequency" + fmt_fixed(m->freq, 14, 4),
+                            " of the measured frequency" +
+                            fmt_widened(m->freq, 14, 4, value_decimals(m->freq, m->error, 4)),
                         " (D sets the tolerance)");
         return;
     }

@@ -128,12 +128,16 @@ std::optional<double> frequency_at_pixel(int x, int y, double flow, double fhigh
 }
 
 std::string measurement_text(const LastMeasurement& m) {
-    const auto number = [](double value) {
-        const std::string field = fmt_fixed(value, 20, 4);
+    // At least the 4 decimals of the rows, and as many as the error's two
+    // significant digits need; the FWHH as many as the frequency.
+    const int decimals = value_decimals(m.FPEAK, m.FPERR, 4);
+    const auto number = [](double value, int d) {
+        const std::string field = fmt_widened(value, 20, 4, d);
         return field.substr(std::min(field.find_first_not_of(' '), field.size()));
     };
-    std::string text = number(m.FPEAK) + "\t" + number(m.FPERR) + "\t";
-    text += m.FWHH ? number(*m.FWHH) : "-";
+    std::string text = number(m.FPEAK, decimals) + "\t" +
+                       number(m.FPERR, std::max(4, error_decimals(m.FPERR))) + "\t";
+    text += m.FWHH ? number(*m.FWHH, decimals) : "-";
     return text;
 }
 

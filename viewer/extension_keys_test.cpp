@@ -6,6 +6,7 @@
 #include "viewer/command_guard.h"
 #include "viewer/extension_keys.h"
 #include "viewer/lookfm.h"
+#include "viewer/measure.h"
 #include "viewer/undo.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <unistd.h>
 
 namespace korax {
@@ -51,6 +53,30 @@ TEST_F(ExtensionKeys, CopyTheLastMeasurementAsTabSeparatedNumbers) {
     EXPECT_NEAR(0, std::stod(text.substr(tab1 + 1)), 0.01) << "the error of the fit";
     EXPECT_NEAR(2 * 4.163 * 0.25, std::stod(text.substr(tab2 + 1)), 0.02);
     EXPECT_TRUE(tw.screen_contains(" Copied: 1100.0000 "));
+}
+
+TEST(CopiedMeasurement, NumbersKeepTheDigitsOfTheError) {
+    const struct {
+        double frequency, error;
+        std::optional<double> fwhh;
+        const char* text;
+    } cases[] = {
+        {240046.031884, 0.000983, 0.26, "240046.03188\t0.00098\t0.26000"},
+        {240046.031884, 0.0012, 0.26, "240046.0319\t0.0012\t0.2600"},
+        {240046.031884, 0.000060, std::nullopt, "240046.031884\t0.000060\t-"},
+        // A wavenumber axis of step 1e-7: 0.016 points.
+        {2000.0000402473, 1.6e-9, 2.234e-6, "2000.0000402473\t0.0000000016\t0.0000022340"},
+        // No error (the 9 key): the 4 decimals of the rows.
+        {499.5, 0, 0.25, "499.5000\t0.0000\t0.2500"},
+    };
+    for (const auto& c : cases) {
+        LastMeasurement m;
+        m.valid = true;
+        m.FPEAK = c.frequency;
+        m.FPERR = c.error;
+        m.FWHH = c.fwhh;
+        EXPECT_EQ(c.text, measurement_text(m)) << c.frequency << " +- " << c.error;
+    }
 }
 
 TEST_F(ExtensionKeys, TitleShowsUnsavedChangesUntilUndoneOrSaved) {

@@ -124,6 +124,37 @@ void draw_line(Window& w, double x1, double y1, double x2, double y2) {
     w.line_to(x2, y2);
 }
 
+// `left`, `gap` blanks, `label` and `field`: a row of the fixed layout. Where
+// numbers widened for a small error make `left` longer than its `left_width`
+// columns, the gap gives up as many blanks (down to one), and where the row
+// would still run past its 80 columns, the gap and then the leading blanks of
+// `field` give up what it needs.
+std::string measurement_row(const std::string& left, std::size_t left_width, std::size_t gap,
+                            std::string_view label, std::string field) {
+    const std::size_t extra = left.size() > left_width ? left.size() - left_width : 0;
+    gap = extra < gap ? gap - extra : 1;
+    std::size_t over = left.size() + gap + label.size() + field.size();
+    over = over > 80 ? over - 80 : 0;
+    const std::size_t from_gap = std::min(over, gap - 1);
+    gap -= from_gap;
+    over -= from_gap;
+    field.erase(0, std::min(over, std::min(field.find_first_not_of(' '), field.size())));
+    return left + blanks(gap) + std::string(label) + field;
+}
+
+// The decimals of a measurement's numbers: the layout's own, unless they
+// would show a nonzero error as zero on the spectrum's axis (a fine one in
+// wavenumbers, see widens_for); then those that give the error two
+// significant digits.
+struct RowDecimals {
+    int value = 4, error = 4;
+};
+
+RowDecimals row_decimals(double value, double error) {
+    if (!widens_for(error, 4, store().FSTEP)) return {};
+    return {value_decimals(value, error, 4), std::max(4, error_decimals(error))};
+}
+
 } // namespace
 
 std::int32_t climb_to_extremum(std::span<const std::int32_t> y, std::int32_t count,
@@ -271,17 +302,18 @@ void key_measure(ViewerState& v) {
     w.set_color(15);
     MARSCA(v.FLOW, v.FHIGH, v);
 
-    std::string row1 = " Fitted peak frequency: " + fmt_fixed(FPEAK, 14, 4) + " +-" +
-                       fmt_fixed(FPERR, 7, 4) + blanks(9) +
-                       "Intensity:" + fmt_fixed(YPEAK - v.YMEAN, 12, 2);
+    const RowDecimals rd = row_decimals(FPEAK, FPERR);
+    const std::string row1 =
+        measurement_row(" Fitted peak frequency: " + fmt_widened(FPEAK, 14, 4, rd.value) + " +-" +
+                            fmt_widened(FPERR, 7, 4, rd.error),
+                        48, 9, "Intensity:", fmt_fixed(YPEAK - v.YMEAN, 12, 2));
     // Without both crossings there is no width to show.
     const std::string width_field =
-        left && right ? fmt_fixed(*right - *left, 14, 4) : blanks(5) + "not found";
-    std::string row2 = "      Halfwidth (FWHH): " + width_field + blanks(17) + "Data points:";
-    if (v.IXEXP == 1)
-        row2 += fmt_int(v.NFIT, 9);
-    else
-        row2 += fmt_int(v.NFIT, 4) + " *" + fmt_int(v.IXEXP, 3);
+        left && right ? fmt_widened(*right - *left, 14, 4, rd.value) : blanks(5) + "not found";
+    const std::string points =
+        v.IXEXP == 1 ? fmt_int(v.NFIT, 9) : fmt_int(v.NFIT, 4) + " *" + fmt_int(v.IXEXP, 3);
+    const std::string row2 =
+        measurement_row("      Halfwidth (FWHH): " + width_field, 38, 17, "Data points:", points);
     write_rows(w, v, row1, row2);
 }
 
@@ -301,12 +333,20 @@ void key_average(ViewerState& v) {
     const auto& m = measurement_memory();
     const double average = (m.FLAST + m.FPREV) / 2;
     const float error = static_cast<float>(std::sqrt(m.EPREV * m.EPREV + m.ELAST * m.ELAST));
-    const std::string e = " +-" + fmt_fixed(error, 7, 4) + blanks(11);
-    write_rows(window(), v,
-               "    Average frequency = " + fmt_fixed(average, 14, 4) + e +
-                   "Line1 =" + fmt_fixed(m.FLAST, 13, 4),
-               " Difference frequency = " + fmt_fixed(std::abs(m.FLAST - m.FPREV), 14, 4) + e +
-                   "Line2 =" + fmt_fixed(m.FPREV, 13, 4));
+    const RowDecimals d = row_decimals(average, error);
+    const std::string e = " +-" + fmt_widened(error, 7, 4, d.error);
+    // Both values in fields of one width, so that Line1 and Line2 stay one
+    // above the other however far the decimals widen them.
+    std::string values[] = {fmt_widened(average, 14, 4, d.value),
+                            fmt_widened(std::abs(m.FLAST - m.FPREV), 14, 4, d.value)};
+    const std::size_t width = std::max(values[0].size(), values[1].size());
+    for (std::string& t : values)
+        t.insert(0, width - t.size(), ' ');
+    const auto row = [&](const char* label, const std::string& value, const char* line, double f) {
+        return measurement_row(label + value + e, 48, 11, line, fmt_widened(f, 13, 4, d.value));
+    };
+    write_rows(window(), v, row("    Average frequency = ", values[0], "Line1 =", m.FLAST),
+               row(" Difference frequency = ", values[1], "Line2 =", m.FPREV));
 }
 
 void key_fitting_width(ViewerState& v) {

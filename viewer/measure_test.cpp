@@ -11,6 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace korax {
 namespace {
@@ -148,6 +152,59 @@ TEST_F(Measure, CursorAsMeasurementAndAverage) {
     v.ICURS = 403;
     key_measure(v);
     EXPECT_NE(std::string::npos, w.row(1).find("Intensity:      250.00")) << w.row(1);
+}
+
+// The numbers of a row after its label, read as free-format text.
+std::vector<double> numbers_after(const std::string& row, const std::string& label) {
+    const auto at = row.find(label);
+    std::vector<double> found;
+    if (at == std::string::npos) return found;
+    std::istringstream in(row.substr(at + label.size()));
+    for (std::string word; in >> word;) {
+        char* end = nullptr;
+        const double v = std::strtod(word.c_str(), &end);
+        if (end != word.c_str() && *end == '\0') found.push_back(v);
+    }
+    return found;
+}
+
+TEST_F(Measure, ErrorsOfAFineAxisKeepTheirDigitsInTheRows) {
+    // The line pointing up, with a little noise, on a wavenumber axis of step
+    // 1e-7 near 2000 cm-1: an error of about a hundredth of a point, 1e-9,
+    // which the rows' 4 decimals would show as 0.0000.
+    testing::load_spectrum(2000, 2000.0, 1e-7,
+                           [](std::int32_t i) { return two_lines(i, 1) + (i * i * 31 % 17) - 8; });
+    lookfm_entry(v);
+    key_measure(v);
+    const auto& m = measurement_memory();
+    ASSERT_GT(m.ELAST, 0);
+    ASSERT_LT(m.ELAST, 1e-8);
+    const std::string row1 = w.row(1), row2 = w.row(2);
+    EXPECT_EQ(0u, row1.find(" Fitted peak frequency: ")) << row1;
+    const std::vector<double> fit = numbers_after(row1, "frequency:");
+    ASSERT_EQ(3u, fit.size()) << row1; // frequency, error, intensity ("+-" is no number)
+    EXPECT_NEAR(m.ELAST, fit[1], 0.05 * m.ELAST) << row1;
+    EXPECT_NEAR(m.FLAST, fit[0], 0.05 * m.ELAST) << row1;
+    EXPECT_NE(std::string::npos, row1.find("Intensity:")) << row1;
+    EXPECT_EQ(std::string::npos, row1.find('*')) << row1;
+    const std::vector<double> width = numbers_after(row2, "Halfwidth (FWHH):");
+    ASSERT_EQ(2u, width.size()) << row2;
+    EXPECT_NEAR(22.34e-7, width[0], 0.05e-7) << row2;
+    EXPECT_EQ(7, width[1]) << row2;
+
+    // = after a second measurement of the same line: the error of the
+    // difference is that of both, the average the line itself.
+    key_measure(v);
+    key_average(v);
+    const std::vector<double> average = numbers_after(w.row(1), "Average frequency =");
+    ASSERT_EQ(3u, average.size()) << w.row(1) << "\n" << row1;
+    EXPECT_NEAR(m.FLAST, average[0], 0.05 * m.ELAST) << w.row(1);
+    EXPECT_NEAR(std::sqrt(2.0) * m.ELAST, average[1], 0.05 * m.ELAST) << w.row(1);
+    EXPECT_NEAR(m.FLAST, average[2], 0.05 * m.ELAST) << w.row(1);
+    const std::vector<double> difference = numbers_after(w.row(2), "Difference frequency =");
+    ASSERT_EQ(3u, difference.size()) << w.row(2);
+    EXPECT_EQ(0, difference[0]) << w.row(2);
+    EXPECT_NEAR(m.FPREV, difference[2], 0.05 * m.ELAST) << w.row(2);
 }
 
 TEST(MeasureRules, FittingWidthAnswers) {

@@ -169,26 +169,6 @@ std::optional<int> whole_in(const std::string& text, int lo, int hi) {
 
 } // namespace
 
-std::string with_error(double value, double error) {
-    if (!std::isfinite(value)) return "?";
-    if (!std::isfinite(error) || error < 0) return number("%.4f", value) + "(?)";
-    // Two significant digits of the error fix the decimals; an error at
-    // rounding level (a noiseless line) gets no more than 10 of them.
-    int decimals = 4;
-    long long digits = 0;
-    if (error > 0) {
-        decimals = std::clamp(1 - int(std::floor(std::log10(error))), 0, 10);
-        digits = std::llround(error * std::pow(10.0, decimals));
-        if (digits >= 100 && decimals > 0) {
-            --decimals;
-            digits = std::llround(error * std::pow(10.0, decimals));
-        }
-    }
-    char text[400]; // the widest double in fixed form has 309 integer digits
-    const int n = std::snprintf(text, sizeof text, "%.*f(%lld)", decimals, value, digits);
-    return std::string(text, std::size_t(std::clamp(n, 0, int(sizeof text) - 1)));
-}
-
 std::string profile_settings_text(const ProfileFitSettings& settings) {
     std::string t = shape_name(settings.shape);
     t += ", ";

@@ -26,12 +26,6 @@ void key_profile_fit(ViewerState& v);
 // asks again.
 void key_profile_settings(ViewerState& v);
 
-// A value with its standard error in the notation of the field, the error's
-// two significant digits in parentheses in units of the value's last digit:
-// 240046.0297(12) is 240046.0297 +- 0.0012, 12.5(31) is 12.5 +- 3.1 and
-// 1234(350) is 1234 +- 350. An error that is not finite shows as "(?)".
-std::string with_error(double value, double error);
-
 // The settings as the result rows name them: "lorentz2, baseline 1, lines auto".
 std::string profile_settings_text(const ProfileFitSettings& settings);
 

@@ -3,6 +3,7 @@
 // refusals of an O that T must not take, and the rows of a fit.
 #include "viewer/profile_key.h"
 
+#include "base/format.h"
 #include "spectrum/store.h"
 #include "testing/test_spectrum.h"
 #include "testing/test_window.h"

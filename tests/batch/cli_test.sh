@@ -250,6 +250,68 @@ for args in "--profile lorentz3" "--profile spline2" "--profile lorentz2 --compo
     expect_status 64 "peaks $args" "$korax" peaks $args --cutoff-sigma 3 "$work/mix/a.001"
 done
 
+# ---- 4e. wavenumbers: the example spectrum's points on an axis of 2e-7 cm-1
+# near 2000 cm-1, as text and as PELMO, give the lines the MHz axis gives, in
+# points, with and without --profile; no error is written as zero, in the table
+# or in the results file, and the frequencies carry the errors' two digits
+mkdir -p "$work/cm"
+expect_status 0 "convert ocs.001" "$korax" convert "$work/ocs.001" "$work/cm/ocs.txt"
+awk 'NR == 1 { print "OCS on an MHz axis"; next } { print $1, $2 }' "$work/cm/ocs.txt" \
+    >"$work/mhz.txt"
+awk 'NR == 1 { print "OCS on a wavenumber axis"; next }
+    { printf "%.10f %s\n", 2000 + (NR - 2) * 2e-7, $2 }' "$work/cm/ocs.txt" >"$work/cm.txt"
+for name in mhz cm; do
+    expect_status 0 "convert $name.txt" "$korax" convert "$work/$name.txt" "$work/$name.001"
+    for file in "$name.txt" "$name.001"; do
+        expect_status 0 "peaks $file" "$korax" peaks --baseline 301 --nfit 9 --cutoff-sigma 5 \
+            -o "$work/cm" --tsv "$work/$file"
+        cp "$work/out" "$work/cm/$file.tsv"
+        cp "$work/cm/$file.peaks" "$work/cm/$file.classic"
+        expect_status 0 "peaks --profile $file" "$korax" peaks --baseline 301 --nfit 9 \
+            --cutoff-sigma 5 --profile lorentz2 -o "$work/cm" --force --tsv "$work/$file"
+        cp "$work/out" "$work/cm/$file.ptsv"
+    done
+done
+# info gives the fine axis as the files hold it
+expect_status 0 "info of the wavenumber spectra" "$korax" info --json "$work/cm.txt" "$work/cm.001"
+if python3 - "$work/out" >"$work/json.err" 2>&1 <<'PY'; then pass; else
+import json, sys
+text, pelmo = [json.loads(line) for line in open(sys.argv[1])]
+assert text["frequency_step"] == 2e-7 and text["frequency_end"] == 2000.0039998, text
+assert abs(pelmo["frequency_step"] - 2e-7) < 1e-16 and pelmo["frequency_start"] == 2000, pelmo
+PY
+    fail "info of the wavenumber spectra: $(cat "$work/json.err")"
+fi
+for ext in txt 001; do
+    for kind in tsv ptsv; do
+        if paste "$work/cm/mhz.$ext.$kind" "$work/cm/cm.$ext.$kind" | awk -F'\t' -v n="$kind" '
+            NR > 1 {
+                half = n == "tsv" ? 5 : 11
+                pm = ($2 - 240000) / 0.05; pc = ($(half + 2) - 2000) / 2e-7
+                em = $3 / 0.05; ec = $(half + 3) / 2e-7
+                d = pm - pc; if (d < 0) d = -d
+                if (d > 0.05 * (em > ec ? em : ec) + 0.002 || !(ec > 0)) bad++
+                # the error with two significant digits, the frequency to the same decimals
+                split($(half + 3), digits, "."); significant = digits[2]
+                sub(/^0+/, "", significant)
+                if (length(significant) != 2 ||
+                    length(digits[2]) != length(substr($(half + 2), index($(half + 2), ".") + 1)))
+                    bad++
+                rows++
+            }
+            END { exit !(rows >= 48 && !bad) }'; then pass; else
+            fail "wavenumbers, $kind of the .$ext spectrum: $(wc -l <"$work/cm/cm.$ext.$kind") rows"
+            paste "$work/cm/mhz.$ext.$kind" "$work/cm/cm.$ext.$kind" | sed -n 2,4p >&2
+        fi
+    done
+    for peaks in "$work/cm/cm.$ext.classic" "$work/cm/cm.$ext.peaks"; do
+        tr -d '\r' <"$peaks" | awk '/Mean FWHH/ { next } / \+- / && $3 + 0 > 0 { good++ }
+            / \+- / { all++ }
+            END { exit !(all >= 48 && good == all) }' && pass ||
+            fail "wavenumbers: an error written as zero in $peaks"
+    done
+done
+
 # ---- 5. good and bad files together; -j does not change the output
 mkdir -p "$work/mix" "$work/out1" "$work/out2" "$work/locked"
 printf 'a comment\n1 1\n2 2\n3 3\n' >"$work/mix/short.txt"
