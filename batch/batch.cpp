@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include <charconv>
+#include <cmath>
 #include <iostream>
 #include <limits>
 #include <vector>
@@ -250,6 +251,66 @@ int info(std::span<const std::string_view> args) {
     return run_info(cmd);
 }
 
+const std::string ASSIGN_USAGE =
+    "usage: korax assign SPECTRUM --catalog CAT --lin FILE (--series QN [--increment INC] | "
+    "--all) [options]   (korax assign --help)\n";
+
+int assign(std::span<const std::string_view> args) {
+    CLI::App app("Fit the lines of a series of a line catalogue (--series), or of every "
+                 "prediction in the spectrum's range (--all, each in its series), with the "
+                 "profile fit at the predictions moved by the trend of the series' members "
+                 "already in the assignment file, and print the review of the series view's A "
+                 "key: one row per member, taken or skipped (no line within the tolerance, the "
+                 "fit refused, or flagged). --write adds the members taken to the assignment "
+                 "file in one write, as the view's Y does.",
+                 "korax assign");
+    AssignCommand cmd;
+    std::string profile = "lorentz2";
+    app.add_option("SPECTRUM", cmd.spectrum, "Spectrum: PELMO or two-column text")->required();
+    app.add_option("--catalog", cmd.catalog, "Line catalogue of the predictions")->required();
+    app.add_option("--lin", cmd.lin,
+                   "Assignment file: its members are the trend's, and --write adds to it")
+        ->required();
+    auto* series_opt = app.add_option("--series", cmd.series,
+                                      "Quantum numbers of a transition of the series, upper "
+                                      "state first, e.g. \"11 0 <- 10 0\"");
+    auto* increment_opt =
+        app.add_option("--increment", cmd.increment,
+                       "Step of each quantum number from one member to the next, -1, 0 or +1, "
+                       "e.g. \"+1 0 <- +1 0\" (default: the step of the longest series)");
+    auto* all_opt = app.add_flag("--all", cmd.all, "Every prediction in the spectrum's range");
+    app.add_option("--tolerance", cmd.tolerance,
+                   "Largest distance of a fitted line from its member's position, in the "
+                   "spectrum's unit (default 1)")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--threshold", cmd.threshold,
+                   "Only predictions of at least this log10 intensity are fitted");
+    app.add_option("--profile", profile, "Profile of the fit (default lorentz2)")
+        ->check(shape_value(), "SHAPE");
+    app.add_option("--fixed-uncertainty", cmd.fixed_unc,
+                   "Written instead of the fit's error (default: the fit's error)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--weight", cmd.weight, "Weight of a record (default 1)")
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--equal-weights", cmd.equal_weights,
+                 "Members on one line: equal weights instead of by predicted intensity");
+    app.add_flag("--tsv", cmd.tsv, "The table tab-separated, with a header line");
+    app.add_flag("--write", cmd.write, "Add the members taken to the assignment file");
+    cmd.jobs = processor_count();
+    app.add_option("-j,--jobs", cmd.jobs, "Fits run in parallel (default: the processors)")
+        ->check(positive_count(), "N");
+    series_opt->excludes(all_opt);
+    increment_opt->needs(series_opt);
+    if (auto status = parse(app, args, ASSIGN_USAGE)) return *status;
+    if (!series_opt->count() && !cmd.all)
+        return usage_error("korax assign", "give --series QN or --all", ASSIGN_USAGE);
+    if (!std::isfinite(cmd.tolerance) || !std::isfinite(cmd.threshold) ||
+        !std::isfinite(cmd.fixed_unc) || !std::isfinite(cmd.weight))
+        return usage_error("korax assign", "the numbers must be finite", ASSIGN_USAGE);
+    cmd.fit.shape = *parse_shape(profile);
+    return run_assign(cmd);
+}
+
 int catalog(std::span<const std::string_view> args) {
     CLI::App app("Print the lines of a line catalogue as a tab-separated table: frequency, "
                  "uncertainty, log intensity, degrees of freedom, lower-state energy, "
@@ -270,7 +331,8 @@ int catalog(std::span<const std::string_view> args) {
 } // namespace
 
 bool is_batch_command(std::string_view first) {
-    return first == "peaks" || first == "convert" || first == "info" || first == "catalog";
+    return first == "peaks" || first == "convert" || first == "info" || first == "catalog" ||
+           first == "assign";
 }
 
 int run_batch_command(std::span<const std::string_view> args) {
@@ -280,6 +342,7 @@ int run_batch_command(std::span<const std::string_view> args) {
     if (args[0] == "peaks") return peaks(args);
     if (args[0] == "convert") return convert(args);
     if (args[0] == "info") return info(args);
+    if (args[0] == "assign") return assign(args);
     return catalog(args);
 }
 
@@ -287,7 +350,8 @@ std::string batch_usage_lines() {
     return "       korax peaks [options] FILE...\n"
            "       korax convert [--force] IN OUT\n"
            "       korax info [--json] [-j N] FILE...\n"
-           "       korax catalog FILE [--from F] [--to F]\n";
+           "       korax catalog FILE [--from F] [--to F]\n"
+           "       korax assign SPECTRUM --catalog CAT --lin FILE (--series QN | --all) ...\n";
 }
 
 } // namespace korax

@@ -42,6 +42,21 @@ std::string ascii_image(const Spectrum& spectrum);
 // The same text handed to `sink` in pieces.
 void write_ascii(const Spectrum& spectrum, const std::function<void(std::string_view)>& sink);
 
+struct AssignCommand {
+    std::string spectrum, catalog, lin;
+    std::string series;    // the transition of the series, as typed; empty with `all`
+    std::string increment; // its step, as typed; empty: the longest series
+    bool all = false;
+    double tolerance = 1.0;
+    double threshold = -1e30; // log10 intensity
+    ProfileFitSettings fit;
+    double fixed_unc = 0, weight = 1;
+    bool equal_weights = false;
+    bool tsv = false, write = false;
+    int jobs = 1; // threads of the fits
+};
+int run_assign(const AssignCommand& command);
+
 struct InfoCommand {
     std::vector<std::string> files;
     bool json = false;

@@ -626,4 +626,29 @@ AssignOutcome remove_assignment(const std::string& path, const QuantumNumbers& q
         waiting);
 }
 
+AssignOutcome remove_assignments(const std::string& path, const std::vector<QuantumNumbers>& qs,
+                                 const std::function<void()>& waiting) {
+    std::vector<std::array<int, 12>> wanted;
+    for (const QuantumNumbers& q : qs)
+        wanted.push_back(transition_fields(q));
+    return rewrite(
+        path, wanted,
+        [&](const Found& f, Plan& plan, AssignOutcome& outcome) {
+            for (std::size_t k = 0; k < wanted.size(); ++k)
+                if (f.at[k]) plan.lines[first_record(f, k, wanted[k]).line] = std::nullopt;
+            if (plan.lines.empty()) {
+                outcome.status = AssignStatus::Missing;
+                return false;
+            }
+            for (const Blend& b : f.blends) {
+                renormalise(plan, b);
+                for (const Member& m : b)
+                    if (plan.lines.contains(m.line) && !plan.lines[m.line])
+                        outcome.removed.push_back(m.fields);
+            }
+            return true;
+        },
+        waiting);
+}
+
 } // namespace korax

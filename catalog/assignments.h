@@ -151,4 +151,11 @@ AssignOutcome write_assignments(const std::string& path, const std::vector<Assig
 AssignOutcome remove_assignment(const std::string& path, const QuantumNumbers& q, bool whole_blend,
                                 const std::function<void()>& waiting = {});
 
+// Removes the first line of each of the transitions `qs` in one write, as
+// remove_assignment does for one: a record that was part of a blend leaves
+// the blend's other records with their weights normalised again. Missing
+// when the file holds none of them; the outcome's `removed` lists those it held.
+AssignOutcome remove_assignments(const std::string& path, const std::vector<QuantumNumbers>& qs,
+                                 const std::function<void()>& waiting = {});
+
 } // namespace korax

@@ -498,6 +498,33 @@ TEST_F(AssignmentFileTest, BlendWrittenUpdatedAndRemoved) {
     EXPECT_EQ(1u, entries());
 }
 
+// Several transitions taken out in one write, as the series view's U takes back
+// its last write: a record of a blend leaves the rest re-weighted, a
+// transition the file does not hold is passed over, none held is Missing.
+TEST_F(AssignmentFileTest, SeveralRemovedInOneWrite) {
+    const fs::path file = dir / "a.lin";
+    const std::string path = file.string();
+    const auto rec = [](const QuantumNumbers& q, double f, double w) {
+        return *lin_line(q, f, 0.002, w, "s.001", FrequencyUnit::MHz);
+    };
+    const QuantumNumbers q6 = qn({6, 0, 6, 5, 0, 5}), q7 = qn({7, 0, 7, 6, 0, 6}),
+                         q8 = qn({8, 0, 8, 7, 0, 7}), q9 = qn({9, 0, 9, 8, 0, 8});
+    std::ofstream(file, std::ios::binary) << "! head\r\n"
+                                          << rec(q6, 300.0, 1) << "\r\n"
+                                          << rec(q7, 400.0, 0.75) << "\r\n"
+                                          << rec(q8, 400.0, 0.25) << "\r\n"
+                                          << "! tail\r\n";
+    AssignOutcome done = remove_assignments(path, {q6, q7, q9});
+    ASSERT_EQ(AssignStatus::Written, done.status);
+    EXPECT_EQ(2u, done.removed.size());
+    std::string r8 = rec(q8, 400.0, 0.25);
+    r8.replace(r8.find("0.2500"), 6, "1.0000");
+    EXPECT_EQ("! head\r\n" + r8 + "\r\n! tail\r\n", contents(file));
+    EXPECT_EQ(AssignStatus::Missing, remove_assignments(path, {q6, q9}).status);
+    EXPECT_EQ("! head\r\n" + r8 + "\r\n! tail\r\n", contents(file));
+    EXPECT_EQ(1u, entries());
+}
+
 // Assigning, re-assigning and removing at random, with edits of the file by
 // other hands between: no blend ever holds two frequencies, and the weights of
 // every blend sum to 1, read as the fitting program reads them.

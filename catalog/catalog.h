@@ -131,6 +131,13 @@ class Catalog {
     std::vector<double> m_freq, m_block_freq;
 };
 
+// The unit of a spectrum from its frequency range [first, last]: the file does
+// not say it. Wavenumbers when more predicted lines of `catalogs` fall into
+// the range read as cm-1 than read as MHz; otherwise (no lines either way
+// included) MHz, the unit of the catalogue format and of the spectrometers.
+// Costs a few searches per catalogue.
+FrequencyUnit spectrum_unit(const std::vector<Catalog>& catalogs, double first, double last);
+
 struct CatalogLoad {
     std::size_t skipped = 0; // lines that could not be read
     std::size_t cut = 0;     // lines longer than MAX_CATALOG_LINE, read up to it

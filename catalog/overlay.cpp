@@ -37,17 +37,7 @@ void CatalogSession::add(Catalog c) {
 }
 
 void CatalogSession::choose_unit(double first, double last) {
-    if (first > last) std::swap(first, last);
-    const double inf = std::numeric_limits<double>::infinity();
-    std::size_t as_mhz = 0, as_wavenumbers = 0;
-    for (const auto& c : catalogs) {
-        auto within = [&](double low, double high) {
-            return c.lower_bound(std::nextafter(high, inf)) - c.lower_bound(low);
-        };
-        as_mhz += within(first, last);
-        as_wavenumbers += within(first * MHZ_PER_WAVENUMBER, last * MHZ_PER_WAVENUMBER);
-    }
-    unit = as_wavenumbers > as_mhz ? FrequencyUnit::Wavenumber : FrequencyUnit::MHz;
+    unit = spectrum_unit(catalogs, first, last);
 }
 
 void CatalogSession::mark_assigned(LineRef r) {

@@ -134,6 +134,9 @@ std::string help_text() {
            "  korax info [--json] FILE...     recording parameters of spectra\n"
            "  korax catalog FILE [--from F] [--to F]\n"
            "                                  the lines of a line catalogue as a table\n"
+           "  korax assign SPECTRUM --catalog CAT --lin FILE (--series QN | --all)\n"
+           "                                  fits at the predictions of a series, or of\n"
+           "                                  all, reviewed; --write adds them to FILE\n"
            "Exit status of the batch commands: 0 success, 1 a file failed, 64 bad\n"
            "command line, 130 stopped by Ctrl-C.\n";
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -28,6 +29,19 @@ constexpr const char* USAGE =
     "  --comment TEXT    comment line (default: describes the spectrum)\n"
     "  --sample TEXT     sample name (default OCS)\n"
     "  --catalog FILE    also write the spectrum's lines as a line catalogue to FILE\n"
+    "  --top FILE        instead of random lines, the R branch of a symmetric top among\n"
+    "                    other lines, its catalogue (from preliminary constants) to FILE;\n"
+    "                    --start and --points then follow from the lines\n"
+    "  --truth FILE      with --top: the true frequencies of its lines to FILE\n"
+    "  --j-range LO-HI   with --top: lower-state J of the members (default 10-60)\n"
+    "  --k-max N         with --top: K from 0 to N (default 20)\n"
+    "  --b F --djk F     with --top: rotational constants in MHz (default 1250, 0.5)\n"
+    "  --oc LO,HI,HIK    with --top: o-c in lobe widths at K=0 lowest J, K=0 highest J and\n"
+    "                    K=N highest J (default -0.5,5,-5)\n"
+    "  --other-lines N   with --top: lines of other species (default 2000)\n"
+    "  --missing J,K     with --top: leave that member out (repeatable)\n"
+    "  --stray J,K,D,H   with --top: a line D lobe widths beside that member, H times as\n"
+    "                    high (repeatable)\n"
     "  --force           replace OUTPUT (and FILE) if it exists\n";
 
 template <class T> std::optional<T> number(std::string_view text) {
@@ -35,6 +49,27 @@ template <class T> std::optional<T> number(std::string_view text) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
+}
+
+// Writes a text file, refusing to replace one without --force.
+bool write_text(const std::string& path, const std::string& text, bool force) {
+    korax::SafeFile out;
+    switch (out.open(path, force ? korax::OpenMode::Unknown : korax::OpenMode::New)) {
+    case korax::SafeFile::Status::Ok:
+        break;
+    case korax::SafeFile::Status::Exists:
+        std::cerr << "korax-mkspectrum: " << path << " exists (--force replaces it)\n";
+        return false;
+    case korax::SafeFile::Status::Error:
+        std::cerr << "korax-mkspectrum: cannot write " << path << ": " << out.error_text() << "\n";
+        return false;
+    }
+    out.write(text);
+    if (!out.commit()) {
+        std::cerr << "korax-mkspectrum: cannot write " << path << ": " << out.error_text() << "\n";
+        return false;
+    }
+    return true;
 }
 
 int fail(const std::string& message) {
@@ -47,7 +82,22 @@ int fail(const std::string& message) {
 int main(int argc, char** argv) {
     korax::SpectrumRecipe recipe;
     bool ascii = false, force = false;
-    std::string output, catalog;
+    std::string output, catalog, top_catalog, truth;
+    korax::TopRecipe top;
+    // Whole numbers separated by `separator`, exactly `count` of them.
+    const auto numbers = [](std::string_view text, char separator, std::size_t count) {
+        std::vector<double> values;
+        std::size_t at = 0;
+        while (at <= text.size()) {
+            const std::size_t end = std::min(text.find(separator, at), text.size());
+            const auto v = number<double>(text.substr(at, end - at));
+            if (!v || !std::isfinite(*v)) return std::vector<double>{};
+            values.push_back(*v);
+            at = end + 1;
+        }
+        if (values.size() != count) values.clear();
+        return values;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help") {
@@ -107,6 +157,47 @@ int main(int argc, char** argv) {
             catalog = value;
         } else if (arg == "--sample") {
             recipe.sample = value;
+        } else if (arg == "--top") {
+            top_catalog = value;
+        } else if (arg == "--truth") {
+            truth = value;
+        } else if (arg == "--j-range") {
+            const auto v = numbers(value, '-', 2);
+            ok = !v.empty() && v[0] >= 0 && v[1] >= v[0] && v[1] <= 99;
+            if (ok) {
+                top.j_low = static_cast<int>(v[0]);
+                top.j_high = static_cast<int>(v[1]);
+            }
+        } else if (arg == "--k-max") {
+            const auto v = number<int>(value);
+            ok = v && *v >= 0 && *v <= 99;
+            if (ok) top.k_max = *v;
+        } else if (arg == "--b") {
+            real(top.b);
+            ok = ok && top.b > 0;
+        } else if (arg == "--djk") {
+            real(top.djk);
+        } else if (arg == "--oc") {
+            const auto v = numbers(value, ',', 3);
+            ok = !v.empty();
+            if (ok) {
+                top.oc_low = v[0];
+                top.oc_high = v[1];
+                top.oc_high_kmax = v[2];
+            }
+        } else if (arg == "--other-lines") {
+            const auto v = number<int>(value);
+            ok = v && *v >= 0;
+            if (ok) top.other_lines = *v;
+        } else if (arg == "--missing") {
+            const auto v = numbers(value, ',', 2);
+            ok = !v.empty();
+            if (ok) top.missing.push_back({static_cast<int>(v[0]), static_cast<int>(v[1])});
+        } else if (arg == "--stray") {
+            const auto v = numbers(value, ',', 4);
+            ok = !v.empty();
+            if (ok)
+                top.strays.push_back({static_cast<int>(v[0]), static_cast<int>(v[1]), v[2], v[3]});
         } else {
             return fail("unknown option " + std::string(arg));
         }
@@ -115,26 +206,19 @@ int main(int argc, char** argv) {
     if (output.empty()) return fail("no OUTPUT file named");
     if (recipe.unevenness > 0.0 && !ascii) return fail("--uneven applies to --format ascii only");
 
-    const korax::SyntheticSpectrum spectrum = korax::make_spectrum(recipe);
-    if (!catalog.empty()) {
-        korax::SafeFile cat;
-        switch (cat.open(catalog, force ? korax::OpenMode::Unknown : korax::OpenMode::New)) {
-        case korax::SafeFile::Status::Ok:
-            break;
-        case korax::SafeFile::Status::Exists:
-            std::cerr << "korax-mkspectrum: " << catalog << " exists (--force replaces it)\n";
+    if (top_catalog.empty() && !truth.empty()) return fail("--truth belongs to --top");
+    if (!top_catalog.empty() && !catalog.empty()) return fail("--top writes its own catalogue");
+    korax::SyntheticSpectrum spectrum;
+    if (top_catalog.empty()) {
+        spectrum = korax::make_spectrum(recipe);
+        if (!catalog.empty() && !write_text(catalog, korax::catalog_file_text(spectrum), force))
             return 1;
-        case korax::SafeFile::Status::Error:
-            std::cerr << "korax-mkspectrum: cannot write " << catalog << ": " << cat.error_text()
-                      << "\n";
-            return 1;
-        }
-        cat.write(korax::catalog_file_text(spectrum));
-        if (!cat.commit()) {
-            std::cerr << "korax-mkspectrum: cannot write " << catalog << ": " << cat.error_text()
-                      << "\n";
-            return 1;
-        }
+    } else {
+        const korax::TopSpectrum made = korax::make_top_spectrum(top, recipe);
+        recipe = made.recipe;
+        spectrum = made.spectrum;
+        if (!write_text(top_catalog, korax::top_catalog_text(made), force)) return 1;
+        if (!truth.empty() && !write_text(truth, korax::top_truth_text(made), force)) return 1;
     }
     korax::SafeFile file;
     switch (file.open(output, force ? korax::OpenMode::Unknown : korax::OpenMode::New)) {

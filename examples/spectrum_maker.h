@@ -4,6 +4,7 @@
 // as PELMO binary files or as two-column text.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,5 +55,55 @@ std::string ascii_file_text(const SpectrumRecipe& recipe, const SyntheticSpectru
 // the molecule would predict them: 80-column lines with made-up quantum numbers
 // of an asymmetric rotor and log10 intensities following the line heights.
 std::string catalog_file_text(const SyntheticSpectrum& spectrum);
+
+// The R branch J+1 <- J of a prolate symmetric top, K = 0 .. k_max (K <= J),
+// nu = 2(J+1)(B - D_JK K^2) - 4 D_J (J+1)^3, among lines of other species, as
+// a Loomis-Wood series test: its catalogue is predicted from preliminary
+// constants, so that observed minus calculated is a smooth function of J,
+// given in lobe widths of the lines (the half-height width of the central
+// lobe of the second-derivative line, 0.654 times the half width) at three
+// places: K = 0 at the lowest and the highest J, and K = k_max at the highest J.
+struct TopRecipe {
+    int j_low = 10, j_high = 60; // lower-state J of the members
+    int k_max = 20;
+    double b = 1250.0, dj = 2e-4, djk = 0.5;                  // true constants, MHz
+    double a_minus_b = 3750.0;                                // for the lower-state energies, MHz
+    double oc_low = -0.5, oc_high = 5.0, oc_high_kmax = -5.0; // o-c in lobe widths
+    double strongest = 12000.0; // height of the strongest member, in file units
+    int other_lines = 2000;     // lines of other species, not in the catalogue
+    double margin = 20.0;       // spectrum beyond the outermost members
+    // Members left out of the spectrum (J, K), and lines put beside members:
+    // J, K, offset from the member in its lobe widths, height as a fraction
+    // of the member's.
+    std::vector<std::array<int, 2>> missing;
+    struct Stray {
+        int j = 0, k = 0;
+        double offset = 0, fraction = 1;
+    };
+    std::vector<Stray> strays;
+};
+
+struct TopLine {
+    int j = 0, k = 0;                // lower-state J and K
+    double freq = 0, predicted = 0;  // true and predicted frequency
+    double amplitude = 0, lgint = 0; // height in file units (0: left out), catalogue log10
+    double elower = 0;               // cm-1
+};
+
+struct TopSpectrum {
+    SpectrumRecipe recipe; // start and points set from the lines
+    SyntheticSpectrum spectrum;
+    std::vector<TopLine> members; // by K, then J
+    double lobe_width = 0;
+};
+
+// `base` gives the step, width (half width at half height), noise, drift and
+// seed; its start and points are set from the members' frequencies.
+TopSpectrum make_top_spectrum(const TopRecipe& recipe, const SpectrumRecipe& base);
+// The catalogue of the members' predictions (format 1302: J and K per state).
+std::string top_catalog_text(const TopSpectrum& top);
+// The members as they are, tab-separated: J, K, frequency, prediction,
+// height (0 for one left out), one header line.
+std::string top_truth_text(const TopSpectrum& top);
 
 } // namespace korax

@@ -1,7 +1,9 @@
 // Typed answers: every reader must give a value or a clean "unreadable", never
 // read past the line or overflow while converting, and whatever it does read
-// must be the value a plain reading of the field gives.
+// must be the value a plain reading of the field gives; a step of a series
+// read is one that reads back from its own text.
 #include "fuzz/fuzz_reference.h"
+#include "series/series.h"
 #include "window/answer.h"
 
 #include <charconv>
@@ -94,6 +96,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)korax::read_int<std::int32_t>(line, width);
         check_real(line, width);
     }
+    for (int n = 0; n <= korax::MAX_QN + 1; ++n)
+        if (const auto step = korax::parse_step(line, n)) {
+            require(step->n == n, "a step of another count of numbers");
+            bool moves = false;
+            for (int k = 0; k < 2 * korax::MAX_QN; ++k) {
+                const int v = step->fields[static_cast<std::size_t>(k)];
+                require(v >= -1 && v <= 1 && (k < 2 * n || v == 0), "a step field out of range");
+                moves = moves || v != 0;
+            }
+            require(moves, "a step that moves nothing");
+            require(korax::parse_step(korax::step_text(*step), n) == step,
+                    "a step that does not read back from its text");
+        }
     bool empty = false;
     for (int count : {1, 2}) {
         const auto reals = korax::read_free_reals(line, count, &empty);

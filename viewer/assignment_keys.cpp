@@ -267,13 +267,7 @@ void key_settings(ViewerState& v) {
 
 namespace {
 
-// One record T is about to write.
-struct Pending {
-    LineRef r;
-    QuantumNumbers q;
-    double freq = 0, unc = 0, weight = 1;
-    int weight_decimals = 4;
-};
+using Pending = PendingRecord;
 
 // The prediction's quantum numbers, or a message why they cannot be written.
 std::optional<QuantumNumbers> readable_numbers(ViewerState& v, LineRef r) {
@@ -348,7 +342,8 @@ void show_write_trouble(const AssignOutcome& done) {
 // file; the rest of its blend goes too or stays, weighted again, as the
 // operator says.
 void remove_from_file(ViewerState& v, const QuantumNumbers& q, std::size_t blend,
-                      const std::string& text, const std::function<void()>& waiting) {
+                      const std::string& text, const std::function<void()>& waiting,
+                      const std::function<void()>& redraw) {
     auto& s = catalog_session();
     const std::string& path = s.settings.lin_path;
     bool whole = false;
@@ -373,7 +368,7 @@ void remove_from_file(ViewerState& v, const QuantumNumbers& q, std::size_t blend
             return std::find(done.removed.begin(), done.removed.end(), transition_fields(line_q)) !=
                    done.removed.end();
         });
-    plot_redraw(v);
+    redraw();
     std::string row2 =
         done.blend <= 1 ? std::string()
         : whole         ? " its blend's other " + std::to_string(blend - 1) + " line(s) removed too"
@@ -383,15 +378,21 @@ void remove_from_file(ViewerState& v, const QuantumNumbers& q, std::size_t blend
     show_write_trouble(done);
 }
 
-// Writes `pending` (one record, a blend of one measured line, or the lines
-// of one profile fit) in one write of the assignment file, asking first when
-// one of their transitions is there already. What happened is on the rows.
-void write_pending(ViewerState& v, const std::vector<Pending>& pending, bool blend) {
+} // namespace
+
+// Writes `pending` (one record, a blend of one measured line, the lines of
+// one profile fit, or the members of a series) in one write of the
+// assignment file, asking first when one of their transitions is there
+// already. What happened is on the rows.
+std::optional<RecordsWritten> write_records(ViewerState& v,
+                                            const std::vector<PendingRecord>& pending,
+                                            RecordsKind kind, const std::function<void()>& redraw) {
     auto& s = catalog_session();
+    const bool blend = kind == RecordsKind::Blend;
     auto records = records_of(v, pending);
-    if (!records) return;
+    if (!records) return std::nullopt;
     if (!lin_file_ready()) {
-        if (!choose_lin_file(pending.front().r.catalog)) return;
+        if (!choose_lin_file(pending.front().r.catalog)) return std::nullopt;
         screen_redraw(v);
     }
     const std::string& path = s.settings.lin_path;
@@ -403,7 +404,9 @@ void write_pending(ViewerState& v, const std::vector<Pending>& pending, bool ble
     };
     const std::string first_text = quantum_number_text(s.line(pending.front().r));
     AssignOutcome done = write_assignments(path, *records, false, waiting);
+    std::string previous;
     if (done.status == AssignStatus::AssignedAlready) {
+        previous = done.line;
         char answer = 'N';
         if (pending.size() > 1)
             answer = ask_letter(" A transition of these is assigned already: replace its line "
@@ -418,25 +421,25 @@ void write_pending(ViewerState& v, const std::vector<Pending>& pending, bool ble
                 " This transition is assigned already: replace its line (Y/N), R removes it ? ",
                 "YNR");
         if (answer == 'R') {
-            remove_from_file(v, pending.front().q, done.blend, first_text, waiting);
-            return;
+            remove_from_file(v, pending.front().q, done.blend, first_text, waiting, redraw);
+            return std::nullopt;
         }
         if (answer != 'Y') {
             catalog_message(v, " Not assigned: the assignment file keeps its line",
                             "  " + done.line);
-            return;
+            return std::nullopt;
         }
         done = write_assignments(path, *records, true, waiting);
     }
     if (done.status != AssignStatus::Written) {
         // The reason first: a long path must not push it off the row.
         catalog_message(v, " Not assigned: " + done.text, " " + path + " is as it was", 12);
-        return;
+        return std::nullopt;
     }
     for (const Pending& p : pending)
         s.mark_assigned(p.r);
     g_last_assignment = LastAssignment{records->front().record, pending.front().freq};
-    plot_redraw(v);
+    redraw();
     const Pending& p = pending.front();
     std::string row1, row2 = " " + measured_text(p.freq, p.unc);
     if (pending.size() == 1) {
@@ -452,14 +455,23 @@ void write_pending(ViewerState& v, const std::vector<Pending>& pending, bool ble
         for (const Pending& q : pending)
             row2 += " " + weight_text(q.weight, q.weight_decimals);
     } else {
-        row1 = " Assigned " + std::to_string(pending.size()) + " fitted lines in " + path + ": " +
-               first_text + " ...";
+        row1 = " Assigned " + std::to_string(pending.size()) +
+               (kind == RecordsKind::Series ? " members of the series in " : " fitted lines in ") +
+               path + ": " + first_text + " ...";
         row2 = " o-c";
         for (const Pending& q : pending)
             row2 += o_c_text(q.freq, q.unc, s.frequency(q.r));
     }
     catalog_message(v, row1, row2);
     show_write_trouble(done);
+    return RecordsWritten{std::move(done), std::move(previous)};
+}
+
+namespace {
+
+void write_pending(ViewerState& v, const std::vector<Pending>& pending, bool blend) {
+    (void)write_records(v, pending, blend ? RecordsKind::Blend : RecordsKind::Measurement,
+                        [&v] { plot_redraw(v); });
 }
 
 // The lines of a profile fit of a blend, each to its own prediction: lines in

@@ -4,8 +4,12 @@
 // asks for when D has not named it.
 #pragma once
 
+#include "catalog/assignments.h"
+#include "catalog/overlay.h"
 #include "viewer/viewer_state.h"
 
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace korax {
@@ -27,5 +31,27 @@ struct LastAssignment {
     double freq = 0;
 };
 const LastAssignment& last_assignment();
+
+// A record T's writer writes: the prediction, its quantum numbers and the
+// numbers of the measured line.
+struct PendingRecord {
+    LineRef r;
+    QuantumNumbers q;
+    double freq = 0, unc = 0, weight = 1;
+    int weight_decimals = 4;
+};
+// What the records are, as the rows after the write name them.
+enum class RecordsKind { Measurement, Blend, FittedLines, Series };
+struct RecordsWritten {
+    AssignOutcome outcome;
+    std::string previous; // the line a record replaced after the operator's yes
+};
+// T's writer: the records in one write of the assignment file (asking for the
+// file at the first write, and before replacing a transition there already),
+// the lines marked assigned, `redraw` called, and the outcome on the status
+// rows. nullopt when nothing was written (the rows say why).
+std::optional<RecordsWritten> write_records(ViewerState& v,
+                                            const std::vector<PendingRecord>& pending,
+                                            RecordsKind kind, const std::function<void()>& redraw);
 
 } // namespace korax

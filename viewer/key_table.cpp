@@ -14,6 +14,7 @@
 #include "viewer/lookfm.h"
 #include "viewer/peak_marks.h"
 #include "viewer/profile_key.h"
+#include "viewer/series_view.h"
 #include "window/cancel.h"
 #include "window/dialog.h"
 #include "window/inkey.h"
@@ -176,16 +177,20 @@ const ViewerKey KEYS[] = {
     {'V',        with_catalogue<overlay_on_off>,          0,           SCREEN, "", L, "V", ""},
     {'v',        with_catalogue<stick_scale>,             0,           PLOT,   "", L, "v", ""},
     {']',        with_catalogue<jump<false, false>>,      0,           NONE,   "", L, "]",
-     "         ],[ - cursor to the next/previous predicted line"},
+     "     ],[ },{ - cursor to the next/previous predicted line / above the threshold"},
     {'[',        with_catalogue<jump<true, false>>,       0,           NONE,   "", L, "[", ""},
-    {'}',        with_catalogue<jump<false, true>>,       0,           NONE,   "", L, "}",
-     "         },{ - the same for lines above the intensity threshold"},
+    {'}',        with_catalogue<jump<false, true>>,       0,           NONE,   "", L, "}", ""},
     {'{',        with_catalogue<jump<true, true>>,        0,           NONE,   "", L, "{", ""},
     {'T',        with_catalogue<key_assign>,              0,           NONE,   "", L, "T",
      "         T,D - assign the measured frequency / catalogue settings"},
     {'t',        with_catalogue<key_assign>,              0,           NONE,   "", L, "T", ""},
     {'D',        plain<key_settings>,                     0,           NONE,   "", L, "D", ""},
     {'d',        plain<key_settings>,                     0,           NONE,   "", L, "D", ""},
+    // The view redraws the viewer as it leaves; a series that cannot be shown
+    // says why on the status rows, which stay.
+    {'J',        with_catalogue<key_series_view>,         0,           NONE,   "", L, "J",
+     "         J,j - the series view of the nearest prediction; ? in it lists its keys"},
+    {'j',        with_catalogue<key_series_view>,         0,           NONE,   "", L, "J", ""},
 
     {'?',        plain<key_extension_page>,               0,           SCREEN, "", KeySet::ThisPage, "?",
      "           ? - this page, also from the help screen"},

@@ -1,6 +1,7 @@
 // The viewer's own writers in the fault table of every writer: the assignment
 // file of T (read back before it is rewritten, so its reads fail too, at the
-// first and at a later one) and the picture of Ctrl+P.
+// first and at a later one), the picture of Ctrl+P, and the series view's one
+// write of every member taken.
 #include "base/file_faults.h"
 #include "output/write_faults.h"
 #include "spectrum/store.h"
@@ -11,6 +12,7 @@
 #include "viewer/command_guard.h"
 #include "viewer/extension_keys.h"
 #include "viewer/lookfm.h"
+#include "viewer/series_view.h"
 
 #include <gtest/gtest.h>
 
@@ -169,6 +171,79 @@ TEST_F(ViewerWriters, EveryOperationOfABlendWrittenAndRemoved) {
     }
     std::cout << "fault-injection cases run for the blend's writes: " << cases << "\n";
     EXPECT_GT(cases, 60);
+}
+
+// The members of a series taken after the series view's A, written by Y in
+// one write through T's writer, its reads of the file included, through the
+// whole fault table; the file read again by the view marks them.
+TEST_F(ViewerWriters, EveryOperationOfTheSeriesViewsOneWriteOfItsMembers) {
+    // Five lines of the second-derivative shape, 40 MHz apart, predicted
+    // 0.05 MHz below them.
+    const auto line_at = [](int k) { return 150.0 + 40.0 * k; };
+    testing::load_spectrum(6000, 100.0, 0.05, [&](std::int32_t i) {
+        const double f = 100.0 + 0.05 * (i - 1);
+        double y = 200 + (i * 7919) % 23 - 11;
+        for (int k = 0; k < 5; ++k) {
+            const double t = (f - line_at(k)) / 0.25, u = t * t + 1;
+            y += 3000 * (4 - 3 * u) / (u * u * u);
+        }
+        return static_cast<std::int32_t>(y);
+    });
+    store().FNAME = (dir / "spec.001").string();
+    std::string cat;
+    for (int k = 0; k < 5; ++k)
+        cat += testing::prediction_line(line_at(k) - 0.05, 5 + k);
+    std::ofstream(dir / "f.cat") << cat;
+    start.catalogs = {(dir / "f.cat").string()};
+    catalog_session().settings.lin_path = (dir / "lines.lin").string();
+    lookfm_entry(v, start);
+    ASSERT_EQ(1u, catalog_session().catalogs.size());
+    const SeriesIndex index(catalog_session().catalogs[0]);
+    const Series series = find_series(index, 0, candidate_steps(index, 0).front().step);
+    ASSERT_EQ(5u, series.members.size());
+
+    const std::string old = "! assignments\r\n  4  0  4  3  0  3                  110.0 0.02 1\r\n";
+    const Writer members{"series",
+                         {"lines.lin"},
+                         {},
+                         [&] {
+                             // As before each try: the members are not there yet.
+                             std::ofstream(dir / "lines.lin", std::ios::binary) << old;
+                             auto view = make_series_view(0, series);
+                             ASSERT_TRUE(view);
+                             const SpectrumStore& st = store();
+                             SeriesFitSettings settings;
+                             settings.tolerance = 0.5;
+                             const auto fits = fit_series(view->series, catalog_session().catalogs,
+                                                          0, {st.FREQ, st.INTENS, st.NPTS},
+                                                          settings, view->measured);
+                             ASSERT_EQ(5u, fits.size());
+                             (void)write_taken(v, *view, fits);
+                         },
+                         "Assigned 5 members of the series in",
+                         old};
+    int cases = 0;
+    for (bool named : {false, true}) {
+        file_faults::force_named_temporaries(named);
+        SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+        cases += check_every_fault(dir, members);
+    }
+    std::cout << "fault-injection cases run for the series view's write: " << cases << "\n";
+    EXPECT_GT(cases, 30);
+    // Written, every member is marked assigned and measured in the view.
+    TestWindow t;
+    std::ofstream(dir / "lines.lin", std::ios::binary) << old;
+    auto view = make_series_view(0, series);
+    ASSERT_TRUE(view);
+    const SpectrumStore& st = store();
+    SeriesFitSettings settings;
+    settings.tolerance = 0.5;
+    ASSERT_TRUE(write_taken(v, *view,
+                            fit_series(view->series, catalog_session().catalogs, 0,
+                                       {st.FREQ, st.INTENS, st.NPTS}, settings, view->measured)));
+    for (const auto& m : view->measured)
+        EXPECT_TRUE(m.has_value());
+    EXPECT_EQ(5u, catalog_session().assigned[0].size());
 }
 
 } // namespace
