@@ -104,9 +104,11 @@ int usage_error(const std::string& command, const std::string& message, const st
 const std::string PEAKS_USAGE = "usage: korax peaks [options] FILE...   (korax peaks --help)\n";
 const std::string CONVERT_USAGE =
     "usage: korax convert [--force] IN OUT   (korax convert --help)\n";
+const std::string DIFF_USAGE = "usage: korax diff [--k K] [--from F] [--to F] [--format "
+                               "pelmo|text] [--force] A B -o OUT   (korax diff --help)\n";
 const std::string INFO_USAGE = "usage: korax info [--json] [-j N] FILE...   (korax info --help)\n";
 const std::string CATALOG_USAGE =
-    "usage: korax catalog FILE [--from F] [--to F]   (korax catalog --help)\n";
+    "usage: korax catalog FILE [--from F] [--to F] | --lin LIN FILE   (korax catalog --help)\n";
 
 int peaks(std::span<const std::string_view> args) {
     CLI::App app("Find the lines of many spectra as PEAKFINDER does and write one results file "
@@ -235,6 +237,42 @@ int convert(std::span<const std::string_view> args) {
     return run_convert(cmd);
 }
 
+int diff(std::span<const std::string_view> args) {
+    CLI::App app(
+        "Write the difference A - k x B of two spectra: B interpolated linearly onto the points "
+        "of A (and taken as 0 where it does not reach, so that A stays as it is there), the "
+        "result truncated to whole intensities, as the viewer's difference mode (~, taken with "
+        "!) makes it. k is the least-squares scale of B to A (A ~ k x B + c) over the points of "
+        "A within --from and --to (all of A by default), or --k. OUT gets A's format and "
+        "recording header: a PELMO file as the viewer's M saves it, or two-column text as "
+        "korax convert writes it.",
+        "korax diff");
+    DiffCommand cmd;
+    double k = 0;
+    std::string format = "same";
+    app.add_option("A", cmd.a, "The spectrum in work: PELMO or two-column text")->required();
+    app.add_option("B", cmd.b, "The reference subtracted from it, on any grid")->required();
+    app.add_option("-o,--output", cmd.out, "File to write")->required();
+    auto* k_opt = app.add_option("--k", k, "The factor of B instead of the fitted one");
+    auto* from_opt = app.add_option("--from", cmd.from, "Lowest frequency of the fit of k");
+    auto* to_opt = app.add_option("--to", cmd.to, "Highest frequency of the fit of k");
+    app.add_option("--format", format, "pelmo or text (default: the format of A)")
+        ->check(CLI::IsMember({"pelmo", "text", "same"}), "pelmo|text");
+    app.add_flag("--force", cmd.force, "Replace OUT when it exists");
+    k_opt->excludes(from_opt)->excludes(to_opt);
+    if (auto status = parse(app, args, DIFF_USAGE)) return *status;
+    if (k_opt->count()) {
+        if (!std::isfinite(k)) return usage_error("korax diff", "--k must be finite", DIFF_USAGE);
+        cmd.k = k;
+    }
+    if (!(cmd.from <= cmd.to))
+        return usage_error("korax diff", "--from must not lie above --to", DIFF_USAGE);
+    cmd.format = format == "pelmo"  ? DiffCommand::Format::Pelmo
+                 : format == "text" ? DiffCommand::Format::Text
+                                    : DiffCommand::Format::Same;
+    return run_diff(cmd);
+}
+
 int info(std::span<const std::string_view> args) {
     CLI::App app("Print the recording parameters of spectra, as the information screen shows "
                  "them: \"key: value\" lines and a blank line for each file, or with --json "
@@ -318,13 +356,23 @@ int catalog(std::span<const std::string_view> args) {
                  "(each state's numbers joined by commas) and label. The number of lines "
                  "that could not be read goes to standard error.",
                  "korax catalog");
-    std::string file;
+    std::string file, lin;
     double from = -std::numeric_limits<double>::infinity();
     double to = std::numeric_limits<double>::infinity();
     app.add_option("FILE", file, "Line catalogue")->required();
-    app.add_option("--from", from, "Lowest frequency shown");
-    app.add_option("--to", to, "Highest frequency shown");
+    auto* from_opt = app.add_option("--from", from, "Lowest frequency shown");
+    auto* to_opt = app.add_option("--to", to, "Highest frequency shown");
+    auto* lin_opt = app.add_option(
+        "--lin", lin,
+        "Instead of the lines: every record of this assignment file against the prediction of "
+        "its transition in FILE (a new fit's catalogue), as a table of upper and lower quantum "
+        "numbers, observed frequency, error, predicted frequency, o-c, o-c/error, unit (MHz, or "
+        "cm-1 for a record with a negative uncertainty) and the record's line, the largest "
+        "|o-c|/error first; the records whose transition FILE lacks are listed last, with - "
+        "for the prediction. The counts within 1 and 3 errors and beyond go to standard error");
+    lin_opt->excludes(from_opt)->excludes(to_opt);
     if (auto status = parse(app, args, CATALOG_USAGE)) return *status;
+    if (lin_opt->count()) return batch_catalog_lin(lin, file);
     return batch_catalog(file, from, to);
 }
 
@@ -332,7 +380,7 @@ int catalog(std::span<const std::string_view> args) {
 
 bool is_batch_command(std::string_view first) {
     return first == "peaks" || first == "convert" || first == "info" || first == "catalog" ||
-           first == "assign";
+           first == "diff" || first == "assign";
 }
 
 int run_batch_command(std::span<const std::string_view> args) {
@@ -341,6 +389,7 @@ int run_batch_command(std::span<const std::string_view> args) {
     if (args[0] != "catalog") catch_stop_signals();
     if (args[0] == "peaks") return peaks(args);
     if (args[0] == "convert") return convert(args);
+    if (args[0] == "diff") return diff(args);
     if (args[0] == "info") return info(args);
     if (args[0] == "assign") return assign(args);
     return catalog(args);
@@ -349,8 +398,11 @@ int run_batch_command(std::span<const std::string_view> args) {
 std::string batch_usage_lines() {
     return "       korax peaks [options] FILE...\n"
            "       korax convert [--force] IN OUT\n"
+           "       korax diff [--k K] [--from F] [--to F] [--format pelmo|text] [--force] A B -o "
+           "OUT\n"
            "       korax info [--json] [-j N] FILE...\n"
            "       korax catalog FILE [--from F] [--to F]\n"
+           "       korax catalog --lin LIN FILE\n"
            "       korax assign SPECTRUM --catalog CAT --lin FILE (--series QN | --all) ...\n";
 }
 

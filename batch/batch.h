@@ -22,5 +22,8 @@ std::string batch_usage_lines();
 // `korax catalog`: the lines of a catalogue between two frequencies (absent
 // bounds are -inf and +inf) as a table on standard output.
 int batch_catalog(const std::string& path, double from, double to);
+// `korax catalog --lin LIN FILE`: every record of the assignment file against
+// the catalogue's prediction of its transition, as a table on standard output.
+int batch_catalog_lin(const std::string& lin, const std::string& path);
 
 } // namespace korax

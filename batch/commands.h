@@ -5,6 +5,8 @@
 #include "batch/processing.h"
 
 #include <functional>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +43,19 @@ int run_convert(const ConvertCommand& command);
 std::string ascii_image(const Spectrum& spectrum);
 // The same text handed to `sink` in pieces.
 void write_ascii(const Spectrum& spectrum, const std::function<void(std::string_view)>& sink);
+
+struct DiffCommand {
+    enum class Format { Same, Pelmo, Text }; // Same: A's format
+    std::string a, b, out;
+    std::optional<double> k; // none: fitted by least squares over [from, to]
+    double from = -std::numeric_limits<double>::infinity();
+    double to = std::numeric_limits<double>::infinity();
+    Format format = Format::Same;
+    bool force = false;
+};
+// A - k x B with B interpolated onto the points of A (taken as 0 where B does
+// not reach), written to OUT; OUT may be neither input (status 64).
+int run_diff(const DiffCommand& command);
 
 struct AssignCommand {
     std::string spectrum, catalog, lin;

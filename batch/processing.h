@@ -5,7 +5,7 @@
 
 #include "analysis/peak_search.h"
 #include "analysis/profile_fit.h"
-#include "batch/spectrum_load.h"
+#include "input/spectrum_file.h"
 
 #include <atomic>
 #include <cstdint>

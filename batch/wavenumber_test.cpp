@@ -5,7 +5,7 @@
 // points from what the file says, a fine axis must find as many lines as the
 // MHz one, put them where it does, and never write an error as zero.
 #include "batch/processing.h"
-#include "batch/spectrum_load.h"
+#include "input/spectrum_file.h"
 #include "output/pelmo_image.h"
 
 #include <gtest/gtest.h>

@@ -44,6 +44,16 @@ void CatalogSession::mark_assigned(LineRef r) {
     auto& list = assigned[r.catalog];
     auto at = std::lower_bound(list.begin(), list.end(), r.line);
     if (at == list.end() || *at != r.line) list.insert(at, r.line);
+    // Measured anew: the comparison no longer speaks for it.
+    std::erase_if(agreement, [&](const LineAgreement& a) { return a.line == r; });
+}
+
+std::optional<Agreement> CatalogSession::agreement_of(LineRef r) const {
+    const auto at =
+        std::lower_bound(agreement.begin(), agreement.end(), r,
+                         [](const LineAgreement& a, const LineRef& b) { return a.line < b; });
+    if (at == agreement.end() || at->line != r) return std::nullopt;
+    return at->agreement;
 }
 
 namespace {
@@ -251,11 +261,15 @@ void draw_overlay(Window& w, const CatalogSession& s, double flow, double fhigh,
         const std::size_t end = ends[ci];
         // Assigned lines get a white crossbar on top of their stick: off the
         // stick's own column, so the cursor's exclusive-or line never hides it.
+        // After a comparison with new predictions its colour says how far the
+        // line lies from its prediction.
         const auto& done = s.assigned[ci];
-        w.set_color(15);
         for (auto k = std::lower_bound(done.begin(), done.end(), c.lower_bound(from));
              k != done.end() && *k < end; ++k) {
             const PredictedLine& l = lines[*k];
+            const std::optional<Agreement> agrees =
+                s.agreement.empty() ? std::nullopt : s.agreement_of(LineRef{ci, *k});
+            w.set_color(agrees ? AGREEMENT_COLORS[static_cast<int>(*agrees)] : 15);
             int col = static_cast<int>(std::floor((l.freq - from) / per_px));
             int top = bottom - stick_pixels(stick_fraction(l.lgint, lg_max, s.scale), tallest);
             for (int dx = -4; dx <= 4; ++dx)

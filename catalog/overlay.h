@@ -7,6 +7,7 @@
 #pragma once
 
 #include "catalog/catalog.h"
+#include "catalog/lin_compare.h"
 
 #include <cstddef>
 #include <optional>
@@ -45,7 +46,17 @@ struct CatalogSettings {
 struct LineRef {
     std::size_t catalog = 0, line = 0;
     bool operator==(const LineRef&) const = default;
+    auto operator<=>(const LineRef&) const = default;
 };
+
+// An assigned line as the last comparison with new predictions found it.
+struct LineAgreement {
+    LineRef line;
+    Agreement agreement = Agreement::Within1;
+};
+// The bar colours of assigned lines after a comparison: within 1 error light
+// green, within 3 yellow, beyond light red (white without a comparison).
+inline constexpr int AGREEMENT_COLORS[] = {10, 14, 12};
 
 struct CatalogSession {
     std::vector<Catalog> catalogs;
@@ -57,6 +68,10 @@ struct CatalogSession {
     bool overlay_on = true;
     StickScale scale = StickScale::Linear;
     bool startup_opened = false;
+    // After a catalogue was read again: the assigned lines that the
+    // assignment file's records matched, sorted, with how far each lies from
+    // its new prediction. A line assigned since shows white again.
+    std::vector<LineAgreement> agreement;
 
     const PredictedLine& line(LineRef r) const { return catalogs[r.catalog].lines()[r.line]; }
     // MHz per unit of the spectrum: 1, or MHZ_PER_WAVENUMBER.
@@ -77,6 +92,8 @@ struct CatalogSession {
     // Adds a catalogue with the next colour.
     void add(Catalog c);
     void mark_assigned(LineRef r);
+    // The agreement of an assigned line; none without a comparison of it.
+    std::optional<Agreement> agreement_of(LineRef r) const;
 };
 
 // The prediction nearest to f over all catalogues. Of equally distant ones the

@@ -4,8 +4,8 @@
 // conversion all run over it without a fault.
 #include "batch/commands.h"
 #include "batch/processing.h"
-#include "batch/spectrum_load.h"
 #include "fuzz/fuzz_common.h"
+#include "input/spectrum_file.h"
 
 #include <cmath>
 #include <cstddef>

@@ -1,6 +1,6 @@
 // The batch commands' outputs in the fault table of every writer: a failure at
-// each file operation leaves the old results file or converted spectrum as it
-// was and says why on standard error with status 1; a failure after the file
+// each file operation leaves the old results file, converted spectrum or
+// difference as it was and says why on standard error with status 1; a failure after the file
 // is in place (the folder not synced) is said too, and the status is still 1.
 #include "base/file_faults.h"
 #include "batch/commands.h"
@@ -52,7 +52,7 @@ void run_on_screen(const std::function<int()>& command) {
     EXPECT_EQ(clean ? 0 : 1, status) << said;
 }
 
-TEST(BatchWriters, EveryOperationOfPeaksAndConvert) {
+TEST(BatchWriters, EveryOperationOfPeaksConvertAndDiff) {
     // Short relative names, so that a message and its reason fit on a row.
     const fs::path dir = fs::path("/tmp") / ("kb" + std::to_string(::getpid()));
     fs::remove_all(dir);
@@ -89,10 +89,35 @@ TEST(BatchWriters, EveryOperationOfPeaksAndConvert) {
                        },
                        " -> ",
                        {}};
+    {
+        // A reference on another grid, half the spectrum with an offset.
+        std::ofstream reference("ref.txt", std::ios::binary);
+        reference << "a reference on another grid\r\n";
+        for (int i = 1; i <= 30000; ++i) {
+            const double f = 1000.005 + 0.0133 * i;
+            reference << f << ' ' << (i % 300 == 0 ? 1300 : 300 + (i * 3) % 20) << "\r\n";
+        }
+    }
+    const Writer diff{"diff",
+                      {"diff.001"},
+                      {},
+                      [] {
+                          run_on_screen([] {
+                              DiffCommand cmd;
+                              cmd.a = "spec.txt";
+                              cmd.b = "ref.txt";
+                              cmd.out = "diff.001";
+                              cmd.format = DiffCommand::Format::Pelmo;
+                              cmd.force = true;
+                              return run_diff(cmd);
+                          });
+                      },
+                      " -> ",
+                      {}};
     int cases = 0;
     for (bool named : {false, true}) {
         file_faults::force_named_temporaries(named);
-        for (const Writer* w : {&convert, &peaks}) {
+        for (const Writer* w : {&convert, &peaks, &diff}) {
             SCOPED_TRACE(w->name + (named ? ", named temporaries" : ""));
             TestWindow t;
             cases += check_every_fault(dir, *w);

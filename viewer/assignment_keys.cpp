@@ -199,6 +199,8 @@ void mark_from_file(const std::string& path) {
     auto& s = catalog_session();
     for (auto& list : s.assigned)
         list.clear();
+    // A comparison was of the lines marked before.
+    forget_comparison();
     // Read up to a line that is not a record, if there is one: marking only
     // shows, it changes nothing.
     std::set<std::array<int, 12>> recorded;

@@ -19,8 +19,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace korax {
 
@@ -45,12 +47,52 @@ bool shown() {
 }
 
 struct Opened {
+    Opened(bool is_open, std::string said, std::string line = {})
+        : ok(is_open), text(std::move(said)), note(std::move(line)) {}
     bool ok = false;
     std::string text; // what happened, after the file's name
+    std::string note; // a line of its own after it: the comparison with the assignments
 };
+
+// Whether a name opens a catalogue that is open already: the same name once
+// "." and ".." are taken out, or the same file by another path.
+std::optional<std::size_t> open_already(const std::string& path) {
+    namespace fs = std::filesystem;
+    const auto& s = catalog_session();
+    for (std::size_t i = 0; i < s.catalogs.size(); ++i) {
+        std::error_code ec;
+        if (fs::path(s.catalogs[i].path).lexically_normal() == fs::path(path).lexically_normal() ||
+            fs::equivalent(s.catalogs[i].path, path, ec))
+            return i;
+    }
+    return std::nullopt;
+}
 
 Opened open_catalog(const std::string& path) {
     auto& s = catalog_session();
+    if (const auto i = open_already(path)) {
+        // The new predictions of a fit come under the old name: read again in
+        // place, and the assignments compared with them.
+        Catalog c;
+        const CatalogLoad load = read_catalog(path, c);
+        if (!load.error.empty()) return {false, load.error + " (the catalogue read before stays)"};
+        const std::size_t lines = c.size();
+        c.color = s.catalogs[*i].color;
+        s.catalogs[*i] = std::move(c);
+        s.assigned[*i].clear();
+        try {
+            adopt_remembered_lin();
+            if (!s.settings.lin_path.empty()) mark_from_file(s.settings.lin_path);
+        } catch (const std::bad_alloc&) {
+            // Only the marks of assigned lines are missing.
+        }
+        const ComparisonNote said = compare_with_assignments({*i});
+        return {true, load_summary(lines, load) + ", read again" + assigned_summary(*i),
+                said.compared
+                    ? "The assignments of " + std::string(file_part(s.settings.lin_path)) +
+                          " against the new predictions (' to the worst):\n" + said.text
+                    : said.text};
+    }
     if (s.catalogs.size() >= MAX_CATALOGS)
         return {false,
                 "not opened: " + std::to_string(MAX_CATALOGS) + " catalogues are open already"};
@@ -125,6 +167,11 @@ void key_open(ViewerState& v) {
             w.write_line(said);
         else
             write_red_line(w, said);
+        for (std::size_t from = 0; from < opened.note.size();) {
+            const std::size_t end = std::min(opened.note.find('\n', from), opened.note.size());
+            w.write_line("     " + opened.note.substr(from, end - from));
+            from = end + 1;
+        }
         press_enter(w, PressEnter::Below);
         if (opened.ok) break;
     }
@@ -148,7 +195,12 @@ void key_jump(ViewerState& v, bool previous, bool strong_only) {
                                             : ""));
         return;
     }
-    const double f = s.frequency(*r);
+    move_cursor_to(v, s.frequency(*r));
+}
+
+void move_cursor_to(ViewerState& v, double f) {
+    const auto& st = store();
+    const double f1 = st.FREQ[1], fn = st.FREQ[static_cast<std::size_t>(st.NPTS)];
     if (f > v.FLOW && f < v.FHIGH) {
         draw_cursor(v);
         v.FCURS = f;

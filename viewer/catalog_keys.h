@@ -10,6 +10,8 @@
 #include "viewer/viewer_state.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace korax {
 
@@ -36,5 +38,27 @@ void key_open(ViewerState& v);
 // of any intensity or only at or above the threshold (`strong_only`); the
 // display moves when the line is off screen.
 void key_jump(ViewerState& v, bool previous, bool strong_only);
+// The cursor to frequency f (in the spectrum's unit), the display moved to
+// centre it, its width kept, when f lies off screen.
+void move_cursor_to(ViewerState& v, double f);
+
+// ; : every open catalogue read again from its file (one that cannot be read
+// stays as it was), and the assignment file compared with the new predictions.
+void key_reload_catalogs(ViewerState& v);
+// ' : the cursor to the next assigned line of the last comparison, the one
+// farthest from its prediction (in errors) first, then those no catalogue
+// holds; the rows say how far it lies, or why there is nothing to show.
+void key_worst_assignment(ViewerState& v);
+// Compares the assignment file with the open catalogues, those of `first`
+// (just read again) before the others, and keeps the result for the overlay's
+// colours and for '. `text` is the summary ("6 records: 2 within 1 error,
+// ..."), or why nothing was compared.
+struct ComparisonNote {
+    bool compared = false;
+    std::string text;
+};
+ComparisonNote compare_with_assignments(const std::vector<std::size_t>& first);
+// The comparison given up: the lines marked are of another file, or anew.
+void forget_comparison();
 
 } // namespace korax

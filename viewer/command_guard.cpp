@@ -11,6 +11,7 @@
 #include "viewer/extension_keys.h"
 #include "viewer/key_table.h"
 #include "viewer/lookfm.h"
+#include "viewer/reference.h"
 #include "viewer/undo.h"
 #include "window/cancel.h"
 #include "window/dialog.h"
@@ -125,6 +126,7 @@ bool viewer_key(ViewerState& v, std::int16_t code) {
         if (!change.empty()) {
             take_snapshot(snap, appends, v.YMEAN);
             have_snap = true;
+            note_store_may_change();
         }
         const auto saves = spectrum_saves();
         bool stays;
@@ -156,6 +158,7 @@ bool viewer_key(ViewerState& v, std::int16_t code) {
         throw;
     } catch (const Cancelled&) {
         if (before) put_viewer_back(v, *before, have_snap ? &snap : nullptr, iymin, iymax);
+        note_store_may_change();
         redraw_after_interruption(v);
         return true;
     } catch (const std::bad_alloc&) {
@@ -167,6 +170,7 @@ bool viewer_key(ViewerState& v, std::int16_t code) {
     }
     // Out of the handler, so that what follows may itself allocate and wait.
     if (before) put_viewer_back(v, *before, have_snap ? &snap : nullptr, iymin, iymax);
+    note_store_may_change();
     report_failure(code, failure.data());
     redraw_after_interruption(v);
     show_spectrum_state();

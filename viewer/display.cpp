@@ -9,6 +9,7 @@
 #include "spectrum/store.h"
 #include "viewer/catalog_keys.h"
 #include "viewer/peak_marks.h"
+#include "viewer/reference.h"
 #include "window/window.h"
 
 #include <algorithm>
@@ -28,12 +29,10 @@ long long truncate_for_field(double y) {
     return static_cast<long long>(std::trunc(std::clamp(y, -limit, limit)));
 }
 
-// The intensity under the cursor; the cursor can lie beyond the spectrum after
-// typed limits, so the index is held inside it.
+// The intensity under the cursor, of the trace shown; the cursor can lie
+// beyond the spectrum after typed limits, so the index is held inside it.
 std::int32_t cursor_intensity(const ViewerState& v) {
-    const auto& s = store();
-    std::int32_t i = std::clamp(v.ICURS, std::int32_t{1}, std::max(s.NPTS, std::int32_t{1}));
-    return s.INTENS[static_cast<std::size_t>(i)];
+    return shown_intensity(v.ICURS);
 }
 
 // A plot coordinate range of zero width (an axis of equal frequencies, or an
@@ -117,13 +116,18 @@ void set_viewer_plot_area() {
     window().set_plot_area(2, 2 * g.ROWPIX - 2, g.MAXX - 2, g.MAXY - 2 * g.ROWPIX + 2);
 }
 
-void set_viewer_coords(ViewerState& v) {
+void set_viewer_coords(ViewerState& v, double gain, double offset) {
     v.YTICK = (v.YHIGH - v.YLOW) * 0.002;
     if (store().SCREEN.NROWS == 17) v.YTICK *= 2;
     v.YBOTM = v.YLOW - 13 * v.YTICK;
     double x1 = v.FLOW, x2 = v.FHIGH, y1 = v.YBOTM, y2 = v.YHIGH;
     widen_if_empty(x1, x2);
     widen_if_empty(y1, y2);
+    // A negative gain turns the axis over: the window maps either way.
+    if (gain != 1 || offset != 0) {
+        y1 = (y1 - offset) / gain;
+        y2 = (y2 - offset) / gain;
+    }
     window().set_plot_coords(x1, y1, x2, y2);
 }
 
@@ -147,6 +151,11 @@ void write_status_rows(ViewerState& v) {
     w.write_chars(status_row1(v.ICURS, v.FCURS, v.IFIRST, v.ILAST));
     w.set_text_position(2, 1);
     w.write_chars(status_row2(cursor_intensity(v), v.YLOW, v.YHIGH));
+    // A reference or the difference names itself in the row's blank middle.
+    if (const std::string note = reference_status_note(); !note.empty()) {
+        w.set_text_position(2, 13);
+        w.write_chars(note);
+    }
     v.STALE = false;
 }
 
@@ -189,12 +198,13 @@ void redraw_plot_contents(ViewerState& v) {
         auto n = static_cast<std::size_t>(v.NEXP);
         w.polyline(std::span<const double>(v.FEXP.data() + 1, n),
                    std::span<const std::int32_t>(v.YEXP.data() + 1, n), v.YLOW, v.YHIGH);
-    } else {
+    } else if (!draw_difference_trace(v)) {
         auto first = static_cast<std::size_t>(v.IFIRST);
         auto n = static_cast<std::size_t>(v.ILAST - v.IFIRST + 1);
         w.polyline(std::span<const double>(s.FREQ.data() + first, n),
                    std::span<const std::int32_t>(s.INTENS.data() + first, n), v.YLOW, v.YHIGH);
     }
+    draw_reference(v);
 
     draw_cursor(v);
     MARSCA(v.FLOW, v.FHIGH, v);
@@ -232,6 +242,10 @@ void screen_redraw(ViewerState& v) {
     w.set_text_cursor(false);
     w.set_text_position(s.SCREEN.NROWS, 1);
     w.write_chars(std::string_view(v.KEYLIN).substr(0, 79));
+    if (const std::string mark = reference_key_mark(); !mark.empty()) {
+        w.set_text_position(s.SCREEN.NROWS, 27);
+        w.write_chars(pad(mark, 13));
+    }
     w.set_text_color(12);
     w.set_text_position(s.SCREEN.NROWS, 41);
     w.write_chars(file_name_field(s.FNAME));

@@ -25,7 +25,9 @@ void redraw_plot_contents(ViewerState& v);
 // Sets the plot area from store().SCREEN.
 void set_viewer_plot_area();
 // Sets the plot coordinate system FLOW..FHIGH, YBOTM..YHIGH (computes YTICK, YBOTM).
-void set_viewer_coords(ViewerState& v);
+// With a gain and offset, the same picture for a trace whose values are drawn
+// at gain x value + offset (a reference spectrum on its own scale).
+void set_viewer_coords(ViewerState& v, double gain = 1, double offset = 0);
 // The cursor line in exclusive-or colour 14 (drawing it twice removes it).
 void draw_cursor(const ViewerState& v);
 // Rows 1 and 2 in full (clears STALE), or only the cursor fields.

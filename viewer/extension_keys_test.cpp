@@ -156,15 +156,36 @@ TEST(CloseQuestion, FitsTheRowWhateverTheName) {
 }
 
 TEST(ExtensionPage, FitsTheShortWindowAndIsReachedFromHelp) {
+    // More keys than a 17-row window holds: the first page waits for ENTER
+    // on its last row, as the help screen does there.
+    {
+        TestWindow tw(800, 540, 17);
+        tw.window().set_text_position(1, 1);
+        tw.keys("j?");
+        EXPECT_THROW(wait_after_help(), RunEnded);
+        EXPECT_EQ("_____E X T E N S I O N   K E Y S" + std::string(48, '_'), tw.row(2));
+        EXPECT_EQ("         U,Y - undo / redo the last change of the spectrum (8 steps)",
+                  tw.row(4));
+        EXPECT_EQ("               Press ENTER", tw.row(17));
+    }
     TestWindow tw(800, 540, 17);
     tw.window().set_text_position(1, 1);
     tw.keys("j?");
     tw.type("");
+    tw.type("");
     wait_after_help();
-    EXPECT_EQ("_____E X T E N S I O N   K E Y S" + std::string(48, '_'), tw.row(2));
-    EXPECT_EQ("         U,Y - undo / redo the last change of the spectrum (8 steps)", tw.row(4));
     EXPECT_EQ("       ENTER - exits this page", tw.row(17));
     EXPECT_TRUE(tw.front_end.keys.empty());
+    // In 30 rows it is one page from its heading to its last line.
+    TestWindow tall(800, 540, 30);
+    tall.window().set_text_position(1, 1);
+    tall.keys("?");
+    tall.type("");
+    wait_after_help();
+    EXPECT_EQ("_____E X T E N S I O N   K E Y S" + std::string(48, '_'), tall.row(2));
+    EXPECT_TRUE(tall.screen_contains("         <,> - open a reference spectrum"));
+    EXPECT_TRUE(tall.screen_contains("       ENTER - exits this page"));
+    EXPECT_TRUE(tall.front_end.keys.empty());
 }
 
 } // namespace

@@ -20,6 +20,8 @@ TypedName read_file_name(NamedFile what) {
     Window& w = window();
     if (what == NamedFile::Catalogue)
         return w.read_line_or_box(CATALOGUE_FILTER, EnterAlone::OpensBox);
+    if (what == NamedFile::Reference)
+        return w.read_line_or_box(DEFAULT_FILTER, EnterAlone::OpensBox);
     return w.read_line_or_box(DEFAULT_FILTER, EnterAlone::EndsLine);
 }
 

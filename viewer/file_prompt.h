@@ -7,13 +7,13 @@
 
 namespace korax {
 
-enum class NamedFile { Catalogue, Spectrum };
+enum class NamedFile { Catalogue, Spectrum, Reference };
 
 // Reads the answer at the text position. TAB opens the file-open box with the
 // patterns of `what` (catalogue and assignment files, or the spectrum
-// patterns of the file prompt), and so does ENTER alone at the catalogue
-// prompt, where it has no other use (at the append prompt it leaves the
-// append). A name chosen there stands in the answer as if typed; Cancel
+// patterns of the file prompt), and so does ENTER alone at the catalogue and
+// reference prompts, where it has no other use (at the append prompt it leaves
+// the append). A name chosen there stands in the answer as if typed; Cancel
 // returns to the typing.
 [[nodiscard]] TypedName read_file_name(NamedFile what);
 

@@ -1,8 +1,8 @@
 // Display interpolation: when fewer than 512 points are on screen the trace is
 // drawn through three-point quadratic interpolants at the half-way points,
 // halving the step pass by pass until more than 512 points result.
-#include "spectrum/store.h"
 #include "viewer/display.h"
+#include "viewer/reference.h"
 
 #include <algorithm>
 #include <array>
@@ -48,9 +48,10 @@ std::int32_t interp_expand(std::span<const std::int32_t> y, std::span<std::int32
 
 void INTERP(double& FLOW, double& FHIGH, std::int32_t& IFIRST, std::int32_t& ILAST,
             std::int32_t& NEXP, std::int32_t& IXEXP, ViewerState& v) {
-    const auto& s = store();
     auto n = static_cast<std::size_t>(ILAST - IFIRST + 1);
-    std::span<const std::int32_t> y(s.INTENS.data() + IFIRST, n);
+    // The trace shown: the spectrum's points, or the difference in its mode.
+    const std::span<const std::int32_t> y =
+        shown_trace(IFIRST, ILAST).subspan(static_cast<std::size_t>(IFIRST), n);
     NEXP = interp_expand(y, std::span<std::int32_t, MAXEXP + 2>(v.YEXP), IXEXP);
     double width = FHIGH - FLOW;
     for (std::int32_t k = 1; k <= NEXP; ++k) {

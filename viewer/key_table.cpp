@@ -14,6 +14,7 @@
 #include "viewer/lookfm.h"
 #include "viewer/peak_marks.h"
 #include "viewer/profile_key.h"
+#include "viewer/reference.h"
 #include "viewer/series_view.h"
 #include "window/cancel.h"
 #include "window/dialog.h"
@@ -59,6 +60,16 @@ template <void (*F)(ViewerState&)> KeyOutcome with_catalogue(ViewerState& v, dou
     return KeyOutcome::Done;
 }
 
+// A command that may refuse (it says why on the status rows): nothing is
+// redrawn then.
+template <bool (*F)(ViewerState&)> KeyOutcome refusable(ViewerState& v, double) {
+    return F(v) ? KeyOutcome::Done : KeyOutcome::Refused;
+}
+template <bool (*F)(ViewerState&, double)>
+KeyOutcome refusable_amount(ViewerState& v, double amount) {
+    return F(v, amount) ? KeyOutcome::Done : KeyOutcome::Refused;
+}
+
 KeyOutcome leave(ViewerState& v, double) {
     return key_exit(v) ? KeyOutcome::Leave : KeyOutcome::Done;
 }
@@ -79,6 +90,7 @@ template <bool Previous, bool StrongOnly> void jump(ViewerState& v) {
 
 constexpr std::int16_t KEY_CTRL_Q = 17;
 constexpr std::int16_t KEY_TAB = 9;
+constexpr std::int16_t KEY_PGUP = -73, KEY_PGDN = -81, KEY_UP = -72, KEY_DOWN = -80;
 constexpr std::int16_t WHEEL_UP = -KEY_WHEEL_UP, WHEEL_DOWN = -KEY_WHEEL_DOWN, CLICK = -KEY_CLICK;
 
 constexpr KeySet C = KeySet::Classic, X = KeySet::Extension, L = KeySet::Catalogue;
@@ -170,6 +182,21 @@ const ViewerKey KEYS[] = {
     {'X',        noted<key_profile_fit, 'X'>,             0,           STALE,  "", X, "X",
      "         X,x - fit the line's profile, blends too / profile, baseline, lines"},
     {'x',        plain<key_profile_settings>,             0,           SCREEN, "", X, "x", ""},
+    {'<',        plain<key_reference_open>,               0,           NONE,   "", X, "<",
+     "         <,> - open a reference spectrum over this one / switch it off"},
+    {'>',        refusable<key_reference_off>,            0,           SCREEN, "", X, ">", ""},
+    // The reference grows or shrinks by a quarter, or moves by 5 % of the range.
+    {KEY_PGUP,   refusable_amount<key_reference_scale>,   1.25,        PLOT,   "", X, "PGUP",
+     "   PGUP,PGDN - the reference taller / shorter; the arrows up, down shift it"},
+    {KEY_PGDN,   refusable_amount<key_reference_scale>,   0.8,         PLOT,   "", X, "PGDN", ""},
+    {KEY_UP,     refusable_amount<key_reference_shift>,   0.05,        PLOT,   "", X, "Up", ""},
+    {KEY_DOWN,   refusable_amount<key_reference_shift>,   -0.05,       PLOT,   "", X, "Down", ""},
+    {'/',        refusable<key_reference_fit>,            0,           NONE,   "", X, "/",
+     "           / - fit the reference's scale to the trace shown (difference mode: k)"},
+    {'~',        refusable<key_difference>,               0,           SCREEN, "", X, "~",
+     "       ~,:,! - show main - k x reference on-off / type k / take it (U undoes)"},
+    {':',        refusable<key_difference_k>,             0,           SCREEN, "", X, ":", ""},
+    {'!',        refusable<key_difference_take>,          0,           NONE,   "difference", X, "!", ""},
 
     {'C',        plain<key_open>,                         0,           NONE,   "", L, "C",
      "         C,V - open a line catalogue / overlay on-off, v: linear-log sticks"},
@@ -191,6 +218,9 @@ const ViewerKey KEYS[] = {
     {'J',        with_catalogue<key_series_view>,         0,           NONE,   "", L, "J",
      "         J,j - the series view of the nearest prediction; ? in it lists its keys"},
     {'j',        with_catalogue<key_series_view>,         0,           NONE,   "", L, "J", ""},
+    {';',        with_catalogue<key_reload_catalogs>,     0,           NONE,   "", L, ";",
+     "         ;,' - read the catalogues again, o-c of the assignments / to the worst"},
+    {'\'',       with_catalogue<key_worst_assignment>,    0,           NONE,   "", L, "'", ""},
 
     {'?',        plain<key_extension_page>,               0,           SCREEN, "", KeySet::ThisPage, "?",
      "           ? - this page, also from the help screen"},
@@ -239,6 +269,7 @@ const ViewerKey* find_viewer_key(std::int16_t code) {
 
 bool run_viewer_key(ViewerState& v, const ViewerKey& key) {
     if (!key.command) return true;
+    if (refused_in_difference_mode(v, key.code)) return true;
     switch (key.command(v, key.amount)) {
     case KeyOutcome::Leave:
         return false;
@@ -252,15 +283,29 @@ bool run_viewer_key(ViewerState& v, const ViewerKey& key) {
 }
 
 void write_extension_page(Window& w, std::span<const ViewerKey> keys) {
-    w.write_line("");
-    w.write_line(heading("E X T E N S I O N   K E Y S"));
-    w.write_line("");
+    std::vector<std::string_view> lines;
     const ViewerKey* previous = nullptr;
     for (const ViewerKey& k : keys) {
         if (k.set == KeySet::Classic || k.page_line.empty()) continue;
-        if (previous && previous->set != k.set) w.write_line("");
-        w.write_line(k.page_line);
+        if (previous && previous->set != k.set) lines.emplace_back();
+        lines.push_back(k.page_line);
         previous = &k;
+    }
+    w.write_line("");
+    w.write_line(heading("E X T E N S I O N   K E Y S"));
+    w.write_line("");
+    // A window too short for the page shows it in two, the first waiting for
+    // ENTER, as the help screen does in 17 rows.
+    const std::size_t room = static_cast<std::size_t>(std::max(w.rows() - 4, 1));
+    const bool two_pages = lines.size() + 4 > static_cast<std::size_t>(w.rows());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (two_pages && i == room) {
+            w.write_line(blanks(15) + "Press ENTER ", LineEnd::Stay);
+            wait_for_enter();
+            w.write_line("");
+            w.write_line("");
+        }
+        w.write_line(lines[i]);
     }
     w.write_line(blanks(7) + "ENTER - exits this page", LineEnd::Stay);
 }

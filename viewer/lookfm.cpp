@@ -18,6 +18,7 @@
 #include "viewer/freqlimits.h"
 #include "viewer/key_table.h"
 #include "viewer/nargr.h"
+#include "viewer/reference.h"
 #include "window/dialog.h"
 #include "window/inkey.h"
 #include "window/window.h"
@@ -246,6 +247,7 @@ void lookfm_entry(ViewerState& v, const SessionStart& start) {
     v.FHIGH = extended ? fn : s.FREQ[static_cast<std::size_t>(columns)];
     v.FCURS = (v.FLOW + v.FHIGH) / 2;
     v.NFIT = 7;
+    compare_entry();
     // Before the first picture, which names on its bottom row what could not be opened.
     open_startup_catalogs(start);
     full_redraw(v);
@@ -293,9 +295,8 @@ void key_autoscale(ViewerState& v) {
     const auto& s = store();
     const std::int32_t first = std::clamp(v.IFIRST, std::int32_t{1}, s.NPTS);
     const std::int32_t last = std::clamp(v.ILAST, first, s.NPTS);
-    const auto [low, high] =
-        std::minmax_element(s.INTENS.begin() + first, s.INTENS.begin() + last + 1);
-    const EntryLimits limits = entry_limits(*low, *high);
+    const auto [low, high] = shown_extremes(first, last);
+    const EntryLimits limits = entry_limits(low, high);
     v.YLOW = limits.YLOW;
     v.YHIGH = limits.YHIGH;
     v.YREF = limits.YREF;
@@ -359,13 +360,14 @@ void key_cursor(ViewerState& v, double steps) {
 void key_mark_points(ViewerState& v) {
     const auto& s = store();
     auto& w = window();
+    const std::span<const std::int32_t> shown = shown_trace(v.IFIRST, v.ILAST);
     double hh = (v.YHIGH - v.YLOW) * 5 / s.SCREEN.MAXY;
     double hw =
         (s.FREQ[static_cast<std::size_t>(v.ILAST)] - s.FREQ[static_cast<std::size_t>(v.IFIRST)]) *
         3.75 / s.SCREEN.MAXX;
     for (std::int32_t i = v.IFIRST; i <= v.ILAST; ++i) {
         double f = s.FREQ[static_cast<std::size_t>(i)];
-        double y = s.INTENS[static_cast<std::size_t>(i)];
+        double y = shown[static_cast<std::size_t>(i)];
         if (y < v.YLOW || y > v.YHIGH) continue;
         w.rectangle(Fill::Outline, f - hw, y - hh, f + hw, y + hh);
     }

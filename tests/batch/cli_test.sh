@@ -386,7 +386,8 @@ expect_status 0 "peaks --help" "$korax" peaks --help
 expect_status 64 "convert with one name" "$korax" convert "$work/ocs.001"
 expect_status 64 "unknown option" "$korax" --frobnicate
 expect_status 0 "--help" "$korax" --help
-for form in "korax peaks" "korax convert" "korax info" "korax catalog" "korax assign" "--catalog FILE"; do
+for form in "korax peaks" "korax convert" "korax diff" "korax info" "korax catalog" \
+    "korax catalog --lin" "korax assign" "--catalog FILE"; do
     grep -q -- "$form" "$work/out" && pass || fail "--help does not list $form"
 done
 
@@ -429,6 +430,90 @@ expect_status 0 "catalog" env -u DISPLAY -u WAYLAND_DISPLAY "$korax" catalog \
 [[ $(wc -l <"$work/out") == 3 ]] && grep -q $'^240046.0325\t' "$work/out" &&
     ! grep -q '^240016' "$work/out" && pass || fail "catalog table within the bounds"
 expect_status 1 "catalog of a spectrum" "$korax" catalog "$work/ocs.001"
+
+# ---- 7c. diff: the difference as the viewer's difference mode takes it into the
+# spectrum and M saves it, with k fitted over the whole spectrum shown and with
+# a typed k; a partial text reference on another grid leaves the points it does
+# not reach as they were; the refusals that protect the inputs and old files
+cp "$source_dir/tests/play/reference_grid.001" "$source_dir/tests/play/reference_part.txt" "$work/"
+for k in fitted 1.5; do
+    if [[ $k == fitted ]]; then choose="keys ~"; else choose=$'keys :\ntype 1.5'; fi
+    cat >"$work/take.play" <<PLAY
+type $work/ocs.001
+enter
+keys QQQQQQQQQQ
+keys <
+type reference_grid.001
+enter
+$choose
+expect DIFFERENCE
+keys !
+keys M
+type taken-$k.001
+enter
+enter
+keys Y
+type -1
+PLAY
+    play "$work/take.play"
+    k_option=()
+    [[ $k == fitted ]] || k_option=(--k "$k")
+    expect_status 0 "diff, k $k" "$korax" diff "${k_option[@]}" "$work/ocs.001" \
+        "$work/reference_grid.001" -o "$work/diff-$k.001"
+    grep -q "k = [-0-9.e]* $([[ $k == fitted ]] && echo 'fitted over 20000 points' || echo 'as given')" \
+        "$work/out" && pass || fail "diff: k $k is not reported"
+    same_file "$work/taken-$k.001" "$work/diff-$k.001" "the viewer's difference, k $k"
+done
+expect_status 0 "diff with a partial text reference" "$korax" diff --format text "$work/ocs.001" \
+    "$work/reference_part.txt" -o "$work/part.txt"
+grep -q 'covers 2206 of them' "$work/out" && pass || fail "diff: the coverage is not reported"
+expect_status 0 "the spectrum as text" "$korax" convert "$work/ocs.001" "$work/whole.txt"
+paste -d ' ' <(tr -d '\r' <"$work/whole.txt" | tail -n +2) <(tr -d '\r' <"$work/part.txt" | tail -n +2) |
+    awk '$1 != $3 { bad = 1 } ($1 < 240250 || $1 > 240360.2787) && $2 != $4 { bad = 1 }
+         $1 >= 240250 && $1 <= 240360.2787 && $2 != $4 { changed++ }
+         END { exit bad || changed < 2000 }' && pass ||
+    fail "diff: the points beyond the partial reference changed, or those within did not"
+ln -s "$work/ocs.001" "$work/link.001"
+expect_status 64 "diff onto its A" "$korax" diff "$work/ocs.001" "$work/reference_grid.001" \
+    -o "$work/link.001"
+expect_status 64 "diff onto its B" "$korax" diff "$work/ocs.001" "$work/reference_grid.001" \
+    -o "$work/./reference_grid.001"
+cmp -s "$work/ocs.001" "$source_dir/examples/ocs.001" && pass || fail "diff changed its A"
+echo old >"$work/old.001"
+expect_status 1 "diff onto an existing file" "$korax" diff "$work/ocs.001" \
+    "$work/reference_grid.001" -o "$work/old.001"
+[[ $(cat "$work/old.001") == old ]] && pass || fail "diff replaced a file without --force"
+expect_status 0 "diff with --force" "$korax" diff --force "$work/ocs.001" \
+    "$work/reference_grid.001" -o "$work/old.001"
+expect_status 1 "diff with a missing B" "$korax" diff "$work/ocs.001" "$work/none.001" -o "$work/x.001"
+expect_status 1 "diff with a folder as B" "$korax" diff "$work/ocs.001" "$work/shots" -o "$work/x.001"
+expect_status 1 "diff of spectra that do not overlap" "$korax" diff "$work/ocs.001" \
+    "$source_dir/examples/ocs.002" -o "$work/x.001"
+grep -q 'nothing to subtract' "$work/err" && pass || fail "diff without overlap: no reason"
+[[ ! -e $work/x.001 ]] && pass || fail "a refused diff wrote its output"
+expect_status 64 "diff without -o" "$korax" diff "$work/ocs.001" "$work/reference_grid.001"
+expect_status 64 "diff with --k and --from" "$korax" diff --k 2 --from 240100 "$work/ocs.001" \
+    "$work/reference_grid.001" -o "$work/x.001"
+expect_status 64 "diff with an unknown format" "$korax" diff --format png "$work/ocs.001" \
+    "$work/reference_grid.001" -o "$work/x.001"
+
+# ---- 7d. catalog --lin: every record against the new predictions, the worst
+# first and the one the catalogue lacks last
+expect_status 0 "catalog --lin" "$korax" catalog --lin "$source_dir/tests/play/compare/fit.lin" \
+    "$source_dir/examples/ocs.cat"
+[[ $(wc -l <"$work/out") == 7 && $(sed -n 2p "$work/out" | cut -f1,7) == $'20,2,18\t5.75' &&
+    $(tail -n 1 "$work/out" | cut -f1,5,9) == $'30,0,30\t-\t8' ]] && pass ||
+    fail "catalog --lin table"
+grep -q '6 records: 2 within 1 error, 2 within 3, 1 beyond 3; 1 not in the catalogue' "$work/err" &&
+    pass || fail "catalog --lin counts"
+expect_status 1 "catalog --lin with a spectrum as the assignment file" "$korax" catalog --lin \
+    "$work/ocs.001" "$source_dir/examples/ocs.cat"
+expect_status 1 "catalog --lin with a missing assignment file" "$korax" catalog --lin \
+    "$work/none.lin" "$source_dir/examples/ocs.cat"
+expect_status 1 "catalog --lin with a spectrum as the catalogue" "$korax" catalog --lin \
+    "$source_dir/tests/play/compare/fit.lin" "$work/ocs.001"
+expect_status 64 "catalog --lin with --from" "$korax" catalog --lin \
+    "$source_dir/tests/play/compare/fit.lin" --from 1 "$source_dir/examples/ocs.cat"
 
 # ---- 8. writes that fail: the old file stays, no temporary is left, the
 # message says why, and the same command works once the fault is gone
@@ -477,6 +562,13 @@ status=$?
 tr -d '\n' <"$work/shots/limit.txt" | grep -q "faults/saved.001: File too large" && pass ||
     fail "save over the file size limit: no reason shown"
 [[ $(ls -A "$work/faults" | wc -l) == 3 ]] && pass || fail "temporaries left: $(ls -A "$work/faults")"
+echo old >"$work/faults/d.001"
+limited 4 "$korax" diff --force "$work/faults/a.001" "$work/reference_grid.001" \
+    -o "$work/faults/d.001" >"$work/out" 2>"$work/err"
+status=$?
+[[ $status == 1 && $(cat "$work/faults/d.001") == old ]] && grep -q 'File too large' "$work/err" &&
+    pass || fail "failed difference: status $status, the old file changed or no reason"
+rm "$work/faults/d.001"
 expect_status 0 "conversion retried" "$korax" convert --force "$work/faults/a.001" "$work/faults/a.txt"
 expect_status 0 "results retried" "$korax" peaks --force --cutoff 50 "$work/faults/a.001"
 [[ $(head -c 3 "$work/faults/a.txt") != old && $(wc -c <"$work/faults/a.001.peaks") -gt 100 ]] &&

@@ -1,6 +1,7 @@
-// Spectra read for the batch commands: the same formats, checks and axis
-// linearisation as the interactive load, into arrays of their own instead of
-// the store, so that several spectra can be read at once and nothing is drawn.
+// Spectra read into arrays of their own instead of the store: the same formats,
+// checks and axis linearisation as the interactive load, drawing nothing, so
+// that the batch commands can read several spectra at once and the viewer a
+// reference spectrum beside the one in work.
 #pragma once
 
 #include "spectrum/store.h"

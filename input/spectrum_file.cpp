@@ -1,9 +1,9 @@
-// The batch load: the interactive readers' pieces (header decoding, the
+// The load beside the store: the interactive readers' pieces (header decoding, the
 // intensity block, the text decoder, the axis statistics and resampling)
 // joined in the same order, with every refusal turned into a reason instead of
 // a screen. Refusals that end an interactive run (over capacity, unreadable
 // intensities) only refuse the one file here.
-#include "batch/spectrum_load.h"
+#include "input/spectrum_file.h"
 
 #include "base/format.h"
 #include "base/input_file.h"
