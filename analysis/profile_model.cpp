@@ -1,0 +1,139 @@
+// The profile model: the unit shapes of the components summed with the
+// baseline polynomial, with the partial derivatives by every parameter that
+// the solver's Jacobian needs, and the curve of a finished fit.
+#include "analysis/profile_fit.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+
+namespace korax {
+
+std::string_view refusal_text(FitRefusal refusal) {
+    switch (refusal) {
+    case FitRefusal::TooFewPoints:
+        return "too few points in the window";
+    case FitRefusal::NoLine:
+        return "no line at the cursor";
+    case FitRefusal::NotConverged:
+        return "fit did not converge";
+    case FitRefusal::LeftWindow:
+        return "fit left its window";
+    case FitRefusal::CentreOutsideWindow:
+        return "centre outside the window";
+    case FitRefusal::Singular:
+        return "fit is singular";
+    }
+    return "";
+}
+
+double ProfileFit::baseline(double x) const {
+    const double tau = (x - baseline_centre) / baseline_half;
+    double sum = 0, power = 1;
+    for (int j = 0; j <= baseline_degree; ++j, power *= tau)
+        sum += baseline_coefficients[std::size_t(j)] * power;
+    return sum;
+}
+
+double ProfileFit::curve(double x) const {
+    double sum = baseline(x);
+    for (const auto& c : components)
+        sum += c.amplitude * shape_value(shape, x - c.centre, widths);
+    return sum;
+}
+
+// ---- the model --------------------------------------------------------------------
+
+ProfileModel::ProfileModel(LineShape shape, int components, int baseline_degree, double half)
+    : m_shape(shape), m_components(components), m_degree(baseline_degree), m_half(half) {
+    assert(components >= 1 && components <= MAX_COMPONENTS);
+    assert(baseline_degree >= 0 && baseline_degree <= 2);
+    assert(half > 0);
+}
+
+int ProfileModel::width_count() const {
+    return int(uses_gauss_width(m_shape.profile)) + int(uses_lorentz_width(m_shape.profile));
+}
+
+int ProfileModel::parameter_count() const {
+    return 2 * m_components + width_count() + m_degree + 1;
+}
+
+namespace {
+// Widths are taken by absolute value, so the solver may step through zero; a
+// width of exactly zero would leave no profile.
+constexpr double SMALLEST_WIDTH = 1e-9;
+} // namespace
+
+LineWidths ProfileModel::widths(std::span<const double> p) const {
+    const auto at = std::size_t(2 * m_components);
+    LineWidths w;
+    switch (m_shape.profile) {
+    case LineProfile::Gauss:
+        w.gauss = std::max(std::abs(p[at]), SMALLEST_WIDTH);
+        break;
+    case LineProfile::Lorentz:
+        w.lorentz = std::max(std::abs(p[at]), SMALLEST_WIDTH);
+        break;
+    case LineProfile::Voigt:
+        w.gauss = std::abs(p[at]);
+        w.lorentz = std::abs(p[at + 1]);
+        if (w.gauss + w.lorentz < SMALLEST_WIDTH) w.gauss = SMALLEST_WIDTH;
+        break;
+    }
+    return w;
+}
+
+double ProfileModel::value(std::span<const double> p, double t, std::span<double> gradient) const {
+    double v = 0;
+    evaluate(p, std::span(&t, 1), std::span(&v, 1), gradient);
+    return v;
+}
+
+void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t,
+                            std::span<double> values, std::span<double> jacobian) const {
+    assert(p.size() == std::size_t(parameter_count()));
+    assert(values.size() >= t.size());
+    const std::size_t n = t.size(), np = p.size();
+    const bool want = !jacobian.empty();
+    assert(!want || jacobian.size() >= n * np);
+    const auto k_count = std::size_t(m_components);
+    const LineWidths w = widths(p);
+    const auto at = 2 * k_count;
+    const bool gauss = uses_gauss_width(m_shape.profile);
+    const bool lorentz = uses_lorentz_width(m_shape.profile);
+    const auto gauss_at = at, lorentz_at = gauss ? at + 1 : at;
+    const double gauss_sign = gauss && p[gauss_at] < 0 ? -1 : 1;
+    const double lorentz_sign = lorentz && p[lorentz_at] < 0 ? -1 : 1;
+    std::fill_n(values.begin(), n, 0.0);
+    if (want) std::fill_n(jacobian.begin(), n * np, 0.0);
+
+    std::vector<double> u(n);
+    std::vector<ShapePoint> s(n);
+    for (std::size_t k = 0; k < k_count; ++k) {
+        const double amplitude = p[k_count + k];
+        for (std::size_t i = 0; i < n; ++i)
+            u[i] = t[i] - p[k];
+        shape_points(m_shape, u, w, s);
+        for (std::size_t i = 0; i < n; ++i) {
+            values[i] += amplitude * s[i].value;
+            if (!want) continue;
+            double* gradient = jacobian.data() + i * np;
+            gradient[k] = amplitude * s[i].d_centre;
+            gradient[k_count + k] = s[i].value;
+            if (gauss) gradient[gauss_at] += amplitude * s[i].d_gauss * gauss_sign;
+            if (lorentz) gradient[lorentz_at] += amplitude * s[i].d_lorentz * lorentz_sign;
+        }
+    }
+    const auto base = at + std::size_t(width_count());
+    for (std::size_t i = 0; i < n; ++i) {
+        const double tau = t[i] / m_half;
+        double power = 1;
+        for (int j = 0; j <= m_degree; ++j, power *= tau) {
+            values[i] += p[base + std::size_t(j)] * power;
+            if (want) jacobian[i * np + base + std::size_t(j)] = power;
+        }
+    }
+}
+
+} // namespace korax

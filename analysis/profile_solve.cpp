@@ -1,0 +1,480 @@
+// One least-squares solve of the profile model: GSL's trust-region nonlinear
+// least squares with the analytic Jacobian, a stop once the steps are far
+// inside a standard error, the Voigt whose width runs to its bound, the
+// covariance, the checks that refuse a solve, and the result with its errors.
+#include "analysis/profile_solve.h"
+
+#include <gsl/gsl_blas.h>
+#include <gsl/gsl_errno.h>
+#include <gsl/gsl_linalg.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <limits>
+
+namespace korax::profile_detail {
+
+// ---- the solver ---------------------------------------------------------------------
+
+namespace {
+
+// Relative step and gradient at which the solver stops; 1e-10 of a point puts
+// a noiseless line on its centre far below the 1e-6 of a step asked of it.
+constexpr double XTOL = 1e-10, GTOL = 1e-10, FTOL = 0;
+// A step that lowers the sum of squares by less than this many residual
+// variances leaves the fit about sqrt(CHI_SQUARE_STEP) standard errors from
+// its minimum, far inside what the points determine.
+constexpr double CHI_SQUARE_STEP = 1e-6;
+// A column of the Jacobian this much smaller than the largest (after QR) is
+// taken as dependent: its parameter is not determined by the points.
+constexpr double COVARIANCE_EPSREL = 1e-11;
+// A Voigt width below this fraction of the other one has gone to its bound.
+constexpr double VOIGT_ZERO = 1e-3;
+
+// The solver asks for the Jacobian at the point whose residuals it took last
+// (a step it accepted), and the profile gives its value and its slopes in one
+// evaluation: the residuals keep the slopes for the Jacobian that follows.
+struct Glue {
+    const Problem* problem;
+    const ProfileModel* model;
+    std::vector<double> rows; // the Jacobian at `at`, row by row
+    std::vector<double> at;
+};
+
+int residuals(const gsl_vector* x, void* data, gsl_vector* f) {
+    auto& g = *static_cast<Glue*>(data);
+    const std::size_t n = g.problem->t.size(), np = x->size;
+    assert(x->stride == 1 && f->stride == 1);
+    const std::span<const double> p(x->data, np);
+    g.rows.resize(n * np);
+    g.model->evaluate(p, g.problem->t, std::span(f->data, n), g.rows);
+    for (std::size_t i = 0; i < n; ++i)
+        f->data[i] -= g.problem->y[i];
+    g.at.assign(p.begin(), p.end());
+    return GSL_SUCCESS;
+}
+
+int jacobian(const gsl_vector* x, void* data, gsl_matrix* j) {
+    auto& g = *static_cast<Glue*>(data);
+    const std::size_t n = g.problem->t.size(), np = x->size;
+    assert(x->stride == 1 && j->tda == np);
+    const std::span<const double> p(x->data, np);
+    // Rows of a GSL matrix are contiguous, and these are not padded.
+    if (g.at.size() == np && std::equal(p.begin(), p.end(), g.at.begin())) {
+        std::copy_n(g.rows.data(), n * np, j->data);
+        return GSL_SUCCESS;
+    }
+    std::vector<double> values(n);
+    g.model->evaluate(p, g.problem->t, values, std::span(j->data, n * np));
+    return GSL_SUCCESS;
+}
+
+} // namespace
+
+// Floored at rounding (the intensities are scaled to the line's height): on
+// noiseless data an improvement in the last bits must not count as a line.
+double Attempt::variance() const {
+    return std::max(rss / double(points - p.size()), 1e-18);
+}
+
+namespace {
+
+void quiet_gsl() {
+    // GSL's default answer to an error is to abort the program; here every
+    // status is looked at where it is returned.
+    static const bool done = [] {
+        gsl_set_error_handler_off();
+        return true;
+    }();
+    (void)done;
+}
+
+} // namespace
+
+std::optional<double> qr_least_squares(gsl_matrix* a, const gsl_vector* b, gsl_vector* x) {
+    GslPtr<gsl_vector> tau(gsl_vector_alloc(a->size2)), r(gsl_vector_alloc(a->size1));
+    if (gsl_linalg_QR_decomp(a, tau.get()) != GSL_SUCCESS ||
+        gsl_linalg_QR_lssolve(a, tau.get(), b, x, r.get()) != GSL_SUCCESS)
+        return std::nullopt;
+    for (std::size_t k = 0; k < x->size; ++k)
+        if (!std::isfinite(gsl_vector_get(x, k))) return std::nullopt;
+    const double norm = gsl_blas_dnrm2(r.get());
+    return norm * norm;
+}
+
+namespace {
+
+// Least squares of the n x `columns` matrix `a` (by rows) against b, by the
+// normal equations factored by Cholesky: the coefficients, and the residual's
+// sum of squares taken from the residuals themselves; nullopt when the columns
+// are not independent. Squaring the condition costs digits a start does not
+// need, and the few columns of a start are far from dependent.
+std::optional<double> normal_least_squares(std::span<const double> a, std::size_t columns,
+                                           std::span<const double> b, std::vector<double>& x) {
+    const std::size_t n = b.size();
+    GslPtr<gsl_matrix> ata(gsl_matrix_calloc(columns, columns));
+    GslPtr<gsl_vector> atb(gsl_vector_calloc(columns)), c(gsl_vector_alloc(columns));
+    for (std::size_t i = 0; i < n; ++i) {
+        const double* row = a.data() + i * columns;
+        for (std::size_t j = 0; j < columns; ++j) {
+            atb->data[j] += row[j] * b[i];
+            for (std::size_t k = 0; k <= j; ++k)
+                ata->data[j * ata->tda + k] += row[j] * row[k];
+        }
+    }
+    if (gsl_linalg_cholesky_decomp1(ata.get()) != GSL_SUCCESS ||
+        gsl_linalg_cholesky_solve(ata.get(), atb.get(), c.get()) != GSL_SUCCESS)
+        return std::nullopt;
+    x.assign(c->data, c->data + columns);
+    if (!std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); }))
+        return std::nullopt;
+    double rss = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        double r = b[i];
+        for (std::size_t j = 0; j < columns; ++j)
+            r -= a[i * columns + j] * x[j];
+        rss += r * r;
+    }
+    return rss;
+}
+
+} // namespace
+
+std::optional<std::vector<double>> linear_start(const Problem& pr, const ProfileModel& model,
+                                                const LineShape& shape,
+                                                std::span<const double> centres,
+                                                const LineWidths& widths, int degree, double* rss) {
+    const std::size_t n = pr.t.size();
+    const std::size_t k_count = centres.size();
+    const std::size_t columns = k_count + std::size_t(degree) + 1;
+    if (n < columns) return std::nullopt;
+    std::vector<double> a(n * columns), u(n);
+    std::vector<ShapePoint> s(n);
+    for (std::size_t k = 0; k < k_count; ++k) {
+        for (std::size_t i = 0; i < n; ++i)
+            u[i] = pr.t[i] - centres[k];
+        shape_points(shape, u, widths, s);
+        for (std::size_t i = 0; i < n; ++i)
+            a[i * columns + k] = s[i].value;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        double power = 1;
+        for (int j = 0; j <= degree; ++j, power *= pr.t[i] / pr.half)
+            a[i * columns + k_count + std::size_t(j)] = power;
+    }
+    std::vector<double> c;
+    const auto sum = normal_least_squares(a, columns, pr.y, c);
+    if (!sum) return std::nullopt;
+    if (rss) *rss = *sum;
+    std::vector<double> p(std::size_t(model.parameter_count()));
+    for (std::size_t k = 0; k < k_count; ++k) {
+        p[k] = centres[k];
+        p[k_count + k] = c[k];
+    }
+    std::size_t at = 2 * k_count;
+    if (uses_gauss_width(shape.profile)) p[at++] = widths.gauss;
+    if (uses_lorentz_width(shape.profile)) p[at++] = widths.lorentz;
+    for (int j = 0; j <= degree; ++j)
+        p[at + std::size_t(j)] = c[k_count + std::size_t(j)];
+    return p;
+}
+
+namespace {
+
+// At a minimum the residuals are orthogonal to every column of the Jacobian;
+// checked here because a trust region that has shrunk to nothing also stops
+// the solver with a small step. The cosine between the residuals and a column
+// times sqrt(n - p) is about the distance of that parameter from its optimum
+// in standard errors; 1 % of one is accepted.
+bool at_minimum(const gsl_matrix* j, const gsl_vector* f, const Problem& pr) {
+    const double norm_f = gsl_blas_dnrm2(f);
+    double norm_y = 0;
+    for (double v : pr.y)
+        norm_y += v * v;
+    // Residuals at rounding level: a noiseless line fitted exactly.
+    if (norm_f <= 1e-9 * std::sqrt(norm_y)) return true;
+    const double tolerance = 0.01 / std::sqrt(double(j->size1 - j->size2));
+    for (std::size_t c = 0; c < j->size2; ++c) {
+        gsl_vector_const_view column = gsl_matrix_const_column(j, c);
+        const double norm_c = gsl_blas_dnrm2(&column.vector);
+        if (norm_c == 0) continue;
+        double dot = 0;
+        gsl_blas_ddot(&column.vector, f, &dot);
+        if (std::abs(dot) > tolerance * norm_c * norm_f) return false;
+    }
+    return true;
+}
+
+// The unscaled covariance of the parameters at a.p, from the model's Jacobian there.
+bool covariance_at(const Problem& pr, const ProfileModel& model, Attempt& a) {
+    const std::size_t n = pr.t.size(), np = a.p.size();
+    GslPtr<gsl_matrix> j(gsl_matrix_alloc(n, np));
+    Glue glue{&pr, &model, {}, {}};
+    gsl_vector_view x = gsl_vector_view_array(a.p.data(), np);
+    jacobian(&x.vector, &glue, j.get());
+    GslPtr<gsl_matrix> covar(gsl_matrix_alloc(np, np));
+    if (gsl_multifit_nlinear_covar(j.get(), COVARIANCE_EPSREL, covar.get()) != GSL_SUCCESS)
+        return false;
+    a.covariance.assign(covar->data, covar->data + np * np);
+    return true;
+}
+
+// A Voigt width that the solver took (nearly) to zero: its place in the parameters.
+std::optional<std::size_t> voigt_width_at_zero(const ProfileModel& model,
+                                               std::span<const double> p) {
+    if (model.width_count() != 2) return std::nullopt;
+    const auto at = std::size_t(2 * model.components());
+    const double gauss = std::abs(p[at]), lorentz = std::abs(p[at + 1]);
+    if (gauss <= VOIGT_ZERO * lorentz) return at;
+    if (lorentz <= VOIGT_ZERO * gauss) return at + 1;
+    return std::nullopt;
+}
+
+// Half the derivative of the sum of squares by parameter j at p.
+double slope_of_rss(const Problem& pr, const ProfileModel& model, std::span<const double> p,
+                    std::size_t j) {
+    const std::size_t n = pr.t.size();
+    std::vector<double> values(n), rows(n * p.size());
+    model.evaluate(p, pr.t, values, rows);
+    double slope = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        slope += (values[i] - pr.y[i]) * rows[i * p.size() + j];
+    return slope;
+}
+
+double sum_of_squares(const gsl_vector* f) {
+    double sum = 0;
+    for (std::size_t i = 0; i < f->size; ++i)
+        sum += f->data[i * f->stride] * f->data[i * f->stride];
+    return sum;
+}
+
+// GSL's own driver, with one more way to stop: once a step lowers the sum of
+// squares by less than CHI_SQUARE_STEP residual variances and the residuals
+// are orthogonal to the Jacobian, the fit is within a small fraction of a
+// standard error of its minimum. Without it the solver goes on until its
+// steps reach rounding, and near a noisy minimum it gets there by rejecting
+// step after step, each costing a model evaluation and a factorisation.
+int iterate(const Problem& pr, gsl_multifit_nlinear_workspace* w, std::size_t max_iterations,
+            int& info) {
+    const std::size_t n = w->f->size, np = w->x->size;
+    double before = sum_of_squares(w->f);
+    std::size_t iteration = 0;
+    int status = GSL_CONTINUE;
+    do {
+        status = gsl_multifit_nlinear_iterate(w);
+        // No step that lowers the sum at all from the start: more will not help.
+        if (status == GSL_ENOPROG && iteration == 0) {
+            info = status;
+            return GSL_EMAXITER;
+        }
+        ++iteration;
+        status = gsl_multifit_nlinear_test(XTOL, GTOL, FTOL, &info, w);
+        if (status != GSL_CONTINUE) break;
+        const double after = sum_of_squares(w->f);
+        const double variance = after / double(n - np);
+        if (before - after <= CHI_SQUARE_STEP * variance && at_minimum(w->J, w->f, pr)) {
+            status = GSL_SUCCESS;
+            break;
+        }
+        before = after;
+    } while (iteration < max_iterations);
+    // Converged to within rounding.
+    if (status == GSL_ETOLF || status == GSL_ETOLX || status == GSL_ETOLG) {
+        info = status;
+        return GSL_SUCCESS;
+    }
+    return status == GSL_CONTINUE ? GSL_EMAXITER : status;
+}
+
+} // namespace
+
+Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> start,
+              std::size_t max_iterations, int restarts) {
+    quiet_gsl();
+    Attempt a;
+    a.components = model.components();
+    a.points = pr.t.size();
+    const std::size_t n = pr.t.size(), np = start.size();
+    if (n < np + 3) {
+        a.refusal = FitRefusal::TooFewPoints;
+        return a;
+    }
+    // Levenberg-Marquardt in a trust region, steps scaled by the columns of
+    // the Jacobian (More): GSL's defaults, but each step solved by Cholesky
+    // on the normal equations, the fastest of its solvers for a few parameters.
+    gsl_multifit_nlinear_parameters params = gsl_multifit_nlinear_default_parameters();
+    params.solver = gsl_multifit_nlinear_solver_cholesky;
+    GslPtr<gsl_multifit_nlinear_workspace> w(
+        gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, n, np));
+    Glue glue{&pr, &model, {}, {}};
+    gsl_multifit_nlinear_fdf fdf{};
+    fdf.f = residuals;
+    fdf.df = jacobian;
+    fdf.fvv = nullptr;
+    fdf.n = n;
+    fdf.p = np;
+    fdf.params = &glue;
+    gsl_vector_view x0 = gsl_vector_view_array(start.data(), np);
+    int info = 0;
+    int status = gsl_multifit_nlinear_init(&x0.vector, &fdf, w.get());
+    if (status == GSL_SUCCESS) status = iterate(pr, w.get(), max_iterations, info);
+    a.iterations = int(gsl_multifit_nlinear_niter(w.get()));
+    const gsl_vector* x = gsl_multifit_nlinear_position(w.get());
+    const gsl_vector* f = gsl_multifit_nlinear_residual(w.get());
+    gsl_matrix* j = gsl_multifit_nlinear_jac(w.get());
+    a.p.assign(x->data, x->data + np);
+    a.rss = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        a.rss += gsl_vector_get(f, i) * gsl_vector_get(f, i);
+    const bool finite = std::isfinite(a.rss) && std::all_of(a.p.begin(), a.p.end(), [](double v) {
+                            return std::isfinite(v);
+                        });
+    if (const auto zero = finite ? voigt_width_at_zero(model, a.p) : std::nullopt) {
+        // The Voigt's minimum lies on the bound of that width, where the
+        // absolute value has a kink that stalls the solver. On the bound the
+        // profile is the pure one of the other width: solved as that, with
+        // the covariance then taken from the whole Voigt model there.
+        const LineShape pure{*zero == std::size_t(2 * a.components) ? LineProfile::Lorentz
+                                                                    : LineProfile::Gauss,
+                             model.shape().derivative};
+        const ProfileModel reduced(pure, a.components, model.degree(), pr.half);
+        std::vector<double> from = a.p;
+        from.erase(from.begin() + std::ptrdiff_t(*zero));
+        Attempt b = solve(pr, reduced, std::move(from), max_iterations);
+        if (b.refusal) return b;
+        b.p.insert(b.p.begin() + std::ptrdiff_t(*zero), 0.0);
+        b.iterations += a.iterations;
+        // The solver may have passed the bound on its way to a minimum inside:
+        // if a little of that width lowers the sum of squares, start again
+        // from there with some of it.
+        if (restarts > 0 && slope_of_rss(pr, model, b.p, *zero) < 0) {
+            const std::size_t other =
+                *zero == std::size_t(2 * a.components) ? *zero + 1 : *zero - 1;
+            std::vector<double> again = b.p;
+            again[*zero] = 0.5 * std::abs(again[other]);
+            Attempt c = solve(pr, model, std::move(again), max_iterations, restarts - 1);
+            c.iterations += b.iterations;
+            return c;
+        }
+        if (!covariance_at(pr, model, b)) b.refusal = FitRefusal::Singular;
+        return b;
+    }
+    // No progress usually means the minimum was reached to rounding; the
+    // orthogonality test tells the two apart.
+    if ((status != GSL_SUCCESS && status != GSL_ENOPROG) || !finite || !at_minimum(j, f, pr)) {
+        a.refusal = FitRefusal::NotConverged;
+        return a;
+    }
+    if (!covariance_at(pr, model, a)) a.refusal = FitRefusal::Singular;
+    return a;
+}
+
+// ---- checks and results ------------------------------------------------------------
+
+double lobe_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a) {
+    return lobe_width(ctx.shape, model.widths(a.p));
+}
+
+std::optional<FitRefusal> check(const FitContext& ctx, const Problem& pr, const Attempt& a) {
+    if (a.refusal) return a.refusal;
+    const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+    const double t_low = pr.t.front(), t_high = pr.t.back();
+    for (int k = 0; k < a.components; ++k)
+        if (a.p[std::size_t(k)] < t_low || a.p[std::size_t(k)] > t_high)
+            return FitRefusal::CentreOutsideWindow;
+    const double lobe = lobe_of(ctx, model, a);
+    if (!(lobe >= 1 && lobe <= t_high - t_low)) return FitRefusal::LeftWindow;
+    const std::size_t np = a.p.size();
+    for (int k = 0; k < 2 * a.components; ++k) {
+        const double v = a.covariance[std::size_t(k) * np + std::size_t(k)];
+        if (!(v > 0) || !std::isfinite(v)) return FitRefusal::Singular;
+    }
+    return std::nullopt;
+}
+
+Height height_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a, int k) {
+    const LineWidths w = model.widths(a.p);
+    const ShapePoint s = shape_point(ctx.shape, height_offset(ctx.shape, w), w);
+    const std::size_t np = a.p.size(), kc = std::size_t(a.components);
+    const double amplitude = a.p[kc + std::size_t(k)];
+    // The height is the amplitude times the shape at the lobe's extreme; where
+    // the extreme moves with the widths, its first-order change is zero there.
+    std::vector<double> grad(np, 0.0);
+    grad[kc + std::size_t(k)] = s.value;
+    std::size_t at = 2 * kc;
+    if (uses_gauss_width(ctx.shape.profile))
+        grad[at++] = amplitude * s.d_gauss * (a.p[2 * kc] < 0 ? -1 : 1);
+    if (uses_lorentz_width(ctx.shape.profile))
+        grad[at] = amplitude * s.d_lorentz * (a.p[at] < 0 ? -1 : 1);
+    double variance = 0;
+    for (std::size_t r = 0; r < np; ++r)
+        for (std::size_t c = 0; c < np; ++c)
+            variance += grad[r] * a.covariance[r * np + c] * grad[c];
+    return {amplitude * s.value, variance};
+}
+
+ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
+                     std::span<const double> x) {
+    const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+    const std::size_t np = a.p.size(), kc = std::size_t(a.components);
+    // The errors scale the covariance by the residual variance as it is (no
+    // floor: a noiseless line has errors at rounding).
+    const double s2 = a.rss / double(a.points - a.p.size());
+    auto error = [&](std::size_t j) {
+        const double v = a.covariance[j * np + j];
+        return v > 0 ? std::sqrt(v * s2) : std::numeric_limits<double>::infinity();
+    };
+    ProfileFit fit;
+    fit.shape = ctx.shape;
+    fit.baseline_degree = ctx.degree;
+    fit.window = pr.window;
+    fit.low = x[std::size_t(pr.window.first)];
+    fit.high = x[std::size_t(pr.window.last)];
+    for (std::size_t k = 0; k < kc; ++k) {
+        const Height h = height_of(ctx, model, a, int(k));
+        FittedComponent c;
+        c.centre = pr.origin + pr.step * a.p[k];
+        c.centre_error = pr.step * error(k);
+        c.height = pr.y_scale * h.value;
+        c.height_error = pr.y_scale * std::sqrt(std::max(0.0, h.variance * s2));
+        c.amplitude = pr.y_scale * a.p[kc + k];
+        fit.components.push_back(c);
+    }
+    std::sort(
+        fit.components.begin(), fit.components.end(),
+        [](const FittedComponent& l, const FittedComponent& r) { return l.centre < r.centre; });
+    const LineWidths w = model.widths(a.p);
+    std::size_t at = 2 * kc;
+    const double inf = std::numeric_limits<double>::infinity();
+    fit.width_errors = {inf, inf};
+    if (uses_gauss_width(ctx.shape.profile)) {
+        fit.widths.gauss = pr.step * w.gauss;
+        fit.width_errors.gauss = pr.step * error(at++);
+    } else {
+        fit.width_errors.gauss = 0;
+    }
+    if (uses_lorentz_width(ctx.shape.profile)) {
+        fit.widths.lorentz = pr.step * w.lorentz;
+        fit.width_errors.lorentz = pr.step * error(at++);
+    } else {
+        fit.width_errors.lorentz = 0;
+    }
+    fit.lobe_width = pr.step * lobe_width(ctx.shape, w);
+    fit.baseline_centre = pr.origin;
+    fit.baseline_half = pr.step * pr.half;
+    for (int j = 0; j <= ctx.degree; ++j)
+        fit.baseline_coefficients[std::size_t(j)] = pr.y_scale * a.p[at + std::size_t(j)];
+    fit.baseline_coefficients[0] += pr.y_origin;
+    fit.noise = pr.noise * pr.y_scale;
+    fit.residual_rms = pr.y_scale * std::sqrt(a.rss / double(a.points));
+    if (pr.noise > 0)
+        fit.reduced_chi_square = s2 / (pr.noise * pr.noise);
+    else
+        fit.reduced_chi_square = s2 > 0 ? inf : 0;
+    fit.iterations = a.iterations;
+    return fit;
+}
+
+} // namespace korax::profile_detail

@@ -1,0 +1,118 @@
+// The inside of the profile fit, shared by its two halves: the window in the
+// fit's own units, one least-squares solve from a start (GSL's trust region
+// with the analytic Jacobian) with its covariance, the checks that refuse a
+// solve, and the result in the caller's units. The choice of components
+// (analysis/profile_fit.cpp) builds on these; nothing else includes this.
+#pragma once
+
+#include "analysis/peak_search.h"
+#include "analysis/profile_fit.h"
+
+#include <gsl/gsl_matrix.h>
+#include <gsl/gsl_multifit_nlinear.h>
+#include <gsl/gsl_vector.h>
+
+#include <cmath>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace korax::profile_detail {
+
+// Offsets in points from the window's middle keep the parameters of one size
+// whatever the frequencies, and intensities scaled by the line's height keep
+// the amplitudes near 1.
+struct Problem {
+    std::vector<double> t, y;
+    double origin = 0, step = 1;      // x = origin + step * t
+    double y_origin = 0, y_scale = 1; // intensity = y_origin + y_scale * y
+    double half = 1;                  // of the window, in points
+    double noise = 0;                 // scaled
+    PointRange window;
+};
+
+template <class T>
+Problem make_problem(std::span<const double> x, std::span<const T> y, PointRange window,
+                     const LineEstimate& line) {
+    Problem p;
+    p.window = window;
+    const double low = x[std::size_t(window.first)], high = x[std::size_t(window.last)];
+    p.origin = (low + high) / 2;
+    p.step = (high - low) / (window.count() - 1);
+    p.y_origin = line.level;
+    p.y_scale = std::abs(line.height) > 0 ? std::abs(line.height) : 1;
+    p.half = (high - low) / 2 / p.step;
+    p.noise = line.noise / p.y_scale;
+    for (std::int32_t i = window.first; i <= window.last; ++i) {
+        p.t.push_back((x[std::size_t(i)] - p.origin) / p.step);
+        p.y.push_back((double(y[std::size_t(i)]) - p.y_origin) / p.y_scale);
+    }
+    return p;
+}
+
+constexpr std::size_t MAX_ITERATIONS = 200;
+// A trial component that has not settled after this many is not worth more: a
+// split of a single line drifts on a flat valley where both halves merge.
+constexpr std::size_t TRIAL_ITERATIONS = 40;
+
+struct GslDelete {
+    void operator()(gsl_multifit_nlinear_workspace* w) const { gsl_multifit_nlinear_free(w); }
+    void operator()(gsl_matrix* m) const { gsl_matrix_free(m); }
+    void operator()(gsl_vector* v) const { gsl_vector_free(v); }
+};
+template <class T> using GslPtr = std::unique_ptr<T, GslDelete>;
+
+// One fit from one start.
+struct Attempt {
+    int components = 0;
+    std::vector<double> p;
+    std::vector<double> covariance; // unscaled, p x p
+    double rss = 0;
+    int iterations = 0;
+    std::optional<FitRefusal> refusal;
+    double variance() const; // of the residuals, per degree of freedom
+    std::size_t points = 0;
+};
+
+// Least squares by Householder QR of `a` (overwritten): the coefficients into
+// `x`, and the residual's sum of squares; nullopt when a coefficient is not
+// finite, as when two columns are not independent.
+std::optional<double> qr_least_squares(gsl_matrix* a, const gsl_vector* b, gsl_vector* x);
+
+// The amplitudes and the baseline that fit best for given centres and widths:
+// a linear problem, so the solver starts next to its answer. Its sum of
+// squares into `rss` when asked.
+std::optional<std::vector<double>> linear_start(const Problem& pr, const ProfileModel& model,
+                                                const LineShape& shape,
+                                                std::span<const double> centres,
+                                                const LineWidths& widths, int degree,
+                                                double* rss = nullptr);
+
+// The solve from `start`; a refusal when it does not converge or leaves a
+// parameter undetermined.
+Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> start,
+              std::size_t max_iterations = MAX_ITERATIONS, int restarts = 2);
+
+struct FitContext {
+    LineShape shape;
+    int degree = 1;
+};
+
+double lobe_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a);
+
+// Why the attempt is refused, if it is.
+std::optional<FitRefusal> check(const FitContext& ctx, const Problem& pr, const Attempt& a);
+
+// The heights of the components and their variances (unscaled covariance).
+struct Height {
+    double value = 0, variance = 0;
+};
+Height height_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a, int k);
+
+// The attempt in the caller's units, errors scaled by the residual variance.
+ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
+                     std::span<const double> x);
+
+} // namespace korax::profile_detail
