@@ -381,6 +381,14 @@ void renormalise(Plan& plan, const Blend& blend) {
             with_weight(rest[i]->text, weight_text(w.values[i], w.decimals));
 }
 
+// The blend after the plan dropped some of its records: the rest renormalised,
+// the dropped ones told to the caller.
+void drop_from_blend(Plan& plan, const Blend& blend, AssignOutcome& outcome) {
+    renormalise(plan, blend);
+    for (const Member& m : blend)
+        if (plan.lines.contains(m.line) && !plan.lines[m.line]) outcome.removed.push_back(m.fields);
+}
+
 AssignOutcome failed_with(std::string why) {
     AssignOutcome outcome;
     outcome.status = AssignStatus::Failed;
@@ -617,10 +625,7 @@ AssignOutcome remove_assignment(const std::string& path, const QuantumNumbers& q
             if (whole_blend)
                 for (const Member& m : b)
                     plan.lines[m.line] = std::nullopt;
-            renormalise(plan, b);
-            for (const Member& m : b)
-                if (plan.lines.contains(m.line) && !plan.lines[m.line])
-                    outcome.removed.push_back(m.fields);
+            drop_from_blend(plan, b, outcome);
             return true;
         },
         waiting);
@@ -640,12 +645,8 @@ AssignOutcome remove_assignments(const std::string& path, const std::vector<Quan
                 outcome.status = AssignStatus::Missing;
                 return false;
             }
-            for (const Blend& b : f.blends) {
-                renormalise(plan, b);
-                for (const Member& m : b)
-                    if (plan.lines.contains(m.line) && !plan.lines[m.line])
-                        outcome.removed.push_back(m.fields);
-            }
+            for (const Blend& b : f.blends)
+                drop_from_blend(plan, b, outcome);
             return true;
         },
         waiting);

@@ -200,7 +200,6 @@ void key_jump(ViewerState& v, bool previous, bool strong_only) {
 
 void move_cursor_to(ViewerState& v, double f) {
     const auto& st = store();
-    const double f1 = st.FREQ[1], fn = st.FREQ[static_cast<std::size_t>(st.NPTS)];
     if (f > v.FLOW && f < v.FHIGH) {
         draw_cursor(v);
         v.FCURS = f;
@@ -210,6 +209,13 @@ void move_cursor_to(ViewerState& v, double f) {
         return;
     }
     // Off screen: the display moves to centre the line, keeping its width.
+    centre_display_on(v, f);
+    plot_redraw(v);
+}
+
+void centre_display_on(ViewerState& v, double f) {
+    const auto& st = store();
+    const double f1 = st.FREQ[1], fn = st.FREQ[static_cast<std::size_t>(st.NPTS)];
     const double width = v.FHIGH - v.FLOW;
     v.FLOW = f - width / 2;
     v.FHIGH = f + width / 2;
@@ -222,7 +228,6 @@ void move_cursor_to(ViewerState& v, double f) {
         v.FLOW = std::max(f1, fn - width);
     }
     v.FCURS = f;
-    plot_redraw(v);
 }
 
 void note_measuring_key(std::int16_t code) {

@@ -41,6 +41,9 @@ void key_jump(ViewerState& v, bool previous, bool strong_only);
 // The cursor to frequency f (in the spectrum's unit), the display moved to
 // centre it, its width kept, when f lies off screen.
 void move_cursor_to(ViewerState& v, double f);
+// The display centred on f with its width kept (held inside the spectrum),
+// the cursor at f; draws nothing.
+void centre_display_on(ViewerState& v, double f);
 
 // ; : every open catalogue read again from its file (one that cannot be read
 // stays as it was), and the assignment file compared with the new predictions.

@@ -120,20 +120,8 @@ std::optional<Series> ask_series(ViewerState& v, const SeriesIndex& index, LineR
 void leave_view(ViewerState& v, const SeriesView& view) {
     const auto& st = store();
     const double f1 = st.FREQ[1], fn = st.FREQ[static_cast<std::size_t>(st.NPTS)];
-    const double f =
-        std::clamp(member_reference(view, view.strips[view.current]) + view.cursor, f1, fn);
-    const double width = v.FHIGH - v.FLOW;
-    v.FLOW = f - width / 2;
-    v.FHIGH = f + width / 2;
-    if (v.FLOW < f1) {
-        v.FLOW = f1;
-        v.FHIGH = std::min(fn, f1 + width);
-    }
-    if (v.FHIGH > fn) {
-        v.FHIGH = fn;
-        v.FLOW = std::max(f1, fn - width);
-    }
-    v.FCURS = f;
+    centre_display_on(
+        v, std::clamp(member_reference(view, view.strips[view.current]) + view.cursor, f1, fn));
 }
 
 // The width of one pixel column of the strips, in offsets.
