@@ -277,17 +277,23 @@ ScaleFit fit_scale(std::span<const std::int32_t> main, std::span<const double> r
     return fit;
 }
 
-void subtract_reference(std::span<const std::int32_t> main, std::span<const double> ref, double k,
-                        std::span<std::int32_t> out, std::int32_t first, std::int32_t last) {
+std::int64_t subtract_reference(std::span<const std::int32_t> main, std::span<const double> ref,
+                                double k, std::span<std::int32_t> out, std::int32_t first,
+                                std::int32_t last) {
     assert(main.size() == ref.size() && out.size() == main.size());
     first = std::max(first, std::int32_t{1});
     last = std::min(last, static_cast<std::int32_t>(main.size()) - 1);
-    in_two_halves(first, last, [&](int, std::int64_t a, std::int64_t b) {
+    std::int64_t sums[2] = {0, 0};
+    in_two_halves(first, last, [&](int half, std::int64_t a, std::int64_t b) {
+        std::int64_t sum = 0;
         for (std::int64_t i = a; i <= b; ++i) {
             const auto p = static_cast<std::size_t>(i);
             out[p] = difference_at(main[p], ref[p], k);
+            sum += out[p];
         }
+        sums[half] = sum;
     });
+    return sums[0] + sums[1];
 }
 
 DifferenceExtremes difference_extremes(std::span<const std::int32_t> main,

@@ -57,9 +57,12 @@ ScaleFit fit_scale(std::span<const std::int32_t> main, std::span<const double> r
 
 // out[i] = main[i] - k x ref[i], truncated toward zero and held in the 32-bit
 // range, for i = first..last; where ref[i] is NaN the reference is taken as 0
-// (out[i] = main[i]). `out` may be `main` itself.
-void subtract_reference(std::span<const std::int32_t> main, std::span<const double> ref, double k,
-                        std::span<std::int32_t> out, std::int32_t first, std::int32_t last);
+// (out[i] = main[i]). `out` may be `main` itself. Returns the sum of what it
+// wrote, which a caller taking the difference for good needs for its mean and
+// gets here without a second pass over the points.
+std::int64_t subtract_reference(std::span<const std::int32_t> main, std::span<const double> ref,
+                                double k, std::span<std::int32_t> out, std::int32_t first,
+                                std::int32_t last);
 
 // What subtract_reference would write over first..last (first <= last), without
 // writing it: the first and last values and the smallest and largest. The

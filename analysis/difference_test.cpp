@@ -129,10 +129,12 @@ TEST(Difference, IsTruncatedTowardZeroAndKeepsTheSpectrumWhereNoReferenceIs) {
     const std::vector<double> ref = {0, 3.5, 3.5, NaN, -1e12, 0.25, 2};
     const std::vector<std::int32_t> main = {0, 10, -10, 77, 5, 1, 9};
     std::vector<std::int32_t> out(main.size(), -1);
-    subtract_reference(main, ref, 1.0, out, 1, 6);
+    const std::int64_t sum = subtract_reference(main, ref, 1.0, out, 1, 6);
     // 6.5 -> 6, -13.5 -> -13, kept, 1e12 held at the top, 0.75 -> 0, 7.
     const std::vector<std::int32_t> expected = {-1, 6, -13, 77, 2147483647, 0, 7};
     EXPECT_EQ(expected, out);
+    // The sum of what was written, past the 32-bit range without wrapping.
+    EXPECT_EQ(6 - 13 + 77 + std::int64_t{2147483647} + 0 + 7, sum);
     // Its extremes without writing it.
     const DifferenceExtremes e = difference_extremes(main, ref, 1.0, 2, 5);
     EXPECT_EQ(-13, e.first);

@@ -47,6 +47,7 @@ namespace {
 // Copies the store before a change; when memory is short the oldest undo steps
 // give theirs up first. Throws std::bad_alloc only when even that is not enough.
 void take_snapshot(SpectrumSnapshot& snap, bool with_original, double ymean) {
+    snap = spectrum_history().take_spare();
     for (;;) {
         try {
             capture(snap, store().NPTS + 1, with_original, ymean);

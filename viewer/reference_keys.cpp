@@ -264,10 +264,8 @@ bool key_difference_take(ViewerState& v) {
     const double k = compare_session().difference.k;
     const auto n = static_cast<std::size_t>(s.NPTS);
     const std::span<std::int32_t> intens(s.INTENS.data(), n + 1);
-    subtract_reference(intens, reference_on_grid().first(n + 1), k, intens, 1, s.NPTS);
-    double sum = 0;
-    for (std::size_t p = 1; p <= n; ++p)
-        sum += intens[p];
+    const auto sum = static_cast<double>(
+        subtract_reference(intens, reference_on_grid().first(n + 1), k, intens, 1, s.NPTS));
     // The flat continuation of a spectrum narrower than the window follows.
     const std::int32_t columns = std::min(s.SCREEN.MAXX + 1, MAXPTS);
     for (std::int32_t i = s.NPTS + 1; i <= columns; ++i)

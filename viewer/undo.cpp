@@ -77,18 +77,32 @@ bool store_matches(const SpectrumSnapshot& snap) {
 void SpectrumHistory::start() {
     m_undo.clear();
     m_redo.clear();
+    m_spare = SpectrumSnapshot{};
     m_state = m_saved = next_state();
 }
 
 void SpectrumHistory::record(SpectrumSnapshot&& before, std::string_view what, bool sets_original) {
+    if (!m_redo.empty()) keep_spare(std::move(m_redo.back().snap));
     m_redo.clear();
     before.state = m_state;
     before.orignl.clear(); // the append that renews ORIGNL is redone from INTENS
     before.orignl.shrink_to_fit();
     m_undo.push_back(Change{std::move(before), what, sets_original});
     m_state = next_state();
-    while (m_undo.size() > DEPTH)
+    while (m_undo.size() > DEPTH) {
+        keep_spare(std::move(m_undo.front().snap));
         m_undo.pop_front();
+    }
+}
+
+void SpectrumHistory::keep_spare(SpectrumSnapshot&& snap) {
+    if (snap.intens.capacity() > m_spare.intens.capacity()) m_spare = std::move(snap);
+}
+
+SpectrumSnapshot SpectrumHistory::take_spare() {
+    SpectrumSnapshot spare = std::move(m_spare);
+    m_spare = SpectrumSnapshot{};
+    return spare;
 }
 
 void SpectrumHistory::exchange(Change& change, double& ymean) {
@@ -148,6 +162,10 @@ std::string_view SpectrumHistory::redo(double& ymean) {
 }
 
 bool SpectrumHistory::drop_oldest() {
+    if (m_spare.bytes() > 0) {
+        m_spare = SpectrumSnapshot{};
+        return true;
+    }
     if (!m_undo.empty()) {
         m_undo.pop_front();
         return true;
@@ -162,6 +180,7 @@ bool SpectrumHistory::drop_oldest() {
 void SpectrumHistory::forget() {
     m_undo.clear();
     m_redo.clear();
+    m_spare = SpectrumSnapshot{};
     // The store has just changed into a state no snapshot knows.
     m_state = next_state();
 }
@@ -171,7 +190,7 @@ std::size_t SpectrumHistory::bytes() const {
     for (const auto* list : {&m_undo, &m_redo})
         for (const Change& c : *list)
             total += c.snap.bytes();
-    return total;
+    return total + m_spare.bytes();
 }
 
 SpectrumHistory& spectrum_history() {

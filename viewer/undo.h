@@ -63,8 +63,9 @@ class SpectrumHistory {
     // When memory runs short the store is left as it was.
     std::string_view undo(double& ymean);
     std::string_view redo(double& ymean);
-    // Gives up the oldest undo step (or, with none, the newest redo step) to
-    // free its memory; false when there was nothing to give up.
+    // Gives up the spare memory, or else the oldest undo step (or, with none,
+    // the newest redo step), to free memory; false when there was nothing to
+    // give up.
     bool drop_oldest();
     // After a change that could not be recorded (no memory): gives up every
     // step; the spectrum counts as changed.
@@ -79,6 +80,11 @@ class SpectrumHistory {
     // A new state of the spectrum that no snapshot holds yet.
     std::uint64_t next_state() { return ++m_counter; }
     [[nodiscard]] std::size_t bytes() const;
+    // The memory of a snapshot given up by the last change (a redo step it
+    // cleared, the oldest undo step it pushed out), for the next change's copy
+    // of the store: a fresh allocation of a large spectrum costs a page fault
+    // every 4 KiB, more than the copy itself. Empty when there is none.
+    [[nodiscard]] SpectrumSnapshot take_spare();
 
   private:
     struct Change {
@@ -91,8 +97,10 @@ class SpectrumHistory {
                           bool redoing);
     // The store takes the change's state, the change takes the store's.
     void exchange(Change& change, double& ymean);
+    void keep_spare(SpectrumSnapshot&& snap);
 
     std::deque<Change> m_undo, m_redo;
+    SpectrumSnapshot m_spare;
     std::uint64_t m_state = 0, m_saved = 0, m_counter = 0;
 };
 
