@@ -10,8 +10,10 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +27,11 @@ struct ProfileFitSettings {
     int baseline_degree = 1;  // 0, 1 or 2
     int components = 0;       // 0: as many as the window shows (at most 5); 1..5: that many
     double window_widths = 4; // half the window, in lobe widths of the line
+    // The extremes of the whole spectrum, when the caller knows them: a run of
+    // points flat at one of them is a clipped top. Points at the 16-bit limits
+    // are clipped whatever these say.
+    double data_low = -std::numeric_limits<double>::infinity();
+    double data_high = std::numeric_limits<double>::infinity();
 };
 
 enum class FitRefusal {
@@ -34,14 +41,32 @@ enum class FitRefusal {
     LeftWindow,          // the fitted width is wider than the window or narrower than a point
     CentreOutsideWindow, // a fitted centre lies outside the window
     Singular,            // a centre or a height is not determined by the points
+    AtEnd,               // the window the line needs is cut by the end of the spectrum
 };
 // A few words for the result row, e.g. "fit did not converge".
 std::string_view refusal_text(FitRefusal refusal);
+
+// What the fit says of a line beyond its errors: the doubts a user filters on.
+struct LineFlags {
+    bool saturated = false; // points of its lobe clipped (left out of the fit)
+    bool edge = false;      // its window is cut by the end of the spectrum
+    bool blend = false;     // a line of the fit beside it, or one the residual asks for unresolved
+    bool shape = false;     // the residual shows structure the profile does not explain
+    bool low = false;       // weak (a few noise units) or its centre poorly determined
+    bool any() const { return saturated || edge || blend || shape || low; }
+    bool operator==(const LineFlags&) const = default;
+};
+// The names of the flags set, in the order above: "saturated", "edge",
+// "blend?", "shape", "low".
+std::vector<std::string_view> flag_names(const LineFlags& flags);
+// Those names joined by blanks, "-" when none is set (one word for awk).
+std::string flags_text(const LineFlags& flags);
 
 struct FittedComponent {
     double centre = 0, centre_error = 0;
     double height = 0, height_error = 0; // of the lobe that height_offset names, above the baseline
     double amplitude = 0;                // the coefficient of the unit shape (see ShapePoint)
+    LineFlags flags;
 };
 
 struct ProfileFit {
@@ -56,6 +81,7 @@ struct ProfileFit {
     double residual_rms = 0;
     double noise = 0; // point-to-point noise of the surroundings, the reference of chi-square
     int iterations = 0;
+    int clipped_points = 0; // in the window, left out of the fit
 
     // The baseline polynomial in tau = (x - baseline_centre) / baseline_half.
     double baseline_centre = 0, baseline_half = 1;

@@ -23,8 +23,29 @@ std::string_view refusal_text(FitRefusal refusal) {
         return "centre outside the window";
     case FitRefusal::Singular:
         return "fit is singular";
+    case FitRefusal::AtEnd:
+        return "line cut by the end of the spectrum";
     }
     return "";
+}
+
+std::vector<std::string_view> flag_names(const LineFlags& flags) {
+    std::vector<std::string_view> names;
+    if (flags.saturated) names.push_back("saturated");
+    if (flags.edge) names.push_back("edge");
+    if (flags.blend) names.push_back("blend?");
+    if (flags.shape) names.push_back("shape");
+    if (flags.low) names.push_back("low");
+    return names;
+}
+
+std::string flags_text(const LineFlags& flags) {
+    std::string text;
+    for (std::string_view name : flag_names(flags)) {
+        if (!text.empty()) text += ' ';
+        text += name;
+    }
+    return text.empty() ? "-" : text;
 }
 
 double ProfileFit::baseline(double x) const {

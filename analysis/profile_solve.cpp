@@ -415,8 +415,38 @@ Height height_of(const FitContext& ctx, const ProfileModel& model, const Attempt
     return {amplitude * s.value, variance};
 }
 
+namespace {
+
+// The flags' thresholds, set on synthetic series and spectra with known
+// centres: a wrong line was either flagged by one of these or off the trend
+// of its series, and no correct line of a signal to noise of 10 or more was.
+constexpr double LOW_ERROR_PER_WIDTH = 0.25;
+constexpr double LOW_SIGNAL_TO_NOISE = 5;
+constexpr double BLEND_WIDTHS = 1.5;
+constexpr double SHAPE_CHI_SQUARE = 4;
+
+void set_flags(ProfileFit& fit, const Problem& pr, const Verdicts& verdicts) {
+    const double lobe = fit.lobe_width;
+    for (FittedComponent& c : fit.components) {
+        LineFlags& f = c.flags;
+        const double t = (c.centre - pr.origin) / pr.step;
+        f.saturated = std::any_of(pr.clipped.begin(), pr.clipped.end(), [&](double u) {
+            return std::abs(u - t) * pr.step <= lobe;
+        });
+        f.edge = pr.cut;
+        for (const FittedComponent& o : fit.components)
+            if (&o != &c && std::abs(o.centre - c.centre) < BLEND_WIDTHS * lobe) f.blend = true;
+        if (verdicts.unresolved && fit.components.size() == 1) f.blend = true;
+        f.shape = verdicts.shape || !(fit.reduced_chi_square <= SHAPE_CHI_SQUARE);
+        f.low = !(c.centre_error <= LOW_ERROR_PER_WIDTH * lobe) ||
+                (fit.noise > 0 && std::abs(c.height) < LOW_SIGNAL_TO_NOISE * fit.noise);
+    }
+}
+
+} // namespace
+
 ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
-                     std::span<const double> x) {
+                     std::span<const double> x, const Verdicts& verdicts) {
     const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
     const std::size_t np = a.p.size(), kc = std::size_t(a.components);
     // The errors scale the covariance by the residual variance as it is (no
@@ -474,6 +504,8 @@ ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
     else
         fit.reduced_chi_square = s2 > 0 ? inf : 0;
     fit.iterations = a.iterations;
+    fit.clipped_points = int(pr.clipped.size());
+    set_flags(fit, pr, verdicts);
     return fit;
 }
 
