@@ -62,7 +62,7 @@ struct Start {
 
 std::vector<Start> next_component_starts(const FitContext& ctx, const Problem& pr,
                                          const Attempt& a) {
-    const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+    const ProfileModel model = model_of(ctx, pr, a);
     const LineWidths widths = model.widths(a.p);
     const double lobe = lobe_width(ctx.shape, widths);
     const std::size_t kc = std::size_t(a.components);
@@ -138,7 +138,7 @@ bool leaves_more_than_noise(const Problem& pr, const Attempt& a) {
 std::optional<std::size_t> unsound_component(const FitContext& ctx, const Problem& pr,
                                              const Attempt& a) {
     if (a.components < 2) return std::nullopt;
-    const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+    const ProfileModel model = model_of(ctx, pr, a);
     const double lobe = lobe_of(ctx, model, a);
     const std::size_t kc = std::size_t(a.components);
     std::vector<double> significance(kc);
@@ -176,7 +176,7 @@ std::optional<std::size_t> unsound_component(const FitContext& ctx, const Proble
 // residual variance, is a score test: chi-square with 2 degrees of freedom for
 // a single line. Far cheaper than the trial fit it saves.
 double split_signal(const FitContext& ctx, const Problem& pr, const Attempt& a) {
-    const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+    const ProfileModel model = model_of(ctx, pr, a);
     const std::size_t n = pr.t.size(), np = a.p.size(), kc = std::size_t(a.components);
     if (n < np + 5) return std::numeric_limits<double>::infinity();
     const std::size_t strongest = strongest_of(a);
@@ -224,7 +224,7 @@ FitContext free_shape_of(const FitContext& ctx) {
 
 std::optional<Attempt> free_shape_fit(const FitContext& ctx, const Problem& pr, const Attempt& a) {
     if (ctx.shape.profile == LineProfile::Voigt) return std::nullopt;
-    const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+    const ProfileModel model = model_of(ctx, pr, a);
     const FitContext free = free_shape_of(ctx);
     Attempt ref = fit_from(free, pr, centres_of(a),
                            widths_for_lobe(free.shape, lobe_of(ctx, model, a)), TRIAL_ITERATIONS);
@@ -232,10 +232,52 @@ std::optional<Attempt> free_shape_fit(const FitContext& ctx, const Problem& pr, 
     return ref;
 }
 
+// The same lines each with its own widths, from the fit with shared ones:
+// lines of a blend are seldom of one width, and shared widths pull the
+// centres of unequal ones apart or together.
+std::optional<Attempt> free_widths_fit(const FitContext& ctx, const Problem& pr, const Attempt& a,
+                                       std::size_t max_iterations = MAX_ITERATIONS) {
+    if (a.components < 2 || a.free) return std::nullopt;
+    const ProfileModel shared = model_of(ctx, pr, a);
+    const ProfileModel free(ctx.shape, a.components, ctx.degree, pr.half, true);
+    if (pr.t.size() < std::size_t(free.parameter_count()) + 3) return std::nullopt;
+    std::vector<double> start(std::size_t(free.parameter_count()));
+    const std::size_t kc = std::size_t(a.components), w = std::size_t(shared.width_count());
+    std::copy_n(a.p.begin(), 2 * kc, start.begin());
+    for (std::size_t k = 0; k < kc; ++k)
+        std::copy_n(a.p.begin() + std::ptrdiff_t(2 * kc), w,
+                    start.begin() + std::ptrdiff_t(free.width_at(int(k))));
+    std::copy(a.p.end() - ctx.degree - 1, a.p.end(), start.end() - ctx.degree - 1);
+    Attempt b = solve(pr, free, std::move(start), max_iterations);
+    if (!b.refusal) b.refusal = check(ctx, pr, b);
+    if (b.refusal) return std::nullopt;
+    return b;
+}
+
+// Whether `better` fits significantly better than `a` for what it costs.
+bool significantly_better(const Attempt& a, const Attempt& better) {
+    return a.rss - better.rss > DELTA_CHI_SQUARE * better.variance();
+}
+
+// Whether a blend's widths are better free: when that fits significantly
+// better, or when freeing them moves a centre by more than its error with
+// shared ones. Then the shared widths are an assumption the centres hang on
+// and their errors do not cover: a weak line beside a strong one of another
+// width lands several of its errors off.
+bool widths_better_free(const Attempt& shared, const Attempt& free) {
+    if (significantly_better(shared, free)) return true;
+    const std::size_t np = shared.p.size();
+    for (std::size_t k = 0; k < std::size_t(shared.components); ++k) {
+        const double error = std::sqrt(shared.covariance[k * np + k] * shared.variance());
+        if (std::abs(free.p[k] - shared.p[k]) > error) return true;
+    }
+    return false;
+}
+
 // Drops unsound components one at a time, refitting after each.
 Attempt prune(const FitContext& ctx, const Problem& pr, Attempt a) {
     while (const auto k = unsound_component(ctx, pr, a)) {
-        const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+        const ProfileModel model = model_of(ctx, pr, a);
         std::vector<double> centres = centres_of(a);
         centres.erase(centres.begin() + std::ptrdiff_t(*k));
         Attempt fewer = fit_from(ctx, pr, centres, model.widths(a.p));
@@ -290,16 +332,22 @@ Attempt add_components(const FitContext& ctx, const Problem& pr, Attempt a, int 
         if (best_split) tried.push_back(best_split);
         // What a further line must beat: the fit as it is, or, when freeing
         // the shape explains the misfit, the fit with the shape free.
+        // Lines of different widths sharing theirs misfit as well: a further
+        // line must beat the fit with free widths too.
         const Attempt* base = &a;
-        std::optional<Attempt> free;
+        std::optional<Attempt> free, free_widths;
         if (!forced && split && !tried.empty()) {
             free = free_shape_fit(ctx, pr, a);
-            if (free && a.rss - free->rss > DELTA_CHI_SQUARE * free->variance()) base = &*free;
+            if (free && significantly_better(a, *free)) base = &*free;
+        }
+        if (!forced && !tried.empty() && a.components >= 2) {
+            free_widths = free_widths_fit(ctx, pr, a, TRIAL_ITERATIONS);
+            if (free_widths && significantly_better(*base, *free_widths)) base = &*free_widths;
         }
         // A blend that is resolved widens a single line too; only when no
         // further line stands is the shape to blame.
         auto stop = [&] {
-            if (mismatch && base != &a) *mismatch = true;
+            if (mismatch && free && base == &*free) *mismatch = true;
         };
         std::optional<Attempt> best;
         for (const Start* start : tried) {
@@ -336,7 +384,7 @@ Attempt add_components(const FitContext& ctx, const Problem& pr, Attempt a, int 
 // problem's units, strongest first; none within 3/4 of a lobe width of a
 // centre already taken.
 std::vector<double> residual_lines(const FitContext& ctx, const Problem& pr, const Attempt& a) {
-    const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+    const ProfileModel model = model_of(ctx, pr, a);
     const LineWidths widths = model.widths(a.p);
     const double lobe = lobe_width(ctx.shape, widths);
     const double offset = height_offset(ctx.shape, widths);
@@ -392,9 +440,10 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
         p.cut = cut_here;
         return p;
     };
-    // A refusal of a line whose window is cut says so: the end is the cause.
+    // A refusal of a line whose window is cut says so: the end is the cause
+    // (too few points say that themselves).
     auto refused = [&](FitRefusal why) -> FitOutcome {
-        return cut && why != FitRefusal::Singular ? FitRefusal::AtEnd : why;
+        return cut && why != FitRefusal::TooFewPoints ? FitRefusal::AtEnd : why;
     };
     auto in_units = [](const Problem& pr, std::vector<double> centres) {
         for (double& c : centres)
@@ -422,6 +471,9 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
         const Attempt fit = fit_from(ctx, *pr, in_units(*pr, centres),
                                      widths_for_lobe(settings.shape, line->width / pr->step));
         if (fit.refusal) return refused(*fit.refusal);
+        if (const auto free = free_widths_fit(ctx, *pr, fit))
+            if (settings.free_widths || widths_better_free(fit, *free))
+                return result_of(ctx, *pr, *free, x);
         return result_of(ctx, *pr, fit, x);
     }
 
@@ -448,7 +500,7 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
         if (others.size() > limit - std::size_t(fit.components))
             others.resize(limit - std::size_t(fit.components));
         if (!others.empty()) {
-            const ProfileModel model(ctx.shape, fit.components, ctx.degree, pr->half);
+            const ProfileModel model = model_of(ctx, *pr, fit);
             const LineWidths widths = model.widths(fit.p);
             std::vector<double> centres;
             for (int k = 0; k < fit.components; ++k)
@@ -482,6 +534,9 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
     if (fit.components < settings.components)
         fit = add_components(ctx, *pr, std::move(fit), settings.components,
                              widths_for_lobe(settings.shape, line->width / pr->step));
+    // A blend's lines with their own widths when asked, or when the data ask.
+    if (const auto free = free_widths_fit(ctx, *pr, fit))
+        if (settings.free_widths || widths_better_free(fit, *free)) fit = std::move(*free);
     // A single line whose residual still asks for a split: an unresolved
     // blend, unless freeing the shape explains it.
     if (fit.components == 1 && !verdicts.shape && leaves_more_than_noise(*pr, fit) &&

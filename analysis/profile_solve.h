@@ -95,6 +95,7 @@ template <class T> using GslPtr = std::unique_ptr<T, GslDelete>;
 // One fit from one start.
 struct Attempt {
     int components = 0;
+    bool free = false; // every line with its own widths
     std::vector<double> p;
     std::vector<double> covariance; // unscaled, p x p
     double rss = 0;
@@ -128,6 +129,10 @@ struct FitContext {
     int degree = 1;
 };
 
+// The model the attempt was solved with.
+ProfileModel model_of(const FitContext& ctx, const Problem& pr, const Attempt& a);
+
+// The lobe width of the lines, their mean when each has its own.
 double lobe_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a);
 
 // Why the attempt is refused, if it is.
