@@ -176,18 +176,20 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
 std::vector<FoundLine> clipped_tops(std::span<const double> freq,
                                     std::span<const std::int32_t> intens, std::int32_t npts) {
     std::vector<FoundLine> tops;
-    auto clipped = [&](std::int32_t i) {
-        return intens[std::size_t(i)] >= 32767 || intens[std::size_t(i)] <= -32768;
+    if (npts < 1) return tops;
+    const auto [low, high] =
+        std::minmax_element(intens.begin() + 1, intens.begin() + 1 + npts);
+    // At a 16-bit limit, or at the data's extreme in a run of three or more.
+    auto clipped = [&](std::int32_t i, std::int32_t run) {
+        const std::int32_t v = intens[std::size_t(i)];
+        return v >= 32767 || v <= -32768 || ((v == *low || v == *high) && run >= 3);
     };
     for (std::int32_t i = 1; i <= npts;) {
-        if (!clipped(i)) {
-            ++i;
-            continue;
-        }
         std::int32_t j = i;
-        while (j < npts && clipped(j + 1) && (intens[std::size_t(j + 1)] > 0) == (intens[std::size_t(i)] > 0))
+        while (j < npts && intens[std::size_t(j + 1)] == intens[std::size_t(i)])
             ++j;
-        if (j > i) {
+        const std::int32_t run = j - i + 1;
+        if (run >= 2 && clipped(i, run)) {
             FoundLine top;
             top.frequency = (freq[std::size_t(i)] + freq[std::size_t(j)]) / 2;
             top.error = freq[std::size_t(j)] - freq[std::size_t(i)];

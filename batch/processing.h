@@ -88,9 +88,10 @@ struct PeakResults {
 PeakResults find_peaks(const Spectrum& spectrum, const ProcessedLevels& levels,
                        const PeaksSettings& settings, std::optional<double> noise);
 
-// Candidates PEAKFINDER's test cannot see: the middle of every run of two or
-// more points of intens[1..npts] at a 16-bit limit (a clipped top has no
-// point above its neighbours). Each as a FoundLine at that point.
+// Candidates PEAKFINDER's test cannot see: the middle of every run of equal
+// points of intens[1..npts] that is a clipped top (two or more at a 16-bit
+// limit, three or more at the data's extreme), which has no point above its
+// neighbours. Each as a FoundLine there.
 std::vector<FoundLine> clipped_tops(std::span<const double> freq,
                                     std::span<const std::int32_t> intens, std::int32_t npts);
 

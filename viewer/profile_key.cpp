@@ -222,8 +222,16 @@ void key_profile_fit(ViewerState& v) {
     const SpectrumStore& st = store();
     std::vector<double> predicted;
     if (settings.at_predictions) predicted = predicted_lines(v, settings.fit);
-    const FitOutcome outcome =
-        fit_profile(st.FREQ, st.INTENS, st.NPTS, v.FCURS, settings.fit, predicted);
+    // A top flat at the spectrum's extreme is clipped (a text spectrum is
+    // rescaled, so its clipped tops are no longer at the 16-bit limits).
+    ProfileFitSettings fit = settings.fit;
+    if (st.NPTS >= 1) {
+        const auto [low, high] = std::minmax_element(st.INTENS.begin() + 1,
+                                                     st.INTENS.begin() + 1 + st.NPTS);
+        fit.data_low = *low;
+        fit.data_high = *high;
+    }
+    const FitOutcome outcome = fit_profile(st.FREQ, st.INTENS, st.NPTS, v.FCURS, fit, predicted);
     if (!outcome) {
         std::string row1(1, ' ');
         row1 += shape_name(settings.fit.shape);

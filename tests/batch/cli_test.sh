@@ -220,6 +220,18 @@ fi
 [[ $(head -n 1 "$work/profile.tsv") == $'file\tfrequency\terror\tintensity\tfwhh\tgauss_fwhm\tgauss_error\tlorentz_fwhm\tlorentz_error\tchi2\tlines\tflags' ]] &&
     pass || fail "--profile table heading"
 grep -q ': 50 lines fitted as lorentz2,' "$work/err" && pass || fail "--profile summary: $(cat "$work/err")"
+# The flags column: a clipped line, a Gaussian under lorentz2 and a line 6
+# points from the end (tests/play/flags.txt) each with its flag as the last
+# field, where one awk test keeps the sound lines; the summary counts them.
+cp "$source_dir/tests/play/flags.txt" "$work/flags.txt"
+expect_status 0 "peaks --profile, flags" "$korax" peaks --nfit 5 --cutoff -2300 --profile lorentz2 \
+    -o "$work/profile" --force --tsv "$work/flags.txt"
+[[ $(awk -F'\t' 'NR > 1 { printf "%.2f %s;", $2, $NF }' "$work/out") == \
+    "240014.96 saturated;240029.98 shape;240049.66 edge;" &&
+    $(awk 'NR > 1 && $NF == "-"' "$work/out" | wc -l) == 0 ]] && pass ||
+    fail "flags column: $(cat "$work/out")"
+grep -q ': 3 lines fitted as lorentz2, 3 flagged (1 saturated, 1 edge, 1 shape),' "$work/err" &&
+    pass || fail "flags in the summary: $(cat "$work/err")"
 # Smoothing finds the candidates, but the fit reads the points before it (with
 # the same baseline off): smoothed points have correlated noise and widened
 # lines, which made the fit report ghost lines beside each line. The same 50
