@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -90,6 +91,7 @@ struct Honesty {
     double error_per_scatter() const { return std::sqrt(sum_error2 / sum_deviation2); }
     double inside_share() const { return double(inside) / measured; }
     std::string text() const {
+        if (measured == 0) return "no lines";
         return std::to_string(measured) + " lines: error/scatter " +
                std::to_string(error_per_scatter()) + ", inside +-1 error " +
                std::to_string(inside_share());
@@ -161,10 +163,14 @@ Figures run(const Case& c, std::uint64_t seed) {
 
 // A flagged line may be more conservative than an unflagged one, never less.
 void expect_sound(const Case& c, const Figures& f) {
-    SCOPED_TRACE(c.name + ": " + std::to_string(f.found) + " of " + std::to_string(f.lines) +
-                 " found (" + std::to_string(f.refused_at_end) + " refused at the end), " +
-                 std::to_string(f.phantoms) + " phantoms; unflagged " + f.plain.text() +
-                 "; flagged " + f.flagged.text());
+    const std::string figures = c.name + ": " + std::to_string(f.found) + " of " +
+                                std::to_string(f.lines) + " found (" +
+                                std::to_string(f.refused_at_end) + " refused at the end), " +
+                                std::to_string(f.phantoms) + " phantoms; unflagged " +
+                                f.plain.text() + "; flagged " + f.flagged.text();
+    // The table of the cases, for the record of what the fit does.
+    std::printf("%s\n", figures.c_str());
+    SCOPED_TRACE(figures);
     EXPECT_GE(f.found, 0.95 * f.lines);
     EXPECT_LE(f.phantoms, 0.01 * f.lines);
     for (const Honesty* h : {&f.plain, &f.flagged}) {
