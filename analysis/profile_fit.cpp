@@ -157,9 +157,9 @@ std::optional<std::size_t> unsound_component(const FitContext& ctx, const Proble
             // Two centres closer than three errors of their distance are one
             // line as far as the points can tell.
             const std::size_t np = a.p.size();
-            const double apart = a.variance() * (a.covariance[k * np + k] +
-                                                 a.covariance[l * np + l] -
-                                                 2 * a.covariance[k * np + l]);
+            const double apart =
+                a.variance() * (a.covariance[k * np + k] + a.covariance[l * np + l] -
+                                2 * a.covariance[k * np + l]);
             const double distance = std::abs(a.p[k] - a.p[l]);
             if (distance < 0.25 * lobe || !(distance >= 3 * std::sqrt(std::max(apart, 0.0))))
                 consider(significance[k] < significance[l] ? k : l);
@@ -551,7 +551,8 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
                              widths_for_lobe(settings.shape, line->width / pr->step));
     // A blend's lines with their own widths when asked, or when the data ask.
     if (const auto free = free_widths_fit(ctx, *pr, fit))
-        if (settings.free_widths || widths_better_free(ctx, *pr, fit, *free)) fit = std::move(*free);
+        if (settings.free_widths || widths_better_free(ctx, *pr, fit, *free))
+            fit = std::move(*free);
     // A single line whose residual still asks for a split: an unresolved
     // blend, unless freeing the shape explains it.
     if (fit.components == 1 && !verdicts.shape && leaves_more_than_noise(*pr, fit) &&

@@ -81,7 +81,7 @@ struct ProfileFit {
     double low = 0, high = 0;                // their first and last frequency
     std::vector<FittedComponent> components; // by ascending centre
     LineWidths widths, width_errors;         // an undetermined width has an infinite error
-    bool free_widths = false; // each line has its own (widths: the strongest line's)
+    bool free_widths = false;                // each line has its own (widths: the strongest line's)
     double lobe_width = 0;                   // the fitted shape's, see lobe_width
     double reduced_chi_square = 0;           // residual variance / noise variance
     double residual_rms = 0;

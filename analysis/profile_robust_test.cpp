@@ -163,11 +163,10 @@ Figures run(const Case& c, std::uint64_t seed) {
 
 // A flagged line may be more conservative than an unflagged one, never less.
 void expect_sound(const Case& c, const Figures& f) {
-    const std::string figures = c.name + ": " + std::to_string(f.found) + " of " +
-                                std::to_string(f.lines) + " found (" +
-                                std::to_string(f.refused_at_end) + " refused at the end), " +
-                                std::to_string(f.phantoms) + " phantoms; unflagged " +
-                                f.plain.text() + "; flagged " + f.flagged.text();
+    const std::string figures =
+        c.name + ": " + std::to_string(f.found) + " of " + std::to_string(f.lines) + " found (" +
+        std::to_string(f.refused_at_end) + " refused at the end), " + std::to_string(f.phantoms) +
+        " phantoms; unflagged " + f.plain.text() + "; flagged " + f.flagged.text();
     // The table of the cases, for the record of what the fit does.
     std::printf("%s\n", figures.c_str());
     SCOPED_TRACE(figures);
@@ -215,8 +214,8 @@ TEST(ProfileRobustness, AShapeMismatchAddsNoPhantomLines) {
     struct Mismatch {
         LineShape data, fit;
     };
-    for (const Mismatch& m : {Mismatch{GAUSS2, LORENTZ2}, Mismatch{VOIGT2, LORENTZ2},
-                              Mismatch{LORENTZ2, GAUSS2}})
+    for (const Mismatch& m :
+         {Mismatch{GAUSS2, LORENTZ2}, Mismatch{VOIGT2, LORENTZ2}, Mismatch{LORENTZ2, GAUSS2}})
         for (double snr : {30.0, 300.0}) {
             Case c{shape_name(m.data) + " under " + shape_name(m.fit) + " at SNR " +
                        std::to_string(int(snr)),
@@ -228,8 +227,7 @@ TEST(ProfileRobustness, AShapeMismatchAddsNoPhantomLines) {
 
 TEST(ProfileRobustness, BlendsOfDifferentWidthsAreTwoLines) {
     for (double ratio : {1.0, 1.25, 1.5}) {
-        Case c{"blend of widths in the ratio " + std::to_string(ratio), LORENTZ2, LORENTZ2, 20,
-               {}};
+        Case c{"blend of widths in the ratio " + std::to_string(ratio), LORENTZ2, LORENTZ2, 20, {}};
         for (int k = 0; k < LINES / 2; ++k) {
             const double at = 2 * SPACING * (k + 1) + 0.29 * k;
             c.lines.push_back({at, 600, LOBE});
@@ -243,8 +241,11 @@ TEST(ProfileRobustness, BlendsOfDifferentWidthsAreTwoLines) {
 
 TEST(ProfileRobustness, LinesAtTheEndsAreFittedOrRefusedForThatReason) {
     for (double from_end : {2.0, 5.0, 10.0}) {
-        Case c{"centre " + std::to_string(int(from_end)) + " points from an end", LORENTZ2,
-               LORENTZ2, 10, {}};
+        Case c{"centre " + std::to_string(int(from_end)) + " points from an end",
+               LORENTZ2,
+               LORENTZ2,
+               10,
+               {}};
         // One spectrum of two lines, one at each end, repeated with fresh noise.
         c.points = 200;
         c.lines = {{from_end + 0.3, 400, LOBE}, {c.points - from_end - 0.3, 400, LOBE}};

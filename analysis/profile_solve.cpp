@@ -451,7 +451,8 @@ void set_flags(ProfileFit& fit, const Problem& pr, const Verdicts& verdicts) {
         });
         f.edge = pr.cut;
         for (const FittedComponent& o : fit.components)
-            if (&o != &c && std::abs(o.centre - c.centre) < BLEND_WIDTHS * std::max(lobe, c.lobe_width))
+            if (&o != &c &&
+                std::abs(o.centre - c.centre) < BLEND_WIDTHS * std::max(lobe, c.lobe_width))
                 f.blend = true;
         if (verdicts.unresolved && fit.components.size() == 1) f.blend = true;
         f.shape = verdicts.shape || !(fit.reduced_chi_square <= SHAPE_CHI_SQUARE);

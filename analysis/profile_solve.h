@@ -32,8 +32,8 @@ struct Problem {
     double half = 1;                  // of the window, in points
     double noise = 0;                 // scaled
     PointRange window;
-    std::vector<double> clipped;    // the offsets of the points left out
-    bool cut = false;               // the window the line needs is cut by an end of the spectrum
+    std::vector<double> clipped; // the offsets of the points left out
+    bool cut = false;            // the window the line needs is cut by an end of the spectrum
 };
 
 // The 16-bit limits of the recorders' files.

@@ -226,9 +226,9 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
     if (res.totals.failed > 0) {
         summary += ", " + std::to_string(res.totals.failed) +
                    (st.profile ? " refused profile fits" : " failed fits");
-        const auto at_end = std::count_if(
-            res.profile_lines.begin(), res.profile_lines.end(),
-            [](const ProfileLine& p) { return p.refusal == FitRefusal::AtEnd; });
+        const auto at_end =
+            std::count_if(res.profile_lines.begin(), res.profile_lines.end(),
+                          [](const ProfileLine& p) { return p.refusal == FitRefusal::AtEnd; });
         if (at_end > 0) summary += " (" + std::to_string(at_end) + " at the ends)";
     }
     if (st.profile) summary += flag_counts(res.profile_lines);
@@ -327,7 +327,8 @@ int run_peaks(const PeaksCommand& given) {
     if (cmd.tsv) {
         std::cout << "file\tfrequency\terror\tintensity\tfwhh";
         if (cmd.settings.profile)
-            std::cout << "\tgauss_fwhm\tgauss_error\tlorentz_fwhm\tlorentz_error\tchi2\tlines\tflags";
+            std::cout
+                << "\tgauss_fwhm\tgauss_error\tlorentz_fwhm\tlorentz_error\tchi2\tlines\tflags";
         std::cout << "\n" << std::flush;
     }
     return run_files(cmd.files, cmd.jobs, COMMAND, [&](std::size_t i, int threads) {

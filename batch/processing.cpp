@@ -177,8 +177,7 @@ std::vector<FoundLine> clipped_tops(std::span<const double> freq,
                                     std::span<const std::int32_t> intens, std::int32_t npts) {
     std::vector<FoundLine> tops;
     if (npts < 1) return tops;
-    const auto [low, high] =
-        std::minmax_element(intens.begin() + 1, intens.begin() + 1 + npts);
+    const auto [low, high] = std::minmax_element(intens.begin() + 1, intens.begin() + 1 + npts);
     // At a 16-bit limit, or at the data's extreme in a run of three or more.
     auto clipped = [&](std::int32_t i, std::int32_t run) {
         const std::int32_t v = intens[std::size_t(i)];
@@ -208,8 +207,8 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
     // A top flat at the data's extreme is clipped, whatever its level.
     ProfileFitSettings settings = given;
     if (sp.npts >= 1) {
-        const auto [low, high] = std::minmax_element(intens.begin() + 1,
-                                                     intens.begin() + 1 + sp.npts);
+        const auto [low, high] =
+            std::minmax_element(intens.begin() + 1, intens.begin() + 1 + sp.npts);
         settings.data_low = *low;
         settings.data_high = *high;
     }

@@ -226,8 +226,8 @@ void key_profile_fit(ViewerState& v) {
     // rescaled, so its clipped tops are no longer at the 16-bit limits).
     ProfileFitSettings fit = settings.fit;
     if (st.NPTS >= 1) {
-        const auto [low, high] = std::minmax_element(st.INTENS.begin() + 1,
-                                                     st.INTENS.begin() + 1 + st.NPTS);
+        const auto [low, high] =
+            std::minmax_element(st.INTENS.begin() + 1, st.INTENS.begin() + 1 + st.NPTS);
         fit.data_low = *low;
         fit.data_high = *high;
     }
