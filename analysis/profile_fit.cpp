@@ -349,16 +349,24 @@ Attempt add_components(const FitContext& ctx, const Problem& pr, Attempt a, int 
         // the shape explains the misfit, the fit with the shape free.
         // Lines of different widths sharing theirs misfit as well: a further
         // line must beat the fit with free widths too.
+        // Both are fitted only once a trial beats the fit as it is: most
+        // trials do not, and a Voigt costs several of the profile it stands in for.
         const Attempt* base = &a;
         std::optional<Attempt> free, free_widths;
-        if (!forced && split && !tried.empty()) {
-            free = free_shape_fit(ctx, pr, a);
-            if (free && significantly_better(a, *free)) base = &*free;
-        }
-        if (!forced && !tried.empty() && a.components >= 2) {
-            free_widths = free_widths_fit(ctx, pr, a, TRIAL_ITERATIONS);
-            if (free_widths && significantly_better(*base, *free_widths)) base = &*free_widths;
-        }
+        bool bases = false;
+        auto find_base = [&] {
+            if (bases) return;
+            bases = true;
+            if (split) {
+                free = free_shape_fit(ctx, pr, a);
+                if (free && significantly_better(a, *free)) base = &*free;
+            }
+            if (a.components >= 2) {
+                free_widths = free_widths_fit(ctx, pr, a, TRIAL_ITERATIONS);
+                if (free_widths && significantly_better(*base, *free_widths))
+                    base = &*free_widths;
+            }
+        };
         // A blend that is resolved widens a single line too; only when no
         // further line stands is the shape to blame.
         auto stop = [&] {
@@ -370,6 +378,8 @@ Attempt add_components(const FitContext& ctx, const Problem& pr, Attempt a, int 
                                      forced ? MAX_ITERATIONS : TRIAL_ITERATIONS);
             if (trial.refusal) continue;
             if (!forced) {
+                if (!significantly_better(a, trial)) continue;
+                find_base();
                 if (!(base->rss - trial.rss > DELTA_CHI_SQUARE * trial.variance())) continue;
                 trial = prune(ctx, pr, std::move(trial));
             }
@@ -508,10 +518,16 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
     if (std::size_t(fit.components) < limit) {
         // Where the shape is to blame, the misfit it leaves is no line: the
         // further lines are those the fit with the shape free leaves.
-        std::optional<Attempt> free;
-        if (verdicts.shape) free = free_shape_fit(ctx, *pr, fit);
-        std::vector<double> others =
-            free ? residual_lines(free_shape_of(ctx), *pr, *free) : residual_lines(ctx, *pr, fit);
+        // Asked only when the residual shows something (a Voigt costs several
+        // fits of the profile it stands in for).
+        std::vector<double> others = residual_lines(ctx, *pr, fit);
+        if (!others.empty() && automatic) {
+            const auto free = free_shape_fit(ctx, *pr, fit);
+            if (free && (verdicts.shape || significantly_better(fit, *free))) {
+                verdicts.shape = true;
+                others = residual_lines(free_shape_of(ctx), *pr, *free);
+            }
+        }
         if (others.size() > limit - std::size_t(fit.components))
             others.resize(limit - std::size_t(fit.components));
         if (!others.empty()) {
