@@ -363,8 +363,7 @@ Attempt add_components(const FitContext& ctx, const Problem& pr, Attempt a, int 
             }
             if (a.components >= 2) {
                 free_widths = free_widths_fit(ctx, pr, a, TRIAL_ITERATIONS);
-                if (free_widths && significantly_better(*base, *free_widths))
-                    base = &*free_widths;
+                if (free_widths && significantly_better(*base, *free_widths)) base = &*free_widths;
             }
         };
         // A blend that is resolved widens a single line too; only when no
