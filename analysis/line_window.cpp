@@ -169,8 +169,15 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         e.peak = climb(s, i0, h, sign);
         const double top = s.smoothed(e.peak, h) - level;
         if (!(top * sign > 0)) return best;
-        const auto left = crossing(e.peak, -1, level + top / 2);
-        const auto right = crossing(e.peak, +1, level + top / 2);
+        auto left = crossing(e.peak, -1, level + top / 2);
+        auto right = crossing(e.peak, +1, level + top / 2);
+        // A lobe cut by an end of the spectrum has one crossing; the other
+        // mirrors it, so that the line still gets a fit of what is there.
+        if (derivative != 1 && left.has_value() != right.has_value()) {
+            const double at = x[std::size_t(e.peak)];
+            if (!left && first == 1 && *right > at) left = at - (*right - at);
+            if (!right && last == npts && *left < at) right = at + (at - *left);
+        }
         if (!left || !right) return best;
         if (derivative == 1) {
             // The other lobe lies within a few lobe widths on one side; the

@@ -10,8 +10,10 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +27,14 @@ struct ProfileFitSettings {
     int baseline_degree = 1;  // 0, 1 or 2
     int components = 0;       // 0: as many as the window shows (at most 5); 1..5: that many
     double window_widths = 4; // half the window, in lobe widths of the line
+    // A blend's lines each with their own widths; otherwise they share them
+    // unless the shared fit's residual asks for free ones.
+    bool free_widths = false;
+    // The extremes of the whole spectrum, when the caller knows them: a run of
+    // points flat at one of them is a clipped top. Points at the 16-bit limits
+    // are clipped whatever these say.
+    double data_low = -std::numeric_limits<double>::infinity();
+    double data_high = std::numeric_limits<double>::infinity();
 };
 
 enum class FitRefusal {
@@ -34,14 +44,34 @@ enum class FitRefusal {
     LeftWindow,          // the fitted width is wider than the window or narrower than a point
     CentreOutsideWindow, // a fitted centre lies outside the window
     Singular,            // a centre or a height is not determined by the points
+    AtEnd,               // the window the line needs is cut by the end of the spectrum
 };
 // A few words for the result row, e.g. "fit did not converge".
 std::string_view refusal_text(FitRefusal refusal);
+
+// What the fit says of a line beyond its errors: the doubts a user filters on.
+struct LineFlags {
+    bool saturated = false; // points of its lobe clipped (left out of the fit)
+    bool edge = false;      // its window is cut by the end of the spectrum
+    bool blend = false;     // a line of the fit beside it, or one the residual asks for unresolved
+    bool shape = false;     // the residual shows structure the profile does not explain
+    bool low = false;       // weak (a few noise units) or its centre poorly determined
+    bool any() const { return saturated || edge || blend || shape || low; }
+    bool operator==(const LineFlags&) const = default;
+};
+// The names of the flags set, in the order above: "saturated", "edge",
+// "blend?", "shape", "low".
+std::vector<std::string_view> flag_names(const LineFlags& flags);
+// Those names joined by blanks, "-" when none is set (one word for awk).
+std::string flags_text(const LineFlags& flags);
 
 struct FittedComponent {
     double centre = 0, centre_error = 0;
     double height = 0, height_error = 0; // of the lobe that height_offset names, above the baseline
     double amplitude = 0;                // the coefficient of the unit shape (see ShapePoint)
+    LineWidths widths, width_errors;     // its own: the fit's unless the widths are free
+    double lobe_width = 0;
+    LineFlags flags;
 };
 
 struct ProfileFit {
@@ -51,11 +81,13 @@ struct ProfileFit {
     double low = 0, high = 0;                // their first and last frequency
     std::vector<FittedComponent> components; // by ascending centre
     LineWidths widths, width_errors;         // an undetermined width has an infinite error
+    bool free_widths = false;                // each line has its own (widths: the strongest line's)
     double lobe_width = 0;                   // the fitted shape's, see lobe_width
     double reduced_chi_square = 0;           // residual variance / noise variance
     double residual_rms = 0;
     double noise = 0; // point-to-point noise of the surroundings, the reference of chi-square
     int iterations = 0;
+    int clipped_points = 0; // in the window, left out of the fit
 
     // The baseline polynomial in tau = (x - baseline_centre) / baseline_half.
     double baseline_centre = 0, baseline_half = 1;
@@ -95,16 +127,21 @@ FitOutcome fit_profile(std::span<const double> x, std::span<const double> y, std
 // The model the solver sees, in the fit's own units: offsets t in points from
 // the window's middle, intensities scaled. Parameters in this order: the K
 // centres, the K amplitudes, the widths the profile uses (Gaussian before
-// Lorentzian; taken by absolute value), the baseline coefficients of
+// Lorentzian; taken by absolute value; once for all lines, or with free
+// widths one set per line in the lines' order), the baseline coefficients of
 // tau^0 .. tau^degree with tau = t / half.
 class ProfileModel {
   public:
-    ProfileModel(LineShape shape, int components, int baseline_degree, double half);
+    ProfileModel(LineShape shape, int components, int baseline_degree, double half,
+                 bool free_widths = false);
     int parameter_count() const;
     int components() const { return m_components; }
     int degree() const { return m_degree; }
     const LineShape& shape() const { return m_shape; }
-    int width_count() const;
+    bool free_widths() const { return m_free; }
+    int width_count() const; // of one line
+    // Where line k's first width parameter is.
+    std::size_t width_at(int k) const;
     // The value at t; the partial derivatives by every parameter into
     // `gradient` when it is not empty.
     double value(std::span<const double> parameters, double t, std::span<double> gradient) const;
@@ -112,12 +149,14 @@ class ProfileModel {
     // gradients into it row by row (t.size() rows of parameter_count()).
     void evaluate(std::span<const double> parameters, std::span<const double> t,
                   std::span<double> values, std::span<double> jacobian) const;
-    LineWidths widths(std::span<const double> parameters) const;
+    // The widths of line k (of every line when they are shared).
+    LineWidths widths(std::span<const double> parameters, int k = 0) const;
 
   private:
     LineShape m_shape;
     int m_components, m_degree;
     double m_half;
+    bool m_free = false;
 };
 
 } // namespace korax

@@ -23,8 +23,29 @@ std::string_view refusal_text(FitRefusal refusal) {
         return "centre outside the window";
     case FitRefusal::Singular:
         return "fit is singular";
+    case FitRefusal::AtEnd:
+        return "line cut by the end of the spectrum";
     }
     return "";
+}
+
+std::vector<std::string_view> flag_names(const LineFlags& flags) {
+    std::vector<std::string_view> names;
+    if (flags.saturated) names.push_back("saturated");
+    if (flags.edge) names.push_back("edge");
+    if (flags.blend) names.push_back("blend?");
+    if (flags.shape) names.push_back("shape");
+    if (flags.low) names.push_back("low");
+    return names;
+}
+
+std::string flags_text(const LineFlags& flags) {
+    std::string text;
+    for (std::string_view name : flag_names(flags)) {
+        if (!text.empty()) text += ' ';
+        text += name;
+    }
+    return text.empty() ? "-" : text;
 }
 
 double ProfileFit::baseline(double x) const {
@@ -38,14 +59,16 @@ double ProfileFit::baseline(double x) const {
 double ProfileFit::curve(double x) const {
     double sum = baseline(x);
     for (const auto& c : components)
-        sum += c.amplitude * shape_value(shape, x - c.centre, widths);
+        sum += c.amplitude * shape_value(shape, x - c.centre, free_widths ? c.widths : widths);
     return sum;
 }
 
 // ---- the model --------------------------------------------------------------------
 
-ProfileModel::ProfileModel(LineShape shape, int components, int baseline_degree, double half)
-    : m_shape(shape), m_components(components), m_degree(baseline_degree), m_half(half) {
+ProfileModel::ProfileModel(LineShape shape, int components, int baseline_degree, double half,
+                           bool free_widths)
+    : m_shape(shape), m_components(components), m_degree(baseline_degree), m_half(half),
+      m_free(free_widths && components > 1) {
     assert(components >= 1 && components <= MAX_COMPONENTS);
     assert(baseline_degree >= 0 && baseline_degree <= 2);
     assert(half > 0);
@@ -55,8 +78,12 @@ int ProfileModel::width_count() const {
     return int(uses_gauss_width(m_shape.profile)) + int(uses_lorentz_width(m_shape.profile));
 }
 
+std::size_t ProfileModel::width_at(int k) const {
+    return std::size_t(2 * m_components + (m_free ? k * width_count() : 0));
+}
+
 int ProfileModel::parameter_count() const {
-    return 2 * m_components + width_count() + m_degree + 1;
+    return 2 * m_components + width_count() * (m_free ? m_components : 1) + m_degree + 1;
 }
 
 namespace {
@@ -65,8 +92,8 @@ namespace {
 constexpr double SMALLEST_WIDTH = 1e-9;
 } // namespace
 
-LineWidths ProfileModel::widths(std::span<const double> p) const {
-    const auto at = std::size_t(2 * m_components);
+LineWidths ProfileModel::widths(std::span<const double> p, int k) const {
+    const std::size_t at = width_at(k);
     LineWidths w;
     switch (m_shape.profile) {
     case LineProfile::Gauss:
@@ -98,19 +125,18 @@ void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t
     const bool want = !jacobian.empty();
     assert(!want || jacobian.size() >= n * np);
     const auto k_count = std::size_t(m_components);
-    const LineWidths w = widths(p);
-    const auto at = 2 * k_count;
     const bool gauss = uses_gauss_width(m_shape.profile);
     const bool lorentz = uses_lorentz_width(m_shape.profile);
-    const auto gauss_at = at, lorentz_at = gauss ? at + 1 : at;
-    const double gauss_sign = gauss && p[gauss_at] < 0 ? -1 : 1;
-    const double lorentz_sign = lorentz && p[lorentz_at] < 0 ? -1 : 1;
     std::fill_n(values.begin(), n, 0.0);
     if (want) std::fill_n(jacobian.begin(), n * np, 0.0);
 
     std::vector<double> u(n);
     std::vector<ShapePoint> s(n);
     for (std::size_t k = 0; k < k_count; ++k) {
+        const LineWidths w = widths(p, int(k));
+        const auto gauss_at = width_at(int(k)), lorentz_at = gauss ? gauss_at + 1 : gauss_at;
+        const double gauss_sign = gauss && p[gauss_at] < 0 ? -1 : 1;
+        const double lorentz_sign = lorentz && p[lorentz_at] < 0 ? -1 : 1;
         const double amplitude = p[k_count + k];
         for (std::size_t i = 0; i < n; ++i)
             u[i] = t[i] - p[k];
@@ -125,7 +151,7 @@ void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t
             if (lorentz) gradient[lorentz_at] += amplitude * s[i].d_lorentz * lorentz_sign;
         }
     }
-    const auto base = at + std::size_t(width_count());
+    const auto base = np - std::size_t(m_degree) - 1;
     for (std::size_t i = 0; i < n; ++i) {
         const double tau = t[i] / m_half;
         double power = 1;

@@ -172,11 +172,14 @@ std::optional<std::vector<double>> linear_start(const Problem& pr, const Profile
         p[k] = centres[k];
         p[k_count + k] = c[k];
     }
-    std::size_t at = 2 * k_count;
-    if (uses_gauss_width(shape.profile)) p[at++] = widths.gauss;
-    if (uses_lorentz_width(shape.profile)) p[at++] = widths.lorentz;
+    for (int k = 0; k < (model.free_widths() ? model.components() : 1); ++k) {
+        std::size_t at = model.width_at(k);
+        if (uses_gauss_width(shape.profile)) p[at++] = widths.gauss;
+        if (uses_lorentz_width(shape.profile)) p[at++] = widths.lorentz;
+    }
+    const std::size_t base = p.size() - std::size_t(degree) - 1;
     for (int j = 0; j <= degree; ++j)
-        p[at + std::size_t(j)] = c[k_count + std::size_t(j)];
+        p[base + std::size_t(j)] = c[k_count + std::size_t(j)];
     return p;
 }
 
@@ -223,7 +226,9 @@ bool covariance_at(const Problem& pr, const ProfileModel& model, Attempt& a) {
 // A Voigt width that the solver took (nearly) to zero: its place in the parameters.
 std::optional<std::size_t> voigt_width_at_zero(const ProfileModel& model,
                                                std::span<const double> p) {
-    if (model.width_count() != 2) return std::nullopt;
+    // Lines with their own widths start from a fit with shared ones, whose
+    // bound has been dealt with.
+    if (model.width_count() != 2 || model.free_widths()) return std::nullopt;
     const auto at = std::size_t(2 * model.components());
     const double gauss = std::abs(p[at]), lorentz = std::abs(p[at + 1]);
     if (gauss <= VOIGT_ZERO * lorentz) return at;
@@ -295,6 +300,7 @@ Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> 
     quiet_gsl();
     Attempt a;
     a.components = model.components();
+    a.free = model.free_widths();
     a.points = pr.t.size();
     const std::size_t n = pr.t.size(), np = start.size();
     if (n < np + 3) {
@@ -373,19 +379,29 @@ Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> 
 
 // ---- checks and results ------------------------------------------------------------
 
+ProfileModel model_of(const FitContext& ctx, const Problem& pr, const Attempt& a) {
+    return ProfileModel(ctx.shape, a.components, ctx.degree, pr.half, a.free);
+}
+
 double lobe_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a) {
-    return lobe_width(ctx.shape, model.widths(a.p));
+    if (!model.free_widths()) return lobe_width(ctx.shape, model.widths(a.p));
+    double sum = 0;
+    for (int k = 0; k < model.components(); ++k)
+        sum += lobe_width(ctx.shape, model.widths(a.p, k));
+    return sum / model.components();
 }
 
 std::optional<FitRefusal> check(const FitContext& ctx, const Problem& pr, const Attempt& a) {
     if (a.refusal) return a.refusal;
-    const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+    const ProfileModel model = model_of(ctx, pr, a);
     const double t_low = pr.t.front(), t_high = pr.t.back();
     for (int k = 0; k < a.components; ++k)
         if (a.p[std::size_t(k)] < t_low || a.p[std::size_t(k)] > t_high)
             return FitRefusal::CentreOutsideWindow;
-    const double lobe = lobe_of(ctx, model, a);
-    if (!(lobe >= 1 && lobe <= t_high - t_low)) return FitRefusal::LeftWindow;
+    for (int k = 0; k < (model.free_widths() ? a.components : 1); ++k) {
+        const double lobe = lobe_width(ctx.shape, model.widths(a.p, k));
+        if (!(lobe >= 1 && lobe <= t_high - t_low)) return FitRefusal::LeftWindow;
+    }
     const std::size_t np = a.p.size();
     for (int k = 0; k < 2 * a.components; ++k) {
         const double v = a.covariance[std::size_t(k) * np + std::size_t(k)];
@@ -395,7 +411,7 @@ std::optional<FitRefusal> check(const FitContext& ctx, const Problem& pr, const 
 }
 
 Height height_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a, int k) {
-    const LineWidths w = model.widths(a.p);
+    const LineWidths w = model.widths(a.p, k);
     const ShapePoint s = shape_point(ctx.shape, height_offset(ctx.shape, w), w);
     const std::size_t np = a.p.size(), kc = std::size_t(a.components);
     const double amplitude = a.p[kc + std::size_t(k)];
@@ -403,9 +419,9 @@ Height height_of(const FitContext& ctx, const ProfileModel& model, const Attempt
     // the extreme moves with the widths, its first-order change is zero there.
     std::vector<double> grad(np, 0.0);
     grad[kc + std::size_t(k)] = s.value;
-    std::size_t at = 2 * kc;
+    std::size_t at = model.width_at(k);
     if (uses_gauss_width(ctx.shape.profile))
-        grad[at++] = amplitude * s.d_gauss * (a.p[2 * kc] < 0 ? -1 : 1);
+        grad[at] = amplitude * s.d_gauss * (a.p[at] < 0 ? -1 : 1), ++at;
     if (uses_lorentz_width(ctx.shape.profile))
         grad[at] = amplitude * s.d_lorentz * (a.p[at] < 0 ? -1 : 1);
     double variance = 0;
@@ -415,9 +431,41 @@ Height height_of(const FitContext& ctx, const ProfileModel& model, const Attempt
     return {amplitude * s.value, variance};
 }
 
+namespace {
+
+// The flags' thresholds, set on synthetic series and spectra with known
+// centres: a wrong line was either flagged by one of these or off the trend
+// of its series, and no correct line of a signal to noise of 10 or more was.
+constexpr double LOW_ERROR_PER_WIDTH = 0.25;
+constexpr double LOW_SIGNAL_TO_NOISE = 5;
+constexpr double BLEND_WIDTHS = 1.5;
+constexpr double SHAPE_CHI_SQUARE = 4;
+
+void set_flags(ProfileFit& fit, const Problem& pr, const Verdicts& verdicts) {
+    const double lobe = fit.lobe_width;
+    for (FittedComponent& c : fit.components) {
+        LineFlags& f = c.flags;
+        const double t = (c.centre - pr.origin) / pr.step;
+        f.saturated = std::any_of(pr.clipped.begin(), pr.clipped.end(), [&](double u) {
+            return std::abs(u - t) * pr.step <= c.lobe_width;
+        });
+        f.edge = pr.cut;
+        for (const FittedComponent& o : fit.components)
+            if (&o != &c &&
+                std::abs(o.centre - c.centre) < BLEND_WIDTHS * std::max(lobe, c.lobe_width))
+                f.blend = true;
+        if (verdicts.unresolved && fit.components.size() == 1) f.blend = true;
+        f.shape = verdicts.shape || !(fit.reduced_chi_square <= SHAPE_CHI_SQUARE);
+        f.low = !(c.centre_error <= LOW_ERROR_PER_WIDTH * c.lobe_width) ||
+                (fit.noise > 0 && std::abs(c.height) < LOW_SIGNAL_TO_NOISE * fit.noise);
+    }
+}
+
+} // namespace
+
 ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
-                     std::span<const double> x) {
-    const ProfileModel model(ctx.shape, a.components, ctx.degree, pr.half);
+                     std::span<const double> x, const Verdicts& verdicts) {
+    const ProfileModel model = model_of(ctx, pr, a);
     const std::size_t np = a.p.size(), kc = std::size_t(a.components);
     // The errors scale the covariance by the residual variance as it is (no
     // floor: a noiseless line has errors at rounding).
@@ -426,12 +474,32 @@ ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
         const double v = a.covariance[j * np + j];
         return v > 0 ? std::sqrt(v * s2) : std::numeric_limits<double>::infinity();
     };
+    const double inf = std::numeric_limits<double>::infinity();
+    // Line k's widths with their errors, in frequency; 0 error for a width
+    // the profile does not have.
+    auto widths_of = [&](int k, LineWidths& widths, LineWidths& errors) {
+        const LineWidths w = model.widths(a.p, k);
+        std::size_t at = model.width_at(k);
+        widths = {};
+        errors = {0, 0};
+        if (uses_gauss_width(ctx.shape.profile)) {
+            widths.gauss = pr.step * w.gauss;
+            errors.gauss = pr.step * error(at++);
+        }
+        if (uses_lorentz_width(ctx.shape.profile)) {
+            widths.lorentz = pr.step * w.lorentz;
+            errors.lorentz = pr.step * error(at++);
+        }
+        return pr.step * lobe_width(ctx.shape, w);
+    };
     ProfileFit fit;
     fit.shape = ctx.shape;
     fit.baseline_degree = ctx.degree;
     fit.window = pr.window;
     fit.low = x[std::size_t(pr.window.first)];
     fit.high = x[std::size_t(pr.window.last)];
+    fit.free_widths = model.free_widths();
+    std::size_t strongest = 0;
     for (std::size_t k = 0; k < kc; ++k) {
         const Height h = height_of(ctx, model, a, int(k));
         FittedComponent c;
@@ -440,32 +508,19 @@ ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
         c.height = pr.y_scale * h.value;
         c.height_error = pr.y_scale * std::sqrt(std::max(0.0, h.variance * s2));
         c.amplitude = pr.y_scale * a.p[kc + k];
+        c.lobe_width = widths_of(int(k), c.widths, c.width_errors);
+        if (std::abs(a.p[kc + k]) > std::abs(a.p[kc + strongest])) strongest = k;
         fit.components.push_back(c);
     }
+    fit.lobe_width = widths_of(int(strongest), fit.widths, fit.width_errors);
     std::sort(
         fit.components.begin(), fit.components.end(),
         [](const FittedComponent& l, const FittedComponent& r) { return l.centre < r.centre; });
-    const LineWidths w = model.widths(a.p);
-    std::size_t at = 2 * kc;
-    const double inf = std::numeric_limits<double>::infinity();
-    fit.width_errors = {inf, inf};
-    if (uses_gauss_width(ctx.shape.profile)) {
-        fit.widths.gauss = pr.step * w.gauss;
-        fit.width_errors.gauss = pr.step * error(at++);
-    } else {
-        fit.width_errors.gauss = 0;
-    }
-    if (uses_lorentz_width(ctx.shape.profile)) {
-        fit.widths.lorentz = pr.step * w.lorentz;
-        fit.width_errors.lorentz = pr.step * error(at++);
-    } else {
-        fit.width_errors.lorentz = 0;
-    }
-    fit.lobe_width = pr.step * lobe_width(ctx.shape, w);
     fit.baseline_centre = pr.origin;
     fit.baseline_half = pr.step * pr.half;
+    const std::size_t base = np - std::size_t(ctx.degree) - 1;
     for (int j = 0; j <= ctx.degree; ++j)
-        fit.baseline_coefficients[std::size_t(j)] = pr.y_scale * a.p[at + std::size_t(j)];
+        fit.baseline_coefficients[std::size_t(j)] = pr.y_scale * a.p[base + std::size_t(j)];
     fit.baseline_coefficients[0] += pr.y_origin;
     fit.noise = pr.noise * pr.y_scale;
     fit.residual_rms = pr.y_scale * std::sqrt(a.rss / double(a.points));
@@ -474,6 +529,8 @@ ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
     else
         fit.reduced_chi_square = s2 > 0 ? inf : 0;
     fit.iterations = a.iterations;
+    fit.clipped_points = int(pr.clipped.size());
+    set_flags(fit, pr, verdicts);
     return fit;
 }
 

@@ -23,7 +23,8 @@ namespace korax::profile_detail {
 
 // Offsets in points from the window's middle keep the parameters of one size
 // whatever the frequencies, and intensities scaled by the line's height keep
-// the amplitudes near 1.
+// the amplitudes near 1. Clipped points are not in t and y: a point at the
+// limit of the recorder says only that the line went beyond it.
 struct Problem {
     std::vector<double> t, y;
     double origin = 0, step = 1;      // x = origin + step * t
@@ -31,11 +32,33 @@ struct Problem {
     double half = 1;                  // of the window, in points
     double noise = 0;                 // scaled
     PointRange window;
+    std::vector<double> clipped; // the offsets of the points left out
+    bool cut = false;            // the window the line needs is cut by an end of the spectrum
 };
+
+// The 16-bit limits of the recorders' files.
+inline constexpr double CLIP_LOW = -32768, CLIP_HIGH = 32767;
+
+// Whether point i of y (1-based, the window first..last) is clipped: at a
+// 16-bit limit, or in a run of three or more equal points at an extreme of
+// the data (two equal tops are common enough on data of a few counts).
+template <class T>
+bool clipped_at(std::span<const T> y, std::int32_t i, PointRange window, double data_low,
+                double data_high) {
+    const double v = double(y[std::size_t(i)]);
+    if (v >= CLIP_HIGH || v <= CLIP_LOW) return true;
+    if (v != data_high && v != data_low) return false;
+    auto same = [&](std::int32_t k) {
+        return k >= window.first && k <= window.last && double(y[std::size_t(k)]) == v;
+    };
+    return (same(i - 1) && same(i + 1)) || (same(i - 1) && same(i - 2)) ||
+           (same(i + 1) && same(i + 2));
+}
 
 template <class T>
 Problem make_problem(std::span<const double> x, std::span<const T> y, PointRange window,
-                     const LineEstimate& line) {
+                     const LineEstimate& line, double data_low = -HUGE_VAL,
+                     double data_high = HUGE_VAL) {
     Problem p;
     p.window = window;
     const double low = x[std::size_t(window.first)], high = x[std::size_t(window.last)];
@@ -46,7 +69,12 @@ Problem make_problem(std::span<const double> x, std::span<const T> y, PointRange
     p.half = (high - low) / 2 / p.step;
     p.noise = line.noise / p.y_scale;
     for (std::int32_t i = window.first; i <= window.last; ++i) {
-        p.t.push_back((x[std::size_t(i)] - p.origin) / p.step);
+        const double t = (x[std::size_t(i)] - p.origin) / p.step;
+        if (clipped_at(y, i, window, data_low, data_high)) {
+            p.clipped.push_back(t);
+            continue;
+        }
+        p.t.push_back(t);
         p.y.push_back((double(y[std::size_t(i)]) - p.y_origin) / p.y_scale);
     }
     return p;
@@ -67,6 +95,7 @@ template <class T> using GslPtr = std::unique_ptr<T, GslDelete>;
 // One fit from one start.
 struct Attempt {
     int components = 0;
+    bool free = false; // every line with its own widths
     std::vector<double> p;
     std::vector<double> covariance; // unscaled, p x p
     double rss = 0;
@@ -100,6 +129,10 @@ struct FitContext {
     int degree = 1;
 };
 
+// The model the attempt was solved with.
+ProfileModel model_of(const FitContext& ctx, const Problem& pr, const Attempt& a);
+
+// The lobe width of the lines, their mean when each has its own.
 double lobe_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a);
 
 // Why the attempt is refused, if it is.
@@ -111,8 +144,15 @@ struct Height {
 };
 Height height_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a, int k);
 
-// The attempt in the caller's units, errors scaled by the residual variance.
+// What the choice of components found beyond the attempt itself.
+struct Verdicts {
+    bool shape = false;      // a profile with free widths explains much of the misfit
+    bool unresolved = false; // the residual asks for a split of the strongest line
+};
+
+// The attempt in the caller's units, errors scaled by the residual variance,
+// each line's flags set.
 ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
-                     std::span<const double> x);
+                     std::span<const double> x, const Verdicts& verdicts = {});
 
 } // namespace korax::profile_detail

@@ -150,7 +150,9 @@ int peaks(std::span<const std::string_view> args) {
     app.add_flag("--force", cmd.force, "Replace existing results files");
     app.add_flag("--tsv", cmd.tsv,
                  "Print every line of every file as one tab-separated table on standard output "
-                 "(file, frequency, error, intensity, fwhh); the summaries go to standard error");
+                 "(file, frequency, error, intensity, fwhh; with --profile also the widths, chi2, "
+                 "the fit's lines and the line's flags, - for none); the summaries go to "
+                 "standard error");
     app.add_option("-j,--jobs", cmd.jobs, "Spectra processed in parallel (default: the processors)")
         ->check(positive_count(), "N");
     std::string profile, components = "auto";
@@ -171,7 +173,13 @@ int peaks(std::span<const std::string_view> args) {
         app.add_option("--baseline-degree", baseline_degree,
                        "With --profile: degree of the baseline polynomial, 0 to 2 (default 1)")
             ->check(CLI::Range(0, 2), "D");
+    bool free_widths = false;
+    auto* free_opt = app.add_flag(
+        "--free-widths", free_widths,
+        "With --profile: every line of a blend with its own widths (by default they share "
+        "them, unless the shared fit's residual asks for free ones)");
     cutoff_opt->excludes(sigma_opt);
+    free_opt->needs(profile_opt);
     components_opt->needs(profile_opt);
     degree_opt->needs(profile_opt);
     if (auto status = parse(app, args, PEAKS_USAGE)) return *status;
@@ -187,6 +195,7 @@ int peaks(std::span<const std::string_view> args) {
         fit.shape = *parse_shape(profile);
         fit.baseline_degree = baseline_degree;
         fit.components = components == "auto" ? 0 : std::stoi(components);
+        fit.free_widths = free_widths;
         st.profile = fit;
     }
     st.smooth = smooth;

@@ -8,6 +8,7 @@
 #include "base/format.h"
 #include "base/safe_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -99,8 +101,9 @@ std::string tsv_rows(const std::string& file, const std::vector<FoundLine>& line
 
 // With the profile: the five columns as above from the fit, then the width
 // parameters with their errors (empty where the profile has none), the
-// reduced chi-square and the number of lines the fit had; a refused fit has
-// only its frequency, and 0 lines.
+// reduced chi-square, the number of lines the fit had and the line's flags
+// ("-" for none, so that one test of the last field keeps the sound lines);
+// a refused fit has only its frequency, 0 lines and "refused".
 std::string profile_tsv_rows(const std::string& file, const std::vector<ProfileLine>& lines,
                              const ProfileFitSettings& settings) {
     std::string t;
@@ -112,7 +115,7 @@ std::string profile_tsv_rows(const std::string& file, const std::vector<ProfileL
         if (p.refusal) {
             // Where PEAKFINDER put the line, to the digits of its error there.
             append_decimal(t, p.line.frequency, value_decimals(p.line.frequency, p.line.error, 5));
-            t += "\t\t\t\t\t\t\t\t\t0\n";
+            t += "\t\t\t\t\t\t\t\t\t0\trefused\n";
             continue;
         }
         const int decimals = append_frequency(t, p.line.frequency, p.line.error);
@@ -133,9 +136,34 @@ std::string profile_tsv_rows(const std::string& file, const std::vector<ProfileL
         t += number(p.reduced_chi_square);
         t += '\t';
         t += std::to_string(p.components);
+        t += '\t';
+        t += flags_text(p.flags);
         t += '\n';
     }
     return t;
+}
+
+// ", 12 flagged (3 saturated, 2 edge, 7 blend?)": the measured lines with a
+// flag and how many carry each; nothing when none has one.
+std::string flag_counts(const std::vector<ProfileLine>& lines) {
+    std::map<std::string_view, int> count;
+    int flagged = 0;
+    for (const ProfileLine& p : lines) {
+        if (p.refusal || !p.flags.any()) continue;
+        ++flagged;
+        for (std::string_view name : flag_names(p.flags))
+            ++count[name];
+    }
+    if (flagged == 0) return {};
+    std::string t = ", " + std::to_string(flagged) + " flagged (";
+    bool first = true;
+    for (std::string_view name : {"saturated", "edge", "blend?", "shape", "low"}) {
+        if (!count.contains(name)) continue;
+        if (!first) t += ", ";
+        first = false;
+        t += std::to_string(count[name]) + " " + std::string(name);
+    }
+    return t + ")";
 }
 
 // A folder that can take new files: it exists, is a folder, and we may write
@@ -195,9 +223,15 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
 
     std::string summary = file + ": " + std::to_string(res.totals.count) + " lines";
     if (st.profile) summary += " fitted as " + shape_name(st.profile->shape);
-    if (res.totals.failed > 0)
+    if (res.totals.failed > 0) {
         summary += ", " + std::to_string(res.totals.failed) +
                    (st.profile ? " refused profile fits" : " failed fits");
+        const auto at_end =
+            std::count_if(res.profile_lines.begin(), res.profile_lines.end(),
+                          [](const ProfileLine& p) { return p.refusal == FitRefusal::AtEnd; });
+        if (at_end > 0) summary += " (" + std::to_string(at_end) + " at the ends)";
+    }
+    if (st.profile) summary += flag_counts(res.profile_lines);
     if (res.below_cutoff > 0)
         summary += ", " + std::to_string(res.below_cutoff) + " fitted below the cutoff";
     if (res.noise) {
@@ -293,7 +327,8 @@ int run_peaks(const PeaksCommand& given) {
     if (cmd.tsv) {
         std::cout << "file\tfrequency\terror\tintensity\tfwhh";
         if (cmd.settings.profile)
-            std::cout << "\tgauss_fwhm\tgauss_error\tlorentz_fwhm\tlorentz_error\tchi2\tlines";
+            std::cout
+                << "\tgauss_fwhm\tgauss_error\tlorentz_fwhm\tlorentz_error\tchi2\tlines\tflags";
         std::cout << "\n" << std::flush;
     }
     return run_files(cmd.files, cmd.jobs, COMMAND, [&](std::size_t i, int threads) {

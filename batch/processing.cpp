@@ -147,6 +147,10 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     // does what PEAKFINDER asks of its top above the level.
     const std::span<const std::int32_t> fitted =
         levels.unsmoothed.empty() ? std::span<const std::int32_t>(sp.intens) : levels.unsmoothed;
+    // The clipped tops first: they are the strongest lines, and their fits
+    // measure what a candidate of PEAKFINDER's on their flanks would.
+    std::vector<FoundLine> clipped = clipped_tops(sp.freq, fitted, sp.npts);
+    res.lines.insert(res.lines.begin(), clipped.begin(), clipped.end());
     res.profile_lines = refine_lines(sp, fitted, res.lines, *st.profile,
                                      double(res.cutoff) - res.level, &res.below_cutoff);
     for (const ProfileLine& p : res.profile_lines) {
@@ -169,10 +173,45 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     return res;
 }
 
+std::vector<FoundLine> clipped_tops(std::span<const double> freq,
+                                    std::span<const std::int32_t> intens, std::int32_t npts) {
+    std::vector<FoundLine> tops;
+    if (npts < 1) return tops;
+    const auto [low, high] = std::minmax_element(intens.begin() + 1, intens.begin() + 1 + npts);
+    // At a 16-bit limit, or at the data's extreme in a run of three or more.
+    auto clipped = [&](std::int32_t i, std::int32_t run) {
+        const std::int32_t v = intens[std::size_t(i)];
+        return v >= 32767 || v <= -32768 || ((v == *low || v == *high) && run >= 3);
+    };
+    for (std::int32_t i = 1; i <= npts;) {
+        std::int32_t j = i;
+        while (j < npts && intens[std::size_t(j + 1)] == intens[std::size_t(i)])
+            ++j;
+        const std::int32_t run = j - i + 1;
+        if (run >= 2 && clipped(i, run)) {
+            FoundLine top;
+            top.frequency = (freq[std::size_t(i)] + freq[std::size_t(j)]) / 2;
+            top.error = freq[std::size_t(j)] - freq[std::size_t(i)];
+            top.intensity = intens[std::size_t(i)];
+            tops.push_back(top);
+        }
+        i = j + 1;
+    }
+    return tops;
+}
+
 std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::int32_t> intens,
                                       std::span<const FoundLine> found,
-                                      const ProfileFitSettings& settings, double min_height,
+                                      const ProfileFitSettings& given, double min_height,
                                       std::int32_t* below) {
+    // A top flat at the data's extreme is clipped, whatever its level.
+    ProfileFitSettings settings = given;
+    if (sp.npts >= 1) {
+        const auto [low, high] =
+            std::minmax_element(intens.begin() + 1, intens.begin() + 1 + sp.npts);
+        settings.data_low = *low;
+        settings.data_high = *high;
+    }
     std::vector<ProfileLine> lines;
     std::vector<double> weak; // fitted, but below min_height
     // A line already measured as part of an earlier fit (a blend, or two
@@ -212,6 +251,10 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
             l.width_errors = fit->width_errors;
             l.reduced_chi_square = fit->reduced_chi_square;
             l.components = int(fit->components.size());
+            l.flags = c.flags;
+            l.widths = c.widths;
+            l.width_errors = c.width_errors;
+            l.line.fwhh = c.lobe_width;
             lines.push_back(l);
         }
     }

@@ -67,6 +67,7 @@ struct ProfileLine {
     LineWidths widths, width_errors;
     double reduced_chi_square = 0;
     int components = 0; // of the fit that measured it
+    LineFlags flags;    // the fit's doubts about the line
     std::optional<FitRefusal> refusal;
 };
 
@@ -86,6 +87,13 @@ struct PeakResults {
 // width) and a refused fit written as a note with PEAKFINDER's frequency.
 PeakResults find_peaks(const Spectrum& spectrum, const ProcessedLevels& levels,
                        const PeaksSettings& settings, std::optional<double> noise);
+
+// Candidates PEAKFINDER's test cannot see: the middle of every run of equal
+// points of intens[1..npts] that is a clipped top (two or more at a 16-bit
+// limit, three or more at the data's extreme), which has no point above its
+// neighbours. Each as a FoundLine there.
+std::vector<FoundLine> clipped_tops(std::span<const double> freq,
+                                    std::span<const std::int32_t> intens, std::int32_t npts);
 
 // The profile fit at every found line in turn, a line that an earlier fit
 // measured (within half its lobe width) left out; by frequency. The lines of a

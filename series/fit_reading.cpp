@@ -3,21 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace korax {
-
-namespace {
-
-// How the chosen thresholds were set: on synthetic series with known centres
-// (series/engine_test.cpp and the series benchmark), a wrong line was either
-// off the trend or fell under one of these, and no correct line of a signal
-// to noise of 10 or more did.
-constexpr double LOW_ERROR_PER_WIDTH = 0.25;
-constexpr double LOW_SIGNAL_TO_NOISE = 5;
-constexpr double BLEND_WIDTHS = 1.5;
-constexpr double SHAPE_CHI_SQUARE = 4;
-
-} // namespace
 
 void add_flag(FitReading& reading, const std::string& flag) {
     if (std::find(reading.flags.begin(), reading.flags.end(), flag) == reading.flags.end())
@@ -32,7 +20,7 @@ std::string flags_text(const FitReading& reading) {
     return text;
 }
 
-FitReading read_fit(const FitOutcome& outcome, double position, std::int32_t npts) {
+FitReading read_fit(const FitOutcome& outcome, double position, std::int32_t /*npts*/) {
     FitReading r;
     if (!outcome) {
         r.refusal = refusal_text(outcome.refusal());
@@ -48,18 +36,13 @@ FitReading read_fit(const FitOutcome& outcome, double position, std::int32_t npt
     r.centre = nearest->centre;
     r.error = nearest->centre_error;
     r.height = nearest->height;
-    r.lobe_width = fit.lobe_width;
+    r.lobe_width = nearest->lobe_width;
     r.noise = fit.noise;
     r.reduced_chi_square = fit.reduced_chi_square;
     r.components = fit.components.size();
-    if (!(r.error <= LOW_ERROR_PER_WIDTH * r.lobe_width) ||
-        (r.noise > 0 && std::abs(r.height) < LOW_SIGNAL_TO_NOISE * r.noise))
-        add_flag(r, FLAG_LOW);
-    for (const FittedComponent& c : fit.components)
-        if (&c != &*nearest && std::abs(c.centre - r.centre) < BLEND_WIDTHS * r.lobe_width)
-            add_flag(r, FLAG_BLEND);
-    if (fit.window.first <= 1 || fit.window.last >= npts) add_flag(r, FLAG_EDGE);
-    if (!(fit.reduced_chi_square <= SHAPE_CHI_SQUARE)) add_flag(r, FLAG_SHAPE);
+    // The fit's own verdicts on the line, as the fit gives them everywhere.
+    for (std::string_view flag : flag_names(nearest->flags))
+        add_flag(r, std::string(flag));
     return r;
 }
 

@@ -13,11 +13,13 @@
 
 namespace korax {
 
-// The flags, as the review lists them.
+// The flags, as the review lists them: the fit's own (see LineFlags), and
+// the review's.
+inline constexpr const char* FLAG_SATURATED = "saturated"; // clipped points left out of the fit
 inline constexpr const char* FLAG_LOW = "low";      // centre poorly determined, or a weak line
-inline constexpr const char* FLAG_EDGE = "edge";    // the fit's window reaches the spectrum's end
-inline constexpr const char* FLAG_BLEND = "blend?"; // a line too close beside it, or shared
-inline constexpr const char* FLAG_SHAPE = "shape";  // the profile does not fit, or an odd width
+inline constexpr const char* FLAG_EDGE = "edge";    // the fit's window is cut by the spectrum's end
+inline constexpr const char* FLAG_BLEND = "blend?"; // a line too close beside it, or unresolved
+inline constexpr const char* FLAG_SHAPE = "shape";  // the profile does not fit
 inline constexpr const char* FLAG_TREND = "trend";  // off the trend of the series' other members
 
 struct FitReading {
@@ -32,10 +34,8 @@ struct FitReading {
 };
 
 // The line of `outcome` nearest to `position`, from a fit of the points
-// 1..npts. A line is flagged low when its centre's error exceeds a quarter of
-// its width or its height is below five times the noise; blend? when another
-// fitted line lies within one and a half widths of it; edge when the window
-// touches the first or last point; shape when the reduced chi-square exceeds 4.
+// 1..npts, with the flags the fit gave it (trend is the review's own; the fit
+// knows the ends of the spectrum itself).
 FitReading read_fit(const FitOutcome& outcome, double position, std::int32_t npts);
 
 // Adds `flag` unless it is there already.

@@ -566,6 +566,17 @@ void key_assign(ViewerState& v) {
         catalog_message(v, " Not assigned: " + m->refusal, " (X fits the line's profile instead)");
         return;
     }
+    if (!m->flags.empty()) {
+        // A flagged line goes into a fit of hundreds only when the operator
+        // has seen why: Y assigns it, any other key leaves it.
+        catalog_message(v, " The fitted line is flagged " + m->flags + ": assign it? (Y assigns)",
+                        " saturated, edge, blend?, shape, low: see the help of X");
+        const std::int16_t key = INKEY();
+        if (key != 'Y' && key != 'y') {
+            catalog_message(v, " Not assigned: the line is flagged " + m->flags);
+            return;
+        }
+    }
     if (m->components.size() > 1 && assign_fitted_lines(v, *m)) return;
     auto found = predictions_within(s, m->freq, s.settings.tolerance);
     if (found.empty()) {

@@ -28,7 +28,7 @@ std::optional<Measured> measurement_to_assign(std::optional<double> cursor) {
         if (m.FLAST == 0 && m.FPREV == 0) return std::nullopt;
         const float e = static_cast<float>(
             std::sqrt(m.honest_prev * m.honest_prev + m.honest_last * m.honest_last));
-        Measured average{(m.FLAST + m.FPREV) / 2, e, {}, m.doubt_last};
+        Measured average{(m.FLAST + m.FPREV) / 2, e, {}, m.doubt_last, {}};
         if (average.refusal.empty()) average.refusal = m.doubt_prev;
         return average;
     }
@@ -42,9 +42,9 @@ std::optional<Measured> measurement_to_assign(std::optional<double> cursor) {
                              [&](const MeasuredLine& a, const MeasuredLine& b) {
                                  return std::abs(a.freq - at) < std::abs(b.freq - at);
                              });
-        return Measured{nearest->freq, nearest->error, last.lines, {}};
+        return Measured{nearest->freq, nearest->error, last.lines, {}, nearest->flags};
     }
-    return Measured{m.FLAST, m.honest_last, {}, m.doubt_last};
+    return Measured{m.FLAST, m.honest_last, {}, m.doubt_last, {}};
 }
 
 void catalog_message(ViewerState& v, const std::string& row1, const std::string& row2, int color) {

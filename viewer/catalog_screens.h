@@ -31,6 +31,9 @@ struct Measured {
     // Why T must not assign it (an O without a half-height width, or whose
     // centre left its fitting interval); empty when it may.
     std::string refusal;
+    // The profile fit's flags of the line, e.g. "saturated edge"; T asks
+    // before it assigns a flagged line. Empty: none.
+    std::string flags;
 };
 
 // The measurement that T assigns, from the most recent measuring key: the last

@@ -180,7 +180,7 @@ const ViewerKey KEYS[] = {
     {WHEEL_DOWN, with_amount<key_wheel_zoom>,             1.2,         PLOT,   "", X, "Wheel", ""},
     {CLICK,      plain<key_click>,                        0,           NONE,   "", X, "click", ""},
     {'X',        noted<key_profile_fit, 'X'>,             0,           STALE,  "", X, "X",
-     "         X,x - fit the line's profile, blends too / profile, baseline, lines"},
+     "         X,x - fit the line's profile, flags too / profile, lines, widths"},
     {'x',        plain<key_profile_settings>,             0,           SCREEN, "", X, "x", ""},
     {'<',        plain<key_reference_open>,               0,           NONE,   "", X, "<",
      "         <,> - open a reference spectrum over this one / switch it off"},

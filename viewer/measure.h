@@ -31,6 +31,7 @@ void remember_measurement(double frequency, double error, double honest_error,
 // One line of a profile fit.
 struct MeasuredLine {
     double freq = 0, error = 0, height = 0; // height above the fitted baseline
+    std::string flags;                      // the fit's doubts about it; empty: none
 };
 
 // The last complete measurement of the O or the X key, for copying it

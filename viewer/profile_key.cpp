@@ -43,6 +43,7 @@ std::string lines_text(const ProfileFitSettings& settings) {
     t += std::to_string(settings.baseline_degree);
     t += ", lines ";
     t += settings.components == 0 ? std::string("auto") : std::to_string(settings.components);
+    if (settings.free_widths) t += ", free widths";
     return t;
 }
 
@@ -149,7 +150,8 @@ void remember_fit(const ViewerState& v, const ProfileFit& fit) {
     last.YPEAK = nearest->height;
     last.FWHH = fit.lobe_width;
     for (const FittedComponent& c : fit.components)
-        last.lines.push_back({c.centre, c.centre_error, c.height});
+        last.lines.push_back(
+            {c.centre, c.centre_error, c.height, c.flags.any() ? flags_text(c.flags) : ""});
     // The fit's errors are honest as they are: they come from its residuals.
     remember_measurement(nearest->centre, nearest->centre_error, nearest->centre_error);
 }
@@ -182,7 +184,9 @@ std::array<std::string, 2> profile_result_rows(const ProfileFit& fit,
     first += shape_name(fit.shape);
     first += fit.components.size() == 1 ? " fit:" : " blend:";
     for (const FittedComponent& c : fit.components) {
-        const std::string value = with_error(c.centre, c.centre_error);
+        // A line's doubts go with its frequency, so that none is read without them.
+        std::string value = with_error(c.centre, c.centre_error);
+        if (c.flags.any()) value += " [" + flags_text(c.flags) + "]";
         if (second.empty() && first.size() + 2 + value.size() <= ROW) {
             first += "  ";
             first += value;
@@ -218,8 +222,16 @@ void key_profile_fit(ViewerState& v) {
     const SpectrumStore& st = store();
     std::vector<double> predicted;
     if (settings.at_predictions) predicted = predicted_lines(v, settings.fit);
-    const FitOutcome outcome =
-        fit_profile(st.FREQ, st.INTENS, st.NPTS, v.FCURS, settings.fit, predicted);
+    // A top flat at the spectrum's extreme is clipped (a text spectrum is
+    // rescaled, so its clipped tops are no longer at the 16-bit limits).
+    ProfileFitSettings fit = settings.fit;
+    if (st.NPTS >= 1) {
+        const auto [low, high] =
+            std::minmax_element(st.INTENS.begin() + 1, st.INTENS.begin() + 1 + st.NPTS);
+        fit.data_low = *low;
+        fit.data_high = *high;
+    }
+    const FitOutcome outcome = fit_profile(st.FREQ, st.INTENS, st.NPTS, v.FCURS, fit, predicted);
     if (!outcome) {
         std::string row1(1, ' ');
         row1 += shape_name(settings.fit.shape);
@@ -252,6 +264,7 @@ void key_profile_settings(ViewerState&) {
     w.write_line("     Baseline  degree of its polynomial over the fit's window, 0, 1 or 2");
     w.write_line("     Lines     1 to 5 fitted together, or 0: as many as the window shows");
     w.write_line("     Catalogue Y: the lines are where the open catalogues predict them");
+    w.write_line("     Widths    S: a blend's lines share them (free when the data ask), F: free");
     w.write_line("");
     w.write_line("     ENTER keeps the value shown");
     w.write_line("");
@@ -268,6 +281,13 @@ void key_profile_settings(ViewerState&) {
                     next.at_predictions, [](const std::string& t) -> std::optional<bool> {
                         if (lower(t) == "y") return true;
                         if (lower(t) == "n") return false;
+                        return std::nullopt;
+                    });
+    next.fit.free_widths =
+        ask_setting(w, "       Widths, S or F", next.fit.free_widths ? "F" : "S",
+                    next.fit.free_widths, [](const std::string& t) -> std::optional<bool> {
+                        if (lower(t) == "f") return true;
+                        if (lower(t) == "s") return false;
                         return std::nullopt;
                     });
     profile_key_settings() = next;

@@ -179,7 +179,7 @@ TEST(ProfileRows, LinesThatDoNotFitTheFirstRowGoOnTheSecond) {
     ProfileFit fit;
     fit.shape = {LineProfile::Voigt, 2};
     for (int k = 0; k < 5; ++k)
-        fit.components.push_back({240046.0 + k, 0.0012, 100, 5, 1});
+        fit.components.push_back({240046.0 + k, 0.0012, 100, 5, 1, {}, {}, 0, {}});
     fit.widths = {0.12, 0.85};
     fit.width_errors = {0.034, 0.0073};
     fit.reduced_chi_square = 1.034;
@@ -198,6 +198,11 @@ TEST(ProfileRows, LinesThatDoNotFitTheFirstRowGoOnTheSecond) {
                   " voigt2 fit:  240046.0000(12)  height 100.0(50)",
                   " FWHM G 0.120(34) L 0.8500(73)  chi2 1.03  rms 11.50  baseline 1, lines auto"}),
               profile_result_rows(fit, settings));
+    // Its flags go with its frequency.
+    fit.components[0].flags.saturated = true;
+    fit.components[0].flags.edge = true;
+    EXPECT_EQ(" voigt2 fit:  240046.0000(12) [saturated edge]  height 100.0(50)",
+              profile_result_rows(fit, settings)[0]);
 }
 
 } // namespace

@@ -203,7 +203,7 @@ expect_status 0 "peaks --profile" "$korax" peaks --baseline 301 --nfit 9 --cutof
     --profile lorentz2 -o "$work/profile" --tsv "$work/ocs.001"
 cp "$work/out" "$work/profile.tsv"
 if awk -F'\t' 'NR == FNR { split($0, f, " "); cat[++n] = f[1]; next }
-    FNR > 1 { found[++m] = $2; err[m] = $3; if (NF != 11 || $11 < 1) bad++ }
+    FNR > 1 { found[++m] = $2; err[m] = $3; if (NF != 12 || $11 < 1 || $12 == "") bad++ }
     END {
         for (i = 1; i <= n; i++) {
             near = 0
@@ -217,9 +217,21 @@ if awk -F'\t' 'NR == FNR { split($0, f, " "); cat[++n] = f[1]; next }
     }' "$source_dir/examples/ocs.cat" "$work/profile.tsv"; then pass; else
     fail "--profile lines of examples/ocs.001: $(wc -l <"$work/profile.tsv") table lines"
 fi
-[[ $(head -n 1 "$work/profile.tsv") == $'file\tfrequency\terror\tintensity\tfwhh\tgauss_fwhm\tgauss_error\tlorentz_fwhm\tlorentz_error\tchi2\tlines' ]] &&
+[[ $(head -n 1 "$work/profile.tsv") == $'file\tfrequency\terror\tintensity\tfwhh\tgauss_fwhm\tgauss_error\tlorentz_fwhm\tlorentz_error\tchi2\tlines\tflags' ]] &&
     pass || fail "--profile table heading"
 grep -q ': 50 lines fitted as lorentz2,' "$work/err" && pass || fail "--profile summary: $(cat "$work/err")"
+# The flags column: a clipped line, a Gaussian under lorentz2 and a line 6
+# points from the end (tests/play/flags.txt) each with its flag as the last
+# field, where one awk test keeps the sound lines; the summary counts them.
+cp "$source_dir/tests/play/flags.txt" "$work/flags.txt"
+expect_status 0 "peaks --profile, flags" "$korax" peaks --nfit 5 --cutoff -2300 --profile lorentz2 \
+    -o "$work/profile" --force --tsv "$work/flags.txt"
+[[ $(awk -F'\t' 'NR > 1 { printf "%.2f %s;", $2, $NF }' "$work/out") == \
+    "240014.96 saturated;240029.98 shape;240049.66 edge;" &&
+    $(awk 'NR > 1 && $NF == "-"' "$work/out" | wc -l) == 0 ]] && pass ||
+    fail "flags column: $(cat "$work/out")"
+grep -q ': 3 lines fitted as lorentz2, 3 flagged (1 saturated, 1 edge, 1 shape),' "$work/err" &&
+    pass || fail "flags in the summary: $(cat "$work/err")"
 # Smoothing finds the candidates, but the fit reads the points before it (with
 # the same baseline off): smoothed points have correlated noise and widened
 # lines, which made the fit report ghost lines beside each line. The same 50
@@ -227,8 +239,8 @@ grep -q ': 50 lines fitted as lorentz2,' "$work/err" && pass || fail "--profile 
 expect_status 0 "peaks --smooth 25 --profile" "$korax" peaks --smooth 25 --baseline 301 --nfit 9 \
     --cutoff-sigma 5 --profile lorentz2 -o "$work/profile" --force --tsv "$work/ocs.001"
 if paste "$work/profile.tsv" "$work/out" | awk -F'\t' 'NR > 1 {
-        d = $2 - $13; if (d < 0) d = -d
-        if (NF != 22 || d > 0.2 * $3) bad++ } END { exit !(NR == 51 && !bad) }'; then
+        d = $2 - $14; if (d < 0) d = -d
+        if (NF != 24 || d > 0.2 * $3) bad++ } END { exit !(NR == 51 && !bad) }'; then
     pass
 else
     fail "--smooth 25 --profile: $(wc -l <"$work/out") table lines"
@@ -286,7 +298,7 @@ for ext in txt 001; do
     for kind in tsv ptsv; do
         if paste "$work/cm/mhz.$ext.$kind" "$work/cm/cm.$ext.$kind" | awk -F'\t' -v n="$kind" '
             NR > 1 {
-                half = n == "tsv" ? 5 : 11
+                half = n == "tsv" ? 5 : 12
                 pm = ($2 - 240000) / 0.05; pc = ($(half + 2) - 2000) / 2e-7
                 em = $3 / 0.05; ec = $(half + 3) / 2e-7
                 d = pm - pc; if (d < 0) d = -d
