@@ -35,7 +35,7 @@ int main() {
         in[std::size_t(i)] = value(random);
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
-    for (int window : {25, 101, 501}) {
+    for (int window : {5, 25, 101, 501}) {
         std::vector<float> coef(static_cast<std::size_t>(window));
         smoothing_coefficients(window / 2, coef);
         double cpu = 0;
