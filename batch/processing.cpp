@@ -7,6 +7,7 @@
 #include "analysis/smooth.h"
 #include "analysis/smoothing_passes.h"
 #include "base/format.h"
+#include "batch/median.h"
 
 #include <algorithm>
 #include <array>
@@ -90,24 +91,26 @@ double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int
     if (n < 5) return 0;
     std::array<float, 5> coef{};
     smoothing_coefficients(2, coef);
-    std::vector<double> r(std::size_t(n), 0.0);
-    for (std::int32_t i = 1; i <= n; ++i) {
+    // Kept per thread from one spectrum of a campaign to the next.
+    thread_local std::vector<double> residuals;
+    residuals.resize(std::size_t(n));
+    const auto residual = [&](std::int32_t i, auto at) {
         double s = 0;
         for (int k = -2; k <= 2; ++k)
-            s += double(y[std::size_t(mirror_index(i + k, n))]) * coef[std::size_t(k + 2)];
-        r[std::size_t(i - 1)] = double(y[std::size_t(i)]) - s;
-    }
-    auto median = [](std::vector<double>& v) {
-        const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
-        std::nth_element(v.begin(), mid, v.end());
-        double m = *mid;
-        if (v.size() % 2 == 0) m = (m + *std::max_element(v.begin(), mid)) / 2;
-        return m;
+            s += double(y[std::size_t(at(i + k))]) * coef[std::size_t(k + 2)];
+        residuals[std::size_t(i - 1)] = double(y[std::size_t(i)]) - s;
     };
-    const double centre = median(r);
-    for (double& x : r)
+    const auto mirrored = [n](std::int32_t j) { return mirror_index(j, n); };
+    const auto inside = [](std::int32_t j) { return j; };
+    for (std::int32_t i = 1; i <= n; ++i)
+        if (i <= 2 || i >= n - 1)
+            residual(i, mirrored);
+        else
+            residual(i, inside);
+    const double centre = median(residuals);
+    for (double& x : residuals)
         x = std::fabs(x - centre);
-    const double mad = median(r);
+    const double mad = median(residuals);
     double sigma = 1.4826 * mad / std::sqrt(1.0 - double(coef[2]));
     if (smoothed_by > 0) {
         std::array<float, 501> table{};
