@@ -36,13 +36,6 @@ std::int32_t mirror_index(std::int64_t j, std::int32_t n) {
     return static_cast<std::int32_t>(p < n ? p + 1 : period - p);
 }
 
-std::int32_t saturate_intensity(double value) {
-    if (std::isnan(value)) return 0;
-    if (value <= -2147483649.0) return INT32_MIN;
-    if (value >= 2147483648.0) return INT32_MAX;
-    return static_cast<std::int32_t>(value);
-}
-
 namespace {
 
 // The input as doubles with the mirrored ends laid out around it: ext[t] is

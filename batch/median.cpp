@@ -63,15 +63,17 @@ double median(std::span<const double> values) {
         through += b.counts[++bin];
     const std::uint32_t last_bin = std::uint32_t(bin);
 
-    b.gathered.clear();
-    for (const double v : values) {
-        const std::uint32_t k = bin_of(v);
-        if (k >= first_bin && k <= last_bin) b.gathered.push_back(v);
-    }
+    // Without a branch: which values fall in the bins is as good as random.
     auto& g = b.gathered;
+    if (g.size() < n) g.resize(n);
+    std::size_t count = 0;
+    for (const double v : values) {
+        g[count] = v;
+        count += std::uint32_t(bin_of(v) - first_bin) <= last_bin - first_bin;
+    }
     const auto at = [&](std::size_t rank) {
         const auto it = g.begin() + std::ptrdiff_t(rank - below);
-        std::nth_element(g.begin(), it, g.end());
+        std::nth_element(g.begin(), it, g.begin() + std::ptrdiff_t(count));
         return *it;
     };
     const double high = at(upper);

@@ -45,7 +45,9 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
                                                 const std::atomic<bool>* stop) {
     const std::int32_t n = sp.npts;
     const int threads = std::max(1, st.threads);
-    std::vector<std::int32_t> work(sp.intens.size());
+    // Kept per thread from one spectrum of a campaign to the next.
+    thread_local std::vector<std::int32_t> work, original, baslin;
+    work.assign(sp.intens.size(), 0);
     std::vector<std::int32_t> unsmoothed;
     if (st.smooth > 0) {
         if (st.profile) unsmoothed = sp.intens;
@@ -57,13 +59,13 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
     if (st.baseline == 0) return ProcessedLevels{v.ymean, v.yhigh, std::move(unsmoothed)};
 
     const BeforePass go_on = [stop](int) { return !stopped(stop); };
-    const std::vector<std::int32_t> original = sp.intens;
+    original.assign(sp.intens.begin(), sp.intens.end());
     const std::int32_t nsmoot = std::abs(st.baseline);
     bool done;
     if (st.baseline < 0) {
         // The preliminary baseline, then the final passes over the spectrum
         // clipped into the band around it.
-        std::vector<std::int32_t> baslin(sp.intens.size());
+        baslin.assign(sp.intens.size(), 0);
         done =
             preliminary_baseline(sp.intens, work, baslin, n,
                                  SmoothingFilter(smoothing_window(2, true, nsmoot)), threads,
