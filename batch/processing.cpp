@@ -140,6 +140,7 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     search.baseline = res.level;
     search.nfit = st.nfit;
     search.height = levels.yhigh - levels.ymean;
+    search.threads = st.threads;
     res.text = results_head(sp.name, res.cutoff, res.level, st.nfit);
     if (!st.profile) {
         res.totals = search_lines(sp.freq, sp.intens, sp.npts, search, res.text, {}, &res.lines);

@@ -36,6 +36,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -124,6 +125,7 @@ bool find_lines(const ViewerState& v, std::int16_t cutoff, const std::string& pa
     st.baseline = static_cast<std::int16_t>(std::trunc(v.YMEAN));
     st.nfit = 7;
     st.height = v.YHIGH - v.YMEAN;
+    st.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const auto t0 = std::chrono::steady_clock::now();
     std::string text = results_head(s.FNAME, st.cutoff, st.baseline, st.nfit);
     const PeakSearchTotals totals = search_lines(s.FREQ, s.INTENS, s.NPTS, st, text);
