@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace korax {
 
@@ -116,6 +117,7 @@ void AUTOPK(std::int32_t& IFIRST, std::int32_t& ILAST, std::int16_t& cutoff, std
     st.baseline = baseline;
     st.nfit = NFIT;
     st.height = height;
+    st.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
     SafeFile file;
     std::string full_name;

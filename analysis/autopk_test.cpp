@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 
 namespace korax {
@@ -126,6 +127,59 @@ TEST(Autopk, CrossingsFarFromTheLineAreFound) {
     const auto totals = search(9, 2000, 0, text);
     ASSERT_EQ(1, totals.count);
     EXPECT_NEAR(9999.333, totals.sum, 1e-5);
+}
+
+TEST(Autopk, SeveralThreadsWriteTheSameFileAsOne) {
+    // Thousands of known lines (batches of the search and their shares among
+    // the threads), some on a shelf whose edges hold their half-height
+    // crossings far away, some flat-topped ones whose fits fail, and noise:
+    // every line, count and sum as one thread gives them, and each line
+    // where it was put.
+    auto& s = store();
+    s.reset();
+    s.NPTS = 400000;
+    std::mt19937 random(30);
+    std::uniform_int_distribution<std::int32_t> noise(-30, 30);
+    for (std::int32_t i = 1; i <= s.NPTS; ++i) {
+        s.FREQ[std::size_t(i)] = 100000 + 0.05 * i;
+        const std::int32_t d = i % 97 - 48;
+        const bool shelf = (i / 20000) % 3 == 1;
+        const bool flat = i % 970 < 97;
+        s.INTENS[std::size_t(i)] =
+            noise(random) + (shelf ? 2500 : 0) +
+            (flat ? (std::abs(d) < 6 ? 3000 : 0) : std::max(0, 4000 - 60 * d * d));
+    }
+    std::string one, several;
+    PeakSearchSettings st;
+    st.start = 1;
+    st.end = s.NPTS;
+    st.nfit = 7;
+    st.cutoff = 1000;
+    st.baseline = 0;
+    st.height = 4000;
+    std::vector<FoundLine> lines_one, lines_several;
+    const auto a = search_lines(s.FREQ, s.INTENS, s.NPTS, st, one, {}, &lines_one);
+    st.threads = 3;
+    const auto b = search_lines(s.FREQ, s.INTENS, s.NPTS, st, several, {}, &lines_several);
+    EXPECT_GT(a.count, 3000);
+    EXPECT_GT(a.failed + a.count - a.with_fwhh, 0);
+    EXPECT_EQ(one, several);
+    EXPECT_EQ(a.count, b.count);
+    EXPECT_EQ(a.failed, b.failed);
+    EXPECT_EQ(a.sum, b.sum);
+    EXPECT_EQ(a.sum2, b.sum2);
+    ASSERT_EQ(lines_one.size(), lines_several.size());
+    std::int32_t near = 0;
+    for (const FoundLine& l : lines_one) {
+        const double point = (l.frequency - 100000) / 0.05;
+        near += l.fitted && std::abs(point - (std::round((point - 48) / 97) * 97 + 48)) < 0.5;
+    }
+    // On the shelf every noise top above the cutoff is a candidate too; the
+    // true lines are all among the candidates.
+    std::int32_t lines = 0;
+    for (std::int32_t i = 1; i + 48 <= s.NPTS; ++i)
+        lines += i % 97 == 48 && i % 970 >= 97;
+    EXPECT_GE(near, lines);
 }
 
 TEST(Autopk, MissingCrossingIsReportedAndLeftOutOfTheMean) {

@@ -6,6 +6,9 @@
 #include "analysis/half_height.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <type_traits>
 
 namespace korax {
 
@@ -14,12 +17,6 @@ namespace {
 constexpr std::int64_t SHORT_SCAN = 256;
 constexpr int SHIFT = 6;
 constexpr std::int64_t FANOUT = std::int64_t(1) << SHIFT;
-
-// At or below the level when searching from a point above it, at or above it
-// from a point below.
-template <class T> bool far_side(T y, double level, bool above) {
-    return above ? double(y) <= level : double(y) >= level;
-}
 
 } // namespace
 
@@ -57,62 +54,152 @@ std::optional<double> BasicHalfHeightFinder<T>::right(std::int32_t j0, double le
     return std::nullopt;
 }
 
+namespace {
+
+// The first point from k down to `end` (k >= end - 1) on the far side, or
+// end - 1; sixteen points are tested together, which the compiler makes
+// vector compares.
+template <class T, class Far>
+std::int64_t scan_down(const T* y, std::int64_t k, std::int64_t end, const Far& far) {
+    for (; k - 15 >= end; k -= 16) {
+        bool any = false;
+        for (int j = 0; j < 16; ++j)
+            any |= far(y[k - j]);
+        if (any) break;
+    }
+    for (; k >= end; --k)
+        if (far(y[k])) return k;
+    return end - 1;
+}
+
+// The first point from k up to `end` on the far side, or end + 1.
+template <class T, class Far>
+std::int64_t scan_up(const T* y, std::int64_t k, std::int64_t end, const Far& far) {
+    for (; k + 15 <= end; k += 16) {
+        bool any = false;
+        for (int j = 0; j < 16; ++j)
+            any |= far(y[k + j]);
+        if (any) break;
+    }
+    for (; k <= end; ++k)
+        if (far(y[k])) return k;
+    return end + 1;
+}
+
+// The test for the far side of the level, handed to `search` (a generic
+// function of the test): for integers the level becomes an integer bound,
+// so that no point is converted; a bound no point can meet means no point.
+template <class T, class Search>
+std::optional<std::int32_t> with_far_side(double level, bool above, const Search& search) {
+    if constexpr (std::is_integral_v<T>) {
+        if (std::isnan(level)) return std::nullopt;
+        if (above) {
+            // double(y) <= level, y an integer: y <= floor(level).
+            const double bound = std::floor(level);
+            if (bound < double(std::numeric_limits<T>::min())) return std::nullopt;
+            const T t = bound >= double(std::numeric_limits<T>::max())
+                            ? std::numeric_limits<T>::max()
+                            : static_cast<T>(bound);
+            return search([t](T y) { return y <= t; });
+        }
+        const double bound = std::ceil(level);
+        if (bound > double(std::numeric_limits<T>::max())) return std::nullopt;
+        const T t = bound <= double(std::numeric_limits<T>::min()) ? std::numeric_limits<T>::min()
+                                                                   : static_cast<T>(bound);
+        return search([t](T y) { return y >= t; });
+    } else {
+        if (above) return search([level](T y) { return y <= level; });
+        return search([level](T y) { return y >= level; });
+    }
+}
+
+} // namespace
+
 // Last k in [a, b] (searching downward from b) on the far side of the level.
+// After the short scan, whole blocks that stay on the near side are skipped,
+// the largest that fits first; a block of the lowest level that reaches the
+// level is scanned point by point.
 template <class T>
 std::optional<std::int32_t> BasicHalfHeightFinder<T>::find_down(std::int32_t b, std::int32_t a,
                                                                 double level, bool above) {
-    std::int64_t k = b;
-    for (std::int64_t n = 0; k >= a && (n < SHORT_SCAN || k > m_last); ++n, --k)
-        if (far_side(m_y[std::size_t(k)], level, above)) return static_cast<std::int32_t>(k);
-    if (k < a) return std::nullopt;
-    build();
-    while (k >= a) {
-        bool skipped = false;
-        for (int level_index = int(m_min.size()); level_index >= 1; --level_index) {
-            const int shift = SHIFT * level_index;
-            const std::int64_t size = std::int64_t(1) << shift;
+    return with_far_side<T>(level, above, [&](const auto& far) -> std::optional<std::int32_t> {
+        const T* y = m_y.data();
+        // Plainly over SHORT_SCAN points, and over any that lie past the blocks.
+        const std::int64_t short_end = std::max<std::int64_t>(
+            a, std::min<std::int64_t>(std::int64_t(b) - SHORT_SCAN + 1, std::int64_t(m_last) + 1));
+        std::int64_t k = scan_down(y, b, short_end, far);
+        if (k >= short_end) return static_cast<std::int32_t>(k);
+        if (k < a) return std::nullopt;
+        build();
+        while (k >= a) {
             const std::int64_t off = k - m_first;
-            if (((off + 1) & (size - 1)) != 0 || k - size + 1 < a) continue;
-            if (!block_reaches(level_index, off >> shift, level, above)) {
-                k -= size;
-                skipped = true;
-                break;
+            const std::int64_t into = (off + 1) & (FANOUT - 1);
+            std::int64_t end;
+            if (into != 0) {
+                // To the start of the lowest-level block that holds k.
+                end = std::max<std::int64_t>(a, k - into + 1);
+            } else {
+                bool skipped = false;
+                for (int level_index = int(m_min.size()); level_index >= 1; --level_index) {
+                    const int shift = SHIFT * level_index;
+                    const std::int64_t size = std::int64_t(1) << shift;
+                    if (((off + 1) & (size - 1)) != 0 || k - size + 1 < a) continue;
+                    if (!block_reaches(level_index, off >> shift, level, above)) {
+                        k -= size;
+                        skipped = true;
+                        break;
+                    }
+                }
+                if (skipped) continue;
+                end = std::max<std::int64_t>(a, k - FANOUT + 1);
             }
+            const std::int64_t j = scan_down(y, k, end, far);
+            if (j >= end) return static_cast<std::int32_t>(j);
+            k = end - 1;
         }
-        if (skipped) continue;
-        if (far_side(m_y[std::size_t(k)], level, above)) return static_cast<std::int32_t>(k);
-        --k;
-    }
-    return std::nullopt;
+        return std::nullopt;
+    });
 }
 
-// First k in [a, b] searching upward from a; the same test.
+// First k in [a, b] searching upward from a; the same way.
 template <class T>
 std::optional<std::int32_t> BasicHalfHeightFinder<T>::find_up(std::int32_t a, std::int32_t b,
                                                               double level, bool above) {
-    std::int64_t k = a;
-    for (std::int64_t n = 0; k <= b && (n < SHORT_SCAN || k < m_first); ++n, ++k)
-        if (far_side(m_y[std::size_t(k)], level, above)) return static_cast<std::int32_t>(k);
-    if (k > b) return std::nullopt;
-    build();
-    while (k <= b) {
-        bool skipped = false;
-        for (int level_index = int(m_min.size()); level_index >= 1; --level_index) {
-            const int shift = SHIFT * level_index;
-            const std::int64_t size = std::int64_t(1) << shift;
+    return with_far_side<T>(level, above, [&](const auto& far) -> std::optional<std::int32_t> {
+        const T* y = m_y.data();
+        const std::int64_t short_end = std::min<std::int64_t>(
+            b, std::max<std::int64_t>(std::int64_t(a) + SHORT_SCAN - 1, std::int64_t(m_first) - 1));
+        std::int64_t k = scan_up(y, a, short_end, far);
+        if (k <= short_end) return static_cast<std::int32_t>(k);
+        if (k > b) return std::nullopt;
+        build();
+        while (k <= b) {
             const std::int64_t off = k - m_first;
-            if ((off & (size - 1)) != 0 || k + size - 1 > b) continue;
-            if (!block_reaches(level_index, off >> shift, level, above)) {
-                k += size;
-                skipped = true;
-                break;
+            const std::int64_t into = off & (FANOUT - 1);
+            std::int64_t end;
+            if (into != 0) {
+                end = std::min<std::int64_t>(b, k + (FANOUT - into) - 1);
+            } else {
+                bool skipped = false;
+                for (int level_index = int(m_min.size()); level_index >= 1; --level_index) {
+                    const int shift = SHIFT * level_index;
+                    const std::int64_t size = std::int64_t(1) << shift;
+                    if ((off & (size - 1)) != 0 || k + size - 1 > b) continue;
+                    if (!block_reaches(level_index, off >> shift, level, above)) {
+                        k += size;
+                        skipped = true;
+                        break;
+                    }
+                }
+                if (skipped) continue;
+                end = std::min<std::int64_t>(b, k + FANOUT - 1);
             }
+            const std::int64_t j = scan_up(y, k, end, far);
+            if (j <= end) return static_cast<std::int32_t>(j);
+            k = end + 1;
         }
-        if (skipped) continue;
-        if (far_side(m_y[std::size_t(k)], level, above)) return static_cast<std::int32_t>(k);
-        ++k;
-    }
-    return std::nullopt;
+        return std::nullopt;
+    });
 }
 
 template <class T>

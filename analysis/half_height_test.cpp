@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
+#include <random>
 #include <vector>
 
 namespace korax {
@@ -55,6 +57,74 @@ TEST(HalfHeight, FarCrossingsAreFoundAsAPlainScanFindsThem) {
     // A level the data never come down to on a side of this length is not found.
     y[10000] = 900;
     EXPECT_FALSE(HalfHeightFinder(x, y, 3, 19998).left(10000, -250).has_value());
+}
+
+// The crossing as the search defines it: the first pair (j, j + 1) going out
+// from the top whose points lie on both sides of the level or on it.
+template <class T>
+std::optional<double> plain_crossing(const std::vector<double>& x, const std::vector<T>& y,
+                                     std::int32_t first, std::int32_t last, std::int32_t j0,
+                                     double level, int direction) {
+    const auto at = [&](std::int64_t j) -> std::optional<double> {
+        const double a = double(y[std::size_t(j)]), b = double(y[std::size_t(j + 1)]);
+        if (!((a - level) * (b - level) <= 0)) return std::nullopt;
+        if (a == b) return x[std::size_t(j)];
+        return x[std::size_t(j)] +
+               (level - a) * (x[std::size_t(j + 1)] - x[std::size_t(j)]) / (b - a);
+    };
+    if (direction < 0) {
+        for (std::int64_t j = std::int64_t(j0) - 1; j >= first; --j)
+            if (auto c = at(j)) return c;
+    } else {
+        for (std::int64_t j = j0; j + 1 <= last; ++j)
+            if (auto c = at(j)) return c;
+    }
+    return std::nullopt;
+}
+
+TEST(HalfHeight, RandomWalksAndLevelsCrossWhereAPlainScanCrosses) {
+    // Long excursions away from the level send the searches past the short
+    // scan into the skipping blocks; tops inside and outside the range, levels
+    // on the points, between them, and beyond all of them.
+    std::mt19937 random(30);
+    std::uniform_int_distribution<std::int32_t> stepping(-40, 40);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int trial = 0; trial < 60; ++trial) {
+        const std::int32_t n = trial % 10 == 0 ? 300000 : 50 + std::int32_t(unit(random) * 20000);
+        std::vector<double> x(std::size_t(n) + 2);
+        std::vector<std::int32_t> y(std::size_t(n) + 2);
+        std::int32_t walk = 0;
+        for (std::int32_t i = 1; i <= n + 1; ++i) {
+            x[std::size_t(i)] = 5000.0 + 0.25 * i;
+            walk += stepping(random);
+            y[std::size_t(i)] = walk;
+        }
+        std::vector<double> smooth(y.begin(), y.end());
+        for (double& v : smooth)
+            v *= 1.0 / 3;
+        const std::int32_t first = 1 + std::int32_t(unit(random) * n / 4);
+        const std::int32_t last = n - std::int32_t(unit(random) * n / 4);
+        HalfHeightFinder ints(x, y, first, last);
+        BasicHalfHeightFinder<double> doubles(x, smooth, first, last);
+        for (int line = 0; line < 40; ++line) {
+            const std::int32_t j0 = 1 + std::int32_t(unit(random) * (n - 1));
+            const double top = y[std::size_t(j0)];
+            const double offsets[] = {0,    1,    -1, 0.5, -37.25, 3000 * (unit(random) - 0.5),
+                                      1e12, -1e12};
+            for (double offset : offsets) {
+                const double level = top + offset;
+                ASSERT_EQ(plain_crossing(x, y, first, last, j0, level, -1), ints.left(j0, level))
+                    << n << " points, top " << j0 << ", level " << level;
+                ASSERT_EQ(plain_crossing(x, y, first, last, j0, level, 1), ints.right(j0, level))
+                    << n << " points, top " << j0 << ", level " << level;
+                const double third = level / 3;
+                ASSERT_EQ(plain_crossing(x, smooth, first, last, j0, third, -1),
+                          doubles.left(j0, third));
+                ASSERT_EQ(plain_crossing(x, smooth, first, last, j0, third, 1),
+                          doubles.right(j0, third));
+            }
+        }
+    }
 }
 
 TEST(LineFit, RecentresOntoTheTopAndRefusesWhatItCannotFit) {

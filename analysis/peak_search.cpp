@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <thread>
 
 namespace korax {
 
@@ -83,6 +84,17 @@ std::vector<std::size_t> candidate_places(std::span<const double> values, std::s
     return found;
 }
 
+namespace {
+
+// What the fits and the half-height search found for one candidate.
+struct Measured {
+    LineFitOutcome outcome = LineFitOutcome::Fitted;
+    LineFit fit;
+    Crossings crossings;
+};
+
+} // namespace
+
 PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std::int32_t> intens,
                               std::int32_t npts, const PeakSearchSettings& st, std::string& text,
                               const std::function<void(std::int32_t)>& progress,
@@ -94,42 +106,87 @@ PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std:
     const std::int32_t w = st.nfit;
     const std::int32_t q = std::max(1, w / 4);
     const std::int32_t h = w / 2;
-    HalfHeightFinder finder(freq, intens, st.start, st.end);
     const double step = npts > 1 ? (freq[std::size_t(npts)] - freq[1]) / (npts - 1) : 0;
     // The window of the next fit stays inside the spectrum.
     const std::function<std::int64_t(double)> recentre = [&](double f) {
         return nearest_point(f, freq, npts, h + 1, npts - h);
     };
+    // Candidates are measured a batch at a time: where the scan puts them
+    // does not depend on the fits, and each one's fits and crossings depend
+    // on it alone, so the threads share a batch out; the lines are then
+    // written and counted in their order, as one at a time would.
+    const int threads = std::max(1, std::min(st.threads, 16));
+    constexpr std::size_t batch_size = 2048;
+    std::vector<std::int64_t> candidates;
+    std::vector<Measured> measured;
+    candidates.reserve(batch_size);
+    measured.resize(batch_size);
+    // One finder per thread: it builds its skipping tables when first needed.
+    std::vector<HalfHeightFinder> finders;
+    for (int t = 0; t < threads; ++t)
+        finders.emplace_back(freq, intens, st.start, st.end);
+    const auto measure = [&](HalfHeightFinder& finder, std::size_t from, std::size_t to) {
+        for (std::size_t c = from; c < to; ++c) {
+            Measured& m = measured[c];
+            m.outcome = fit_and_recentre(freq, intens, npts, candidates[c], h, 3, recentre, m.fit);
+            if (m.outcome != LineFitOutcome::Fitted) continue;
+            const std::int32_t j0 = nearest_point(m.fit.FPEAK, freq, npts, std::max(1, 2 * q),
+                                                  std::min(npts, npts - 2 * q));
+            m.crossings = finder.around(j0, (st.baseline + m.fit.YPEAK) / 2);
+        }
+    };
 
     const std::int64_t last = std::int64_t(st.end) - w;
-    for (std::int64_t i = std::int64_t(st.start) + w + 1;
-         (i = next_candidate<std::int32_t>(intens, i, last, q, st.cutoff)) <= last;) {
-        LineFit fit;
-        if (fit_and_recentre(freq, intens, npts, i, h, 3, recentre, fit) !=
-            LineFitOutcome::Fitted) {
-            ++totals.failed;
-            append_failed_line(text, freq[std::size_t(i)], step);
-            if (found) found->push_back({freq[std::size_t(i)], 0, 0, std::nullopt, false});
-            i += 2 * q + 1;
-            continue;
+    std::int64_t i = std::int64_t(st.start) + w + 1;
+    while (i <= last) {
+        candidates.clear();
+        // The next 2q points after a candidate are not examined.
+        for (; candidates.size() < batch_size &&
+               (i = next_candidate<std::int32_t>(intens, i, last, q, st.cutoff)) <= last;
+             i += 2 * q + 1)
+            candidates.push_back(i);
+        const std::size_t count = candidates.size();
+        // A thread pays for itself from a few hundred lines on.
+        const int used = count >= 512 ? threads : 1;
+        if (used == 1) {
+            measure(finders[0], 0, count);
+        } else {
+            std::vector<std::thread> pool;
+            const std::size_t share = (count + std::size_t(used) - 1) / std::size_t(used);
+            for (int t = 1; t < used; ++t)
+                pool.emplace_back([&, t] {
+                    measure(finders[std::size_t(t)], std::min(count, t * share),
+                            std::min(count, (t + 1) * share));
+                });
+            measure(finders[0], 0, std::min(count, share));
+            for (auto& t : pool)
+                t.join();
         }
-
-        const std::int32_t j0 =
-            nearest_point(fit.FPEAK, freq, npts, std::max(1, 2 * q), std::min(npts, npts - 2 * q));
-        const Crossings r = finder.around(j0, (st.baseline + fit.YPEAK) / 2);
-        if (const auto fwhh = r.width()) {
-            ++totals.with_fwhh;
-            totals.sum += *fwhh;
-            totals.sum2 += *fwhh * *fwhh;
+        for (std::size_t c = 0; c < count; ++c) {
+            const Measured& m = measured[c];
+            const auto at = std::size_t(candidates[c]);
+            if (m.outcome != LineFitOutcome::Fitted) {
+                ++totals.failed;
+                append_failed_line(text, freq[at], step);
+                if (found) found->push_back({freq[at], 0, 0, std::nullopt, false});
+                continue;
+            }
+            const LineFit& fit = m.fit;
+            const Crossings& r = m.crossings;
+            if (const auto fwhh = r.width()) {
+                ++totals.with_fwhh;
+                totals.sum += *fwhh;
+                totals.sum2 += *fwhh * *fwhh;
+            }
+            ++totals.count;
+            append_result_line(text, fit.FPEAK, fit.FPERR, fit.YPEAK, r, st.baseline, st.height,
+                               step);
+            if (found)
+                found->push_back({fit.FPEAK, fit.FPERR,
+                                  saturate_intensity(std::trunc(fit.YPEAK - st.baseline)),
+                                  r.width()});
+            if (progress && totals.count % 10 == 0) progress(totals.count);
         }
-        ++totals.count;
-        append_result_line(text, fit.FPEAK, fit.FPERR, fit.YPEAK, r, st.baseline, st.height, step);
-        if (found)
-            found->push_back({fit.FPEAK, fit.FPERR,
-                              saturate_intensity(std::trunc(fit.YPEAK - st.baseline)), r.width()});
-        if (progress && totals.count % 10 == 0) progress(totals.count);
-        // The next 2q points after a line are not examined.
-        i += 2 * q + 1;
     }
     return totals;
 }

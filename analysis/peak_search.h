@@ -23,6 +23,7 @@ struct PeakSearchSettings {
     std::int16_t baseline = 0;       // intensities are reported above this level
     std::int16_t nfit = 7;           // fitting points, odd, 5..499
     double height = 1;               // intensity that gets the full bar of 32
+    int threads = 1;                 // that measure the lines found (same results for any)
 };
 
 // Lines with a usable fit are counted; FWHH enters the mean only when both

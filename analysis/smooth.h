@@ -3,6 +3,7 @@
 // passes of each mode are analysis/smoothing_passes.h's.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -33,8 +34,14 @@ void smooth_pass_threads(std::span<const std::int32_t> in, std::span<std::int32_
 std::int32_t mirror_index(std::int64_t j, std::int32_t n);
 
 // A computed intensity back to an integer: truncation toward zero, saturated at
-// the ends of the 32-bit range instead of overflowing; NaN gives 0.
-std::int32_t saturate_intensity(double value);
+// the ends of the 32-bit range instead of overflowing; NaN gives 0. Inline: the
+// passes over whole spectra call it for every point.
+inline std::int32_t saturate_intensity(double value) {
+    if (std::isnan(value)) return 0;
+    if (value <= -2147483649.0) return INT32_MIN;
+    if (value >= 2147483648.0) return INT32_MAX;
+    return static_cast<std::int32_t>(value);
+}
 
 // The typed answer at the N (mode 1) or B (mode 2) prompt: the window length to
 // keep in NSMOOT, and whether fine control was asked for; nullopt repeats the

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -109,6 +110,47 @@ TEST(Smooth, FastPassIsBitIdenticalToThePlainOrder) {
                 }
             }
         }
+}
+
+// The pass from moving sums gives the plain order's integers where the sums
+// land on or next to an integer (constants, ramps, steps), at the largest
+// intensities it takes and just past them, and in windows wider than the
+// spectrum.
+TEST(Smooth, EveryShapeAndSizeGivesThePlainOrdersIntegers) {
+    std::mt19937 random(11);
+    using Shape = std::int32_t (*)(std::int32_t i, std::int32_t noise);
+    const struct {
+        const char* name;
+        Shape shape;
+    } shapes[] = {
+        {"constant", [](std::int32_t, std::int32_t) { return 7000; }},
+        {"ramp", [](std::int32_t i, std::int32_t) { return 3 * i - 20000; }},
+        {"steps", [](std::int32_t i, std::int32_t) { return (i / 37) % 2 ? 32767 : -32768; }},
+        {"line on noise",
+         [](std::int32_t i, std::int32_t noise) {
+             const std::int32_t d = i % 300 - 150;
+             return noise + 30000 / (1 + d * d / 9);
+         }},
+        {"noise", [](std::int32_t, std::int32_t noise) { return noise; }},
+    };
+    for (std::int32_t amplitude : {40, 32767, 536870911, 536870912})
+        for (const auto& shape : shapes)
+            for (int window : {5, 31, 301, 501}) {
+                std::uniform_int_distribution<std::int32_t> value(-amplitude, amplitude);
+                const auto c = coefficients(window / 2);
+                for (std::int32_t n : {2, 250, 1201, 120001}) {
+                    std::vector<std::int32_t> in(std::size_t(n) + 1), out(std::size_t(n) + 1);
+                    for (std::int32_t i = 1; i <= n; ++i) {
+                        const std::int64_t v = shape.shape(i, value(random));
+                        in[std::size_t(i)] = std::int32_t(
+                            std::clamp<std::int64_t>(v, -std::int64_t(amplitude), amplitude));
+                    }
+                    const auto expected = reference_pass(in, n, c);
+                    smooth_pass_threads(in, out, n, c, 2);
+                    ASSERT_EQ(expected, out) << shape.name << " amplitude " << amplitude
+                                             << " window " << window << " points " << n;
+                }
+            }
 }
 
 TEST(Smooth, PromptRules) {

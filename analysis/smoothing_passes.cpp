@@ -59,56 +59,59 @@ void smooth_once(std::span<std::int32_t> intens, std::span<std::int32_t> work, s
     pass(work, intens, n, filter, threads);
 }
 
-bool baseline_passes(std::span<std::int32_t> intens, std::span<std::int32_t> work, std::int32_t n,
-                     const SmoothingFilter& filter, int threads, const BeforePass& before) {
+namespace {
+
+// The passes alternate between the two arrays instead of copying the result
+// back before every pass: with an odd number of them the last lands where the
+// first wrote.
+bool alternating_passes(std::span<std::int32_t> from, std::span<std::int32_t> to, std::int32_t n,
+                        const SmoothingFilter& filter, int threads, const BeforePass& before) {
+    static_assert(BASELINE_PASSES % 2 == 1);
     for (int p = 1; p <= BASELINE_PASSES; ++p) {
         if (!go_on(before, p)) return false;
-        copy_points(intens, work, n);
-        pass(work, intens, n, filter, threads);
+        if (p % 2 == 1)
+            pass(from, to, n, filter, threads);
+        else
+            pass(to, from, n, filter, threads);
     }
     return true;
+}
+
+} // namespace
+
+bool baseline_passes(std::span<std::int32_t> intens, std::span<std::int32_t> work, std::int32_t n,
+                     const SmoothingFilter& filter, int threads, const BeforePass& before) {
+    return alternating_passes(intens, work, n, filter, threads, before);
 }
 
 bool preliminary_baseline(std::span<const std::int32_t> intens, std::span<std::int32_t> work,
                           std::span<std::int32_t> baslin, std::int32_t n,
                           const SmoothingFilter& filter, int threads, const BeforePass& before) {
     copy_points(intens, work, n);
-    for (int p = 1; p <= BASELINE_PASSES; ++p) {
-        if (!go_on(before, p)) return false;
-        pass(work, baslin, n, filter, threads);
-        if (p < BASELINE_PASSES) copy_points(baslin, work, n);
-    }
-    return true;
+    return alternating_passes(work, baslin, n, filter, threads, before);
 }
 
 bool clipped_baseline(std::span<std::int32_t> intens, std::span<std::int32_t> work,
                       std::span<const std::int32_t> baslin, std::int32_t n, std::int32_t cutlo,
                       std::int32_t cuthi, const SmoothingFilter& filter, int threads,
                       const BeforePass& before) {
-    for (int p = 1; p <= BASELINE_PASSES; ++p) {
-        if (!go_on(before, p)) return false;
-        if (p == 1) {
-            // Points below the lower edge are raised to it.
-            for (std::int32_t i = 1; i <= n; ++i) {
-                const auto k = std::size_t(i);
-                const std::int64_t lo = std::int64_t(baslin[k]) + cutlo;
-                const std::int64_t hi = std::int64_t(baslin[k]) + cuthi;
-                work[k] =
-                    saturate_intensity(double(std::max(lo, std::min<std::int64_t>(intens[k], hi))));
-            }
-        } else {
-            copy_points(intens, work, n);
-        }
-        pass(work, intens, n, filter, threads);
+    if (!go_on(before, 1)) return false;
+    // Clipped in place: the passes overwrite intens anyway. Points below the
+    // lower edge are raised to it.
+    for (std::int32_t i = 1; i <= n; ++i) {
+        const auto k = std::size_t(i);
+        const std::int64_t lo = std::int64_t(baslin[k]) + cutlo;
+        const std::int64_t hi = std::int64_t(baslin[k]) + cuthi;
+        intens[k] = saturate_intensity(double(std::max(lo, std::min<std::int64_t>(intens[k], hi))));
     }
-    return true;
+    return alternating_passes(intens, work, n, filter, threads,
+                              [&](int p) { return p == 1 || go_on(before, p); });
 }
 
 void subtract_baseline(std::span<const std::int32_t> original, std::span<std::int32_t> intens,
-                       std::span<std::int32_t> baseline, std::int32_t n) {
+                       std::span<const std::int32_t> baseline, std::int32_t n) {
     for (std::int32_t i = 1; i <= n; ++i) {
         const auto k = std::size_t(i);
-        baseline[k] = intens[k];
         intens[k] = saturate_intensity(double(std::int64_t(original[k]) - baseline[k]));
     }
 }

@@ -43,8 +43,8 @@ using BeforePass = std::function<bool(int pass)>;
 // The N key: intens copied to work, then smoothed from there back into intens.
 void smooth_once(std::span<std::int32_t> intens, std::span<std::int32_t> work, std::int32_t n,
                  const SmoothingFilter& filter, int threads);
-// The B key: five passes, each smoothing a copy of intens back into it; intens
-// then holds the baseline. false: stopped.
+// The B key: five passes smoothing intens; `work` then holds the baseline
+// (intens an intermediate pass). false: stopped.
 [[nodiscard]] bool baseline_passes(std::span<std::int32_t> intens, std::span<std::int32_t> work,
                                    std::int32_t n, const SmoothingFilter& filter, int threads,
                                    const BeforePass& before = {});
@@ -57,17 +57,17 @@ void smooth_once(std::span<std::int32_t> intens, std::span<std::int32_t> work, s
                                         const BeforePass& before = {});
 // Fine control, last step: the first pass smooths intens clipped into the band
 // baslin + cutlo .. baslin + cuthi (so that lines above it enter the baseline
-// only up to its edge), the four others smooth a copy of intens; intens then
-// holds the baseline. false: stopped.
+// only up to its edge), the four others smooth the pass before; `work` then
+// holds the baseline (intens an intermediate pass). false: stopped.
 [[nodiscard]] bool clipped_baseline(std::span<std::int32_t> intens, std::span<std::int32_t> work,
                                     std::span<const std::int32_t> baslin, std::int32_t n,
                                     std::int32_t cutlo, std::int32_t cuthi,
                                     const SmoothingFilter& filter, int threads,
                                     const BeforePass& before = {});
-// After a baseline: the baseline (in intens) moves to `baseline` and intens
-// becomes original minus it, saturated at the 32-bit ends.
+// After a baseline (in `baseline`): intens becomes original minus it,
+// saturated at the 32-bit ends.
 void subtract_baseline(std::span<const std::int32_t> original, std::span<std::int32_t> intens,
-                       std::span<std::int32_t> baseline, std::int32_t n);
+                       std::span<const std::int32_t> baseline, std::int32_t n);
 // intens + yref for every point (truncated toward zero, saturated), so that the
 // flat result of a subtraction lies within the display; returns the new mean
 // (0 for no points).

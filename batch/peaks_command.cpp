@@ -194,7 +194,8 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
             return fail("the folder " + dir + " " + why);
     }
 
-    Spectrum sp;
+    // Kept per worker thread, so that the files of a campaign reuse its arrays.
+    thread_local Spectrum sp;
     if (const std::string why = load_spectrum(file, sp); !why.empty()) return fail(why);
     if (sp.iymin == sp.iymax) return fail("zero dynamic range in data");
 

@@ -7,6 +7,7 @@
 #include "analysis/smooth.h"
 #include "analysis/smoothing_passes.h"
 #include "base/format.h"
+#include "batch/median.h"
 
 #include <algorithm>
 #include <array>
@@ -44,7 +45,9 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
                                                 const std::atomic<bool>* stop) {
     const std::int32_t n = sp.npts;
     const int threads = std::max(1, st.threads);
-    std::vector<std::int32_t> work(sp.intens.size());
+    // Kept per thread from one spectrum of a campaign to the next.
+    thread_local std::vector<std::int32_t> work, original, baslin;
+    work.assign(sp.intens.size(), 0);
     std::vector<std::int32_t> unsmoothed;
     if (st.smooth > 0) {
         if (st.profile) unsmoothed = sp.intens;
@@ -56,13 +59,13 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
     if (st.baseline == 0) return ProcessedLevels{v.ymean, v.yhigh, std::move(unsmoothed)};
 
     const BeforePass go_on = [stop](int) { return !stopped(stop); };
-    const std::vector<std::int32_t> original = sp.intens;
+    original.assign(sp.intens.begin(), sp.intens.end());
     const std::int32_t nsmoot = std::abs(st.baseline);
     bool done;
     if (st.baseline < 0) {
         // The preliminary baseline, then the final passes over the spectrum
         // clipped into the band around it.
-        std::vector<std::int32_t> baslin(sp.intens.size());
+        baslin.assign(sp.intens.size(), 0);
         done =
             preliminary_baseline(sp.intens, work, baslin, n,
                                  SmoothingFilter(smoothing_window(2, true, nsmoot)), threads,
@@ -90,24 +93,26 @@ double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int
     if (n < 5) return 0;
     std::array<float, 5> coef{};
     smoothing_coefficients(2, coef);
-    std::vector<double> r(std::size_t(n), 0.0);
-    for (std::int32_t i = 1; i <= n; ++i) {
+    // Kept per thread from one spectrum of a campaign to the next.
+    thread_local std::vector<double> residuals;
+    residuals.resize(std::size_t(n));
+    const auto residual = [&](std::int32_t i, auto at) {
         double s = 0;
         for (int k = -2; k <= 2; ++k)
-            s += double(y[std::size_t(mirror_index(i + k, n))]) * coef[std::size_t(k + 2)];
-        r[std::size_t(i - 1)] = double(y[std::size_t(i)]) - s;
-    }
-    auto median = [](std::vector<double>& v) {
-        const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
-        std::nth_element(v.begin(), mid, v.end());
-        double m = *mid;
-        if (v.size() % 2 == 0) m = (m + *std::max_element(v.begin(), mid)) / 2;
-        return m;
+            s += double(y[std::size_t(at(i + k))]) * coef[std::size_t(k + 2)];
+        residuals[std::size_t(i - 1)] = double(y[std::size_t(i)]) - s;
     };
-    const double centre = median(r);
-    for (double& x : r)
+    const auto mirrored = [n](std::int32_t j) { return mirror_index(j, n); };
+    const auto inside = [](std::int32_t j) { return j; };
+    for (std::int32_t i = 1; i <= n; ++i)
+        if (i <= 2 || i >= n - 1)
+            residual(i, mirrored);
+        else
+            residual(i, inside);
+    const double centre = median(residuals);
+    for (double& x : residuals)
         x = std::fabs(x - centre);
-    const double mad = median(r);
+    const double mad = median(residuals);
     double sigma = 1.4826 * mad / std::sqrt(1.0 - double(coef[2]));
     if (smoothed_by > 0) {
         std::array<float, 501> table{};
@@ -135,6 +140,7 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     search.baseline = res.level;
     search.nfit = st.nfit;
     search.height = levels.yhigh - levels.ymean;
+    search.threads = st.threads;
     res.text = results_head(sp.name, res.cutoff, res.level, st.nfit);
     if (!st.profile) {
         res.totals = search_lines(sp.freq, sp.intens, sp.npts, search, res.text, {}, &res.lines);

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {} // namespace
@@ -51,6 +52,7 @@ int main() {
             st.baseline = baseline;
             st.nfit = 7;
             st.height = 5000;
+            st.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
             std::string text = results_head(s.FNAME, st.cutoff, st.baseline, st.nfit);
             text.reserve(text.size() + std::size_t(80) * 11000);
             const auto totals = search_lines(s.FREQ, s.INTENS, s.NPTS, st, text);

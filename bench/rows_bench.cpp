@@ -11,6 +11,7 @@
 // spectrum; results files are written next to BINARY and removed afterwards.
 #include "analysis/peak_search.h"
 #include "analysis/smooth.h"
+#include "analysis/smoothing_passes.h"
 #include "base/safe_file.h"
 #include "catalog/catalog.h"
 #include "input/ascii.h"
@@ -35,6 +36,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -46,8 +48,6 @@ constexpr const char* USAGE =
     "  ROW: load_binary load_ascii smooth_W baseline_W (W = 5 25 101 501)\n"
     "       peakfinder redraw gledata cutoff\n"
     "       load_catalog (BINARY is then a line catalogue)\n";
-
-constexpr int BASELINE_PASSES = 5; // as the B key smooths
 
 struct Options {
     std::string row, binary, ascii;
@@ -98,24 +98,17 @@ std::int16_t percentile_99() {
 
 // Work of the N key (one pass) or of the B key without fine control (five
 // passes, then the original minus the baseline), with the coefficients
-// computed afresh as SMOOTH does on every call.
+// computed afresh as SMOOTH does on every call, through the passes SMOOTH runs.
 void smooth_store(int window, int passes) {
     auto& s = store();
-    const auto n = static_cast<std::size_t>(s.NPTS);
-    std::array<float, 501> table{};
-    smoothing_coefficients(window / 2, table);
-    const std::span<const float> coef(table.data(), static_cast<std::size_t>(window));
-    for (int p = 1; p <= passes; ++p) {
-        std::copy(s.INTENS.begin() + 1, s.INTENS.begin() + 1 + static_cast<std::ptrdiff_t>(n),
-                  s.WORK.begin() + 1);
-        smooth_pass(s.WORK, s.INTENS, s.NPTS, coef);
+    const SmoothingFilter filter(
+        smoothing_window(passes == BASELINE_PASSES ? 2 : 1, false, window));
+    if (passes != BASELINE_PASSES) {
+        smooth_once(s.INTENS, s.WORK, s.NPTS, filter, ALL_CORES);
+        return;
     }
-    if (passes == BASELINE_PASSES) {
-        for (std::size_t i = 1; i <= n; ++i) {
-            s.WORK[i] = s.INTENS[i];
-            s.INTENS[i] = saturate_intensity(double(std::int64_t(s.ORIGNL[i]) - s.WORK[i]));
-        }
-    }
+    if (!baseline_passes(s.INTENS, s.WORK, s.NPTS, filter, ALL_CORES)) std::abort();
+    subtract_baseline(s.ORIGNL, s.INTENS, s.WORK, s.NPTS);
 }
 
 // PEAKFINDER over the whole spectrum with the levels the level dialog offers
@@ -132,6 +125,7 @@ bool find_lines(const ViewerState& v, std::int16_t cutoff, const std::string& pa
     st.baseline = static_cast<std::int16_t>(std::trunc(v.YMEAN));
     st.nfit = 7;
     st.height = v.YHIGH - v.YMEAN;
+    st.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const auto t0 = std::chrono::steady_clock::now();
     std::string text = results_head(s.FNAME, st.cutoff, st.baseline, st.nfit);
     const PeakSearchTotals totals = search_lines(s.FREQ, s.INTENS, s.NPTS, st, text);

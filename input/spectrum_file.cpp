@@ -128,7 +128,15 @@ std::string opening_name(const std::string& given) {
 }
 
 std::string load_spectrum(const std::string& path, Spectrum& sp) {
+    // A Spectrum loaded again keeps the memory of its arrays: a campaign of
+    // spectra then costs no fresh pages after the first.
+    std::vector<double> freq = std::move(sp.freq);
+    std::vector<std::int32_t> intens = std::move(sp.intens);
     sp = Spectrum{};
+    sp.freq = std::move(freq);
+    sp.intens = std::move(intens);
+    sp.freq.clear();
+    sp.intens.clear();
     sp.name = opening_name(path);
     // As the viewer opens its files: a FIFO or a device is refused at once
     // instead of being waited on.
