@@ -171,7 +171,14 @@ int peaks(std::span<const std::string_view> args) {
         app.add_option("--baseline-degree", baseline_degree,
                        "With --profile: degree of the baseline polynomial, 0 to 2 (default 1)")
             ->check(CLI::Range(0, 2), "D");
+    bool dips = false;
+    auto* dips_opt = app.add_flag(
+        "--dips", dips,
+        "With --profile: the lines point down (absorption as dips, or a derivative of the other "
+        "sign); without it undifferentiated profiles are taken as dips when more lines stand "
+        "out below the level than above it");
     cutoff_opt->excludes(sigma_opt);
+    dips_opt->needs(profile_opt);
     components_opt->needs(profile_opt);
     degree_opt->needs(profile_opt);
     if (auto status = parse(app, args, PEAKS_USAGE)) return *status;
@@ -188,6 +195,7 @@ int peaks(std::span<const std::string_view> args) {
         fit.baseline_degree = baseline_degree;
         fit.components = components == "auto" ? 0 : std::stoi(components);
         st.profile = fit;
+        st.dips = dips;
     }
     st.smooth = smooth;
     st.baseline = baseline;

@@ -86,6 +86,23 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
     return ProcessedLevels{ymean, v.yhigh, std::move(unsmoothed)};
 }
 
+namespace {
+
+// The scan's sign: down for dips, asked for or (for an undifferentiated
+// profile, the only one whose lines all point one way) found where more lines
+// stand out below the level than above it. Odd derivatives have a lobe each
+// way whatever their phase, and the upward one is looked for.
+int line_sign(const Spectrum& sp, std::span<const double> level, std::int32_t q, double height,
+              const PeaksSettings& st) {
+    if (st.dips) return -1;
+    if (st.profile->shape.derivative != 0) return 1;
+    const auto up = local_candidates(sp.intens, sp.npts, level, q, height, 1).size();
+    const auto down = local_candidates(sp.intens, sp.npts, level, q, height, -1).size();
+    return down > up ? -1 : 1;
+}
+
+} // namespace
+
 double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int32_t smoothed_by) {
     if (n < 5) return 0;
     std::array<float, 5> coef{};
@@ -122,6 +139,10 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
                        std::optional<double> noise) {
     PeakResults res;
     res.level = st.level ? *st.level : to_level(levels.ymean);
+    // Intensities are whole counts: whatever the spread of the points, they
+    // carry at least the rounding's noise, and a cutoff below it takes every
+    // step of one count for a line.
+    if (noise) noise = std::max(*noise, QUANTISATION_NOISE);
     if (st.cutoff) {
         res.cutoff = *st.cutoff;
     } else {
@@ -141,14 +162,30 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
         res.text += results_summary(res.totals);
         return res;
     }
-    std::string classic;
-    search_lines(sp.freq, sp.intens, sp.npts, search, classic, {}, &res.lines);
+    // The lines stand out of their own surroundings: a baseline that bends
+    // by more than the lines are high neither hides the lines where it sags
+    // nor makes lines of its noise where it rises. The cutoff is the height
+    // PEAKFINDER asks of a top above the level, not rounded to a count.
+    const double height = st.cutoff ? double(res.cutoff) - res.level
+                                    : st.cutoff_sigma.value_or(0) * noise.value_or(0);
+    const std::vector<double> level = local_level(
+        sp.intens, sp.npts, std::max<std::int32_t>(LEVEL_BLOCK_MIN, 16 * st.nfit), height);
+    const std::int32_t q = std::max(1, st.nfit / 4);
+    const int sign = line_sign(sp, level, q, height, st);
+    for (const std::int32_t i : local_candidates(sp.intens, sp.npts, level, q, height, sign)) {
+        const std::int32_t y = sp.intens[std::size_t(i)];
+        const bool classic = sign > 0 ? y >= res.cutoff : y <= 2 * res.level - res.cutoff;
+        res.lines.push_back({sp.freq[std::size_t(i)], sp.fstep,
+                             saturate_intensity(std::trunc(y - level[std::size_t(i - 1)])),
+                             std::nullopt, true, !classic});
+    }
     // A line reaches the cutoff when its fitted height above its own baseline
     // does what PEAKFINDER asks of its top above the level.
     const std::span<const std::int32_t> fitted =
         levels.unsmoothed.empty() ? std::span<const std::int32_t>(sp.intens) : levels.unsmoothed;
-    res.profile_lines = refine_lines(sp, fitted, res.lines, *st.profile,
-                                     double(res.cutoff) - res.level, &res.below_cutoff);
+    res.profile_lines =
+        refine_lines(sp, fitted, res.lines, *st.profile, height,
+                     st.profile->shape.derivative == 1 && !st.dips ? 0 : sign, &res.below_cutoff);
     for (const ProfileLine& p : res.profile_lines) {
         if (p.refusal) {
             ++res.totals.failed;
@@ -172,7 +209,7 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
 std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::int32_t> intens,
                                       std::span<const FoundLine> found,
                                       const ProfileFitSettings& settings, double min_height,
-                                      std::int32_t* below) {
+                                      int sign, std::int32_t* below) {
     std::vector<ProfileLine> lines;
     std::vector<double> weak; // fitted, but below min_height
     // A line already measured as part of an earlier fit (a blend, or two
@@ -191,6 +228,7 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         if (reported(candidate.frequency)) continue;
         const FitOutcome fit = fit_profile(sp.freq, intens, sp.npts, candidate.frequency, settings);
         if (!fit) {
+            if (candidate.tentative) continue;
             ProfileLine refused;
             refused.line = candidate;
             refused.refusal = fit.refusal();
@@ -199,10 +237,16 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         }
         for (const FittedComponent& c : fit->components) {
             if (reported(c.centre)) continue;
+            // A component whose centre the points leave open to more than the
+            // line's width has not measured a line: a duplicate of one beside
+            // it, or of nothing.
+            if (!(c.centre_error <= fit->lobe_width)) continue;
             // A neighbour is fitted with the line so that the line comes out
             // right; it is a line of the results only if it reaches the cutoff.
-            if (c.height < min_height) {
-                if (!weak_near(c.centre, fit->lobe_width)) weak.push_back(c.centre);
+            const double height = sign == 0 ? std::abs(c.height) : sign * c.height;
+            if (height < min_height) {
+                if (!candidate.tentative && !weak_near(c.centre, fit->lobe_width))
+                    weak.push_back(c.centre);
                 continue;
             }
             ProfileLine l;

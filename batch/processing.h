@@ -28,7 +28,15 @@ struct PeaksSettings {
     // Refine every line found with the profile fit, its neighbours fitted with
     // it; absent: PEAKFINDER's own measurement, as the viewer writes it.
     std::optional<ProfileFitSettings> profile;
+    // With a profile: the lines point down (absorption recorded as dips, a
+    // derivative of the other sign); otherwise undifferentiated lines are taken
+    // as dips when more stand out below the level than above it.
+    bool dips = false;
 };
+
+// The blocks of the profile scan's local level are 16 fitting widths, and at
+// least this many points, so that a line covers a small part of each.
+inline constexpr std::int32_t LEVEL_BLOCK_MIN = 64;
 
 // What the viewer would hold after the processing: the mean intensity and the
 // top of the intensity display, whose difference scales the bar column.
@@ -89,13 +97,14 @@ PeakResults find_peaks(const Spectrum& spectrum, const ProcessedLevels& levels,
 
 // The profile fit at every found line in turn, a line that an earlier fit
 // measured (within half its lobe width) left out; by frequency. The lines of a
-// fit whose height above the fitted baseline is below `min_height` are left
-// out too, their number (of distinct ones) into `below`.
+// fit whose height above the fitted baseline, times `sign` (0: either way, for
+// odd derivatives of either phase), is below `min_height` are left out too,
+// their number (of distinct ones) into `below`.
 // The fit reads `intens` (1-based like the spectrum's) on the spectrum's axis.
 std::vector<ProfileLine> refine_lines(const Spectrum& spectrum,
                                       std::span<const std::int32_t> intens,
                                       std::span<const FoundLine> found,
                                       const ProfileFitSettings& settings, double min_height,
-                                      std::int32_t* below = nullptr);
+                                      int sign = 1, std::int32_t* below = nullptr);
 
 } // namespace korax
