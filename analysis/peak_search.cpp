@@ -86,7 +86,7 @@ std::vector<std::size_t> candidate_places(std::span<const double> values, std::s
 namespace {
 
 // The medians of blocks of `block` points of r (0-based) that `use` keeps,
-// joined by straight lines, added to `level`; a block with none kept adds 0.
+// joined by straight lines, added to `level`.
 void add_block_medians(std::span<const double> r, std::span<const char> use, std::int32_t block,
                        std::vector<double>& level) {
     const auto n = std::int32_t(r.size());
@@ -99,12 +99,13 @@ void add_block_medians(std::span<const double> r, std::span<const char> use, std
         values.clear();
         for (std::int32_t i = first; i <= last; ++i)
             if (use[std::size_t(i)]) values.push_back(r[std::size_t(i)]);
-        double m = 0;
-        if (!values.empty()) {
-            const auto mid = values.begin() + std::ptrdiff_t(values.size() / 2);
-            std::nth_element(values.begin(), mid, values.end());
-            m = *mid;
-        }
+        // A block left with less than half its points is one the level does
+        // not yet follow (a steep stretch): all of them count there.
+        if (2 * values.size() < std::size_t(last - first + 1))
+            values.assign(r.begin() + first, r.begin() + last + 1);
+        const auto mid = values.begin() + std::ptrdiff_t(values.size() / 2);
+        std::nth_element(values.begin(), mid, values.end());
+        const double m = *mid;
         middle.push_back((first + last) / 2.0);
         median.push_back(m);
         first = last + 1;
@@ -132,21 +133,32 @@ std::vector<double> local_level(std::span<const std::int32_t> y, std::int32_t n,
     std::vector<char> use(static_cast<std::size_t>(n), 1);
     // On a steep baseline a line moves the median of its block by the slope
     // times the points it displaces; the medians of what the level before
-    // leaves are nearly free of that, and two more rounds settle them. From
-    // the second round on, the points standing `clip` or more off the level
-    // (the lines and the deep lobes of strong ones, which would pull the
-    // level under their neighbours) and their surroundings are left out.
+    // leaves are nearly free of that, and three more rounds settle them. From
+    // the second round on, short runs of points standing `clip` or more off
+    // the level (the lines and the deep lobes of strong ones, which would pull
+    // the level under their neighbours) and their surroundings are left out.
     const std::int32_t reach = std::max(1, block / 16);
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 4; ++round) {
         for (std::int32_t i = 1; i <= n; ++i)
             r[std::size_t(i - 1)] = double(y[std::size_t(i)]) - level[std::size_t(i - 1)];
         if (round > 0 && clip > 0) {
+            // Only short runs off the level are lines; a long one is a stretch
+            // the level does not follow yet, and leaving it out would keep
+            // the points of one side of a slope.
             std::fill(use.begin(), use.end(), 1);
-            for (std::int32_t i = 0; i < n; ++i)
-                if (std::abs(r[std::size_t(i)]) >= clip)
-                    for (std::int32_t k = std::max(0, i - reach); k <= std::min(n - 1, i + reach);
-                         ++k)
+            for (std::int32_t i = 0; i < n;) {
+                if (!(std::abs(r[std::size_t(i)]) >= clip)) {
+                    ++i;
+                    continue;
+                }
+                std::int32_t end = i;
+                while (end < n && std::abs(r[std::size_t(end)]) >= clip)
+                    ++end;
+                if (end - i <= block / 4)
+                    for (std::int32_t k = std::max(0, i - reach); k < std::min(n, end + reach); ++k)
                         use[std::size_t(k)] = 0;
+                i = end;
+            }
         }
         add_block_medians(r, use, block, level);
     }

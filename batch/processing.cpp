@@ -136,7 +136,7 @@ double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int
 }
 
 PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const PeaksSettings& st,
-                       std::optional<double> noise) {
+                       std::optional<double> noise, const RefineControl& control) {
     PeakResults res;
     res.level = st.level ? *st.level : to_level(levels.ymean);
     // Intensities are whole counts: whatever the spread of the points, they
@@ -183,9 +183,13 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     // does what PEAKFINDER asks of its top above the level.
     const std::span<const std::int32_t> fitted =
         levels.unsmoothed.empty() ? std::span<const std::int32_t>(sp.intens) : levels.unsmoothed;
-    res.profile_lines =
-        refine_lines(sp, fitted, res.lines, *st.profile, height,
-                     st.profile->shape.derivative == 1 && !st.dips ? 0 : sign, &res.below_cutoff);
+    RefineControl refine = control;
+    refine.examined = &res.examined;
+    res.candidates = res.lines.size();
+    res.profile_lines = refine_lines(sp, fitted, res.lines, *st.profile, height,
+                                     st.profile->shape.derivative == 1 && !st.dips ? 0 : sign,
+                                     &res.below_cutoff, refine);
+    res.interrupted = res.examined < res.candidates;
     for (const ProfileLine& p : res.profile_lines) {
         if (p.refusal) {
             ++res.totals.failed;
@@ -202,6 +206,9 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
         append_line(res.text, p.line.frequency, p.line.error, p.line.intensity, p.line.fwhh,
                     search.height, sp.fstep);
     }
+    if (res.interrupted)
+        append_note_line(res.text, res.lines[res.examined].frequency,
+                         "interrupted: the lines from here on were not examined", sp.fstep);
     res.text += results_summary(res.totals);
     return res;
 }
@@ -209,7 +216,7 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
 std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::int32_t> intens,
                                       std::span<const FoundLine> found,
                                       const ProfileFitSettings& settings, double min_height,
-                                      int sign, std::int32_t* below) {
+                                      int sign, std::int32_t* below, const RefineControl& control) {
     std::vector<ProfileLine> lines;
     std::vector<double> weak; // fitted, but below min_height
     // A line already measured as part of an earlier fit (a blend, or two
@@ -224,7 +231,11 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         return std::any_of(weak.begin(), weak.end(),
                            [&](double w) { return std::abs(w - f) < 0.5 * lobe; });
     };
-    for (const FoundLine& candidate : found) {
+    std::size_t examined = 0;
+    for (; examined < found.size(); ++examined) {
+        if (control.stop && control.stop->load()) break;
+        if (control.progress) control.progress(examined, found.size());
+        const FoundLine& candidate = found[examined];
         if (reported(candidate.frequency)) continue;
         const FitOutcome fit = fit_profile(sp.freq, intens, sp.npts, candidate.frequency, settings);
         if (!fit) {
@@ -259,6 +270,8 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
             lines.push_back(l);
         }
     }
+    if (control.examined) *control.examined = examined;
+    if (control.progress) control.progress(examined, found.size());
     // A weak line fitted beside another may be reported by a later fit of its own.
     if (below)
         *below = std::int32_t(
