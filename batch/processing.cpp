@@ -88,6 +88,8 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
 
 namespace {
 
+constexpr double TENTATIVE_SIGMAS = 5;
+
 // The scan's sign: down for dips, asked for or (for an undifferentiated
 // profile, the only one whose lines all point one way) found where more lines
 // stand out below the level than above it. Odd derivatives have a lobe each
@@ -255,7 +257,13 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
             // A neighbour is fitted with the line so that the line comes out
             // right; it is a line of the results only if it reaches the cutoff.
             const double height = sign == 0 ? std::abs(c.height) : sign * c.height;
-            if (height < min_height) {
+            // A place only the local level showed must also stand out of the
+            // noise of the points the fit read (smoothing, which found it,
+            // hides most of that noise): five of its deviations.
+            const double least = candidate.tentative
+                                     ? std::max(min_height, TENTATIVE_SIGMAS * fit->noise)
+                                     : min_height;
+            if (height < least) {
                 if (!candidate.tentative && !weak_near(c.centre, fit->lobe_width))
                     weak.push_back(c.centre);
                 continue;

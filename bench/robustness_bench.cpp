@@ -289,8 +289,8 @@ std::vector<Case> all_cases() {
     auto add = [&](Case c) { cases.push_back(std::move(c)); };
     // The wavenumber axes and the MHz twin of their points.
     add({.name = "mhz", .snr = 100});
-    for (const auto& [name, step] :
-         {std::pair{"cm1e-5", 1e-5}, std::pair{"cm1e-6", 1e-6}, std::pair{"cm2e-7", 2e-7}})
+    for (const auto& [name, step] : {std::pair{"cm1e-5", 1e-5}, std::pair{"cm1e-6", 1e-6},
+                                     std::pair{"cm2e-7", 2e-7}, std::pair{"cm1e-7", 1e-7}})
         add({.name = name, .snr = 100, .start = 2000, .step = step, .twin = "mhz"});
     // Clipped at the 16-bit limit, the level at 0.
     for (double peak : {40000.0, 80000.0, 200000.0})
