@@ -174,12 +174,29 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
         sp.intens, sp.npts, std::max<std::int32_t>(LEVEL_BLOCK_MIN, 16 * st.nfit), height);
     const std::int32_t q = std::max(1, st.nfit / 4);
     const int sign = line_sign(sp, level, q, height, st);
+    // PEAKFINDER's own candidates (upward lines only): a refusal is reported
+    // for those, as it always was; a place only the local level shows is
+    // tentative.
+    std::vector<double> classic;
+    if (sign > 0) {
+        std::string unused;
+        std::vector<FoundLine> found;
+        search_lines(sp.freq, sp.intens, sp.npts, search, unused, {}, &found);
+        for (const FoundLine& l : found)
+            classic.push_back(l.frequency);
+        std::sort(classic.begin(), classic.end());
+    }
+    const double near = (2 * q + 1) * sp.fstep;
+    const auto peakfinder_has = [&](double f) {
+        const auto it = std::lower_bound(classic.begin(), classic.end(), f - near);
+        return it != classic.end() && *it <= f + near;
+    };
     for (const std::int32_t i : local_candidates(sp.intens, sp.npts, level, q, height, sign)) {
         const std::int32_t y = sp.intens[std::size_t(i)];
-        const bool classic = sign > 0 ? y >= res.cutoff : y <= 2 * res.level - res.cutoff;
-        res.lines.push_back({sp.freq[std::size_t(i)], sp.fstep,
+        const double f = sp.freq[std::size_t(i)];
+        res.lines.push_back({f, sp.fstep,
                              saturate_intensity(std::trunc(y - level[std::size_t(i - 1)])),
-                             std::nullopt, true, !classic});
+                             std::nullopt, true, !peakfinder_has(f)});
     }
     // A line reaches the cutoff when its fitted height above its own baseline
     // does what PEAKFINDER asks of its top above the level.
