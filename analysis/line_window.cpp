@@ -8,9 +8,11 @@
 #include "analysis/line_fit.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <functional>
+#include <type_traits>
 
 namespace korax {
 
@@ -25,6 +27,8 @@ constexpr int MAX_PASSES = 5;
 // least MIN_NOISE_POINTS points.
 constexpr double NOISE_EXCLUSION = 4;
 constexpr std::int32_t MIN_NOISE_POINTS = 64;
+// Each third of the surroundings gives a median of the background.
+constexpr std::int32_t MIN_THIRD = 32;
 
 // The points of a stretch as doubles with running sums, so that the smoothed
 // value at any point costs two reads.
@@ -53,6 +57,30 @@ class Stretch {
     double median() const {
         std::vector<double> v = m_y;
         return median_of(v);
+    }
+    // The background at point i: the parabola through the medians of the
+    // stretch's thirds at their middles. A baseline that bends over the
+    // stretch (a slow wave several times the line's height) puts one median
+    // far from the level under the line, and every crossing measured from it
+    // out on the bend; a line covers little of any third.
+    double level_at(std::int32_t i) const {
+        const std::int32_t n = m_last - m_first + 1;
+        if (n < 3 * MIN_THIRD) return median();
+        std::array<double, 3> at{}, value{};
+        for (int k = 0; k < 3; ++k) {
+            const std::int32_t a = m_first + k * n / 3, b = m_first + (k + 1) * n / 3 - 1;
+            std::vector<double> v(m_y.begin() + (a - m_first), m_y.begin() + (b - m_first) + 1);
+            value[std::size_t(k)] = median_of(v);
+            at[std::size_t(k)] = (a + b) / 2.0;
+        }
+        double sum = 0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            double term = value[k];
+            for (std::size_t l = 0; l < 3; ++l)
+                if (l != k) term *= (i - at[l]) / (at[k] - at[l]);
+            sum += term;
+        }
+        return sum;
     }
     // Second differences cancel a sloping background; 1.4826 median|d| / sqrt(6)
     // is the standard deviation of white noise whatever a few lines add. The
@@ -160,8 +188,13 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
             return dir < 0 ? finder.left(i - smooth.offset, at)
                            : finder.right(i - smooth.offset, at);
         };
-        const double level = s.median();
-        if (sign == 0) sign = s.smoothed(i0, h) >= level ? 1 : -1;
+        // Of the median and the parabola of the thirds, the level nearer the
+        // lobe: a bend of the baseline lifts the median's lobe, a strong
+        // neighbour's lobes in the middle third the parabola's, and neither
+        // makes a lobe smaller than it is.
+        const double median = s.median(), bent = s.level_at(i0), at = s.smoothed(i0, h);
+        if (sign == 0) sign = at >= median ? 1 : -1;
+        const double level = sign > 0 ? std::max(median, bent) : std::min(median, bent);
 
         LineEstimate e;
         e.sign = sign;
@@ -174,9 +207,9 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         // A lobe cut by an end of the spectrum has one crossing; the other
         // mirrors it, so that the line still gets a fit of what is there.
         if (derivative != 1 && left.has_value() != right.has_value()) {
-            const double at = x[std::size_t(e.peak)];
-            if (!left && first == 1 && *right > at) left = at - (*right - at);
-            if (!right && last == npts && *left < at) right = at + (at - *left);
+            const double top_at = x[std::size_t(e.peak)];
+            if (!left && first == 1 && *right > top_at) left = top_at - (*right - top_at);
+            if (!right && last == npts && *left < top_at) right = top_at + (top_at - *left);
         }
         if (!left || !right) return best;
         if (derivative == 1) {
@@ -212,6 +245,10 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         const double points = e.width / step;
         const auto excluded = std::int32_t(std::ceil(NOISE_EXCLUSION * points)) + 2;
         e.noise = s.noise(e.peak - excluded, e.peak + excluded);
+        // A few counts that mostly repeat give a median difference of 0; the
+        // fit's errors and its test for a further line need the noise the
+        // rounding leaves at least.
+        if constexpr (std::is_integral_v<T>) e.noise = std::max(e.noise, QUANTISATION_NOISE);
         const bool settled =
             best && best->peak == e.peak && std::abs(points - width_points) <= 0.05 * width_points;
         best = e;

@@ -11,12 +11,17 @@
 
 namespace korax {
 
+// The standard deviation of rounding to whole counts, 1/sqrt(12): the least
+// noise that integer intensities can carry, however still the points look.
+inline constexpr double QUANTISATION_NOISE = 0.28867513459481287;
+
 struct LineEstimate {
     double centre = 0;     // frequency of the line centre
     double width = 0;      // lobe width (see lobe_width), in frequency
     double height = 0;     // the line's lobe above `level`, signed (see height_offset)
     double level = 0;      // median of the surroundings
     double noise = 0;      // standard deviation of the point-to-point noise around the line
+                           // (of integer data at least QUANTISATION_NOISE)
     std::int32_t peak = 0; // the point where the smoothed data have the lobe's extreme
     int sign = 1;          // +1: the lobe at `peak` points up, -1: down
 };

@@ -95,6 +95,110 @@ struct Measured {
 
 } // namespace
 
+namespace {
+
+// The medians of blocks of `block` points of r (0-based) that `use` keeps,
+// joined by straight lines, added to `level`.
+void add_block_medians(std::span<const double> r, std::span<const char> use, std::int32_t block,
+                       std::vector<double>& level) {
+    const auto n = std::int32_t(r.size());
+    // The last block takes what is left when that is at least half a block,
+    // else it joins the one before.
+    std::vector<double> middle, median, values;
+    for (std::int32_t first = 0; first < n;) {
+        std::int32_t last = std::min(n - 1, first + block - 1);
+        if (n - 1 - last < block / 2) last = n - 1;
+        values.clear();
+        for (std::int32_t i = first; i <= last; ++i)
+            if (use[std::size_t(i)]) values.push_back(r[std::size_t(i)]);
+        // A block left with less than half its points is one the level does
+        // not yet follow (a steep stretch): all of them count there.
+        if (2 * values.size() < std::size_t(last - first + 1))
+            values.assign(r.begin() + first, r.begin() + last + 1);
+        const auto mid = values.begin() + std::ptrdiff_t(values.size() / 2);
+        std::nth_element(values.begin(), mid, values.end());
+        const double m = *mid;
+        middle.push_back((first + last) / 2.0);
+        median.push_back(m);
+        first = last + 1;
+    }
+    std::size_t b = 0;
+    for (std::int32_t i = 0; i < n; ++i) {
+        while (b + 1 < middle.size() && middle[b + 1] < i)
+            ++b;
+        double v = median[b];
+        if (b + 1 < middle.size() && i > middle[b]) {
+            const double f = (i - middle[b]) / (middle[b + 1] - middle[b]);
+            v = median[b] + f * (median[b + 1] - median[b]);
+        }
+        level[std::size_t(i)] += v;
+    }
+}
+
+} // namespace
+
+std::vector<double> local_level(std::span<const std::int32_t> y, std::int32_t n, std::int32_t block,
+                                double clip) {
+    assert(n >= 1 && y.size() > std::size_t(n) && block >= 1);
+    std::vector<double> level(static_cast<std::size_t>(n), 0.0);
+    std::vector<double> r(static_cast<std::size_t>(n));
+    std::vector<char> use(static_cast<std::size_t>(n), 1);
+    // On a steep baseline a line moves the median of its block by the slope
+    // times the points it displaces; the medians of what the level before
+    // leaves are nearly free of that, and three more rounds settle them. From
+    // the second round on, short runs of points standing `clip` or more off
+    // the level (the lines and the deep lobes of strong ones, which would pull
+    // the level under their neighbours) and their surroundings are left out.
+    const std::int32_t reach = std::max(1, block / 16);
+    for (int round = 0; round < 4; ++round) {
+        for (std::int32_t i = 1; i <= n; ++i)
+            r[std::size_t(i - 1)] = double(y[std::size_t(i)]) - level[std::size_t(i - 1)];
+        if (round > 0 && clip > 0) {
+            // Only short runs off the level are lines; a long one is a stretch
+            // the level does not follow yet, and leaving it out would keep
+            // the points of one side of a slope.
+            std::fill(use.begin(), use.end(), 1);
+            for (std::int32_t i = 0; i < n;) {
+                if (!(std::abs(r[std::size_t(i)]) >= clip)) {
+                    ++i;
+                    continue;
+                }
+                std::int32_t end = i;
+                while (end < n && std::abs(r[std::size_t(end)]) >= clip)
+                    ++end;
+                if (end - i <= block / 4)
+                    for (std::int32_t k = std::max(0, i - reach); k < std::min(n, end + reach); ++k)
+                        use[std::size_t(k)] = 0;
+                i = end;
+            }
+        }
+        add_block_medians(r, use, block, level);
+    }
+    return level;
+}
+
+std::vector<std::int32_t> local_candidates(std::span<const std::int32_t> y, std::int32_t n,
+                                           std::span<const double> level, std::int32_t q,
+                                           double height, int sign) {
+    assert(q >= 1 && level.size() >= std::size_t(n) && y.size() > std::size_t(n));
+    std::vector<double> above(static_cast<std::size_t>(n));
+    for (std::int32_t i = 1; i <= n; ++i)
+        above[std::size_t(i - 1)] = sign * (double(y[std::size_t(i)]) - level[std::size_t(i - 1)]);
+    // PEAKFINDER's strict test, but a top of equal points (a line of a few
+    // counts, a clipped one) counts at its first point instead of not at all.
+    std::vector<std::int32_t> places;
+    const auto v = [&](std::int32_t i) { return above[std::size_t(i)]; };
+    for (std::int32_t i = 2 * q; i + 2 * q < n; ++i) {
+        const double top = v(i);
+        if (top >= height && top > v(i - q) && top > v(i - 2 * q) && top >= v(i + q) &&
+            top >= v(i + 2 * q)) {
+            places.push_back(i + 1);
+            i += 2 * q;
+        }
+    }
+    return places;
+}
+
 PeakSearchTotals search_lines(std::span<const double> freq, std::span<const std::int32_t> intens,
                               std::int32_t npts, const PeakSearchSettings& st, std::string& text,
                               const std::function<void(std::int32_t)>& progress,

@@ -41,6 +41,10 @@ struct FoundLine {
     std::int32_t intensity = 0;      // above the baseline, truncated
     std::optional<double> fwhh;      // absent when a half-height crossing was not found
     bool fitted = true;              // false: the fit had no curvature
+    // Found only against a local level (a bent baseline's, see
+    // local_candidates), not over PEAKFINDER's absolute cutoff: a fit that
+    // finds no line there has nothing to report.
+    bool tentative = false;
 };
 
 // PEAKFINDER's candidate test: the first place i from `from` to `to` where
@@ -56,6 +60,23 @@ std::int64_t next_candidate(std::span<const T> values, std::int64_t from, std::i
 // place 2q on, strongest first (of equal ones the earlier).
 std::vector<std::size_t> candidate_places(std::span<const double> values, std::size_t q,
                                           double cutoff);
+
+// The level under every point of y (1-based, n points), for a scan that must
+// not take a slow baseline for lines, nor miss lines where it sags: medians of
+// blocks of `block` points joined by straight lines, flat beyond the middles of
+// the outer blocks. Points `clip` or more off the level (lines, the lobes of
+// strong ones) and their neighbours do not count, when clip > 0. Element i - 1
+// is the level at point i.
+std::vector<double> local_level(std::span<const std::int32_t> y, std::int32_t n, std::int32_t block,
+                                double clip = 0);
+
+// PEAKFINDER's candidate test (see next_candidate) on sign * (y - level), with
+// the cutoff `height` above the local level: the lines that stand out of their
+// surroundings whatever the baseline does, pointing up (sign +1) or down (-1).
+// 1-based places, ascending; every point from 2q + 1 to n - 2q is examined.
+std::vector<std::int32_t> local_candidates(std::span<const std::int32_t> y, std::int32_t n,
+                                           std::span<const double> level, std::int32_t q,
+                                           double height, int sign);
 
 // Scans freq/intens (1-based, npts points) for lines and appends one results
 // line per candidate to `text` (CRLF ends). `progress` is called with the count

@@ -178,8 +178,15 @@ int peaks(std::span<const std::string_view> args) {
         "--free-widths", free_widths,
         "With --profile: every line of a blend with its own widths (by default they share "
         "them, unless the shared fit's residual asks for free ones)");
+    bool dips = false;
+    auto* dips_opt = app.add_flag(
+        "--dips", dips,
+        "With --profile: the lines point down (absorption as dips, or a derivative of the other "
+        "sign); without it undifferentiated profiles are taken as dips when more lines stand "
+        "out below the level than above it");
     cutoff_opt->excludes(sigma_opt);
     free_opt->needs(profile_opt);
+    dips_opt->needs(profile_opt);
     components_opt->needs(profile_opt);
     degree_opt->needs(profile_opt);
     if (auto status = parse(app, args, PEAKS_USAGE)) return *status;
@@ -197,6 +204,7 @@ int peaks(std::span<const std::string_view> args) {
         fit.components = components == "auto" ? 0 : std::stoi(components);
         fit.free_widths = free_widths;
         st.profile = fit;
+        st.dips = dips;
     }
     st.smooth = smooth;
     st.baseline = baseline;

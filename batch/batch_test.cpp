@@ -166,3 +166,166 @@ TEST(Peaks, ResultsPaths) {
 
 } // namespace
 } // namespace korax
+
+namespace korax {
+namespace {
+
+// A spectrum of lines of one profile in memory, 1-based, every 400 points on
+// a baseline of `level` plus a cosine of `curve` times the height with a
+// period of 4000 points; noise of `noise` counts, rounded to whole counts.
+struct MadeLines {
+    Spectrum spectrum;
+    std::vector<double> centres; // frequencies
+};
+
+MadeLines made_lines(LineShape shape, double height, double noise, double level, double curve,
+                     int sign, int lines = 30) {
+    MadeLines m;
+    Spectrum& sp = m.spectrum;
+    sp.npts = 400 * (lines + 1);
+    sp.fstart = 240000;
+    sp.fstep = 0.05;
+    sp.fend = sp.fstart + (sp.npts - 1) * sp.fstep;
+    sp.freq.assign(std::size_t(sp.npts) + 2, 0);
+    sp.intens.assign(std::size_t(sp.npts) + 2, 0);
+    std::mt19937 random(5);
+    std::normal_distribution<double> gauss(0.0, noise);
+    std::uniform_real_distribution<double> jitter(-0.5, 0.5);
+    const LineWidths w = widths_for_lobe(shape, 10);
+    // The largest lobe of a unit line, to scale it to `height`.
+    double unit = 0;
+    for (double u = -30; u <= 30; u += 0.01)
+        unit = std::max(unit, std::abs(shape_value(shape, u, w)));
+    const double top = shape_value(shape, height_offset(shape, w), w) >= 0 ? 1 : -1;
+    std::vector<double> at;
+    for (int k = 1; k <= lines; ++k)
+        at.push_back(400.0 * k + jitter(random));
+    for (std::int32_t i = 1; i <= sp.npts; ++i) {
+        double v = level + curve * height * std::cos(2 * M_PI * i / 4000.0) + gauss(random);
+        for (double c : at)
+            if (std::abs(i - c) < 200)
+                v += sign * top * height / unit * shape_value(shape, i - c, w);
+        sp.freq[std::size_t(i)] = sp.fstart + (i - 1) * sp.fstep;
+        sp.intens[std::size_t(i)] = std::int32_t(std::lround(v));
+    }
+    sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+    sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+    for (double c : at)
+        m.centres.push_back(sp.fstart + (c - 1) * sp.fstep);
+    return m;
+}
+
+TEST(ProfileScan, FindsEveryLineOnceWhateverTheBaselineSignAndCounts) {
+    // The profile's scan against a local level, judged against the true
+    // centres: every line found once, nothing else, each within four of its
+    // errors, no error zero.
+    const struct {
+        const char* name;
+        LineShape shape;
+        double height, noise, level, curve;
+        int sign;
+        bool dips;
+        int degree;
+    } table[] = {
+        {"a few counts", {LineProfile::Lorentz, 2}, 8, 0.5, 100, 0, 1, false, 1},
+        {"curved baseline", {LineProfile::Lorentz, 2}, 8000, 80, 0, 2, 1, false, 2},
+        {"1f of the other phase", {LineProfile::Lorentz, 1}, 8000, 80, 1000, 0, -1, false, 1},
+        {"dips found from the data", {LineProfile::Gauss, 0}, 8000, 80, 20000, 0, -1, false, 1},
+        {"dips asked for", {LineProfile::Lorentz, 0}, 8000, 80, 20000, 0, -1, true, 1},
+    };
+    for (const auto& row : table) {
+        MadeLines m = made_lines(row.shape, row.height, row.noise, row.level, row.curve, row.sign);
+        PeaksSettings st;
+        st.cutoff_sigma = 5;
+        st.profile = ProfileFitSettings{row.shape, row.degree};
+        st.dips = row.dips;
+        const double noise = noise_deviation(m.spectrum.intens, m.spectrum.npts, 0);
+        const auto levels = process_spectrum(m.spectrum, st);
+        ASSERT_TRUE(levels);
+        const PeakResults res = find_peaks(m.spectrum, *levels, st, noise);
+        int found = 0, phantoms = 0, far = 0, zero = 0;
+        for (const ProfileLine& p : res.profile_lines) {
+            if (p.refusal) continue;
+            double nearest = 1e9;
+            for (double c : m.centres)
+                if (std::abs(p.line.frequency - c) < std::abs(nearest))
+                    nearest = p.line.frequency - c;
+            if (std::abs(nearest) > 0.25) {
+                ++phantoms;
+                continue;
+            }
+            ++found;
+            if (!(p.line.error > 0)) ++zero;
+            if (std::abs(nearest) > 4 * p.line.error) ++far;
+        }
+        EXPECT_EQ(int(m.centres.size()), found) << row.name;
+        EXPECT_EQ(0, phantoms) << row.name;
+        EXPECT_LE(far, 1) << row.name;
+        EXPECT_EQ(0, zero) << row.name;
+        EXPECT_GE(*res.noise, QUANTISATION_NOISE) << row.name;
+    }
+}
+
+TEST(ProfileScan, AStopKeepsTheLinesMeasuredAndSaysWhereItCame) {
+    MadeLines m = made_lines({LineProfile::Lorentz, 2}, 8000, 80, 1000, 0, 1);
+    PeaksSettings st;
+    st.cutoff_sigma = 5;
+    st.profile = ProfileFitSettings{};
+    const double noise = noise_deviation(m.spectrum.intens, m.spectrum.npts, 0);
+    const auto levels = process_spectrum(m.spectrum, st);
+    ASSERT_TRUE(levels);
+    std::atomic<bool> stop{false};
+    RefineControl control;
+    control.stop = &stop;
+    std::size_t last = 0;
+    control.progress = [&](std::size_t done, std::size_t total) {
+        last = done;
+        EXPECT_LE(done, total);
+        if (done == 10) stop = true;
+    };
+    const PeakResults res = find_peaks(m.spectrum, *levels, st, noise, control);
+    EXPECT_TRUE(res.interrupted);
+    // The line in work when the stop came is finished.
+    EXPECT_EQ(11u, res.examined);
+    EXPECT_EQ(11u, last);
+    EXPECT_EQ(m.centres.size(), res.candidates);
+    ASSERT_EQ(11u, res.profile_lines.size());
+    for (std::size_t k = 0; k < 11; ++k)
+        EXPECT_NEAR(m.centres[k], res.profile_lines[k].line.frequency, 0.05);
+    const auto note =
+        res.text.find("   ** interrupted: the lines from here on were not examined\r\n");
+    ASSERT_NE(std::string::npos, note) << res.text;
+    EXPECT_NEAR(m.centres[11], std::stod(res.text.substr(note - 14, 14)), 0.5);
+    const auto total = res.text.find("Total number of identified lines =");
+    ASSERT_NE(std::string::npos, total);
+    EXPECT_EQ(11, std::stoi(res.text.substr(total + 34, 12)));
+}
+
+TEST(LocalLevel, FollowsABentBaselineAndNotTheLines) {
+    // A cosine of 16000 counts over 4000 points, lines of 8000 every 400
+    // points with their negative lobes, noise 80: the level stays within 1.5
+    // noise of the baseline beyond the lines' wings (10 lobe widths).
+    const std::int32_t n = 20000;
+    std::vector<std::int32_t> y(std::size_t(n) + 2);
+    std::vector<double> truth(std::size_t(n) + 1);
+    const LineShape shape{LineProfile::Lorentz, 2};
+    const LineWidths w = widths_for_lobe(shape, 10);
+    const double unit = shape_value(shape, 0, w);
+    std::mt19937 random(3);
+    std::normal_distribution<double> gauss(0.0, 80.0);
+    for (std::int32_t i = 1; i <= n; ++i) {
+        truth[std::size_t(i)] = 16000 * std::cos(2 * M_PI * i / 4000.0);
+        const double u = std::remainder(i - 200.0, 400.0);
+        y[std::size_t(i)] = std::int32_t(std::lround(
+            truth[std::size_t(i)] + 8000 * shape_value(shape, u, w) / unit + gauss(random)));
+    }
+    const std::vector<double> level = local_level(y, n, 112, 400);
+    double worst = 0;
+    for (std::int32_t i = 1; i <= n; ++i)
+        if (std::abs(std::remainder(i - 200.0, 400.0)) > 100)
+            worst = std::max(worst, std::abs(level[std::size_t(i - 1)] - truth[std::size_t(i)]));
+    EXPECT_LT(worst, 120);
+}
+
+} // namespace
+} // namespace korax

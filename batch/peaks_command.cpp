@@ -205,7 +205,12 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
     if (st.cutoff_sigma) noise = noise_deviation(sp.intens, sp.npts, st.smooth);
     const auto levels = process_spectrum(sp, st, &stop_requested());
     if (!levels || stop_requested().load()) return fail("stopped; no results written");
-    const PeakResults res = find_peaks(sp, *levels, st, noise);
+    // The profile fits of a large file take long: the bar counts them, and a
+    // stop keeps the lines measured, whole, with the file saying where it ended.
+    RefineControl control;
+    control.stop = &stop_requested();
+    control.progress = [](std::size_t done, std::size_t total) { report_lines(done, total); };
+    const PeakResults res = find_peaks(sp, *levels, st, noise, control);
 
     SafeFile out;
     const auto status = out.open(target, cmd.force ? OpenMode::Unknown : OpenMode::New);
@@ -213,7 +218,7 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
         return fail(target + " exists already (--force replaces it)");
     if (status == SafeFile::Status::Error) return fail(target + ": " + out.error_text());
     out.write(res.text);
-    if (stop_requested().load()) {
+    if (stop_requested().load() && !res.interrupted && !st.profile) {
         out.abandon();
         return fail("stopped; no results written");
     }
@@ -244,7 +249,12 @@ FileOutcome one_spectrum(const PeaksCommand& cmd, const std::string& file, int t
     if (sp.linearised)
         summary += ", axis linearised (largest deviation " + number(double(sp.max_deviation)) +
                    " at point " + std::to_string(sp.max_deviation_at) + ")";
-    summary += " -> " + target + "\n";
+    summary += " -> " + target;
+    o.cut_short = res.interrupted;
+    if (res.interrupted)
+        summary += " (interrupted: " + std::to_string(res.examined) + " of " +
+                   std::to_string(res.candidates) + " found lines examined)";
+    summary += "\n";
     // The table keeps standard output to itself; the summaries then go to
     // standard error.
     if (cmd.tsv) {

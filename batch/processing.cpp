@@ -89,6 +89,25 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
     return ProcessedLevels{ymean, v.yhigh, std::move(unsmoothed)};
 }
 
+namespace {
+
+constexpr double TENTATIVE_SIGMAS = 5;
+
+// The scan's sign: down for dips, asked for or (for an undifferentiated
+// profile, the only one whose lines all point one way) found where more lines
+// stand out below the level than above it. Odd derivatives have a lobe each
+// way whatever their phase, and the upward one is looked for.
+int line_sign(const Spectrum& sp, std::span<const double> level, std::int32_t q, double height,
+              const PeaksSettings& st) {
+    if (st.dips) return -1;
+    if (st.profile->shape.derivative != 0) return 1;
+    const auto up = local_candidates(sp.intens, sp.npts, level, q, height, 1).size();
+    const auto down = local_candidates(sp.intens, sp.npts, level, q, height, -1).size();
+    return down > up ? -1 : 1;
+}
+
+} // namespace
+
 double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int32_t smoothed_by) {
     if (n < 5) return 0;
     std::array<float, 5> coef{};
@@ -124,9 +143,13 @@ double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int
 }
 
 PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const PeaksSettings& st,
-                       std::optional<double> noise) {
+                       std::optional<double> noise, const RefineControl& control) {
     PeakResults res;
     res.level = st.level ? *st.level : to_level(levels.ymean);
+    // Intensities are whole counts: whatever the spread of the points, they
+    // carry at least the rounding's noise, and a cutoff below it takes every
+    // step of one count for a line.
+    if (noise) noise = std::max(*noise, QUANTISATION_NOISE);
     if (st.cutoff) {
         res.cutoff = *st.cutoff;
     } else {
@@ -147,18 +170,55 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
         res.text += results_summary(res.totals);
         return res;
     }
-    std::string classic;
-    search_lines(sp.freq, sp.intens, sp.npts, search, classic, {}, &res.lines);
+    // The lines stand out of their own surroundings: a baseline that bends
+    // by more than the lines are high neither hides the lines where it sags
+    // nor makes lines of its noise where it rises. The cutoff is the height
+    // PEAKFINDER asks of a top above the level, not rounded to a count.
+    const double height = st.cutoff ? double(res.cutoff) - res.level
+                                    : st.cutoff_sigma.value_or(0) * noise.value_or(0);
+    const std::vector<double> level = local_level(
+        sp.intens, sp.npts, std::max<std::int32_t>(LEVEL_BLOCK_MIN, 16 * st.nfit), height);
+    const std::int32_t q = std::max(1, st.nfit / 4);
+    const int sign = line_sign(sp, level, q, height, st);
+    // PEAKFINDER's own candidates (upward lines only): a refusal is reported
+    // for those, as it always was; a place only the local level shows is
+    // tentative.
+    std::vector<double> classic;
+    if (sign > 0) {
+        std::string unused;
+        std::vector<FoundLine> found;
+        search_lines(sp.freq, sp.intens, sp.npts, search, unused, {}, &found);
+        for (const FoundLine& l : found)
+            classic.push_back(l.frequency);
+        std::sort(classic.begin(), classic.end());
+    }
+    const double near = (2 * q + 1) * sp.fstep;
+    const auto peakfinder_has = [&](double f) {
+        const auto it = std::lower_bound(classic.begin(), classic.end(), f - near);
+        return it != classic.end() && *it <= f + near;
+    };
+    for (const std::int32_t i : local_candidates(sp.intens, sp.npts, level, q, height, sign)) {
+        const std::int32_t y = sp.intens[std::size_t(i)];
+        const double f = sp.freq[std::size_t(i)];
+        res.lines.push_back({f, sp.fstep,
+                             saturate_intensity(std::trunc(y - level[std::size_t(i - 1)])),
+                             std::nullopt, true, !peakfinder_has(f)});
+    }
     // A line reaches the cutoff when its fitted height above its own baseline
     // does what PEAKFINDER asks of its top above the level.
     const std::span<const std::int32_t> fitted =
         levels.unsmoothed.empty() ? std::span<const std::int32_t>(sp.intens) : levels.unsmoothed;
     // The clipped tops first: they are the strongest lines, and their fits
-    // measure what a candidate of PEAKFINDER's on their flanks would.
+    // measure what a candidate on their flanks would.
     std::vector<FoundLine> clipped = clipped_tops(sp.freq, fitted, sp.npts);
     res.lines.insert(res.lines.begin(), clipped.begin(), clipped.end());
-    res.profile_lines = refine_lines(sp, fitted, res.lines, *st.profile,
-                                     double(res.cutoff) - res.level, &res.below_cutoff);
+    RefineControl refine = control;
+    refine.examined = &res.examined;
+    res.candidates = res.lines.size();
+    res.profile_lines = refine_lines(sp, fitted, res.lines, *st.profile, height,
+                                     st.profile->shape.derivative == 1 && !st.dips ? 0 : sign,
+                                     &res.below_cutoff, refine);
+    res.interrupted = res.examined < res.candidates;
     for (const ProfileLine& p : res.profile_lines) {
         if (p.refusal) {
             ++res.totals.failed;
@@ -175,6 +235,9 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
         append_line(res.text, p.line.frequency, p.line.error, p.line.intensity, p.line.fwhh,
                     search.height, sp.fstep);
     }
+    if (res.interrupted)
+        append_note_line(res.text, res.lines[res.examined].frequency,
+                         "interrupted: the lines from here on were not examined", sp.fstep);
     res.text += results_summary(res.totals);
     return res;
 }
@@ -208,8 +271,8 @@ std::vector<FoundLine> clipped_tops(std::span<const double> freq,
 
 std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::int32_t> intens,
                                       std::span<const FoundLine> found,
-                                      const ProfileFitSettings& given, double min_height,
-                                      std::int32_t* below) {
+                                      const ProfileFitSettings& given, double min_height, int sign,
+                                      std::int32_t* below, const RefineControl& control) {
     // A top flat at the data's extreme is clipped, whatever its level.
     ProfileFitSettings settings = given;
     if (sp.npts >= 1) {
@@ -232,10 +295,15 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         return std::any_of(weak.begin(), weak.end(),
                            [&](double w) { return std::abs(w - f) < 0.5 * lobe; });
     };
-    for (const FoundLine& candidate : found) {
+    std::size_t examined = 0;
+    for (; examined < found.size(); ++examined) {
+        if (control.stop && control.stop->load()) break;
+        if (control.progress) control.progress(examined, found.size());
+        const FoundLine& candidate = found[examined];
         if (reported(candidate.frequency)) continue;
         const FitOutcome fit = fit_profile(sp.freq, intens, sp.npts, candidate.frequency, settings);
         if (!fit) {
+            if (candidate.tentative) continue;
             ProfileLine refused;
             refused.line = candidate;
             refused.refusal = fit.refusal();
@@ -244,10 +312,22 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         }
         for (const FittedComponent& c : fit->components) {
             if (reported(c.centre)) continue;
+            // A component whose centre the points leave open to more than the
+            // line's width has not measured a line: a duplicate of one beside
+            // it, or of nothing.
+            if (!(c.centre_error <= fit->lobe_width)) continue;
             // A neighbour is fitted with the line so that the line comes out
             // right; it is a line of the results only if it reaches the cutoff.
-            if (c.height < min_height) {
-                if (!weak_near(c.centre, fit->lobe_width)) weak.push_back(c.centre);
+            const double height = sign == 0 ? std::abs(c.height) : sign * c.height;
+            // A place only the local level showed must also stand out of the
+            // noise of the points the fit read (smoothing, which found it,
+            // hides most of that noise): five of its deviations.
+            const double least = candidate.tentative
+                                     ? std::max(min_height, TENTATIVE_SIGMAS * fit->noise)
+                                     : min_height;
+            if (height < least) {
+                if (!candidate.tentative && !weak_near(c.centre, fit->lobe_width))
+                    weak.push_back(c.centre);
                 continue;
             }
             ProfileLine l;
@@ -264,6 +344,8 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
             lines.push_back(l);
         }
     }
+    if (control.examined) *control.examined = examined;
+    if (control.progress) control.progress(examined, found.size());
     // A weak line fitted beside another may be reported by a later fit of its own.
     if (below)
         *below = std::int32_t(

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,6 +29,23 @@ struct PeaksSettings {
     // Refine every line found with the profile fit, its neighbours fitted with
     // it; absent: PEAKFINDER's own measurement, as the viewer writes it.
     std::optional<ProfileFitSettings> profile;
+    // With a profile: the lines point down (absorption recorded as dips, a
+    // derivative of the other sign); otherwise undifferentiated lines are taken
+    // as dips when more stand out below the level than above it.
+    bool dips = false;
+};
+
+// The blocks of the profile scan's local level are 16 fitting widths, and at
+// least this many points, so that a line covers a small part of each.
+inline constexpr std::int32_t LEVEL_BLOCK_MIN = 64;
+
+// A long refinement's stop and progress: `stop` is looked at before each
+// found line, `progress` told how many of them are done; `examined` (when
+// given) gets how many were, all of them unless `stop` was raised.
+struct RefineControl {
+    const std::atomic<bool>* stop = nullptr;
+    std::function<void(std::size_t done, std::size_t total)> progress;
+    std::size_t* examined = nullptr;
 };
 
 // What the viewer would hold after the processing: the mean intensity and the
@@ -79,14 +97,23 @@ struct PeakResults {
     std::vector<ProfileLine> profile_lines; // with a profile: every line, by frequency
     std::int32_t below_cutoff = 0;          // fitted lines whose height misses the cutoff
     std::string text; // the results file, byte for byte as PEAKFINDER writes it
+    // With a profile: the found lines, those the fits examined (fewer when
+    // stopped), and whether the refinement was stopped.
+    std::size_t candidates = 0, examined = 0;
+    bool interrupted = false;
 };
 
 // PEAKFINDER over the whole processed spectrum with the settings' levels; with
 // a profile, every line it finds refined by the profile fit, the results
 // file's columns then filled from the fits (frequency and error, height, lobe
 // width) and a refused fit written as a note with PEAKFINDER's frequency.
+// With a profile, `control` (its `examined` unused) can stop the refinement
+// between two lines: the results then hold the lines measured so far, whole,
+// `interrupted` is set, and the results file ends with a note at the first
+// line not examined.
 PeakResults find_peaks(const Spectrum& spectrum, const ProcessedLevels& levels,
-                       const PeaksSettings& settings, std::optional<double> noise);
+                       const PeaksSettings& settings, std::optional<double> noise,
+                       const RefineControl& control = {});
 
 // Candidates PEAKFINDER's test cannot see: the middle of every run of equal
 // points of intens[1..npts] that is a clipped top (two or more at a 16-bit
@@ -97,13 +124,15 @@ std::vector<FoundLine> clipped_tops(std::span<const double> freq,
 
 // The profile fit at every found line in turn, a line that an earlier fit
 // measured (within half its lobe width) left out; by frequency. The lines of a
-// fit whose height above the fitted baseline is below `min_height` are left
-// out too, their number (of distinct ones) into `below`.
+// fit whose height above the fitted baseline, times `sign` (0: either way, for
+// odd derivatives of either phase), is below `min_height` are left out too,
+// their number (of distinct ones) into `below`.
 // The fit reads `intens` (1-based like the spectrum's) on the spectrum's axis.
 std::vector<ProfileLine> refine_lines(const Spectrum& spectrum,
                                       std::span<const std::int32_t> intens,
                                       std::span<const FoundLine> found,
                                       const ProfileFitSettings& settings, double min_height,
-                                      std::int32_t* below = nullptr);
+                                      int sign = 1, std::int32_t* below = nullptr,
+                                      const RefineControl& control = {});
 
 } // namespace korax

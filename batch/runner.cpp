@@ -22,6 +22,7 @@ namespace korax {
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<std::size_t> g_lines_done{0}, g_lines_total{0};
 
 extern "C" void on_stop_signal(int signal_number) {
     g_stop.store(true);
@@ -59,6 +60,9 @@ class ProgressBar {
         std::string name = current;
         if (name.size() > 36) name = "..." + name.substr(name.size() - 33);
         if (!name.empty()) line += "  " + name;
+        if (const std::size_t lines = g_lines_total.load(); lines > 0)
+            line += "  " + std::to_string(std::min(g_lines_done.load(), lines)) + "/" +
+                    std::to_string(lines) + " lines";
         line += "\x1b[K";
         std::cerr << line << std::flush;
         m_shown = true;
@@ -77,6 +81,11 @@ class ProgressBar {
 };
 
 } // namespace
+
+void report_lines(std::size_t done, std::size_t total) {
+    g_lines_done.store(done);
+    g_lines_total.store(total);
+}
 
 const std::atomic<bool>& stop_requested() {
     return g_stop;
@@ -119,6 +128,7 @@ int run_files(const std::vector<std::string>& files, int jobs, const std::string
                 if (next >= total || g_stop.load()) return;
                 i = next++;
                 current = files[i];
+                report_lines(0, 0);
             }
             FileOutcome outcome;
             try {
@@ -140,7 +150,7 @@ int run_files(const std::vector<std::string>& files, int jobs, const std::string
     std::thread first(work);
 
     ProgressBar bar(total);
-    std::size_t printed = 0, failed = 0;
+    std::size_t printed = 0, failed = 0, cut_short = 0;
     bool interrupted = false;
     {
         std::unique_lock lock(mutex);
@@ -154,6 +164,7 @@ int run_files(const std::vector<std::string>& files, int jobs, const std::string
                 std::cout << o.out << std::flush;
                 std::cerr << o.err << std::flush;
                 if (!o.ok) ++failed;
+                if (o.cut_short) ++cut_short;
                 o = FileOutcome{};
                 ++printed;
             }
@@ -174,6 +185,7 @@ int run_files(const std::vector<std::string>& files, int jobs, const std::string
         std::cout << results[printed]->out << std::flush;
         std::cerr << results[printed]->err << std::flush;
         if (!results[printed]->ok) ++failed;
+        if (results[printed]->cut_short) ++cut_short;
     }
     bar.clear();
     if (g_stop.load()) interrupted = true;
@@ -181,7 +193,10 @@ int run_files(const std::vector<std::string>& files, int jobs, const std::string
     std::signal(SIGTERM, old_term);
     if (interrupted) {
         std::cerr << command << ": interrupted; " << printed - failed << " of " << total
-                  << " files done, nothing half-written left in place\n";
+                  << " files done";
+        if (cut_short > 0)
+            std::cerr << " (" << cut_short << " of them up to where the stop came, as said)";
+        std::cerr << ", nothing half-written left in place\n";
         return EXIT_INTERRUPTED;
     }
     return failed > 0 ? EXIT_FAILED : 0;

@@ -1,7 +1,7 @@
 // Running one batch job per file on several threads: results are printed in the
 // order the files were given, whatever the number of threads; a progress bar
-// shows on a terminal only; Ctrl-C lets the files in work finish their step and
-// abandon their output, and starts no further file.
+// (the files, and the lines of a long one) shows on a terminal only; Ctrl-C lets the files in work
+// finish their step and abandon their output, and starts no further file.
 #pragma once
 
 #include <atomic>
@@ -14,8 +14,9 @@ namespace korax {
 
 struct FileOutcome {
     bool ok = true;
-    std::string out; // for standard output
-    std::string err; // for standard error
+    std::string out;        // for standard output
+    std::string err;        // for standard error
+    bool cut_short = false; // stopped part way, its output whole for the part done
 };
 
 // Raised by SIGINT or SIGTERM while run_files runs, or from catch_stop_signals
@@ -24,6 +25,11 @@ const std::atomic<bool>& stop_requested();
 // From the start of a batch command: a Ctrl-C that comes before the first file
 // still ends the run with its summary and status 130 instead of killing it.
 void catch_stop_signals();
+
+// For the progress bar: the job now in work has examined `done` of the
+// `total` lines of its file. Any job's thread may call it; the bar shows the
+// latest call, and a file taken up starts without one.
+void report_lines(std::size_t done, std::size_t total);
 
 // Exit statuses of the batch commands.
 inline constexpr int EXIT_FAILED = 1;        // some file failed
