@@ -196,6 +196,33 @@ std::vector<std::int32_t> local_candidates(std::span<const std::int32_t> y, std:
             i += 2 * q;
         }
     }
+    // Within 2q points of an end the test has one side only: a top that no
+    // point between it and the end exceeds. The fit then measures the line
+    // with the window there is, or says why it cannot.
+    const auto highest_to = [&](std::int32_t i, std::int32_t end) {
+        const std::int32_t lo = std::min(i, end), hi = std::max(i, end);
+        for (std::int32_t j = lo; j <= hi; ++j)
+            if (v(j) > v(i)) return false;
+        return true;
+    };
+    if (n > 4 * q + 1) {
+        std::vector<std::int32_t> ends;
+        for (std::int32_t i = 0; i < 2 * q; ++i)
+            if (v(i) >= height && highest_to(i, 0) && v(i) > v(i + q) && v(i) > v(i + 2 * q)) {
+                ends.push_back(i + 1);
+                break;
+            }
+        for (std::int32_t i = n - 1; i >= n - 2 * q; --i)
+            if (v(i) >= height && highest_to(i, n - 1) && v(i) > v(i - q) && v(i) > v(i - 2 * q)) {
+                ends.push_back(i + 1);
+                break;
+            }
+        for (const std::int32_t e : ends)
+            if (std::none_of(places.begin(), places.end(),
+                             [&](std::int32_t p) { return std::abs(p - e) <= 2 * q; }))
+                places.push_back(e);
+        std::sort(places.begin(), places.end());
+    }
     return places;
 }
 

@@ -295,6 +295,14 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         return std::any_of(weak.begin(), weak.end(),
                            [&](double w) { return std::abs(w - f) < 0.5 * lobe; });
     };
+    // Within this many points of the first or last point.
+    constexpr double END_REACH = 10;
+    const auto near_end = [&](double f) {
+        if (sp.npts < 2 || !(sp.fstep != 0)) return false;
+        const double from_first = std::abs(f - sp.freq[1]) / std::abs(sp.fstep);
+        const double from_last = std::abs(sp.freq[std::size_t(sp.npts)] - f) / std::abs(sp.fstep);
+        return std::min(from_first, from_last) <= END_REACH;
+    };
     std::size_t examined = 0;
     for (; examined < found.size(); ++examined) {
         if (control.stop && control.stop->load()) break;
@@ -303,7 +311,13 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         if (reported(candidate.frequency)) continue;
         const FitOutcome fit = fit_profile(sp.freq, intens, sp.npts, candidate.frequency, settings);
         if (!fit) {
-            if (candidate.tentative) continue;
+            // A tentative place is dropped when the fit finds no line there,
+            // but not at the ends: there PEAKFINDER cannot look, and a line
+            // the end cuts is counted as refused with its reason rather
+            // than lost without a word.
+            if (candidate.tentative && fit.refusal() != FitRefusal::AtEnd &&
+                !near_end(candidate.frequency))
+                continue;
             ProfileLine refused;
             refused.line = candidate;
             refused.refusal = fit.refusal();

@@ -322,7 +322,7 @@ std::vector<Case> all_cases() {
     add({.name = "counts2-20", .snr = 40, .height = 20, .level = 100, .amplitude_low = 2});
     add({.name = "counts5-20", .snr = 40, .height = 20, .level = 100, .amplitude_low = 5});
     for (double d : {2.0, 5.0, 10.0})
-        add({.name = "end" + std::to_string(int(d)), .snr = 100, .end_distance = d, .mine = false});
+        add({.name = "end" + std::to_string(int(d)), .snr = 100, .end_distance = d});
     // First derivatives of either phase, and dips.
     for (int phase : {1, -1})
         add({.name = phase > 0 ? "1f+" : "1f-",
