@@ -246,11 +246,12 @@ std::vector<FoundLine> clipped_tops(std::span<const double> freq,
                                     std::span<const std::int32_t> intens, std::int32_t npts) {
     std::vector<FoundLine> tops;
     if (npts < 1) return tops;
-    const auto [low, high] = std::minmax_element(intens.begin() + 1, intens.begin() + 1 + npts);
+    const auto extremes = std::minmax_element(intens.begin() + 1, intens.begin() + 1 + npts);
+    const std::int32_t low = *extremes.first, high = *extremes.second;
     // At a 16-bit limit, or at the data's extreme in a run of three or more.
     auto clipped = [&](std::int32_t i, std::int32_t run) {
         const std::int32_t v = intens[std::size_t(i)];
-        return v >= 32767 || v <= -32768 || ((v == *low || v == *high) && run >= 3);
+        return v >= 32767 || v <= -32768 || ((v == low || v == high) && run >= 3);
     };
     for (std::int32_t i = 1; i <= npts;) {
         std::int32_t j = i;
