@@ -14,6 +14,7 @@
 #include "output/pelmo_image.h"
 #include "spectrum/store.h"
 #include "testing/test_window.h"
+#include "viewer/column_trace.h"
 #include "viewer/command_guard.h"
 #include "viewer/display.h"
 #include "viewer/lookfm.h"
@@ -155,7 +156,11 @@ int main(int argc, char** argv) {
     std::printf("With the reference shown:\n");
     row("the plot redraw alone", measure(runs, [&] { plot_redraw(v); }));
     row("the reference's drawing alone", measure(runs, [&] { draw_reference(v); }));
-    row("the main trace's polyline alone", measure(runs, [&] {
+    row("the main trace alone (its pixel columns)", measure(runs, [&] {
+            set_viewer_coords(v);
+            draw_column_trace(s.FREQ, s.INTENS, v.IFIRST, v.ILAST, v.YLOW, v.YHIGH);
+        }));
+    row("the main trace as one polyline of all its points", measure(runs, [&] {
             Window& w = window();
             set_viewer_coords(v);
             const auto n = static_cast<std::size_t>(v.ILAST - v.IFIRST + 1);

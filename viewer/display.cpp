@@ -1,13 +1,14 @@
 // The viewer's picture: plot area, frame, clamped trace, cursor, status rows and
 // key line, and the three redraw levels that every key command ends with.
-// Drawing a 3,000,000-point display is a single polyline straight out of the
-// store's arrays; nothing here touches the points one by one.
+// Drawing a 3,000,000-point display reads only its intensities, through the
+// first, last and extreme points of each pixel column (column_trace.h).
 #include "viewer/display.h"
 
 #include "base/format.h"
 #include "base/utf8.h"
 #include "spectrum/store.h"
 #include "viewer/catalog_keys.h"
+#include "viewer/column_trace.h"
 #include "viewer/peak_marks.h"
 #include "viewer/reference.h"
 #include "window/window.h"
@@ -199,10 +200,7 @@ void redraw_plot_contents(ViewerState& v) {
         w.polyline(std::span<const double>(v.FEXP.data() + 1, n),
                    std::span<const std::int32_t>(v.YEXP.data() + 1, n), v.YLOW, v.YHIGH);
     } else if (!draw_difference_trace(v)) {
-        auto first = static_cast<std::size_t>(v.IFIRST);
-        auto n = static_cast<std::size_t>(v.ILAST - v.IFIRST + 1);
-        w.polyline(std::span<const double>(s.FREQ.data() + first, n),
-                   std::span<const std::int32_t>(s.INTENS.data() + first, n), v.YLOW, v.YHIGH);
+        draw_column_trace(s.FREQ, s.INTENS, v.IFIRST, v.ILAST, v.YLOW, v.YHIGH);
     }
     draw_reference(v);
 

@@ -9,6 +9,7 @@
 #include "base/format.h"
 #include "base/utf8.h"
 #include "spectrum/store.h"
+#include "viewer/column_trace.h"
 #include "viewer/display.h"
 #include "viewer/undo.h"
 #include "window/dialog.h"
@@ -149,75 +150,6 @@ std::pair<std::int32_t, std::int32_t> shown_extremes(std::int32_t first, std::in
         compare_session().difference.k, first, last);
     return {e.low, e.high};
 }
-
-namespace {
-
-// The pixel columns of f[first..last] in the window's plot coordinates as
-// they are set: the first and last point of each, in order.
-std::vector<PointSpan> column_spans(const std::vector<double>& f, std::int32_t first,
-                                    std::int32_t last) {
-    const Window& w = window();
-    const auto column = [&](std::int32_t i) {
-        return w.to_pixel_x(f[static_cast<std::size_t>(i)]);
-    };
-    std::vector<PointSpan> spans;
-    for (std::int32_t i = first; i <= last;) {
-        // The last point j of i's column: galloping, then halving.
-        const int c = column(i);
-        std::int32_t j = i, step = 1;
-        while (j + step <= last && column(j + step) == c) {
-            j += step;
-            step *= 2;
-        }
-        std::int32_t beyond = std::min(j + step, last + 1);
-        while (beyond - j > 1) {
-            const std::int32_t mid = j + (beyond - j) / 2;
-            if (column(mid) == c)
-                j = mid;
-            else
-                beyond = mid;
-        }
-        spans.push_back({i, j});
-        i = j + 1;
-    }
-    return spans;
-}
-
-// The points that draw, as a polyline, the same pixels as all the points of
-// the spans: per pixel column its first and last point and its extremes (at
-// the first point's frequency); the last column's points all as they are,
-// since the trace's last segment leaves out its end pixel and the order of
-// that column's points then counts. `value(i)` is point i's intensity.
-template <class Value>
-void column_points(const std::vector<double>& f, std::span<const PointSpan> spans,
-                   std::span<const std::pair<std::int32_t, std::int32_t>> extremes, Value&& value,
-                   std::vector<double>& x, std::vector<std::int32_t>& y) {
-    x.clear();
-    y.clear();
-    const auto put = [&](double at, std::int32_t v) {
-        x.push_back(at);
-        y.push_back(v);
-    };
-    for (std::size_t c = 0; c < spans.size(); ++c) {
-        const auto [i, j] = spans[c];
-        if (c + 1 == spans.size()) {
-            for (std::int32_t k = i; k <= j; ++k)
-                put(f[static_cast<std::size_t>(k)], value(k));
-            break;
-        }
-        const double fi = f[static_cast<std::size_t>(i)];
-        put(fi, value(i));
-        if (j > i) {
-            // Every point of the column lies in its one pixel column: the
-            // vertical runs between them cover its extremes, whatever order.
-            put(fi, extremes[c].first);
-            put(fi, extremes[c].second);
-            put(f[static_cast<std::size_t>(j)], value(j));
-        }
-    }
-}
-
-} // namespace
 
 bool draw_difference_trace(ViewerState& v) {
     if (!difference_shown()) return false;

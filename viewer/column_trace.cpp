@@ -1,0 +1,95 @@
+#include "viewer/column_trace.h"
+
+#include "window/window.h"
+
+#include <algorithm>
+#include <cassert>
+#include <thread>
+
+namespace korax {
+
+namespace {
+
+// Smallest and largest of y[first..last]: a display's pass spends its time
+// here, so wider vector units are used where the processor has them.
+__attribute__((target_clones("avx2", "default"))) std::pair<std::int32_t, std::int32_t>
+extremes_of(const std::int32_t* y, std::int32_t first, std::int32_t last) {
+    std::int32_t lo = y[first], hi = y[first];
+    for (std::int32_t i = first + 1; i <= last; ++i) {
+        lo = y[i] < lo ? y[i] : lo;
+        hi = y[i] > hi ? y[i] : hi;
+    }
+    return {lo, hi};
+}
+
+// Below this many points a second thread costs more than it saves.
+constexpr std::int64_t TWO_HALVES_FROM = 400000;
+
+} // namespace
+
+std::vector<PointSpan> column_spans(const std::vector<double>& f, std::int32_t first,
+                                    std::int32_t last) {
+    const Window& w = window();
+    const auto column = [&](std::int32_t i) {
+        return w.to_pixel_x(f[static_cast<std::size_t>(i)]);
+    };
+    std::vector<PointSpan> spans;
+    for (std::int32_t i = first; i <= last;) {
+        // The last point j of i's column: galloping, then halving.
+        const int c = column(i);
+        std::int32_t j = i, step = 1;
+        while (j + step <= last && column(j + step) == c) {
+            j += step;
+            step *= 2;
+        }
+        std::int32_t beyond = std::min(j + step, last + 1);
+        while (beyond - j > 1) {
+            const std::int32_t mid = j + (beyond - j) / 2;
+            if (column(mid) == c)
+                j = mid;
+            else
+                beyond = mid;
+        }
+        spans.push_back({i, j});
+        i = j + 1;
+    }
+    return spans;
+}
+
+void column_extremes(std::span<const std::int32_t> y, std::span<const PointSpan> spans,
+                     std::span<std::pair<std::int32_t, std::int32_t>> out) {
+    assert(out.size() == spans.size());
+    if (spans.empty()) return;
+    assert(spans.front().first >= 0 && static_cast<std::size_t>(spans.back().last) < y.size());
+    const std::int64_t points = spans.back().last - spans.front().first + 1;
+    // Split where half the points lie.
+    std::size_t split = 0;
+    while (split < spans.size() && spans[split].last - spans.front().first + 1 < points / 2)
+        ++split;
+    const auto run = [&](std::size_t from, std::size_t to) {
+        for (std::size_t c = from; c < to; ++c)
+            out[c] = extremes_of(y.data(), spans[c].first, spans[c].last);
+    };
+    static const bool two_cores = std::thread::hardware_concurrency() > 1;
+    if (!two_cores || points < TWO_HALVES_FROM) {
+        run(0, spans.size());
+        return;
+    }
+    std::thread second([&] { run(split, spans.size()); });
+    run(0, split);
+    second.join();
+}
+
+void draw_column_trace(const std::vector<double>& f, std::span<const std::int32_t> y,
+                       std::int32_t first, std::int32_t last, double y_low, double y_high) {
+    const std::vector<PointSpan> spans = column_spans(f, first, last);
+    std::vector<std::pair<std::int32_t, std::int32_t>> extremes(spans.size());
+    column_extremes(y, spans, extremes);
+    static std::vector<double> x;
+    static std::vector<std::int32_t> v;
+    column_points(
+        f, spans, extremes, [&](std::int32_t i) { return y[static_cast<std::size_t>(i)]; }, x, v);
+    window().polyline(x, v, y_low, y_high);
+}
+
+} // namespace korax
