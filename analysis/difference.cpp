@@ -286,7 +286,31 @@ std::int64_t subtract_reference(std::span<const std::int32_t> main, std::span<co
     std::int64_t sums[2] = {0, 0};
     in_two_halves(first, last, [&](int half, std::int64_t a, std::int64_t b) {
         std::int64_t sum = 0;
-        for (std::int64_t i = a; i <= b; ++i) {
+        std::int64_t i = a;
+#if defined(__SSE2__)
+        // Two points at a time, as difference_at computes each: m where the
+        // reference does not cover, else m - k x r held in range and
+        // truncated toward zero. Taking a whole spectrum's difference reads
+        // 36 MB, and one at a time the arithmetic, not the reading, set
+        // the pace.
+        const __m128d factor = _mm_set1_pd(k);
+        const __m128d lowest = _mm_set1_pd(-2147483648.0), highest = _mm_set1_pd(2147483647.0);
+        for (; i + 1 <= b; i += 2) {
+            const auto p = static_cast<std::size_t>(i);
+            const __m128d r = _mm_loadu_pd(&ref[p]);
+            const __m128i mi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&main[p]));
+            const __m128d m = _mm_cvtepi32_pd(mi);
+            const __m128d covered = _mm_cmpord_pd(r, r);
+            const __m128d d =
+                _mm_min_pd(_mm_max_pd(_mm_sub_pd(m, _mm_mul_pd(factor, r)), lowest), highest);
+            // Where not covered, d is replaced by m, whose conversion is exact.
+            const __m128d v = _mm_or_pd(_mm_and_pd(covered, d), _mm_andnot_pd(covered, m));
+            const __m128i q = _mm_cvttpd_epi32(v);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(&out[p]), q);
+            sum += static_cast<std::int64_t>(out[p]) + out[p + 1];
+        }
+#endif
+        for (; i <= b; ++i) {
             const auto p = static_cast<std::size_t>(i);
             out[p] = difference_at(main[p], ref[p], k);
             sum += out[p];

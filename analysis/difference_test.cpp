@@ -145,6 +145,13 @@ TEST(Difference, IsTruncatedTowardZeroAndKeepsTheSpectrumWhereNoReferenceIs) {
     std::vector<std::int32_t> same = main;
     subtract_reference(same, ref, -2.0, same, 5, 9);
     EXPECT_EQ((std::vector<std::int32_t>{0, 10, -10, 77, 5, 1, 13}), same);
+    // Held at the bottom too, and pairs of points whose second alone is
+    // covered take each its own rule.
+    const std::vector<double> far = {0, 1e12, NaN, 0.5, NaN, -0.5};
+    const std::vector<std::int32_t> near = {0, 5, 6, -7, -8, 9};
+    std::vector<std::int32_t> held(near.size(), -1);
+    subtract_reference(near, far, 1.0, held, 1, 5);
+    EXPECT_EQ((std::vector<std::int32_t>{-1, -2147483647 - 1, 6, -7, -8, 9}), held);
 }
 
 // Two recordings of the same lines on different grids: the reference has half
