@@ -98,12 +98,7 @@ template <class F> bench::Timing measure(int runs, F work) {
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(3, std::atoi(argv[1])) : 21;
     SpectrumStore& s = store();
-    auto& g = s.SCREEN;
-    g.MAXX = 799;
-    g.MAXY = 539;
-    g.NROWS = 30;
-    g.NCOLS = 80;
-    g.ROWPIX = 19;
+    s.SCREEN = ScreenGeometry{799, 539, 30, 80, 19};
     s.NPTS = MAXPTS;
     s.FSTEP = 0.05;
     double k = 0;

@@ -39,12 +39,7 @@ int main() {
     std::ofstream(dir / "top.cat") << top_catalog_text(top);
 
     SpectrumStore& s = store();
-    auto& g = s.SCREEN;
-    g.MAXX = 799;
-    g.MAXY = 539;
-    g.NROWS = 30;
-    g.NCOLS = 80;
-    g.ROWPIX = 19;
+    s.SCREEN = ScreenGeometry{799, 539, 30, 80, 19};
     s.NPTS = static_cast<std::int32_t>(top.spectrum.freq.size());
     s.IYMIN = 1 << 30;
     s.IYMAX = -(1 << 30);

@@ -15,12 +15,7 @@
 int main() {
     using namespace korax;
     SpectrumStore& s = store();
-    auto& g = s.SCREEN;
-    g.MAXX = 799;
-    g.MAXY = 539;
-    g.NROWS = 30;
-    g.NCOLS = 80;
-    g.ROWPIX = 19;
+    s.SCREEN = ScreenGeometry{799, 539, 30, 80, 19};
     s.NPTS = MAXPTS;
     s.FSTEP = 0.05;
     s.IYMIN = -30000;
