@@ -2,6 +2,7 @@
 // and written as the interactive program reads and saves it.
 #include "batch/commands.h"
 #include "batch/runner.h"
+#include "batch/spectrum_output.h"
 
 #include "base/safe_file.h"
 #include "input/header_line.h"
@@ -51,11 +52,7 @@ std::string ascii_image(const Spectrum& sp) {
 }
 
 int run_convert(const ConvertCommand& cmd) {
-    if (same_file(opening_name(cmd.in), cmd.out)) {
-        std::cerr << COMMAND << ": " << cmd.out
-                  << " is the spectrum read: an input is never an output\n";
-        return EXIT_USAGE;
-    }
+    if (output_is_an_input(COMMAND, {cmd.in}, cmd.out)) return EXIT_USAGE;
     // Through the pool of one, for its Ctrl-C handling: a stop before the
     // file is complete drops the temporary and leaves OUT as it was.
     return run_files({cmd.in}, 1, COMMAND, [&cmd](std::size_t, int) {
@@ -70,10 +67,8 @@ int run_convert(const ConvertCommand& cmd) {
             return fail(cmd.in + ": " + why);
 
         SafeFile out;
-        const auto status = out.open(cmd.out, cmd.force ? OpenMode::Unknown : OpenMode::New);
-        if (status == SafeFile::Status::Exists)
-            return fail(cmd.out + " exists already (--force replaces it)");
-        if (status == SafeFile::Status::Error) return fail(cmd.out + ": " + out.error_text());
+        if (const std::string why = open_spectrum_output(out, cmd.out, cmd.force); !why.empty())
+            return fail(why);
 
         if (sp.format == Spectrum::Format::Pelmo) {
             write_ascii(sp, [&out](std::string_view piece) { out.write(piece); });
@@ -89,16 +84,8 @@ int run_convert(const ConvertCommand& cmd) {
             }
             out.write(pelmo_file_image(sp.header, intens, sp.fstart, sp.fend, sp.fstep, scaling));
         }
-        if (stop_requested().load()) {
-            out.abandon();
-            return fail("stopped; " + cmd.out + " was not written");
-        }
-        if (!out.commit()) return fail(cmd.out + ": " + out.error_text());
-        // In place, but not as it should be: said, and the status is 1.
-        if (!out.error_text().empty()) {
-            o.ok = false;
-            o.err = COMMAND + ": " + cmd.out + ": " + out.error_text() + "\n";
-        }
+        if (const std::string why = place_spectrum_output(out, cmd.out, COMMAND, o); !why.empty())
+            return fail(why);
         o.out = cmd.in + " -> " + cmd.out + " (" +
                 (sp.format == Spectrum::Format::Pelmo ? "two-column text" : "PELMO") + ", " +
                 std::to_string(sp.npts) + " points" + (sp.linearised ? ", axis linearised" : "") +

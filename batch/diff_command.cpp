@@ -4,6 +4,7 @@
 // text), with the safety of `korax convert`.
 #include "batch/commands.h"
 #include "batch/runner.h"
+#include "batch/spectrum_output.h"
 
 #include "analysis/difference.h"
 #include "base/safe_file.h"
@@ -46,12 +47,7 @@ std::pair<std::int32_t, std::int32_t> points_within(const Spectrum& a, double fr
 } // namespace
 
 int run_diff(const DiffCommand& cmd) {
-    for (const std::string* in : {&cmd.a, &cmd.b})
-        if (same_file(opening_name(*in), cmd.out)) {
-            std::cerr << COMMAND << ": " << cmd.out
-                      << " is a spectrum read: an input is never an output\n";
-            return EXIT_USAGE;
-        }
+    if (output_is_an_input(COMMAND, {cmd.a, cmd.b}, cmd.out)) return EXIT_USAGE;
     // Through the pool of one, for its Ctrl-C handling: a stop before the
     // file is complete drops the temporary and leaves OUT as it was.
     return run_files({cmd.a}, 1, COMMAND, [&cmd](std::size_t, int) {
@@ -102,10 +98,8 @@ int run_diff(const DiffCommand& cmd) {
             cmd.format == DiffCommand::Format::Text ||
             (cmd.format == DiffCommand::Format::Same && a.format == Spectrum::Format::Ascii);
         SafeFile out;
-        const auto status = out.open(cmd.out, cmd.force ? OpenMode::Unknown : OpenMode::New);
-        if (status == SafeFile::Status::Exists)
-            return fail(cmd.out + " exists already (--force replaces it)");
-        if (status == SafeFile::Status::Error) return fail(cmd.out + ": " + out.error_text());
+        if (const std::string why = open_spectrum_output(out, cmd.out, cmd.force); !why.empty())
+            return fail(why);
         if (text) {
             write_ascii(a, [&out](std::string_view piece) { out.write(piece); });
         } else {
@@ -114,15 +108,8 @@ int run_diff(const DiffCommand& cmd) {
             out.write(pelmo_file_image(a.header, points, a.fstart, a.fend, a.fstep,
                                        save_scaling(points)));
         }
-        if (stop_requested().load()) {
-            out.abandon();
-            return fail("stopped; " + cmd.out + " was not written");
-        }
-        if (!out.commit()) return fail(cmd.out + ": " + out.error_text());
-        if (!out.error_text().empty()) {
-            o.ok = false;
-            o.err = COMMAND + ": " + cmd.out + ": " + out.error_text() + "\n";
-        }
+        if (const std::string why = place_spectrum_output(out, cmd.out, COMMAND, o); !why.empty())
+            return fail(why);
         std::string covers;
         if (static_cast<std::size_t>(covered) < n)
             covers = ", " + cmd.b + " covers " + std::to_string(covered) + " of them (from " +
