@@ -289,6 +289,27 @@ bool widths_better_free(const FitContext& ctx, const Problem& pr, const Attempt&
     return false;
 }
 
+// The blend `a` of three or more lines against the same without its weakest
+// line, each line with its own widths: the fewer lines unless the further one
+// fits significantly better.
+Attempt fewer_with_free_widths(const FitContext& ctx, const Problem& pr, Attempt a) {
+    while (a.components >= 3) {
+        const ProfileModel model = model_of(ctx, pr, a);
+        const std::size_t kc = std::size_t(a.components);
+        std::size_t weakest = 0;
+        for (std::size_t k = 1; k < kc; ++k)
+            if (std::abs(a.p[kc + k]) < std::abs(a.p[kc + weakest])) weakest = k;
+        std::vector<double> centres = centres_of(a);
+        centres.erase(centres.begin() + std::ptrdiff_t(weakest));
+        Attempt fewer = fit_from(ctx, pr, centres, model.widths(a.p));
+        if (fewer.refusal) break;
+        const auto free = free_widths_fit(ctx, pr, fewer);
+        if (!free || significantly_better(*free, a)) break;
+        a = std::move(*free);
+    }
+    return a;
+}
+
 // Drops unsound components one at a time, refitting after each.
 Attempt prune(const FitContext& ctx, const Problem& pr, Attempt a) {
     while (const auto k = unsound_component(ctx, pr, a)) {
@@ -568,6 +589,10 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
     if (const auto free = free_widths_fit(ctx, *pr, fit))
         if (settings.free_widths || widths_better_free(ctx, *pr, fit, *free))
             fit = std::move(*free);
+    // Shared widths make a wider line of a blend into two narrower ones: a
+    // further line stands only if it beats the blend without it, each line
+    // with its own widths.
+    if (automatic) fit = fewer_with_free_widths(ctx, *pr, std::move(fit));
     // A single line whose residual still asks for a split: an unresolved
     // blend, unless freeing the shape explains it.
     if (fit.components == 1 && !verdicts.shape && leaves_more_than_noise(*pr, fit) &&

@@ -206,7 +206,8 @@ MadeLines made_lines(LineShape shape, double height, double noise, double level,
             if (std::abs(i - c) < 200)
                 v += sign * top * height / unit * shape_value(shape, i - c, w);
         sp.freq[std::size_t(i)] = sp.fstart + (i - 1) * sp.fstep;
-        sp.intens[std::size_t(i)] = std::int32_t(std::lround(v));
+        // A recording holds 16 bits: the tops of the strongest lines are clipped.
+        sp.intens[std::size_t(i)] = std::int32_t(std::lround(std::clamp(v, -32768.0, 32767.0)));
     }
     sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
     sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
@@ -218,7 +219,8 @@ MadeLines made_lines(LineShape shape, double height, double noise, double level,
 TEST(ProfileScan, FindsEveryLineOnceWhateverTheBaselineSignAndCounts) {
     // The profile's scan against a local level, judged against the true
     // centres: every line found once, nothing else, each within four of its
-    // errors, no error zero.
+    // errors, no error zero; lines so strong that their tops are clipped
+    // among them.
     const struct {
         const char* name;
         LineShape shape;
@@ -232,6 +234,8 @@ TEST(ProfileScan, FindsEveryLineOnceWhateverTheBaselineSignAndCounts) {
         {"1f of the other phase", {LineProfile::Lorentz, 1}, 8000, 80, 1000, 0, -1, false, 1},
         {"dips found from the data", {LineProfile::Gauss, 0}, 8000, 80, 20000, 0, -1, false, 1},
         {"dips asked for", {LineProfile::Lorentz, 0}, 8000, 80, 20000, 0, -1, true, 1},
+        // Their wings, dozens of lobe widths wide, are no lines of their own.
+        {"clipped tops", {LineProfile::Lorentz, 2}, 80000, 40, 0, 0, 1, false, 1},
     };
     for (const auto& row : table) {
         MadeLines m = made_lines(row.shape, row.height, row.noise, row.level, row.curve, row.sign);

@@ -4,6 +4,8 @@
 #include "batch/processing.h"
 
 #include "analysis/intensity_levels.h"
+#include "analysis/line_window.h"
+#include "analysis/lineshape.h"
 #include "analysis/smooth.h"
 #include "analysis/smoothing_passes.h"
 #include "base/format.h"
@@ -92,6 +94,12 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
 namespace {
 
 constexpr double TENTATIVE_SIGMAS = 5;
+// Lines whose wings are taken off the points beside them: clipped ones, and
+// those this many noise deviations high, whose wings a few dozen lobe widths
+// away are still several deviations deep; and how far from the centre, in
+// lobe widths.
+constexpr double WING_SIGMAS = 500;
+constexpr double WING_LOBES = 40;
 
 // The scan's sign: down for dips, asked for or (for an undifferentiated
 // profile, the only one whose lines all point one way) found where more lines
@@ -304,13 +312,48 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         const double from_last = std::abs(sp.freq[std::size_t(sp.npts)] - f) / std::abs(sp.fstep);
         return std::min(from_first, from_last) <= END_REACH;
     };
+    // The wings of a clipped or very strong line reach far beyond its window,
+    // and there they bend the baseline of a weaker line's window more than
+    // its polynomial follows: fitted as a broad line of their own, they come
+    // out as lines that are not there. Such a line's fitted profile is taken
+    // off the points that later fits read near it (all but the clipped ones,
+    // which must stay at the limit for those fits to know them), inside its
+    // own window too, where a candidate then sees only its residual: a step at
+    // the window's edge would look like a line.
+    std::vector<double> peeled;
+    std::vector<std::pair<double, double>> wings; // frequency ranges taken off
+    const auto in_wings = [&](double f) {
+        return std::any_of(wings.begin(), wings.end(),
+                           [&](const auto& r) { return f >= r.first && f <= r.second; });
+    };
+    const auto peel = [&](const ProfileFit& fit, const FittedComponent& c) {
+        if (peeled.empty()) peeled.assign(intens.begin(), intens.end());
+        const double reach = WING_LOBES * c.lobe_width;
+        const PointRange range =
+            points_between(sp.freq, sp.npts, c.centre - reach, c.centre + reach);
+        const LineWidths& w = fit.free_widths ? c.widths : fit.widths;
+        for (std::int32_t i = range.first; i <= range.last; ++i) {
+            const double f = sp.freq[std::size_t(i)];
+            // Clipped points stay at the limit, where the fits know them.
+            const std::int32_t v = intens[std::size_t(i)];
+            if (v >= 32767 || v <= -32768 || v == settings.data_low || v == settings.data_high)
+                continue;
+            peeled[std::size_t(i)] -= c.amplitude * shape_value(fit.shape, f - c.centre, w);
+        }
+        wings.emplace_back(std::min(c.centre - reach, c.centre + reach),
+                           std::max(c.centre - reach, c.centre + reach));
+    };
     std::size_t examined = 0;
     for (; examined < found.size(); ++examined) {
         if (control.stop && control.stop->load()) break;
         if (control.progress) control.progress(examined, found.size());
         const FoundLine& candidate = found[examined];
         if (reported(candidate.frequency)) continue;
-        const FitOutcome fit = fit_profile(sp.freq, intens, sp.npts, candidate.frequency, settings);
+        const FitOutcome fit =
+            in_wings(candidate.frequency)
+                ? fit_profile(sp.freq, std::span<const double>(peeled), sp.npts,
+                              candidate.frequency, settings)
+                : fit_profile(sp.freq, intens, sp.npts, candidate.frequency, settings);
         if (!fit) {
             // A tentative place is dropped when the fit finds no line there,
             // but not at the ends: there PEAKFINDER cannot look, and a line
@@ -357,6 +400,7 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
             l.width_errors = c.width_errors;
             l.line.fwhh = c.lobe_width;
             lines.push_back(l);
+            if (c.flags.saturated || std::abs(c.height) >= WING_SIGMAS * fit->noise) peel(*fit, c);
         }
     }
     if (control.examined) *control.examined = examined;
