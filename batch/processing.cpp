@@ -295,10 +295,18 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
     // A line already measured as part of an earlier fit (a blend, or two
     // candidates on one line) is not fitted again: within half a lobe width
     // of a reported centre it is the same line.
+    // Nor is a place between the lines of a blend fitted: the blend's fit has
+    // measured what is there, and a single line there would fit the blend's
+    // two as one.
+    std::vector<std::pair<double, double>> blends;
     const auto reported = [&](double f) {
-        return std::any_of(lines.begin(), lines.end(), [&](const ProfileLine& l) {
-            return !l.refusal && std::abs(l.line.frequency - f) < 0.5 * *l.line.fwhh;
-        });
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const ProfileLine& l) {
+                               return !l.refusal &&
+                                      std::abs(l.line.frequency - f) < 0.5 * *l.line.fwhh;
+                           }) ||
+               std::any_of(blends.begin(), blends.end(),
+                           [&](const auto& b) { return f >= b.first && f <= b.second; });
     };
     const auto weak_near = [&](double f, double lobe) {
         return std::any_of(weak.begin(), weak.end(),
@@ -368,6 +376,8 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
             lines.push_back(refused);
             continue;
         }
+        double first_taken = 0, last_taken = 0;
+        int taken = 0;
         for (const FittedComponent& c : fit->components) {
             if (reported(c.centre)) continue;
             // A component whose centre the points leave open to more than the
@@ -400,8 +410,13 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
             l.width_errors = c.width_errors;
             l.line.fwhh = c.lobe_width;
             lines.push_back(l);
+            if (taken++ == 0) first_taken = c.centre;
+            last_taken = c.centre;
             if (c.flags.saturated || std::abs(c.height) >= WING_SIGMAS * fit->noise) peel(*fit, c);
         }
+        if (taken >= 2)
+            blends.emplace_back(std::min(first_taken, last_taken),
+                                std::max(first_taken, last_taken));
     }
     if (control.examined) *control.examined = examined;
     if (control.progress) control.progress(examined, found.size());
