@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <map>
 
 namespace korax {
 
@@ -94,6 +95,27 @@ std::optional<ProcessedLevels> process_spectrum(Spectrum& sp, const PeaksSetting
 namespace {
 
 constexpr double TENTATIVE_SIGMAS = 5;
+
+// Frequency ranges, asked whether one holds a frequency: a spectrum of tens of
+// thousands of strong lines asks as often, so by their starts in order.
+class Ranges {
+  public:
+    void add(double low, double high) {
+        if (high < low) std::swap(low, high);
+        m_ranges.emplace(low, high);
+        m_longest = std::max(m_longest, high - low);
+    }
+    bool holds(double f) const {
+        for (auto it = m_ranges.lower_bound(f - m_longest); it != m_ranges.end() && it->first <= f;
+             ++it)
+            if (f <= it->second) return true;
+        return false;
+    }
+
+  private:
+    std::multimap<double, double> m_ranges;
+    double m_longest = 0;
+};
 // Lines whose wings are taken off the points beside them: clipped ones, and
 // those this many noise deviations high, whose wings a few dozen lobe widths
 // away are still several deviations deep; and how far from the centre, in
@@ -298,16 +320,8 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
     // Nor is a place between the lines of a blend fitted: the blend's fit has
     // measured what is there, and a single line there would fit the blend's
     // two as one.
-    std::vector<std::pair<double, double>> blends;
-    const auto reported = [&](double f) {
-        return std::any_of(lines.begin(), lines.end(),
-                           [&](const ProfileLine& l) {
-                               return !l.refusal &&
-                                      std::abs(l.line.frequency - f) < 0.5 * *l.line.fwhh;
-                           }) ||
-               std::any_of(blends.begin(), blends.end(),
-                           [&](const auto& b) { return f >= b.first && f <= b.second; });
-    };
+    Ranges measured, blends;
+    const auto reported = [&](double f) { return measured.holds(f) || blends.holds(f); };
     const auto weak_near = [&](double f, double lobe) {
         return std::any_of(weak.begin(), weak.end(),
                            [&](double w) { return std::abs(w - f) < 0.5 * lobe; });
@@ -329,11 +343,7 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
     // own window too, where a candidate then sees only its residual: a step at
     // the window's edge would look like a line.
     std::vector<double> peeled;
-    std::vector<std::pair<double, double>> wings; // frequency ranges taken off
-    const auto in_wings = [&](double f) {
-        return std::any_of(wings.begin(), wings.end(),
-                           [&](const auto& r) { return f >= r.first && f <= r.second; });
-    };
+    Ranges wings; // the frequencies taken off
     const auto peel = [&](const ProfileFit& fit, const FittedComponent& c) {
         if (peeled.empty()) peeled.assign(intens.begin(), intens.end());
         const double reach = WING_LOBES * c.lobe_width;
@@ -348,8 +358,7 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
                 continue;
             peeled[std::size_t(i)] -= c.amplitude * shape_value(fit.shape, f - c.centre, w);
         }
-        wings.emplace_back(std::min(c.centre - reach, c.centre + reach),
-                           std::max(c.centre - reach, c.centre + reach));
+        wings.add(c.centre - reach, c.centre + reach);
     };
     std::size_t examined = 0;
     for (; examined < found.size(); ++examined) {
@@ -358,7 +367,7 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         const FoundLine& candidate = found[examined];
         if (reported(candidate.frequency)) continue;
         const FitOutcome fit =
-            in_wings(candidate.frequency)
+            wings.holds(candidate.frequency)
                 ? fit_profile(sp.freq, std::span<const double>(peeled), sp.npts,
                               candidate.frequency, settings)
                 : fit_profile(sp.freq, intens, sp.npts, candidate.frequency, settings);
@@ -410,13 +419,12 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
             l.width_errors = c.width_errors;
             l.line.fwhh = c.lobe_width;
             lines.push_back(l);
+            measured.add(c.centre - 0.5 * c.lobe_width, c.centre + 0.5 * c.lobe_width);
             if (taken++ == 0) first_taken = c.centre;
             last_taken = c.centre;
             if (c.flags.saturated || std::abs(c.height) >= WING_SIGMAS * fit->noise) peel(*fit, c);
         }
-        if (taken >= 2)
-            blends.emplace_back(std::min(first_taken, last_taken),
-                                std::max(first_taken, last_taken));
+        if (taken >= 2) blends.add(first_taken, last_taken);
     }
     if (control.examined) *control.examined = examined;
     if (control.progress) control.progress(examined, found.size());
