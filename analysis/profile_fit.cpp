@@ -447,6 +447,9 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
         estimate_line(x, y, npts, nearest_point(x, npts, position), settings.shape.derivative);
     // A lobe narrower than anything the points can show is no line either.
     if (!line || !(line->width > 0)) return FitRefusal::NoLine;
+    if (std::abs(line->height) < settings.least_height ||
+        std::abs(line->height) < settings.least_noise_units * line->noise)
+        return FitRefusal::NoLine;
     const double reach = settings.window_widths * line->width;
     const std::size_t limit =
         settings.components > 0 ? std::size_t(settings.components) : std::size_t(MAX_COMPONENTS);
