@@ -311,6 +311,10 @@ Attempt add_components(const FitContext& ctx, const Problem& pr, Attempt a, int 
     // Each round lowers the sum of squares by a finite amount; the bound only
     // keeps a pathological window from trying for long.
     for (int round = 0; a.components < limit && round < 2 * MAX_COMPONENTS; ++round) {
+        // A fit that leaves no more than the noise would asks for nothing
+        // more; a line elsewhere in the window that stands out of the noise
+        // is what residual_lines then finds.
+        if (!forced && !leaves_more_than_noise(pr, a)) break;
         // A line elsewhere in the window shows with its centre and the widths
         // held, where only the amplitudes are fitted (a linear problem): it
         // goes on to the whole fit only if it already wins a quarter of what
