@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -263,6 +264,57 @@ TEST(ProfileScan, FindsEveryLineOnceWhateverTheBaselineSignAndCounts) {
         EXPECT_LE(far, 1) << row.name;
         EXPECT_EQ(0, zero) << row.name;
         EXPECT_GE(*res.noise, QUANTISATION_NOISE) << row.name;
+    }
+}
+
+TEST(ProfileScan, WeakLinesOnlyTheLocalLevelShowsAreFittedAndNoiseIsNot) {
+    // Lines a few noise deviations high on a baseline that bends by more than
+    // that: where it sags, only the local level shows them, and those places
+    // are tentative, as are the noise's own bumps. The places refused before
+    // any fit must be the noise's only: every line found once, none else.
+    const struct {
+        const char* name;
+        LineShape shape;
+        double sigmas; // the lines' height, in noise deviations
+    } table[] = {
+        {"lorentz2, 7 deviations", {LineProfile::Lorentz, 2}, 7},
+        {"lorentz2, 10 deviations", {LineProfile::Lorentz, 2}, 10},
+        {"gauss2, 7 deviations", {LineProfile::Gauss, 2}, 7},
+        {"voigt2, 8 deviations", {LineProfile::Voigt, 2}, 8},
+    };
+    constexpr double noise_counts = 40;
+    for (const auto& row : table) {
+        MadeLines m =
+            made_lines(row.shape, row.sigmas * noise_counts, noise_counts, 1000, 1.5, 1, 40);
+        PeaksSettings st;
+        st.cutoff_sigma = 5;
+        st.profile = ProfileFitSettings{row.shape, 1};
+        const double noise = noise_deviation(m.spectrum.intens, m.spectrum.npts, 0);
+        const auto levels = process_spectrum(m.spectrum, st);
+        ASSERT_TRUE(levels);
+        const PeakResults res = find_peaks(m.spectrum, *levels, st, noise);
+        const auto near = [](double a, double b) { return std::abs(a - b) < 0.25; };
+        int tentative = 0;
+        for (double c : m.centres)
+            if (std::any_of(res.lines.begin(), res.lines.end(), [&](const FoundLine& l) {
+                    return l.tentative && near(l.frequency, c);
+                }))
+                ++tentative;
+        int found = 0, phantoms = 0;
+        for (const ProfileLine& p : res.profile_lines) {
+            if (p.refusal) continue;
+            if (std::any_of(m.centres.begin(), m.centres.end(),
+                            [&](double c) { return near(p.line.frequency, c); }))
+                ++found;
+            else
+                ++phantoms;
+        }
+        // The case is what it says: many lines are tentative places, among
+        // far more places of noise.
+        EXPECT_GE(tentative, 10) << row.name;
+        EXPECT_GT(res.candidates, m.centres.size()) << row.name;
+        EXPECT_EQ(int(m.centres.size()), found) << row.name;
+        EXPECT_EQ(0, phantoms) << row.name;
     }
 }
 
