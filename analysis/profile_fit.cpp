@@ -452,7 +452,8 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
     // A lobe narrower than anything the points can show is no line either.
     if (!line || !(line->width > 0)) return FitRefusal::NoLine;
     if (std::abs(line->height) < settings.least_height ||
-        std::abs(line->height) < settings.least_noise_units * line->noise)
+        std::abs(line->height) < settings.least_noise_units * line->noise ||
+        std::abs(line->centre - position) > settings.farthest_lobe * line->width)
         return FitRefusal::NoLine;
     const double reach = settings.window_widths * line->width;
     const std::size_t limit =

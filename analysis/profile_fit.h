@@ -41,6 +41,10 @@ struct ProfileFitSettings {
     // noise: a fit of noise costs several times that of a line.
     double least_height = 0;
     double least_noise_units = 0;
+    // Nor is a lobe that the first look finds farther than this many of its
+    // widths from the position a line there: the climb left the position for
+    // a stronger lobe beside it, which has a place of its own.
+    double farthest_lobe = std::numeric_limits<double>::infinity();
 };
 
 enum class FitRefusal {

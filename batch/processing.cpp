@@ -95,6 +95,8 @@ constexpr double TENTATIVE_SIGMAS = 5;
 // Of the height a tentative place must reach, what its lobe must show before
 // it is fitted.
 constexpr double TENTATIVE_SHOWS = 0.5;
+// How many of its widths a tentative place's lobe may lie from the place.
+constexpr double TENTATIVE_FARTHEST = 2;
 
 // The scan's sign: down for dips, asked for or (for an undifferentiated
 // profile, the only one whose lines all point one way) found where more lines
@@ -316,6 +318,7 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
     ProfileFitSettings tentative = settings;
     tentative.least_height = TENTATIVE_SHOWS * min_height;
     tentative.least_noise_units = TENTATIVE_SHOWS * TENTATIVE_SIGMAS;
+    tentative.farthest_lobe = TENTATIVE_FARTHEST;
     std::size_t examined = 0;
     for (; examined < found.size(); ++examined) {
         if (control.stop && control.stop->load()) break;
