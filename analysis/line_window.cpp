@@ -213,6 +213,7 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         LineEstimate e;
         e.sign = sign;
         e.level = level;
+        e.level_spread = std::abs(median - bent);
         e.peak = climb(s, i0, h, sign);
         const double top = s.smoothed(e.peak, h) - level;
         if (!(top * sign > 0)) return best;

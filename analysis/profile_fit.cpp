@@ -451,8 +451,10 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
         estimate_line(x, y, npts, nearest_point(x, npts, position), settings.shape.derivative);
     // A lobe narrower than anything the points can show is no line either.
     if (!line || !(line->width > 0)) return FitRefusal::NoLine;
-    if (std::abs(line->height) < settings.least_height ||
-        std::abs(line->height) < settings.least_noise_units * line->noise ||
+    // Measured from the lower of the levels the estimate looked at: on a bent
+    // baseline the higher one may hide most of a weak line.
+    const double shows = std::abs(line->height) + line->level_spread;
+    if (shows < settings.least_height || shows < settings.least_noise_units * line->noise ||
         std::abs(line->centre - position) > settings.farthest_lobe * line->width)
         return FitRefusal::NoLine;
     const double reach = settings.window_widths * line->width;
