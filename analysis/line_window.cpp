@@ -176,11 +176,20 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
     std::int32_t h = 1;
     int sign = 0;
     std::optional<LineEstimate> best;
+    // A pass that reads the surroundings of the one before (most do: the
+    // line is narrow beside them) keeps their points and their levels.
+    std::optional<Stretch> surroundings;
+    std::int32_t levels_at = 0;
+    double median = 0, bent = 0;
     for (int pass = 0; pass < MAX_PASSES; ++pass) {
         const std::int32_t reach = std::clamp(std::int32_t(std::ceil(16 * width_points)),
                                               MIN_SURROUNDINGS, MAX_SURROUNDINGS);
         const std::int32_t first = std::max(1, i0 - reach), last = std::min(npts, i0 + reach);
-        const Stretch s(y, first, last);
+        if (!surroundings || surroundings->first() != first || surroundings->last() != last) {
+            surroundings.emplace(y, first, last);
+            levels_at = 0;
+        }
+        const Stretch& s = *surroundings;
         const SmoothedStretch smooth = smoothed_stretch(s, x, h);
         BasicHalfHeightFinder<double> finder(smooth.x, smooth.y, 1, smooth.count);
         // The crossings of `level` beside point i of the spectrum.
@@ -192,13 +201,19 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         // lobe: a bend of the baseline lifts the median's lobe, a strong
         // neighbour's lobes in the middle third the parabola's, and neither
         // makes a lobe smaller than it is.
-        const double median = s.median(), bent = s.level_at(i0), at = s.smoothed(i0, h);
+        if (levels_at != i0) {
+            median = s.median();
+            bent = s.level_at(i0);
+            levels_at = i0;
+        }
+        const double at = s.smoothed(i0, h);
         if (sign == 0) sign = at >= median ? 1 : -1;
         const double level = sign > 0 ? std::max(median, bent) : std::min(median, bent);
 
         LineEstimate e;
         e.sign = sign;
         e.level = level;
+        e.level_spread = std::abs(median - bent);
         e.peak = climb(s, i0, h, sign);
         const double top = s.smoothed(e.peak, h) - level;
         if (!(top * sign > 0)) return best;

@@ -16,10 +16,13 @@ namespace korax {
 inline constexpr double QUANTISATION_NOISE = 0.28867513459481287;
 
 struct LineEstimate {
-    double centre = 0;     // frequency of the line centre
-    double width = 0;      // lobe width (see lobe_width), in frequency
-    double height = 0;     // the line's lobe above `level`, signed (see height_offset)
-    double level = 0;      // median of the surroundings
+    double centre = 0; // frequency of the line centre
+    double width = 0;  // lobe width (see lobe_width), in frequency
+    double height = 0; // the line's lobe above `level`, signed (see height_offset)
+    double level = 0;  // median of the surroundings
+    // How far the surroundings' median and the parabola of their thirds lie
+    // apart under the line: on a bent baseline the height may be off by that.
+    double level_spread = 0;
     double noise = 0;      // standard deviation of the point-to-point noise around the line
                            // (of integer data at least QUANTISATION_NOISE)
     std::int32_t peak = 0; // the point where the smoothed data have the lobe's extreme

@@ -133,6 +133,7 @@ ShapePoint one_width(Unit unit, int n, double u, double width, double scale,
 // undifferentiated peak, with E' = 2y E - 2/sqrt(pi).
 struct VoigtScales {
     double g, gamma, y, e, de, scale;
+    double scale_slope; // n (1 + y)^(n - 1), the slope of `scale` by y; 0 for n = 0
     bool limit;
 };
 
@@ -147,6 +148,7 @@ VoigtScales voigt_scales(int n, const LineWidths& widths) {
     c.e = erfcx(c.y);
     c.de = 2 * c.y * c.e - 2 / std::sqrt(std::numbers::pi);
     c.scale = std::pow(1 + c.y, n);
+    c.scale_slope = n > 0 ? n * std::pow(1 + c.y, n - 1) : 0.0;
     return c;
 }
 
@@ -160,7 +162,7 @@ ShapePoint voigt_point(int n, double u, const VoigtScales& c) {
     faddeeva_derivatives({v, y}, std::span(w).first(std::size_t(n + 2)));
     p.value = scale * w[std::size_t(n)].real() / e;
     const double fv = scale * w[std::size_t(n + 1)].real() / e;
-    const double fy = (n > 0 ? n * std::pow(1 + y, n - 1) * w[std::size_t(n)].real() / e : 0.0) -
+    const double fy = (n > 0 ? c.scale_slope * w[std::size_t(n)].real() / e : 0.0) -
                       scale * w[std::size_t(n + 1)].imag() / e - p.value * de / e;
     p.d_centre = -fv / g;
     if (limit) {

@@ -141,8 +141,12 @@ std::vector<double> local_level(std::span<const std::int32_t> y, std::int32_t n,
                                 double clip) {
     assert(n >= 1 && y.size() > std::size_t(n) && block >= 1);
     std::vector<double> level(static_cast<std::size_t>(n), 0.0);
-    std::vector<double> r(static_cast<std::size_t>(n));
-    std::vector<char> use(static_cast<std::size_t>(n), 1);
+    // Kept per thread from one spectrum of a campaign to the next: fresh
+    // pages of a spectrum's size cost as much as a round of the medians.
+    thread_local std::vector<double> r;
+    thread_local std::vector<char> use;
+    r.resize(static_cast<std::size_t>(n));
+    use.assign(static_cast<std::size_t>(n), 1);
     // On a steep baseline a line moves the median of its block by the slope
     // times the points it displaces; the medians of what the level before
     // leaves are nearly free of that, and three more rounds settle them. From
@@ -181,7 +185,8 @@ std::vector<std::int32_t> local_candidates(std::span<const std::int32_t> y, std:
                                            std::span<const double> level, std::int32_t q,
                                            double height, int sign) {
     assert(q >= 1 && level.size() >= std::size_t(n) && y.size() > std::size_t(n));
-    std::vector<double> above(static_cast<std::size_t>(n));
+    thread_local std::vector<double> above; // kept per thread, as local_level's
+    above.resize(static_cast<std::size_t>(n));
     for (std::int32_t i = 1; i <= n; ++i)
         above[std::size_t(i - 1)] = sign * (double(y[std::size_t(i)]) - level[std::size_t(i - 1)]);
     // PEAKFINDER's strict test, but a top of equal points (a line of a few

@@ -332,6 +332,10 @@ Attempt add_components(const FitContext& ctx, const Problem& pr, Attempt a, int 
     // Each round lowers the sum of squares by a finite amount; the bound only
     // keeps a pathological window from trying for long.
     for (int round = 0; a.components < limit && round < 2 * MAX_COMPONENTS; ++round) {
+        // A fit that leaves no more than the noise would asks for nothing
+        // more; a line elsewhere in the window that stands out of the noise
+        // is what residual_lines then finds.
+        if (!forced && !leaves_more_than_noise(pr, a)) break;
         // A line elsewhere in the window shows with its centre and the widths
         // held, where only the amplitudes are fitted (a linear problem): it
         // goes on to the whole fit only if it already wins a quarter of what
@@ -468,6 +472,12 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
         estimate_line(x, y, npts, nearest_point(x, npts, position), settings.shape.derivative);
     // A lobe narrower than anything the points can show is no line either.
     if (!line || !(line->width > 0)) return FitRefusal::NoLine;
+    // Measured from the lower of the levels the estimate looked at: on a bent
+    // baseline the higher one may hide most of a weak line.
+    const double shows = std::abs(line->height) + line->level_spread;
+    if (shows < settings.least_height || shows < settings.least_noise_units * line->noise ||
+        std::abs(line->centre - position) > settings.farthest_lobe * line->width)
+        return FitRefusal::NoLine;
     const double reach = settings.window_widths * line->width;
     const std::size_t limit =
         settings.components > 0 ? std::size_t(settings.components) : std::size_t(MAX_COMPONENTS);

@@ -35,6 +35,16 @@ struct ProfileFitSettings {
     // are clipped whatever these say.
     double data_low = -std::numeric_limits<double>::infinity();
     double data_high = std::numeric_limits<double>::infinity();
+    // A lobe that the first look at the points (before any fit) puts lower
+    // than `least_height`, or than `least_noise_units` deviations of the noise
+    // around it, is refused as no line. For places where most lobes are
+    // noise: a fit of noise costs several times that of a line.
+    double least_height = 0;
+    double least_noise_units = 0;
+    // Nor is a lobe that the first look finds farther than this many of its
+    // widths from the position a line there: the climb left the position for
+    // a stronger lobe beside it, which has a place of its own.
+    double farthest_lobe = std::numeric_limits<double>::infinity();
 };
 
 enum class FitRefusal {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -267,6 +268,120 @@ TEST(ProfileScan, FindsEveryLineOnceWhateverTheBaselineSignAndCounts) {
         EXPECT_LE(far, 1) << row.name;
         EXPECT_EQ(0, zero) << row.name;
         EXPECT_GE(*res.noise, QUANTISATION_NOISE) << row.name;
+    }
+}
+
+TEST(ProfileScan, WeakLinesOnlyTheLocalLevelShowsAreFittedAndNoiseIsNot) {
+    // Lines a few noise deviations high on a baseline that bends by more than
+    // that: where it sags, only the local level shows them, and those places
+    // are tentative, as are the noise's own bumps. The places refused before
+    // any fit must be the noise's only: every line found once, none else.
+    const struct {
+        const char* name;
+        LineShape shape;
+        double sigmas; // the lines' height, in noise deviations
+    } table[] = {
+        {"lorentz2, 7 deviations", {LineProfile::Lorentz, 2}, 7},
+        {"lorentz2, 10 deviations", {LineProfile::Lorentz, 2}, 10},
+        {"gauss2, 7 deviations", {LineProfile::Gauss, 2}, 7},
+        {"voigt2, 8 deviations", {LineProfile::Voigt, 2}, 8},
+    };
+    constexpr double noise_counts = 40;
+    for (const auto& row : table) {
+        MadeLines m =
+            made_lines(row.shape, row.sigmas * noise_counts, noise_counts, 1000, 1.5, 1, 40);
+        PeaksSettings st;
+        st.cutoff_sigma = 5;
+        st.profile = ProfileFitSettings{row.shape, 1};
+        const double noise = noise_deviation(m.spectrum.intens, m.spectrum.npts, 0);
+        const auto levels = process_spectrum(m.spectrum, st);
+        ASSERT_TRUE(levels);
+        const PeakResults res = find_peaks(m.spectrum, *levels, st, noise);
+        const auto near = [](double a, double b) { return std::abs(a - b) < 0.25; };
+        int tentative = 0;
+        for (double c : m.centres)
+            if (std::any_of(res.lines.begin(), res.lines.end(), [&](const FoundLine& l) {
+                    return l.tentative && near(l.frequency, c);
+                }))
+                ++tentative;
+        int found = 0, phantoms = 0;
+        for (const ProfileLine& p : res.profile_lines) {
+            if (p.refusal) continue;
+            if (std::any_of(m.centres.begin(), m.centres.end(),
+                            [&](double c) { return near(p.line.frequency, c); }))
+                ++found;
+            else
+                ++phantoms;
+        }
+        // The case is what it says: many lines are tentative places, among
+        // far more places of noise.
+        EXPECT_GE(tentative, 10) << row.name;
+        EXPECT_GT(res.candidates, m.centres.size()) << row.name;
+        EXPECT_EQ(int(m.centres.size()), found) << row.name;
+        EXPECT_EQ(0, phantoms) << row.name;
+    }
+}
+
+TEST(ProfileScan, AWeakLineBesideAStrongOneIsFoundOnce) {
+    // A line of 8 noise deviations 2 or 4 lobe widths beside one of 300, on a
+    // baseline that sags under it: the places on the strong line's flank are
+    // refused before any fit, the weak line's own is not.
+    const LineShape shape{LineProfile::Lorentz, 2};
+    const LineWidths w = widths_for_lobe(shape, 10);
+    double unit = 0;
+    for (double u = -30; u <= 30; u += 0.01)
+        unit = std::max(unit, std::abs(shape_value(shape, u, w)));
+    const double top = shape_value(shape, height_offset(shape, w), w) >= 0 ? 1 : -1;
+    for (const double apart : {2.0, 4.0}) {
+        Spectrum sp;
+        sp.npts = 8000;
+        sp.fstart = 240000;
+        sp.fstep = 0.05;
+        sp.fend = sp.fstart + (sp.npts - 1) * sp.fstep;
+        sp.freq.assign(std::size_t(sp.npts) + 2, 0);
+        sp.intens.assign(std::size_t(sp.npts) + 2, 0);
+        std::mt19937 random(11);
+        constexpr double noise = 40;
+        std::normal_distribution<double> gauss(0.0, noise);
+        std::vector<double> at, heights;
+        for (int k = 1; k <= 9; ++k) {
+            at.push_back(800.0 * k);
+            heights.push_back(300 * noise);
+            at.push_back(800.0 * k + apart * 10);
+            heights.push_back(8 * noise);
+        }
+        for (std::int32_t i = 1; i <= sp.npts; ++i) {
+            double v = 1000 + 6 * noise * std::cos(2 * M_PI * i / 1600.0) + gauss(random);
+            for (std::size_t k = 0; k < at.size(); ++k)
+                if (std::abs(i - at[k]) < 300)
+                    v += top * heights[k] / unit * shape_value(shape, i - at[k], w);
+            sp.freq[std::size_t(i)] = sp.fstart + (i - 1) * sp.fstep;
+            sp.intens[std::size_t(i)] = std::int32_t(std::lround(v));
+        }
+        sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+        sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+        PeaksSettings st;
+        st.cutoff_sigma = 5;
+        st.profile = ProfileFitSettings{shape, 1};
+        const double deviation = noise_deviation(sp.intens, sp.npts, 0);
+        const auto levels = process_spectrum(sp, st);
+        ASSERT_TRUE(levels);
+        const PeakResults res = find_peaks(sp, *levels, st, deviation);
+        std::vector<int> times(at.size());
+        int phantoms = 0;
+        for (const ProfileLine& p : res.profile_lines) {
+            if (p.refusal) continue;
+            bool near = false;
+            for (std::size_t k = 0; k < at.size(); ++k)
+                if (std::abs(p.line.frequency - (sp.fstart + (at[k] - 1) * sp.fstep)) < 0.25) {
+                    ++times[k];
+                    near = true;
+                }
+            if (!near) ++phantoms;
+        }
+        for (std::size_t k = 0; k < at.size(); ++k)
+            EXPECT_EQ(1, times[k]) << apart << " lobe widths apart, line " << k;
+        EXPECT_EQ(0, phantoms) << apart << " lobe widths apart";
     }
 }
 
