@@ -1,5 +1,5 @@
-// One least-squares solve of the profile model: GSL's trust-region nonlinear
-// least squares with the analytic Jacobian, a stop once the steps are far
+// One least-squares solve of the profile model: Levenberg-Marquardt on the
+// normal equations with the analytic Jacobian, a stop once the steps are far
 // inside a standard error, the Voigt whose width runs to its bound, the
 // covariance, the checks that refuse a solve, and the result with its errors.
 #include "analysis/profile_solve.h"
@@ -21,7 +21,7 @@ namespace {
 
 // Relative step and gradient at which the solver stops; 1e-10 of a point puts
 // a noiseless line on its centre far below the 1e-6 of a step asked of it.
-constexpr double XTOL = 1e-10, GTOL = 1e-10, FTOL = 0;
+constexpr double XTOL = 1e-10, GTOL = 1e-10;
 // A step that lowers the sum of squares by less than this many residual
 // variances leaves the fit about sqrt(CHI_SQUARE_STEP) standard errors from
 // its minimum, far inside what the points determine.
@@ -31,44 +31,6 @@ constexpr double CHI_SQUARE_STEP = 1e-6;
 constexpr double COVARIANCE_EPSREL = 1e-11;
 // A Voigt width below this fraction of the other one has gone to its bound.
 constexpr double VOIGT_ZERO = 1e-3;
-
-// The solver asks for the Jacobian at the point whose residuals it took last
-// (a step it accepted), and the profile gives its value and its slopes in one
-// evaluation: the residuals keep the slopes for the Jacobian that follows.
-struct Glue {
-    const Problem* problem;
-    const ProfileModel* model;
-    std::vector<double> rows; // the Jacobian at `at`, row by row
-    std::vector<double> at;
-};
-
-int residuals(const gsl_vector* x, void* data, gsl_vector* f) {
-    auto& g = *static_cast<Glue*>(data);
-    const std::size_t n = g.problem->t.size(), np = x->size;
-    assert(x->stride == 1 && f->stride == 1);
-    const std::span<const double> p(x->data, np);
-    g.rows.resize(n * np);
-    g.model->evaluate(p, g.problem->t, std::span(f->data, n), g.rows);
-    for (std::size_t i = 0; i < n; ++i)
-        f->data[i] -= g.problem->y[i];
-    g.at.assign(p.begin(), p.end());
-    return GSL_SUCCESS;
-}
-
-int jacobian(const gsl_vector* x, void* data, gsl_matrix* j) {
-    auto& g = *static_cast<Glue*>(data);
-    const std::size_t n = g.problem->t.size(), np = x->size;
-    assert(x->stride == 1 && j->tda == np);
-    const std::span<const double> p(x->data, np);
-    // Rows of a GSL matrix are contiguous, and these are not padded.
-    if (g.at.size() == np && std::equal(p.begin(), p.end(), g.at.begin())) {
-        std::copy_n(g.rows.data(), n * np, j->data);
-        return GSL_SUCCESS;
-    }
-    std::vector<double> values(n);
-    g.model->evaluate(p, g.problem->t, values, std::span(j->data, n * np));
-    return GSL_SUCCESS;
-}
 
 } // namespace
 
@@ -186,41 +148,53 @@ std::optional<std::vector<double>> linear_start(const Problem& pr, const Profile
 namespace {
 
 // At a minimum the residuals are orthogonal to every column of the Jacobian;
-// checked here because a trust region that has shrunk to nothing also stops
+// checked here because a damping that has grown without bound also stops
 // the solver with a small step. The cosine between the residuals and a column
 // times sqrt(n - p) is about the distance of that parameter from its optimum
 // in standard errors; 1 % of one is accepted.
-bool at_minimum(const gsl_matrix* j, const gsl_vector* f, const Problem& pr) {
-    const double norm_f = gsl_blas_dnrm2(f);
-    double norm_y = 0;
+bool at_minimum(std::span<const double> jac, std::span<const double> f, const Problem& pr) {
+    const std::size_t n = f.size(), np = jac.size() / n;
+    double norm_f = 0, norm_y = 0;
+    for (double v : f)
+        norm_f += v * v;
+    norm_f = std::sqrt(norm_f);
     for (double v : pr.y)
         norm_y += v * v;
     // Residuals at rounding level: a noiseless line fitted exactly.
     if (norm_f <= 1e-9 * std::sqrt(norm_y)) return true;
-    const double tolerance = 0.01 / std::sqrt(double(j->size1 - j->size2));
-    for (std::size_t c = 0; c < j->size2; ++c) {
-        gsl_vector_const_view column = gsl_matrix_const_column(j, c);
-        const double norm_c = gsl_blas_dnrm2(&column.vector);
+    const double tolerance = 0.01 / std::sqrt(double(n - np));
+    for (std::size_t c = 0; c < np; ++c) {
+        double norm_c = 0, dot = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double v = jac[i * np + c];
+            norm_c += v * v;
+            dot += v * f[i];
+        }
+        norm_c = std::sqrt(norm_c);
         if (norm_c == 0) continue;
-        double dot = 0;
-        gsl_blas_ddot(&column.vector, f, &dot);
         if (std::abs(dot) > tolerance * norm_c * norm_f) return false;
     }
+    return true;
+}
+
+// The unscaled covariance of the parameters from the Jacobian at them (n rows
+// of p): GSL's, by QR with column pivoting, which tells a parameter the
+// points do not determine from one they do.
+bool covariance_from(std::span<double> jac, std::size_t np, Attempt& a) {
+    gsl_matrix_view j = gsl_matrix_view_array(jac.data(), jac.size() / np, np);
+    GslPtr<gsl_matrix> covar(gsl_matrix_alloc(np, np));
+    if (gsl_multifit_nlinear_covar(&j.matrix, COVARIANCE_EPSREL, covar.get()) != GSL_SUCCESS)
+        return false;
+    a.covariance.assign(covar->data, covar->data + np * np);
     return true;
 }
 
 // The unscaled covariance of the parameters at a.p, from the model's Jacobian there.
 bool covariance_at(const Problem& pr, const ProfileModel& model, Attempt& a) {
     const std::size_t n = pr.t.size(), np = a.p.size();
-    GslPtr<gsl_matrix> j(gsl_matrix_alloc(n, np));
-    Glue glue{&pr, &model, {}, {}};
-    gsl_vector_view x = gsl_vector_view_array(a.p.data(), np);
-    jacobian(&x.vector, &glue, j.get());
-    GslPtr<gsl_matrix> covar(gsl_matrix_alloc(np, np));
-    if (gsl_multifit_nlinear_covar(j.get(), COVARIANCE_EPSREL, covar.get()) != GSL_SUCCESS)
-        return false;
-    a.covariance.assign(covar->data, covar->data + np * np);
-    return true;
+    std::vector<double> values(n), jac(n * np);
+    model.evaluate(a.p, pr.t, values, jac);
+    return covariance_from(jac, np, a);
 }
 
 // A Voigt width that the solver took (nearly) to zero: its place in the parameters.
@@ -248,49 +222,153 @@ double slope_of_rss(const Problem& pr, const ProfileModel& model, std::span<cons
     return slope;
 }
 
-double sum_of_squares(const gsl_vector* f) {
-    double sum = 0;
-    for (std::size_t i = 0; i < f->size; ++i)
-        sum += f->data[i * f->stride] * f->data[i * f->stride];
-    return sum;
+// Cholesky factorisation in place of the symmetric positive definite m (np x
+// np, its lower triangle read), then the solution of m x = b into b; false
+// when m is not positive definite.
+bool cholesky_solve(std::span<double> m, std::size_t np, std::span<double> b) {
+    for (std::size_t j = 0; j < np; ++j) {
+        double d = m[j * np + j];
+        for (std::size_t k = 0; k < j; ++k)
+            d -= m[j * np + k] * m[j * np + k];
+        if (!(d > 0)) return false;
+        d = std::sqrt(d);
+        m[j * np + j] = d;
+        for (std::size_t i = j + 1; i < np; ++i) {
+            double v = m[i * np + j];
+            for (std::size_t k = 0; k < j; ++k)
+                v -= m[i * np + k] * m[j * np + k];
+            m[i * np + j] = v / d;
+        }
+    }
+    for (std::size_t i = 0; i < np; ++i) {
+        double v = b[i];
+        for (std::size_t k = 0; k < i; ++k)
+            v -= m[i * np + k] * b[k];
+        b[i] = v / m[i * np + i];
+    }
+    for (std::size_t i = np; i-- > 0;) {
+        double v = b[i];
+        for (std::size_t k = i + 1; k < np; ++k)
+            v -= m[k * np + i] * b[k];
+        b[i] = v / m[i * np + i];
+    }
+    return true;
 }
 
-// GSL's own driver, with one more way to stop: once a step lowers the sum of
-// squares by less than CHI_SQUARE_STEP residual variances and the residuals
-// are orthogonal to the Jacobian, the fit is within a small fraction of a
-// standard error of its minimum. Without it the solver goes on until its
-// steps reach rounding, and near a noisy minimum it gets there by rejecting
-// step after step, each costing a model evaluation and a factorisation.
-int iterate(const Problem& pr, gsl_multifit_nlinear_workspace* w, std::size_t max_iterations,
-            int& info) {
-    const std::size_t n = w->f->size, np = w->x->size;
-    double before = sum_of_squares(w->f);
-    std::size_t iteration = 0;
-    int status = GSL_CONTINUE;
-    do {
-        status = gsl_multifit_nlinear_iterate(w);
-        // No step that lowers the sum at all from the start: more will not help.
-        if (status == GSL_ENOPROG && iteration == 0) {
-            info = status;
-            return GSL_EMAXITER;
+enum class Outcome { Converged, NoProgress, NoProgressAtStart, TooManyIterations };
+
+// Where the solver stands: the parameters, the residuals and the Jacobian
+// there, the normal matrix and the gradient.
+struct State {
+    std::vector<double> x, f, jac;
+    double rss = 0;
+    std::vector<double> ata, g; // J^T J (lower triangle) and J^T f
+    void evaluate(const Problem& pr, const ProfileModel& model) {
+        const std::size_t n = pr.t.size();
+        f.resize(n);
+        jac.resize(n * x.size());
+        model.evaluate(x, pr.t, f, jac);
+        rss = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            f[i] -= pr.y[i];
+            rss += f[i] * f[i];
         }
-        ++iteration;
-        status = gsl_multifit_nlinear_test(XTOL, GTOL, FTOL, &info, w);
-        if (status != GSL_CONTINUE) break;
-        const double after = sum_of_squares(w->f);
-        const double variance = after / double(n - np);
-        if (before - after <= CHI_SQUARE_STEP * variance && at_minimum(w->J, w->f, pr)) {
-            status = GSL_SUCCESS;
-            break;
-        }
-        before = after;
-    } while (iteration < max_iterations);
-    // Converged to within rounding.
-    if (status == GSL_ETOLF || status == GSL_ETOLX || status == GSL_ETOLG) {
-        info = status;
-        return GSL_SUCCESS;
     }
-    return status == GSL_CONTINUE ? GSL_EMAXITER : status;
+    void normal_equations() {
+        const std::size_t np = x.size(), n = f.size();
+        ata.assign(np * np, 0.0);
+        g.assign(np, 0.0);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double* row = jac.data() + i * np;
+            for (std::size_t j = 0; j < np; ++j) {
+                g[j] += row[j] * f[i];
+                double* out = ata.data() + j * np;
+                for (std::size_t k = 0; k <= j; ++k)
+                    out[k] += row[j] * row[k];
+            }
+        }
+    }
+};
+
+// A step is given up after this many rejected trials in a row.
+constexpr int MAX_REJECTED = 15;
+
+// Levenberg-Marquardt with the damping scaled by the columns of the Jacobian
+// (More: each column's largest norm so far) and Nielsen's update of the
+// damping. The problems are small (a few to twenty parameters, tens to
+// hundreds of points): the normal equations by Cholesky are the cheapest step,
+// and the work is the model's evaluation. Stops when a step is far below the
+// parameters, when the gradient vanishes, or once a step lowers the sum of
+// squares by less than CHI_SQUARE_STEP residual variances with the residuals
+// orthogonal to the Jacobian: the fit is then within a small fraction of a
+// standard error of its minimum, and going on to rounding would cost step
+// after rejected step near a noisy minimum.
+Outcome levenberg_marquardt(const Problem& pr, const ProfileModel& model, State& s,
+                            std::size_t max_iterations, int& iterations) {
+    const std::size_t np = s.x.size(), n = pr.t.size();
+    s.evaluate(pr, model);
+    if (!std::isfinite(s.rss)) return Outcome::NoProgressAtStart;
+    s.normal_equations();
+    std::vector<double> scale(np, 0.0), m(np * np), step(np);
+    State trial;
+    double mu = 1e-3, nu = 2;
+    iterations = 0;
+    while (std::size_t(iterations) < max_iterations) {
+        for (std::size_t j = 0; j < np; ++j) {
+            const double norm = std::sqrt(s.ata[j * np + j]);
+            scale[j] = std::max(scale[j], norm > 0 ? norm : 1.0);
+        }
+        int rejected = 0;
+        for (;;) {
+            m = s.ata;
+            for (std::size_t j = 0; j < np; ++j) {
+                m[j * np + j] += mu * scale[j] * scale[j];
+                step[j] = -s.g[j];
+            }
+            double rho = -1;
+            if (cholesky_solve(m, np, step)) {
+                trial.x = s.x;
+                for (std::size_t j = 0; j < np; ++j)
+                    trial.x[j] += step[j];
+                trial.evaluate(pr, model);
+                // What the linear model promised: -g.step + mu |D step|^2.
+                double predicted = 0;
+                for (std::size_t j = 0; j < np; ++j)
+                    predicted += -s.g[j] * step[j] + mu * scale[j] * scale[j] * step[j] * step[j];
+                if (std::isfinite(trial.rss) && predicted > 0)
+                    rho = (s.rss - trial.rss) / predicted;
+            }
+            if (rho > 0) {
+                const double r = 2 * rho - 1;
+                mu *= std::max(1.0 / 3, 1 - r * r * r);
+                nu = 2;
+                break;
+            }
+            mu *= nu;
+            nu *= 2;
+            if (++rejected > MAX_REJECTED || !std::isfinite(mu))
+                return iterations == 0 ? Outcome::NoProgressAtStart : Outcome::NoProgress;
+        }
+        ++iterations;
+        const double before = s.rss;
+        std::swap(s.x, trial.x);
+        std::swap(s.f, trial.f);
+        std::swap(s.jac, trial.jac);
+        s.rss = trial.rss;
+        s.normal_equations();
+        bool small_step = true;
+        for (std::size_t j = 0; j < np; ++j)
+            small_step = small_step && std::abs(step[j]) <= XTOL * (std::abs(s.x[j]) + XTOL);
+        if (small_step) return Outcome::Converged;
+        double gradient = 0;
+        for (std::size_t j = 0; j < np; ++j)
+            gradient = std::max(gradient, std::abs(s.g[j]) * std::max(std::abs(s.x[j]), 1.0));
+        if (gradient <= GTOL * std::max(s.rss / 2, 1.0)) return Outcome::Converged;
+        const double variance = s.rss / double(n - np);
+        if (before - s.rss <= CHI_SQUARE_STEP * variance && at_minimum(s.jac, s.f, pr))
+            return Outcome::Converged;
+    }
+    return Outcome::TooManyIterations;
 }
 
 } // namespace
@@ -307,33 +385,13 @@ Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> 
         a.refusal = FitRefusal::TooFewPoints;
         return a;
     }
-    // Levenberg-Marquardt in a trust region, steps scaled by the columns of
-    // the Jacobian (More): GSL's defaults, but each step solved by Cholesky
-    // on the normal equations, the fastest of its solvers for a few parameters.
-    gsl_multifit_nlinear_parameters params = gsl_multifit_nlinear_default_parameters();
-    params.solver = gsl_multifit_nlinear_solver_cholesky;
-    GslPtr<gsl_multifit_nlinear_workspace> w(
-        gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, n, np));
-    Glue glue{&pr, &model, {}, {}};
-    gsl_multifit_nlinear_fdf fdf{};
-    fdf.f = residuals;
-    fdf.df = jacobian;
-    fdf.fvv = nullptr;
-    fdf.n = n;
-    fdf.p = np;
-    fdf.params = &glue;
-    gsl_vector_view x0 = gsl_vector_view_array(start.data(), np);
-    int info = 0;
-    int status = gsl_multifit_nlinear_init(&x0.vector, &fdf, w.get());
-    if (status == GSL_SUCCESS) status = iterate(pr, w.get(), max_iterations, info);
-    a.iterations = int(gsl_multifit_nlinear_niter(w.get()));
-    const gsl_vector* x = gsl_multifit_nlinear_position(w.get());
-    const gsl_vector* f = gsl_multifit_nlinear_residual(w.get());
-    gsl_matrix* j = gsl_multifit_nlinear_jac(w.get());
-    a.p.assign(x->data, x->data + np);
-    a.rss = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        a.rss += gsl_vector_get(f, i) * gsl_vector_get(f, i);
+    State s;
+    s.x = std::move(start);
+    int iterations = 0;
+    const Outcome outcome = levenberg_marquardt(pr, model, s, max_iterations, iterations);
+    a.iterations = iterations;
+    a.p = s.x;
+    a.rss = s.rss;
     const bool finite = std::isfinite(a.rss) && std::all_of(a.p.begin(), a.p.end(), [](double v) {
                             return std::isfinite(v);
                         });
@@ -369,11 +427,12 @@ Attempt solve(const Problem& pr, const ProfileModel& model, std::vector<double> 
     }
     // No progress usually means the minimum was reached to rounding; the
     // orthogonality test tells the two apart.
-    if ((status != GSL_SUCCESS && status != GSL_ENOPROG) || !finite || !at_minimum(j, f, pr)) {
+    if ((outcome != Outcome::Converged && outcome != Outcome::NoProgress) || !finite ||
+        !at_minimum(s.jac, s.f, pr)) {
         a.refusal = FitRefusal::NotConverged;
         return a;
     }
-    if (!covariance_at(pr, model, a)) a.refusal = FitRefusal::Singular;
+    if (!covariance_from(s.jac, np, a)) a.refusal = FitRefusal::Singular;
     return a;
 }
 

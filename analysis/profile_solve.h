@@ -1,5 +1,5 @@
 // The inside of the profile fit, shared by its two halves: the window in the
-// fit's own units, one least-squares solve from a start (GSL's trust region
+// fit's own units, one least-squares solve from a start (Levenberg-Marquardt
 // with the analytic Jacobian) with its covariance, the checks that refuse a
 // solve, and the result in the caller's units. The choice of components
 // (analysis/profile_fit.cpp) builds on these; nothing else includes this.
