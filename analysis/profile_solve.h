@@ -144,6 +144,17 @@ struct Height {
 };
 Height height_of(const FitContext& ctx, const ProfileModel& model, const Attempt& a, int k);
 
+// About what freeing the profile's other width (a Voigt from a Gaussian or a
+// Lorentzian) would lower the sum of squares of the solved attempt `a` by:
+// the most that one step of the linearised Voigt model reaches, from `a`
+// with a sliver of that width (none when the step takes the width below
+// zero, where the Voigt's bound stops it) and from Voigts of a's lobe width
+// with both widths in play. Stops once the gain is `enough` of the residual
+// variance it would leave. nullopt when it cannot be told (lines with their
+// own widths, a Voigt already, a singular step).
+std::optional<double> shape_gain(const FitContext& ctx, const Problem& pr, const Attempt& a,
+                                 double enough);
+
 // What the choice of components found beyond the attempt itself.
 struct Verdicts {
     bool shape = false;      // a profile with free widths explains much of the misfit
