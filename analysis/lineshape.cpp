@@ -121,11 +121,13 @@ ShapePoint one_width(Unit unit, int n, double u, double width, double scale,
                      double ShapePoint::*d_width) {
     assert(width > 0);
     ShapePoint p;
-    const double s = width * scale, v = u / s;
+    // One division a point: the profile is evaluated at every point of
+    // every step of every fit.
+    const double inverse = 1 / (width * scale), v = u * inverse;
     double next = 0;
     unit(n, v, p.value, next);
-    p.d_centre = -next / s;
-    p.*d_width = -v / s * next * scale;
+    p.d_centre = -next * inverse;
+    p.*d_width = -v * inverse * next * scale;
     return p;
 }
 
