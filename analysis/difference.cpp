@@ -4,12 +4,13 @@
 // number would then truncate to another integer.
 #include "analysis/difference.h"
 
+#include "base/two_halves.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -33,25 +34,16 @@ std::int32_t difference_at(std::int32_t m, double r, double k) {
     return std::isnan(r) ? m : held_intensity(m - k * r);
 }
 
-// Passes over millions of points are bound by reading them: the second half
-// goes to a thread of its own where there is a second core and enough points
-// to pay for starting it (a tenth of a millisecond or so). `half(from, to)`
-// takes its ends inclusive; the halves are the same whether they run one
-// after the other or side by side.
-constexpr std::int64_t HALVES_ON_THREADS_FROM = 400000;
-
-template <class Half> void in_two_halves(std::int64_t first, std::int64_t last, Half&& half) {
+// `half(which, from, to)` over the two halves of first..last, ends inclusive.
+template <class Half> void over_two_halves(std::int64_t first, std::int64_t last, Half&& half) {
     if (last < first) return;
     const std::int64_t middle = first + (last - first) / 2;
-    static const bool two_cores = std::thread::hardware_concurrency() > 1;
-    if (!two_cores || last - first < HALVES_ON_THREADS_FROM) {
-        half(0, first, middle);
-        half(1, middle + 1, last);
-        return;
-    }
-    std::thread second([&] { half(1, middle + 1, last); });
-    half(0, first, middle);
-    second.join();
+    in_two_halves(last - first, [&](int which) {
+        if (which == 0)
+            half(0, first, middle);
+        else
+            half(1, middle + 1, last);
+    });
 }
 
 // The sums of one half of a fit, four of each kind, so that the additions
@@ -71,7 +63,7 @@ void interpolate_reference(std::span<const double> x, std::span<const double> rf
     assert(rf.size() == ry.size() && rf.size() >= 2 && out.size() == x.size());
     const std::size_t m = rf.size() - 1;
     const double lowest = rf[1], highest = rf[m];
-    in_two_halves(
+    over_two_halves(
         1, static_cast<std::int64_t>(x.size()) - 1, [&](int, std::int64_t from, std::int64_t to) {
             if (from > to) return;
             // j is the bracket: rf[j] <= x < rf[j + 1], or j = m at
@@ -180,21 +172,13 @@ void add_totals(FitTotals& to, const FitTotals& t) {
 void sum_blocks(std::span<const std::int32_t> main, std::span<const double> ref, double m0,
                 double r0, std::int64_t b1, std::int64_t b2, FitTotals* out) {
     const auto n = static_cast<std::int64_t>(main.size()) - 1;
-    const std::int64_t points = (b2 - b1 + 1) * FIT_BLOCK;
-    const auto run = [&](std::int64_t from, std::int64_t to) {
-        for (std::int64_t b = from; b <= to; ++b)
+    if (b2 < b1) return;
+    const std::int64_t middle = b1 + (b2 - b1) / 2;
+    in_two_halves((b2 - b1 + 1) * FIT_BLOCK, [&](int half) {
+        for (std::int64_t b = half ? middle + 1 : b1; b <= (half ? b2 : middle); ++b)
             out[b - b1] =
                 sum_points(main, ref, m0, r0, b * FIT_BLOCK + 1, std::min((b + 1) * FIT_BLOCK, n));
-    };
-    static const bool two_cores = std::thread::hardware_concurrency() > 1;
-    if (!two_cores || points < HALVES_ON_THREADS_FROM) {
-        run(b1, b2);
-        return;
-    }
-    const std::int64_t middle = b1 + (b2 - b1) / 2;
-    std::thread second([&] { run(middle + 1, b2); });
-    run(b1, middle);
-    second.join();
+    });
 }
 
 // The pair's first covered point, whose values are the shift of every sum.
@@ -284,7 +268,7 @@ std::int64_t subtract_reference(std::span<const std::int32_t> main, std::span<co
     first = std::max(first, std::int32_t{1});
     last = std::min(last, static_cast<std::int32_t>(main.size()) - 1);
     std::int64_t sums[2] = {0, 0};
-    in_two_halves(first, last, [&](int half, std::int64_t a, std::int64_t b) {
+    over_two_halves(first, last, [&](int half, std::int64_t a, std::int64_t b) {
         std::int64_t sum = 0;
         std::int64_t i = a;
 #if defined(__SSE2__)
@@ -377,23 +361,11 @@ void difference_extremes(std::span<const std::int32_t> main, std::span<const dou
                          std::span<const PointSpan> spans, std::span<DifferenceExtremes> out) {
     assert(out.size() == spans.size());
     if (spans.empty()) return;
-    // Halves of the spans, split where half the points lie.
-    const std::int64_t points = spans.back().last - spans.front().first + 1;
-    std::size_t split = 0;
-    while (split < spans.size() && spans[split].last - spans.front().first + 1 < points / 2)
-        ++split;
-    const auto run = [&](std::size_t from, std::size_t to) {
-        for (std::size_t s = from; s < to; ++s)
+    const std::size_t split = half_of_the_points(spans);
+    in_two_halves(spans.back().last - spans.front().first + 1, [&](int half) {
+        for (std::size_t s = half ? split : 0; s < (half ? spans.size() : split); ++s)
             out[s] = difference_extremes(main, ref, k, spans[s].first, spans[s].last);
-    };
-    static const bool two_cores = std::thread::hardware_concurrency() > 1;
-    if (!two_cores || points < HALVES_ON_THREADS_FROM) {
-        run(0, spans.size());
-        return;
-    }
-    std::thread second([&] { run(split, spans.size()); });
-    run(0, split);
-    second.join();
+    });
 }
 
 std::int64_t covered_points(std::span<const double> ref, std::int32_t first, std::int32_t last) {

@@ -1,10 +1,10 @@
 #include "viewer/column_trace.h"
 
+#include "base/two_halves.h"
 #include "window/window.h"
 
 #include <algorithm>
 #include <cassert>
-#include <thread>
 
 namespace korax {
 
@@ -21,9 +21,6 @@ extremes_of(const std::int32_t* y, std::int32_t first, std::int32_t last) {
     }
     return {lo, hi};
 }
-
-// Below this many points a second thread costs more than it saves.
-constexpr std::int64_t TWO_HALVES_FROM = 400000;
 
 } // namespace
 
@@ -61,23 +58,11 @@ void column_extremes(std::span<const std::int32_t> y, std::span<const PointSpan>
     assert(out.size() == spans.size());
     if (spans.empty()) return;
     assert(spans.front().first >= 0 && static_cast<std::size_t>(spans.back().last) < y.size());
-    const std::int64_t points = spans.back().last - spans.front().first + 1;
-    // Split where half the points lie.
-    std::size_t split = 0;
-    while (split < spans.size() && spans[split].last - spans.front().first + 1 < points / 2)
-        ++split;
-    const auto run = [&](std::size_t from, std::size_t to) {
-        for (std::size_t c = from; c < to; ++c)
+    const std::size_t split = half_of_the_points(spans);
+    in_two_halves(spans.back().last - spans.front().first + 1, [&](int half) {
+        for (std::size_t c = half ? split : 0; c < (half ? spans.size() : split); ++c)
             out[c] = extremes_of(y.data(), spans[c].first, spans[c].last);
-    };
-    static const bool two_cores = std::thread::hardware_concurrency() > 1;
-    if (!two_cores || points < TWO_HALVES_FROM) {
-        run(0, spans.size());
-        return;
-    }
-    std::thread second([&] { run(split, spans.size()); });
-    run(0, split);
-    second.join();
+    });
 }
 
 void draw_column_trace(const std::vector<double>& f, std::span<const std::int32_t> y,
