@@ -285,12 +285,10 @@ struct State {
             const double* r0 = jac.data() + i * np;
             const double *r1 = r0 + np, *r2 = r1 + np, *r3 = r2 + np;
             for (std::size_t j = 0; j < np; ++j) {
-                g[j] = g[j] + r0[j] * f[i] + r1[j] * f[i + 1] + r2[j] * f[i + 2] +
-                       r3[j] * f[i + 3];
+                g[j] = g[j] + r0[j] * f[i] + r1[j] * f[i + 1] + r2[j] * f[i + 2] + r3[j] * f[i + 3];
                 double* out = ata.data() + j * np;
                 for (std::size_t k = 0; k <= j; ++k)
-                    out[k] = out[k] + r0[j] * r0[k] + r1[j] * r1[k] + r2[j] * r2[k] +
-                             r3[j] * r3[k];
+                    out[k] = out[k] + r0[j] * r0[k] + r1[j] * r1[k] + r2[j] * r2[k] + r3[j] * r3[k];
             }
         }
         for (; i < n; ++i) {
