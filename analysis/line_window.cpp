@@ -168,7 +168,8 @@ double vertex(const SmoothedStretch& t, std::int32_t j, std::int32_t h) {
 
 template <class T>
 std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const T> y,
-                                     std::int32_t npts, std::int32_t start, int derivative) {
+                                     std::int32_t npts, std::int32_t start, int derivative,
+                                     PointRange* read) {
     assert(npts >= 1 && x.size() > std::size_t(npts) && y.size() > std::size_t(npts));
     if (npts < 5) return std::nullopt;
     std::int32_t i0 = std::clamp(start, 1, npts);
@@ -187,6 +188,7 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         const std::int32_t first = std::max(1, i0 - reach), last = std::min(npts, i0 + reach);
         if (!surroundings || surroundings->first() != first || surroundings->last() != last) {
             surroundings.emplace(y, first, last);
+            if (read) widen(*read, first, last);
             levels_at = 0;
         }
         const Stretch& s = *surroundings;
@@ -281,12 +283,22 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
 
 std::optional<LineEstimate> estimate_line(std::span<const double> x,
                                           std::span<const std::int32_t> y, std::int32_t npts,
-                                          std::int32_t start, int derivative) {
-    return estimate(x, y, npts, start, derivative);
+                                          std::int32_t start, int derivative, PointRange* read) {
+    return estimate(x, y, npts, start, derivative, read);
 }
 std::optional<LineEstimate> estimate_line(std::span<const double> x, std::span<const double> y,
-                                          std::int32_t npts, std::int32_t start, int derivative) {
-    return estimate(x, y, npts, start, derivative);
+                                          std::int32_t npts, std::int32_t start, int derivative,
+                                          PointRange* read) {
+    return estimate(x, y, npts, start, derivative, read);
+}
+
+void widen(PointRange& range, std::int32_t first, std::int32_t last) {
+    if (range.count() <= 0) {
+        range = {first, last};
+        return;
+    }
+    range.first = std::min(range.first, first);
+    range.last = std::max(range.last, last);
 }
 
 PointRange points_between(std::span<const double> x, std::int32_t npts, double low, double high) {

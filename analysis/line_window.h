@@ -35,16 +35,22 @@ struct LineEstimate {
 // there (order 1: the opposite lobe), and repeats with the smoothing the width
 // asks for until the estimate settles. nullopt when no lobe with crossings on
 // both sides is found within the surroundings.
-std::optional<LineEstimate> estimate_line(std::span<const double> x,
-                                          std::span<const std::int32_t> y, std::int32_t npts,
-                                          std::int32_t start, int derivative);
-std::optional<LineEstimate> estimate_line(std::span<const double> x, std::span<const double> y,
-                                          std::int32_t npts, std::int32_t start, int derivative);
-
 struct PointRange {
     std::int32_t first = 1, last = 0;
     std::int32_t count() const { return last - first + 1; }
 };
+
+// `range` widened to hold first..last as well (an empty one becomes that).
+void widen(PointRange& range, std::int32_t first, std::int32_t last);
+
+// `read`, when given, is widened to every point the estimate read.
+std::optional<LineEstimate> estimate_line(std::span<const double> x,
+                                          std::span<const std::int32_t> y, std::int32_t npts,
+                                          std::int32_t start, int derivative,
+                                          PointRange* read = nullptr);
+std::optional<LineEstimate> estimate_line(std::span<const double> x, std::span<const double> y,
+                                          std::int32_t npts, std::int32_t start, int derivative,
+                                          PointRange* read = nullptr);
 
 // The points with x within [low, high], kept inside 1..npts; empty (count 0 or
 // less) when none is.

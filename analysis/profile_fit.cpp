@@ -486,8 +486,8 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
     assert(settings.window_widths > 0);
     if (npts < 5) return FitRefusal::TooFewPoints;
     const FitContext ctx{settings.shape, settings.baseline_degree};
-    const auto line =
-        estimate_line(x, y, npts, nearest_point(x, npts, position), settings.shape.derivative);
+    const auto line = estimate_line(x, y, npts, nearest_point(x, npts, position),
+                                    settings.shape.derivative, settings.read);
     // A lobe narrower than anything the points can show is no line either.
     if (!line || !(line->width > 0)) return FitRefusal::NoLine;
     // Measured from the lower of the levels the estimate looked at: on a bent
@@ -509,6 +509,7 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
         const bool cut_here = *low - reach < x[1] || *high + reach > x[std::size_t(npts)];
         cut = cut || cut_here;
         if (window.count() < 5) return std::nullopt;
+        if (settings.read) widen(*settings.read, window.first, window.last);
         Problem p = make_problem(x, y, window, *line, settings.data_low, settings.data_high);
         p.cut = cut_here;
         return p;

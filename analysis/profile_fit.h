@@ -45,6 +45,9 @@ struct ProfileFitSettings {
     // widths from the position a line there: the climb left the position for
     // a stronger lobe beside it, which has a place of its own.
     double farthest_lobe = std::numeric_limits<double>::infinity();
+    // When given, widened to every point the fit read (a caller running fits
+    // side by side tells from it whether one read what another changed).
+    PointRange* read = nullptr;
 };
 
 enum class FitRefusal {

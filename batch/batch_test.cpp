@@ -420,6 +420,88 @@ TEST(ProfileScan, AStopKeepsTheLinesMeasuredAndSaysWhereItCame) {
     EXPECT_EQ(11, std::stoi(res.text.substr(total + 34, 12)));
 }
 
+TEST(ProfileScan, TheSameLinesOnOneProcessorOrSeveral) {
+    // Clipped lines whose wings come off the points beside them, ordinary and
+    // weak ones, pairs closer than their widths; more than enough for the run
+    // to be cut in parts. Every 150 points the parts read what those before
+    // them changed and run again; every 1500 they do not. Every number is the
+    // same on one processor as on several, and a stop keeps lines that the
+    // whole run has too.
+    for (const int spacing : {150, 1500}) {
+        Spectrum sp;
+        sp.npts = spacing * 120;
+        sp.fstart = 240000;
+        sp.fstep = 0.05;
+        sp.fend = sp.fstart + (sp.npts - 1) * sp.fstep;
+        sp.freq.assign(std::size_t(sp.npts) + 2, 0);
+        sp.intens.assign(std::size_t(sp.npts) + 2, 0);
+        const LineShape shape{LineProfile::Lorentz, 2};
+        const LineWidths w = widths_for_lobe(shape, 10);
+        std::mt19937 random(11);
+        std::normal_distribution<double> gauss(0.0, 40);
+        std::vector<double> y(std::size_t(sp.npts) + 1, 0.0);
+        for (int k = 1; k < 120; ++k) {
+            const double heights[] = {50000, 6000, 600, 3000};
+            const double c = double(spacing) * k + 0.3 * (k % 7);
+            const double h = heights[k % 4];
+            for (double centre :
+                 k % 9 == 0 ? std::vector<double>{c, c + 9} : std::vector<double>{c})
+                for (std::int32_t i = std::max(1, int(centre) - 1500);
+                     i <= std::min(sp.npts, int(centre) + 1500); ++i)
+                    y[std::size_t(i)] += h * shape_value(shape, i - centre, w);
+        }
+        for (std::int32_t i = 1; i <= sp.npts; ++i) {
+            sp.freq[std::size_t(i)] = sp.fstart + (i - 1) * sp.fstep;
+            sp.intens[std::size_t(i)] = std::int32_t(
+                std::lround(std::clamp(y[std::size_t(i)] + gauss(random), -32768.0, 32767.0)));
+        }
+        sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+        sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+        const double noise = noise_deviation(sp.intens, sp.npts, 0);
+        auto run = [&](int threads, const RefineControl& control = {}) {
+            Spectrum copy = sp;
+            PeaksSettings st;
+            st.cutoff_sigma = 5;
+            st.profile = ProfileFitSettings{};
+            st.threads = threads;
+            const auto levels = process_spectrum(copy, st);
+            EXPECT_TRUE(levels);
+            return find_peaks(copy, *levels, st, noise, control);
+        };
+        auto same = [](const ProfileLine& a, const ProfileLine& b) {
+            return a.line.frequency == b.line.frequency && a.line.error == b.line.error &&
+                   a.line.intensity == b.line.intensity && a.line.fwhh == b.line.fwhh &&
+                   a.refusal == b.refusal && a.flags.any() == b.flags.any() &&
+                   a.components == b.components;
+        };
+        const PeakResults one = run(1);
+        ASSERT_GT(one.candidates, 3 * 64u);
+        for (int threads : {2, 3}) {
+            const PeakResults several = run(threads);
+            EXPECT_EQ(one.text, several.text) << spacing << " " << threads;
+            ASSERT_EQ(one.profile_lines.size(), several.profile_lines.size())
+                << spacing << " " << threads;
+            for (std::size_t k = 0; k < one.profile_lines.size(); ++k)
+                EXPECT_TRUE(same(one.profile_lines[k], several.profile_lines[k]))
+                    << spacing << " " << threads << " " << k;
+            EXPECT_EQ(one.below_cutoff, several.below_cutoff) << spacing << " " << threads;
+        }
+        std::atomic<bool> stop{false};
+        RefineControl control;
+        control.stop = &stop;
+        control.progress = [&](std::size_t done, std::size_t) {
+            if (done >= one.candidates / 3) stop = true;
+        };
+        const PeakResults stopped = run(2, control);
+        EXPECT_TRUE(stopped.interrupted);
+        EXPECT_LT(stopped.examined, stopped.candidates);
+        for (const ProfileLine& p : stopped.profile_lines)
+            EXPECT_TRUE(std::any_of(one.profile_lines.begin(), one.profile_lines.end(),
+                                    [&](const ProfileLine& q) { return same(p, q); }))
+                << spacing << " " << p.line.frequency;
+    }
+}
+
 TEST(LocalLevel, FollowsABentBaselineAndNotTheLines) {
     // A cosine of 16000 counts over 4000 points, lines of 8000 every 400
     // points with their negative lobes, noise 80: the level stays within 1.5

@@ -15,6 +15,8 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <memory>
+#include <thread>
 
 namespace korax {
 
@@ -109,6 +111,11 @@ class Ranges {
         if (high < low) std::swap(low, high);
         m_ranges.emplace(low, high);
         m_longest = std::max(m_longest, high - low);
+    }
+    // Every range of `other` too (a range held twice is asked as once).
+    void merge(const Ranges& other) {
+        m_ranges.insert(other.m_ranges.begin(), other.m_ranges.end());
+        m_longest = std::max(m_longest, other.m_longest);
     }
     bool holds(double f) const {
         for (auto it = m_ranges.lower_bound(f - m_longest); it != m_ranges.end() && it->first <= f;
@@ -249,6 +256,7 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
     res.lines.insert(res.lines.begin(), clipped.begin(), clipped.end());
     RefineControl refine = control;
     refine.examined = &res.examined;
+    refine.threads = st.threads;
     res.candidates = res.lines.size();
     res.profile_lines = refine_lines(sp, fitted, res.lines, *st.profile, height,
                                      st.profile->shape.derivative == 1 && !st.dips ? 0 : sign,
@@ -305,150 +313,356 @@ std::vector<FoundLine> clipped_tops(std::span<const double> freq,
     return tops;
 }
 
-std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::int32_t> intens,
-                                      std::span<const FoundLine> found,
-                                      const ProfileFitSettings& given, double min_height, int sign,
-                                      std::int32_t* below, const RefineControl& control) {
-    // A top flat at the data's extreme is clipped, whatever its level.
-    ProfileFitSettings settings = given;
-    if (sp.npts >= 1) {
-        const auto [low, high] =
-            std::minmax_element(intens.begin() + 1, intens.begin() + 1 + sp.npts);
-        settings.data_low = *low;
-        settings.data_high = *high;
-    }
+namespace {
+
+// What the refinement has measured so far. A part of it run beside others
+// also keeps what it asked of that (`asking`) and what it added
+// (`adding`): a part whose questions no earlier part's additions answer
+// differently, and which read no point an earlier part changed, has done
+// exactly what it would have done after them.
+struct RefineState {
     std::vector<ProfileLine> lines;
     std::vector<double> weak; // fitted, but below min_height
     // A line already measured as part of an earlier fit (a blend, or two
     // candidates on one line) is not fitted again: within half a lobe width
-    // of a reported centre it is the same line.
-    // Nor is a place between the lines of a blend fitted: the blend's fit has
-    // measured what is there, and a single line there would fit the blend's
-    // two as one.
+    // of a reported centre it is the same line. Nor is a place between the
+    // lines of a blend fitted: the blend's fit has measured what is there,
+    // and a single line there would fit the blend's two as one.
     Ranges measured, blends;
-    const auto reported = [&](double f) { return measured.holds(f) || blends.holds(f); };
-    const auto weak_near = [&](double f, double lobe) {
+    // The points with the wings of strong lines taken off, and where; shared
+    // with the state a part was copied from until it takes off wings itself.
+    Ranges wings;
+    std::shared_ptr<std::vector<double>> peeled;
+    bool own_peeled = false;
+
+    bool asking = false, adding = false;
+    std::vector<double> asked;                         // of reported() and in_wings()
+    std::vector<std::pair<double, double>> asked_weak; // of weak_near(): centre, lobe
+    std::vector<PointRange> read_peeled;               // the points read with wings off
+    Ranges added;                                      // measured, blends and wings together
+    std::vector<double> added_weak;
+    std::vector<std::pair<ProfileFit, FittedComponent>> peels; // in the order taken off
+    std::vector<PointRange> changed;                           // the points those changed
+
+    bool reported(double f) {
+        if (asking) asked.push_back(f);
+        return measured.holds(f) || blends.holds(f);
+    }
+    bool in_wings(double f) {
+        if (asking) asked.push_back(f);
+        return wings.holds(f);
+    }
+    bool weak_near(double f, double lobe) {
+        if (asking) asked_weak.emplace_back(f, lobe);
         return std::any_of(weak.begin(), weak.end(),
                            [&](double w) { return std::abs(w - f) < 0.5 * lobe; });
-    };
-    // Within this many points of the first or last point.
-    constexpr double END_REACH = 10;
-    const auto near_end = [&](double f) {
-        if (sp.npts < 2 || !(sp.fstep != 0)) return false;
-        const double from_first = std::abs(f - sp.freq[1]) / std::abs(sp.fstep);
-        const double from_last = std::abs(sp.freq[std::size_t(sp.npts)] - f) / std::abs(sp.fstep);
-        return std::min(from_first, from_last) <= END_REACH;
-    };
-    // The wings of a clipped or very strong line reach far beyond its window,
-    // and there they bend the baseline of a weaker line's window more than
-    // its polynomial follows: fitted as a broad line of their own, they come
-    // out as lines that are not there. Such a line's fitted profile is taken
-    // off the points that later fits read near it (all but the clipped ones,
-    // which must stay at the limit for those fits to know them), inside its
-    // own window too, where a candidate then sees only its residual: a step at
-    // the window's edge would look like a line.
-    std::vector<double> peeled;
-    Ranges wings; // the frequencies taken off
-    const auto peel = [&](const ProfileFit& fit, const FittedComponent& c) {
-        if (peeled.empty()) peeled.assign(intens.begin(), intens.end());
+    }
+    void add_measured(double low, double high) {
+        measured.add(low, high);
+        if (adding) added.add(low, high);
+    }
+    void add_blend(double low, double high) {
+        blends.add(low, high);
+        if (adding) added.add(low, high);
+    }
+    void add_weak(double f) {
+        weak.push_back(f);
+        if (adding) added_weak.push_back(f);
+    }
+    // Whether what `earlier` added answers any of this part's questions, or
+    // changed points this part read with the wings taken off.
+    bool depends_on(const RefineState& earlier) const {
+        for (const PointRange& r : read_peeled)
+            for (const PointRange& c : earlier.changed)
+                if (c.first <= r.last && r.first <= c.last) return true;
+        for (double f : asked)
+            if (earlier.added.holds(f)) return true;
+        for (const auto& [f, lobe] : asked_weak)
+            for (double w : earlier.added_weak)
+                if (std::abs(w - f) < 0.5 * lobe) return true;
+        return false;
+    }
+    // What `part` added, as though it had been asked after these.
+    void take_additions(const RefineState& part) {
+        added.merge(part.added);
+        added_weak.insert(added_weak.end(), part.added_weak.begin(), part.added_weak.end());
+        peels.insert(peels.end(), part.peels.begin(), part.peels.end());
+        changed.insert(changed.end(), part.changed.begin(), part.changed.end());
+    }
+    void clear_additions() {
+        added = {};
+        added_weak.clear();
+        peels.clear();
+        changed.clear();
+    }
+};
+
+// The fits of one spectrum's found lines, with what every fit shares.
+class Refiner {
+  public:
+    Refiner(const Spectrum& sp, std::span<const std::int32_t> intens,
+            const ProfileFitSettings& given, double min_height, int sign)
+        : m_sp(sp), m_intens(intens), m_settings(given), m_min_height(min_height), m_sign(sign) {
+        // A top flat at the data's extreme is clipped, whatever its level.
+        if (sp.npts >= 1) {
+            const auto [low, high] =
+                std::minmax_element(intens.begin() + 1, intens.begin() + 1 + sp.npts);
+            m_settings.data_low = *low;
+            m_settings.data_high = *high;
+        }
+        // Most places only the local level shows are noise, which the
+        // smoothing that found them hides, and a fit of noise costs several
+        // fits of a line: a lobe at half of what such a place must reach, on
+        // the points as they are, is refused before any fit. On the
+        // campaign's spectra every place the fit kept showed 1.4 times what
+        // it must reach or more there, and most of the noise it dropped less
+        // than a third.
+        m_tentative = m_settings;
+        m_tentative.least_height = TENTATIVE_SHOWS * min_height;
+        m_tentative.least_noise_units = TENTATIVE_SHOWS * TENTATIVE_SIGMAS;
+        m_tentative.farthest_lobe = TENTATIVE_FARTHEST;
+    }
+
+    void examine(const FoundLine& candidate, RefineState& s) const;
+
+    // The wings of a clipped or very strong line reach far beyond its
+    // window, and there they bend the baseline of a weaker line's window more
+    // than its polynomial follows: fitted as a broad line of their own, they
+    // come out as lines that are not there. Such a line's fitted profile is
+    // taken off the points that later fits read near it (all but the clipped
+    // ones, which must stay at the limit for those fits to know them), inside
+    // its own window too, where a candidate then sees only its residual: a
+    // step at the window's edge would look like a line.
+    void peel(RefineState& s, const ProfileFit& fit, const FittedComponent& c) const {
+        if (!s.own_peeled) {
+            s.peeled =
+                s.peeled ? std::make_shared<std::vector<double>>(*s.peeled)
+                         : std::make_shared<std::vector<double>>(m_intens.begin(), m_intens.end());
+            s.own_peeled = true;
+        }
+        std::vector<double>& peeled = *s.peeled;
         const double reach = WING_LOBES * c.lobe_width;
         const PointRange range =
-            points_between(sp.freq, sp.npts, c.centre - reach, c.centre + reach);
+            points_between(m_sp.freq, m_sp.npts, c.centre - reach, c.centre + reach);
         const LineWidths& w = fit.free_widths ? c.widths : fit.widths;
         for (std::int32_t i = range.first; i <= range.last; ++i) {
-            const double f = sp.freq[std::size_t(i)];
+            const double f = m_sp.freq[std::size_t(i)];
             // Clipped points stay at the limit, where the fits know them.
-            const std::int32_t v = intens[std::size_t(i)];
-            if (v >= 32767 || v <= -32768 || v == settings.data_low || v == settings.data_high)
+            const std::int32_t v = m_intens[std::size_t(i)];
+            if (v >= 32767 || v <= -32768 || v == m_settings.data_low || v == m_settings.data_high)
                 continue;
             peeled[std::size_t(i)] -= c.amplitude * shape_value(fit.shape, f - c.centre, w);
         }
-        wings.add(c.centre - reach, c.centre + reach);
-    };
-    // Most places only the local level shows are noise, which the smoothing
-    // that found them hides, and a fit of noise costs several fits of a line:
-    // a lobe at half of what such a place must reach, on the points as they
-    // are, is refused before any fit. On the campaign's spectra every place
-    // the fit kept showed 1.4 times what it must reach or more there, and
-    // most of the noise it dropped less than a third.
-    ProfileFitSettings tentative = settings;
-    tentative.least_height = TENTATIVE_SHOWS * min_height;
-    tentative.least_noise_units = TENTATIVE_SHOWS * TENTATIVE_SIGMAS;
-    tentative.farthest_lobe = TENTATIVE_FARTHEST;
-    std::size_t examined = 0;
-    for (; examined < found.size(); ++examined) {
-        if (control.stop && control.stop->load()) break;
-        if (control.progress) control.progress(examined, found.size());
-        const FoundLine& candidate = found[examined];
-        if (reported(candidate.frequency)) continue;
-        const ProfileFitSettings& used =
-            candidate.tentative && !near_end(candidate.frequency) ? tentative : settings;
-        const FitOutcome fit =
-            wings.holds(candidate.frequency)
-                ? fit_profile(sp.freq, std::span<const double>(peeled), sp.npts,
-                              candidate.frequency, used)
-                : fit_profile(sp.freq, intens, sp.npts, candidate.frequency, used);
-        if (!fit) {
-            // A tentative place is dropped when the fit finds no line there,
-            // but not at the ends: there PEAKFINDER cannot look, and a line
-            // the end cuts is counted as refused with its reason rather
-            // than lost without a word.
-            if (candidate.tentative && fit.refusal() != FitRefusal::AtEnd &&
-                !near_end(candidate.frequency))
-                continue;
-            ProfileLine refused;
-            refused.line = candidate;
-            refused.refusal = fit.refusal();
-            lines.push_back(refused);
+        s.wings.add(c.centre - reach, c.centre + reach);
+        if (s.adding) {
+            s.added.add(c.centre - reach, c.centre + reach);
+            s.peels.emplace_back(fit, c);
+            s.changed.push_back(range);
+        }
+    }
+
+  private:
+    // Within this many points of the first or last point.
+    bool near_end(double f) const {
+        constexpr double END_REACH = 10;
+        if (m_sp.npts < 2 || !(m_sp.fstep != 0)) return false;
+        const double from_first = std::abs(f - m_sp.freq[1]) / std::abs(m_sp.fstep);
+        const double from_last =
+            std::abs(m_sp.freq[std::size_t(m_sp.npts)] - f) / std::abs(m_sp.fstep);
+        return std::min(from_first, from_last) <= END_REACH;
+    }
+
+    const Spectrum& m_sp;
+    std::span<const std::int32_t> m_intens;
+    ProfileFitSettings m_settings, m_tentative;
+    double m_min_height;
+    int m_sign;
+};
+
+void Refiner::examine(const FoundLine& candidate, RefineState& s) const {
+    if (s.reported(candidate.frequency)) return;
+    ProfileFitSettings used =
+        candidate.tentative && !near_end(candidate.frequency) ? m_tentative : m_settings;
+    const bool peeled = s.in_wings(candidate.frequency);
+    PointRange read;
+    if (peeled && s.asking) used.read = &read;
+    const FitOutcome fit =
+        peeled ? fit_profile(m_sp.freq, std::span<const double>(*s.peeled), m_sp.npts,
+                             candidate.frequency, used)
+               : fit_profile(m_sp.freq, m_intens, m_sp.npts, candidate.frequency, used);
+    if (read.count() > 0) s.read_peeled.push_back(read);
+    if (!fit) {
+        // A tentative place is dropped when the fit finds no line there, but
+        // not at the ends: there PEAKFINDER cannot look, and a line the end
+        // cuts is counted as refused with its reason rather than lost
+        // without a word.
+        if (candidate.tentative && fit.refusal() != FitRefusal::AtEnd &&
+            !near_end(candidate.frequency))
+            return;
+        ProfileLine refused;
+        refused.line = candidate;
+        refused.refusal = fit.refusal();
+        s.lines.push_back(refused);
+        return;
+    }
+    double first_taken = 0, last_taken = 0;
+    int taken = 0;
+    for (const FittedComponent& c : fit->components) {
+        if (s.reported(c.centre)) continue;
+        // A component whose centre the points leave open to more than the
+        // line's width has not measured a line: a duplicate of one beside it,
+        // or of nothing.
+        if (!(c.centre_error <= fit->lobe_width)) continue;
+        // A neighbour is fitted with the line so that the line comes out
+        // right; it is a line of the results only if it reaches the cutoff.
+        const double height = m_sign == 0 ? std::abs(c.height) : m_sign * c.height;
+        // A place only the local level showed must also stand out of the
+        // noise of the points the fit read (smoothing, which found it, hides
+        // most of that noise): five of its deviations.
+        const double least = candidate.tentative
+                                 ? std::max(m_min_height, TENTATIVE_SIGMAS * fit->noise)
+                                 : m_min_height;
+        if (height < least) {
+            if (!candidate.tentative && !s.weak_near(c.centre, fit->lobe_width))
+                s.add_weak(c.centre);
             continue;
         }
-        double first_taken = 0, last_taken = 0;
-        int taken = 0;
-        for (const FittedComponent& c : fit->components) {
-            if (reported(c.centre)) continue;
-            // A component whose centre the points leave open to more than the
-            // line's width has not measured a line: a duplicate of one beside
-            // it, or of nothing.
-            if (!(c.centre_error <= fit->lobe_width)) continue;
-            // A neighbour is fitted with the line so that the line comes out
-            // right; it is a line of the results only if it reaches the cutoff.
-            const double height = sign == 0 ? std::abs(c.height) : sign * c.height;
-            // A place only the local level showed must also stand out of the
-            // noise of the points the fit read (smoothing, which found it,
-            // hides most of that noise): five of its deviations.
-            const double least = candidate.tentative
-                                     ? std::max(min_height, TENTATIVE_SIGMAS * fit->noise)
-                                     : min_height;
-            if (height < least) {
-                if (!candidate.tentative && !weak_near(c.centre, fit->lobe_width))
-                    weak.push_back(c.centre);
-                continue;
+        ProfileLine l;
+        l.line = {c.centre, c.centre_error, saturate_intensity(std::trunc(c.height)),
+                  fit->lobe_width};
+        l.reduced_chi_square = fit->reduced_chi_square;
+        l.components = int(fit->components.size());
+        l.flags = c.flags;
+        l.widths = c.widths;
+        l.width_errors = c.width_errors;
+        l.line.fwhh = c.lobe_width;
+        s.lines.push_back(l);
+        s.add_measured(c.centre - 0.5 * c.lobe_width, c.centre + 0.5 * c.lobe_width);
+        if (taken++ == 0) first_taken = c.centre;
+        last_taken = c.centre;
+        if (c.flags.saturated || std::abs(c.height) >= WING_SIGMAS * fit->noise) peel(s, *fit, c);
+    }
+    if (taken >= 2) s.add_blend(first_taken, last_taken);
+}
+
+// Below this many found lines a part of its own is not worth a thread.
+constexpr std::size_t PART_FROM = 64;
+
+// The found lines from..to (exclusive) into `s`: how many were examined
+// before a stop.
+std::size_t run_part(const Refiner& r, std::span<const FoundLine> found, std::size_t from,
+                     std::size_t to, RefineState& s, const RefineControl& control,
+                     std::atomic<std::size_t>& done, bool reports) {
+    for (std::size_t i = from; i < to; ++i) {
+        if (stopped(control.stop)) return i - from;
+        if (reports && control.progress) control.progress(done.load(), found.size());
+        r.examine(found[i], s);
+        done.fetch_add(1, std::memory_order_relaxed);
+    }
+    return to - from;
+}
+
+// Where the lines from..to (exclusive, ascending) are cut into `parts`:
+// where they lie farthest apart near each share, so that few fits of one part
+// reach into another.
+std::vector<std::size_t> part_cuts(std::span<const FoundLine> found, std::size_t from,
+                                   std::size_t to, std::size_t parts) {
+    std::vector<std::size_t> cuts{from};
+    const std::size_t count = to - from;
+    for (std::size_t k = 1; k < parts; ++k) {
+        const std::size_t aim = from + count * k / parts, spread = count / parts / 4;
+        std::size_t best = aim;
+        for (std::size_t i = aim - spread; i <= aim + spread; ++i)
+            if (found[i].frequency - found[i - 1].frequency >
+                found[best].frequency - found[best - 1].frequency)
+                best = i;
+        cuts.push_back(std::max(best, cuts.back() + 1));
+    }
+    cuts.push_back(to);
+    return cuts;
+}
+
+} // namespace
+
+std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::int32_t> intens,
+                                      std::span<const FoundLine> found,
+                                      const ProfileFitSettings& given, double min_height, int sign,
+                                      std::int32_t* below, const RefineControl& control) {
+    const Refiner refiner(sp, intens, given, min_height, sign);
+    RefineState state;
+    std::atomic<std::size_t> done{0};
+    // The lines are examined in their order (the clipped tops first, then by
+    // frequency), and what one fit measures decides what later ones do. On
+    // several processors the run by frequency is cut in parts, one a thread,
+    // each begun from what the lines before the run left: a part that neither
+    // asked about nor read what the parts before it added or changed is what
+    // it would have been after them; one that did is run again after them.
+    // The results are the same however many processors there are.
+    std::size_t run = found.size();
+    while (run > 0 && (run == found.size() || found[run - 1].frequency <= found[run].frequency))
+        --run;
+    const std::size_t parts = std::min<std::size_t>(std::size_t(std::max(1, control.threads)),
+                                                    (found.size() - run) / PART_FROM);
+    std::size_t examined =
+        run_part(refiner, found, 0, parts < 2 ? found.size() : run, state, control, done, true);
+    if (parts >= 2 && examined == run) {
+        const std::vector<std::size_t> cuts = part_cuts(found, run, found.size(), parts);
+        std::vector<RefineState> others(parts - 1);
+        std::vector<std::size_t> counts(parts, 0);
+        // Every part reads the points as the lines before the run left them,
+        // and takes wings off a copy of its own.
+        state.own_peeled = false;
+        state.adding = true;
+        {
+            std::vector<std::jthread> threads;
+            for (std::size_t k = 1; k < parts; ++k) {
+                RefineState& part = others[k - 1];
+                part.measured = state.measured;
+                part.blends = state.blends;
+                part.wings = state.wings;
+                part.weak = state.weak;
+                part.peeled = state.peeled;
+                part.asking = part.adding = true;
+                threads.emplace_back([&, k] {
+                    counts[k] = run_part(refiner, found, cuts[k], cuts[k + 1], others[k - 1],
+                                         control, done, false);
+                });
             }
-            ProfileLine l;
-            l.line = {c.centre, c.centre_error, saturate_intensity(std::trunc(c.height)),
-                      fit->lobe_width};
-            l.widths = fit->widths;
-            l.width_errors = fit->width_errors;
-            l.reduced_chi_square = fit->reduced_chi_square;
-            l.components = int(fit->components.size());
-            l.flags = c.flags;
-            l.widths = c.widths;
-            l.width_errors = c.width_errors;
-            l.line.fwhh = c.lobe_width;
-            lines.push_back(l);
-            measured.add(c.centre - 0.5 * c.lobe_width, c.centre + 0.5 * c.lobe_width);
-            if (taken++ == 0) first_taken = c.centre;
-            last_taken = c.centre;
-            if (c.flags.saturated || std::abs(c.height) >= WING_SIGMAS * fit->noise) peel(*fit, c);
+            counts[0] = run_part(refiner, found, cuts[0], cuts[1], state, control, done, true);
         }
-        if (taken >= 2) blends.add(first_taken, last_taken);
+        examined += counts[0];
+        // `state` holds the parts taken so far, `before` what they added.
+        RefineState before;
+        before.take_additions(state);
+        for (std::size_t k = 1; k < parts && examined == cuts[k]; ++k) {
+            RefineState& part = others[k - 1];
+            if (part.depends_on(before)) {
+                state.clear_additions();
+                counts[k] =
+                    run_part(refiner, found, cuts[k], cuts[k + 1], state, control, done, true);
+                before.take_additions(state);
+            } else {
+                state.lines.insert(state.lines.end(), part.lines.begin(), part.lines.end());
+                state.weak.insert(state.weak.end(), part.added_weak.begin(), part.added_weak.end());
+                state.measured.merge(part.measured);
+                state.blends.merge(part.blends);
+                // Its wings off the points as the parts before it left them,
+                // in the order it took them off.
+                for (const auto& [fit, c] : part.peels)
+                    refiner.peel(state, fit, c);
+                before.take_additions(part);
+            }
+            examined += counts[k];
+        }
     }
     if (control.examined) *control.examined = examined;
     if (control.progress) control.progress(examined, found.size());
     // A weak line fitted beside another may be reported by a later fit of its own.
     if (below)
-        *below = std::int32_t(
-            std::count_if(weak.begin(), weak.end(), [&](double w) { return !reported(w); }));
+        *below = std::int32_t(std::count_if(state.weak.begin(), state.weak.end(), [&](double w) {
+            return !state.measured.holds(w) && !state.blends.holds(w);
+        }));
+    std::vector<ProfileLine> lines = std::move(state.lines);
     std::stable_sort(lines.begin(), lines.end(), [](const ProfileLine& a, const ProfileLine& b) {
         return a.line.frequency < b.line.frequency;
     });

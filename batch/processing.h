@@ -44,6 +44,7 @@ inline constexpr std::int32_t LEVEL_BLOCK_MIN = 64;
 // given) gets how many were, all of them unless `stop` was raised.
 struct RefineControl {
     const std::atomic<bool>* stop = nullptr;
+    int threads = 1; // the processors the fits may take
     std::function<void(std::size_t done, std::size_t total)> progress;
     std::size_t* examined = nullptr;
 };
