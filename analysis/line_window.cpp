@@ -6,6 +6,7 @@
 
 #include "analysis/half_height.h"
 #include "analysis/line_fit.h"
+#include "analysis/order_statistic.h"
 
 #include <algorithm>
 #include <array>
@@ -54,10 +55,7 @@ class Stretch {
         return (m_sum[std::size_t(b - m_first + 1)] - m_sum[std::size_t(a - m_first)]) /
                double(b - a + 1);
     }
-    double median() const {
-        std::vector<double> v = m_y;
-        return median_of(v);
-    }
+    double median() const { return median_of(m_y); }
     // The background at point i: the parabola through the medians of the
     // stretch's thirds at their middles. A baseline that bends over the
     // stretch (a slow wave several times the line's height) puts one median
@@ -69,8 +67,8 @@ class Stretch {
         std::array<double, 3> at{}, value{};
         for (int k = 0; k < 3; ++k) {
             const std::int32_t a = m_first + k * n / 3, b = m_first + (k + 1) * n / 3 - 1;
-            std::vector<double> v(m_y.begin() + (a - m_first), m_y.begin() + (b - m_first) + 1);
-            value[std::size_t(k)] = median_of(v);
+            value[std::size_t(k)] =
+                median_of(std::span(m_y).subspan(std::size_t(a - m_first), std::size_t(b - a + 1)));
             at[std::size_t(k)] = (a + b) / 2.0;
         }
         double sum = 0;
@@ -87,7 +85,8 @@ class Stretch {
     // points from `low` to `high` (the line itself, whose own differences
     // would count as noise) are left out while enough others remain.
     double noise(std::int32_t low, std::int32_t high) const {
-        std::vector<double> d;
+        thread_local std::vector<double> d; // kept: every pass of every estimate asks
+        d.clear();
         auto take = [&](std::int32_t a, std::int32_t b) {
             for (std::int32_t i = std::max(a, m_first) + 1; i < std::min(b, m_last); ++i)
                 d.push_back(std::abs(raw(i - 1) - 2 * raw(i) + raw(i + 1)));
@@ -103,11 +102,7 @@ class Stretch {
     }
 
   private:
-    static double median_of(std::vector<double>& v) {
-        const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
-        std::nth_element(v.begin(), mid, v.end());
-        return *mid;
-    }
+    static double median_of(std::span<const double> v) { return kth_smallest(v, v.size() / 2); }
     std::int32_t m_first, m_last;
     std::vector<double> m_y, m_sum;
 };

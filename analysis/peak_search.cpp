@@ -5,6 +5,7 @@
 
 #include "analysis/half_height.h"
 #include "analysis/line_fit.h"
+#include "analysis/order_statistic.h"
 #include "analysis/smooth.h"
 
 #include <algorithm>
@@ -102,37 +103,46 @@ namespace {
 void add_block_medians(std::span<const double> r, std::span<const char> use, std::int32_t block,
                        std::vector<double>& level) {
     const auto n = std::int32_t(r.size());
+    // Kept per thread, as local_level's buffers.
+    thread_local std::vector<double> middle, median, values;
+    middle.clear();
+    median.clear();
     // The last block takes what is left when that is at least half a block,
     // else it joins the one before.
-    std::vector<double> middle, median, values;
     for (std::int32_t first = 0; first < n;) {
         std::int32_t last = std::min(n - 1, first + block - 1);
         if (n - 1 - last < block / 2) last = n - 1;
-        values.clear();
-        for (std::int32_t i = first; i <= last; ++i)
-            if (use[std::size_t(i)]) values.push_back(r[std::size_t(i)]);
+        const auto size = std::size_t(last - first + 1);
+        const std::span<const double> all = r.subspan(std::size_t(first), size);
+        values.resize(size);
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < size; ++i) {
+            values[kept] = all[i];
+            kept += use[std::size_t(first) + i] != 0;
+        }
         // A block left with less than half its points is one the level does
         // not yet follow (a steep stretch): all of them count there.
-        if (2 * values.size() < std::size_t(last - first + 1))
-            values.assign(r.begin() + first, r.begin() + last + 1);
-        const auto mid = values.begin() + std::ptrdiff_t(values.size() / 2);
-        std::nth_element(values.begin(), mid, values.end());
-        const double m = *mid;
+        const std::span<const double> counted =
+            kept == size || 2 * kept < size ? all : std::span<const double>(values).first(kept);
         middle.push_back((first + last) / 2.0);
-        median.push_back(m);
+        median.push_back(kth_smallest(counted, counted.size() / 2));
         first = last + 1;
     }
-    std::size_t b = 0;
-    for (std::int32_t i = 0; i < n; ++i) {
-        while (b + 1 < middle.size() && middle[b + 1] < i)
-            ++b;
-        double v = median[b];
-        if (b + 1 < middle.size() && i > middle[b]) {
-            const double f = (i - middle[b]) / (middle[b + 1] - middle[b]);
-            v = median[b] + f * (median[b + 1] - median[b]);
+    // Flat before the first middle and after the last, straight between.
+    const std::size_t count = middle.size();
+    std::int32_t i = 0;
+    for (; i < n && !(i > middle[0]); ++i)
+        level[std::size_t(i)] += median[0];
+    for (std::size_t b = 0; b + 1 < count; ++b) {
+        const double from = middle[b], span = middle[b + 1] - middle[b];
+        const double base = median[b], rise = median[b + 1] - median[b];
+        for (; i < n && !(i > middle[b + 1]); ++i) {
+            const double f = (i - from) / span;
+            level[std::size_t(i)] += base + f * rise;
         }
-        level[std::size_t(i)] += v;
     }
+    for (; i < n; ++i)
+        level[std::size_t(i)] += median[count - 1];
 }
 
 } // namespace
