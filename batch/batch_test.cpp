@@ -477,7 +477,11 @@ TEST(ProfileScan, TheSameLinesOnOneProcessorOrSeveral) {
         const PeakResults one = run(1);
         ASSERT_GT(one.candidates, 3 * 64u);
         for (int threads : {2, 3}) {
-            const PeakResults several = run(threads);
+            RefineControl counting;
+            counting.progress = [&](std::size_t done, std::size_t total) {
+                EXPECT_LE(done, total) << spacing << " " << threads;
+            };
+            const PeakResults several = run(threads, counting);
             EXPECT_EQ(one.text, several.text) << spacing << " " << threads;
             ASSERT_EQ(one.profile_lines.size(), several.profile_lines.size())
                 << spacing << " " << threads;

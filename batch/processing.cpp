@@ -637,6 +637,8 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
         for (std::size_t k = 1; k < parts && examined == cuts[k]; ++k) {
             RefineState& part = others[k - 1];
             if (part.depends_on(before)) {
+                // Its lines are counted again as they are fitted again.
+                done.fetch_sub(counts[k]);
                 state.clear_additions();
                 counts[k] =
                     run_part(refiner, found, cuts[k], cuts[k + 1], state, control, done, true);
