@@ -216,9 +216,11 @@ TEST(ProfileRobustness, AShapeMismatchAddsNoPhantomLines) {
     };
     for (const Mismatch& m :
          {Mismatch{GAUSS2, LORENTZ2}, Mismatch{VOIGT2, LORENTZ2}, Mismatch{LORENTZ2, GAUSS2}})
-        // At SNR 20 the misfit of the shape is near what a further line must
-        // gain, where telling a wrong shape from a blend is hardest.
-        for (double snr : {20.0, 30.0, 300.0}) {
+        // At SNR 12 to 20 the misfit of the shape is near what a further
+        // line must gain, where telling a wrong shape from a blend is hardest
+        // (at 15 the Voigt's unflagged lines are a little more conservative
+        // than asked: 79 % inside their errors).
+        for (double snr : {12.0, 20.0, 30.0, 300.0}) {
             Case c{shape_name(m.data) + " under " + shape_name(m.fit) + " at SNR " +
                        std::to_string(int(snr)),
                    m.data, m.fit, 20, isolated(LINES, 20 * snr)};

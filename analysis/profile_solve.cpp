@@ -582,6 +582,9 @@ void set_flags(ProfileFit& fit, const Problem& pr, const Verdicts& verdicts) {
                 std::abs(o.centre - c.centre) < BLEND_WIDTHS * std::max(lobe, c.lobe_width))
                 f.blend = true;
         if (verdicts.unresolved && fit.components.size() == 1) f.blend = true;
+        // A blend the shape set free nearly explains is perhaps one line of
+        // another shape.
+        if (verdicts.contested && f.blend) f.shape = true;
         f.shape = verdicts.shape || !(fit.reduced_chi_square <= SHAPE_CHI_SQUARE);
         f.low = !(c.centre_error <= LOW_ERROR_PER_WIDTH * c.lobe_width) ||
                 (fit.noise > 0 && std::abs(c.height) < LOW_SIGNAL_TO_NOISE * fit.noise);
@@ -640,6 +643,14 @@ ProfileFit result_of(const FitContext& ctx, const Problem& pr, const Attempt& a,
         fit.components.push_back(c);
     }
     fit.lobe_width = widths_of(int(strongest), fit.widths, fit.width_errors);
+    // Where the lines of a blend may be one line of another shape, each
+    // centre is known no better than that one line's place between them.
+    if (verdicts.contested)
+        for (FittedComponent& c : fit.components)
+            for (const FittedComponent& o : fit.components)
+                if (&o != &c && std::abs(o.centre - c.centre) <
+                                    BLEND_WIDTHS * std::max(fit.lobe_width, c.lobe_width))
+                    c.centre_error = std::max(c.centre_error, std::abs(o.centre - c.centre) / 2);
     std::sort(
         fit.components.begin(), fit.components.end(),
         [](const FittedComponent& l, const FittedComponent& r) { return l.centre < r.centre; });

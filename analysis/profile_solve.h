@@ -159,6 +159,7 @@ std::optional<double> shape_gain(const FitContext& ctx, const Problem& pr, const
 struct Verdicts {
     bool shape = false;      // a profile with free widths explains much of the misfit
     bool unresolved = false; // the residual asks for a split of the strongest line
+    bool contested = false;  // the shape set free came near a further line's fit
 };
 
 // The attempt in the caller's units, errors scaled by the residual variance,
