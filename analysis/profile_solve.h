@@ -86,7 +86,6 @@ constexpr std::size_t MAX_ITERATIONS = 200;
 constexpr std::size_t TRIAL_ITERATIONS = 40;
 
 struct GslDelete {
-    void operator()(gsl_multifit_nlinear_workspace* w) const { gsl_multifit_nlinear_free(w); }
     void operator()(gsl_matrix* m) const { gsl_matrix_free(m); }
     void operator()(gsl_vector* v) const { gsl_vector_free(v); }
 };

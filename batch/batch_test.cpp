@@ -171,6 +171,21 @@ TEST(Peaks, ResultsPaths) {
 namespace korax {
 namespace {
 
+// A spectrum of `npts` points from 240000 MHz in steps of 0.05, its
+// intensities all zero, 1-based with the store's extra point.
+Spectrum blank_spectrum(std::int32_t npts) {
+    Spectrum sp;
+    sp.npts = npts;
+    sp.fstart = 240000;
+    sp.fstep = 0.05;
+    sp.fend = sp.fstart + (sp.npts - 1) * sp.fstep;
+    sp.freq.assign(std::size_t(sp.npts) + 2, 0);
+    sp.intens.assign(std::size_t(sp.npts) + 2, 0);
+    for (std::int32_t i = 1; i <= sp.npts; ++i)
+        sp.freq[std::size_t(i)] = sp.fstart + (i - 1) * sp.fstep;
+    return sp;
+}
+
 // A spectrum of lines of one profile in memory, 1-based, every 400 points on
 // a baseline of `level` plus a cosine of `curve` times the height with a
 // period of 4000 points; noise of `noise` counts, rounded to whole counts.
@@ -183,12 +198,7 @@ MadeLines made_lines(LineShape shape, double height, double noise, double level,
                      int sign, int lines = 30) {
     MadeLines m;
     Spectrum& sp = m.spectrum;
-    sp.npts = 400 * (lines + 1);
-    sp.fstart = 240000;
-    sp.fstep = 0.05;
-    sp.fend = sp.fstart + (sp.npts - 1) * sp.fstep;
-    sp.freq.assign(std::size_t(sp.npts) + 2, 0);
-    sp.intens.assign(std::size_t(sp.npts) + 2, 0);
+    sp = blank_spectrum(400 * (lines + 1));
     std::mt19937 random(5);
     std::normal_distribution<double> gauss(0.0, noise);
     std::uniform_real_distribution<double> jitter(-0.5, 0.5);
@@ -206,7 +216,6 @@ MadeLines made_lines(LineShape shape, double height, double noise, double level,
         for (double c : at)
             if (std::abs(i - c) < 200)
                 v += sign * top * height / unit * shape_value(shape, i - c, w);
-        sp.freq[std::size_t(i)] = sp.fstart + (i - 1) * sp.fstep;
         // A recording holds 16 bits: the tops of the strongest lines are clipped.
         sp.intens[std::size_t(i)] = std::int32_t(std::lround(std::clamp(v, -32768.0, 32767.0)));
     }
@@ -333,13 +342,7 @@ TEST(ProfileScan, AWeakLineBesideAStrongOneIsFoundOnce) {
         unit = std::max(unit, std::abs(shape_value(shape, u, w)));
     const double top = shape_value(shape, height_offset(shape, w), w) >= 0 ? 1 : -1;
     for (const double apart : {2.0, 4.0}) {
-        Spectrum sp;
-        sp.npts = 8000;
-        sp.fstart = 240000;
-        sp.fstep = 0.05;
-        sp.fend = sp.fstart + (sp.npts - 1) * sp.fstep;
-        sp.freq.assign(std::size_t(sp.npts) + 2, 0);
-        sp.intens.assign(std::size_t(sp.npts) + 2, 0);
+        Spectrum sp = blank_spectrum(8000);
         std::mt19937 random(11);
         constexpr double noise = 40;
         std::normal_distribution<double> gauss(0.0, noise);
@@ -355,7 +358,6 @@ TEST(ProfileScan, AWeakLineBesideAStrongOneIsFoundOnce) {
             for (std::size_t k = 0; k < at.size(); ++k)
                 if (std::abs(i - at[k]) < 300)
                     v += top * heights[k] / unit * shape_value(shape, i - at[k], w);
-            sp.freq[std::size_t(i)] = sp.fstart + (i - 1) * sp.fstep;
             sp.intens[std::size_t(i)] = std::int32_t(std::lround(v));
         }
         sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
@@ -428,13 +430,7 @@ TEST(ProfileScan, TheSameLinesOnOneProcessorOrSeveral) {
     // same on one processor as on several, and a stop keeps lines that the
     // whole run has too.
     for (const int spacing : {150, 1500}) {
-        Spectrum sp;
-        sp.npts = spacing * 120;
-        sp.fstart = 240000;
-        sp.fstep = 0.05;
-        sp.fend = sp.fstart + (sp.npts - 1) * sp.fstep;
-        sp.freq.assign(std::size_t(sp.npts) + 2, 0);
-        sp.intens.assign(std::size_t(sp.npts) + 2, 0);
+        Spectrum sp = blank_spectrum(spacing * 120);
         const LineShape shape{LineProfile::Lorentz, 2};
         const LineWidths w = widths_for_lobe(shape, 10);
         std::mt19937 random(11);
@@ -451,7 +447,6 @@ TEST(ProfileScan, TheSameLinesOnOneProcessorOrSeveral) {
                     y[std::size_t(i)] += h * shape_value(shape, i - centre, w);
         }
         for (std::int32_t i = 1; i <= sp.npts; ++i) {
-            sp.freq[std::size_t(i)] = sp.fstart + (i - 1) * sp.fstep;
             sp.intens[std::size_t(i)] = std::int32_t(
                 std::lround(std::clamp(y[std::size_t(i)] + gauss(random), -32768.0, 32767.0)));
         }
