@@ -177,11 +177,30 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
     std::optional<Stretch> surroundings;
     std::int32_t levels_at = 0;
     double median = 0, bent = 0;
+    // The noise is a median of its own and only the estimate returned needs
+    // it: measured for the best pass when it is returned or before its
+    // surroundings give way to the next pass's.
+    std::optional<PointRange> noise_outside;
+    auto measure_noise = [&] {
+        if (!noise_outside) return;
+        best->noise = surroundings->noise(noise_outside->first, noise_outside->last);
+        // A few counts that mostly repeat give a median difference of 0; the
+        // fit's errors and its test for a further line need the noise the
+        // rounding leaves at least.
+        if constexpr (std::is_integral_v<T>)
+            best->noise = std::max(best->noise, QUANTISATION_NOISE);
+        noise_outside.reset();
+    };
+    auto result = [&] {
+        measure_noise();
+        return best;
+    };
     for (int pass = 0; pass < MAX_PASSES; ++pass) {
         const std::int32_t reach = std::clamp(std::int32_t(std::ceil(16 * width_points)),
                                               MIN_SURROUNDINGS, MAX_SURROUNDINGS);
         const std::int32_t first = std::max(1, i0 - reach), last = std::min(npts, i0 + reach);
         if (!surroundings || surroundings->first() != first || surroundings->last() != last) {
+            measure_noise();
             surroundings.emplace(y, first, last);
             if (read) widen(*read, first, last);
             levels_at = 0;
@@ -213,7 +232,7 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         e.level_spread = std::abs(median - bent);
         e.peak = climb(s, i0, h, sign);
         const double top = s.smoothed(e.peak, h) - level;
-        if (!(top * sign > 0)) return best;
+        if (!(top * sign > 0)) return result();
         auto left = crossing(e.peak, -1, level + top / 2);
         auto right = crossing(e.peak, +1, level + top / 2);
         // A lobe cut by an end of the spectrum has one crossing; the other
@@ -223,7 +242,7 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
             if (!left && first == 1 && *right > top_at) left = top_at - (*right - top_at);
             if (!right && last == npts && *left < top_at) right = top_at + (top_at - *left);
         }
-        if (!left || !right) return best;
+        if (!left || !right) return result();
         if (derivative == 1) {
             // The other lobe lies within a few lobe widths on one side; the
             // deeper of the two sides has it.
@@ -240,10 +259,10 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
                 }
             }
             // A first derivative has two lobes of one size; half of it allows for noise.
-            if (other == 0 || -deepest < 0.5 * top * sign) return best;
+            if (other == 0 || -deepest < 0.5 * top * sign) return result();
             const int dir = other > e.peak ? 1 : -1;
             const auto zero = crossing(e.peak, dir, level);
-            if (!zero) return best;
+            if (!zero) return result();
             e.centre = *zero;
             e.width = std::abs(x[std::size_t(other)] - x[std::size_t(e.peak)]);
             // The height is that of the lobe below the centre.
@@ -256,14 +275,10 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         const double step = (x[std::size_t(last)] - x[std::size_t(first)]) / (last - first);
         const double points = e.width / step;
         const auto excluded = std::int32_t(std::ceil(NOISE_EXCLUSION * points)) + 2;
-        e.noise = s.noise(e.peak - excluded, e.peak + excluded);
-        // A few counts that mostly repeat give a median difference of 0; the
-        // fit's errors and its test for a further line need the noise the
-        // rounding leaves at least.
-        if constexpr (std::is_integral_v<T>) e.noise = std::max(e.noise, QUANTISATION_NOISE);
         const bool settled =
             best && best->peak == e.peak && std::abs(points - width_points) <= 0.05 * width_points;
         best = e;
+        noise_outside = PointRange{e.peak - excluded, e.peak + excluded};
         if (settled) break;
         width_points = points;
         // Smoothing over a sixth of the width lowers the noise of the climb
@@ -271,7 +286,7 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         h = std::max(1, std::int32_t(std::lround(points / 6)));
         i0 = e.peak;
     }
-    return best;
+    return result();
 }
 
 } // namespace
