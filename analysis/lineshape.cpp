@@ -71,33 +71,53 @@ namespace {
 constexpr double SERIES_RADIUS = 12;
 constexpr int SERIES_TERMS = 17;
 
-std::complex<double> series_derivative(std::complex<double> z, int k) {
+// w and its first out.size() - 1 derivatives from the series in one pass:
+// the k-th derivative of z^-(2m+1) is (-1)^k (2m+1) ... (2m+k) z^-(2m+1+k),
+// so every derivative sums the same powers with its own factors, and the
+// common z^-k is taken out at the end. The terms fall off fastest for w itself
+// and slowest for the highest derivative: once that one's term is below 1e-18
+// of its sum, so are the others (far out in a line's wings after a few terms).
+void series_derivatives(std::complex<double> z, std::span<std::complex<double>> out) {
+    const std::size_t count = out.size();
     const std::complex<double> inverse = 1.0 / z, inverse2 = inverse * inverse;
-    std::complex<double> power = std::pow(inverse, k + 1); // z^-(2m+1+k)
-    std::complex<double> sum = 0;
+    std::complex<double> power = inverse; // z^-(2m+1)
+    std::complex<double> sum[4] = {};
     double c = 1; // (2m-1)!! / 2^m
+    const std::size_t last = count - 1;
     for (int m = 0; m < SERIES_TERMS; ++m) {
-        double falling = 1; // p (p+1) ... (p+k-1) with p = 2m+1
-        for (int j = 0; j < k; ++j)
-            falling *= 2 * m + 1 + j;
-        sum += c * falling * power;
+        double falling = 1; // (2m+1) ... (2m+k)
+        double top = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            if (k > 0) falling *= 2 * m + int(k);
+            const double f = c * falling;
+            sum[k] += f * power;
+            if (k == last) top = f;
+        }
+        // The highest derivative's term against its sum: every lower one's
+        // falls faster.
+        if (m > 0 && top * top * std::norm(power) <= 1e-36 * std::norm(sum[last])) break;
         power *= inverse2;
         c *= (2 * m + 1) / 2.0;
     }
-    const double sign = k % 2 ? -1 : 1;
-    return std::complex<double>(0, sign / std::sqrt(std::numbers::pi)) * sum;
+    const std::complex<double> i_over_root_pi(0, 1 / std::sqrt(std::numbers::pi));
+    std::complex<double> factor = i_over_root_pi;
+    for (std::size_t k = 0; k < count; ++k) {
+        out[k] = factor * sum[k];
+        factor *= -inverse;
+    }
 }
 
 } // namespace
 
 void faddeeva_derivatives(std::complex<double> z, std::span<std::complex<double>> out) {
     assert(!out.empty() && out.size() <= 4);
-    out[0] = faddeeva(z);
+    // Beyond the radius above the real axis the series gives w too, to the
+    // same accuracy as the library and without its continued fraction.
     if (std::abs(z) >= SERIES_RADIUS && z.imag() >= 0) {
-        for (std::size_t k = 1; k < out.size(); ++k)
-            out[k] = series_derivative(z, int(k));
+        series_derivatives(z, out);
         return;
     }
+    out[0] = faddeeva(z);
     if (out.size() > 1)
         out[1] = -2.0 * z * out[0] + std::complex<double>(0, 2 / std::sqrt(std::numbers::pi));
     // w^(k+1) = -2z w^(k) - 2k w^(k-1), from differentiating w' = -2z w + 2i/sqrt(pi).
@@ -249,21 +269,60 @@ template <class F> double first_root(F f, double step) {
     return (a + b) / 2;
 }
 
-} // namespace
+double found_lobe_width(const LineShape& shape, const LineWidths& widths);
 
-double lobe_width(const LineShape& shape, const LineWidths& widths) {
-    const double step = march_step(shape, widths);
-    if (shape.derivative == 1) return -2 * height_offset(shape, widths);
-    const double half = shape_value(shape, 0, widths) / 2;
-    return 2 * first_root([&](double u) { return shape_value(shape, u, widths) - half; }, step);
-}
-
-double height_offset(const LineShape& shape, const LineWidths& widths) {
+double found_height_offset(const LineShape& shape, const LineWidths& widths) {
     if (shape.derivative != 1) return 0;
     // The extreme of the first derivative is the inflection of the profile.
     const LineShape second{shape.profile, 2};
     return first_root([&](double u) { return shape_value(second, u, widths); },
                       -march_step(shape, widths));
+}
+
+double found_lobe_width(const LineShape& shape, const LineWidths& widths) {
+    const double step = march_step(shape, widths);
+    if (shape.derivative == 1) return -2 * found_height_offset(shape, widths);
+    const double half = shape_value(shape, 0, widths) / 2;
+    return 2 * first_root([&](double u) { return shape_value(shape, u, widths) - half; }, step);
+}
+
+// A profile of one width is one shape stretched: its lobe and offset are the
+// width times those of unit width, found once. The fits ask for them at
+// every test of every trial; the root search costs a hundred evaluations.
+struct UnitLobe {
+    double lobe, offset;
+};
+
+const UnitLobe& unit_lobe(const LineShape& shape) {
+    static const auto table = [] {
+        std::array<std::array<UnitLobe, 3>, 2> t{};
+        for (int n = 0; n <= 2; ++n) {
+            const LineShape gauss{LineProfile::Gauss, n}, lorentz{LineProfile::Lorentz, n};
+            t[0][std::size_t(n)] = {found_lobe_width(gauss, {1, 0}),
+                                    found_height_offset(gauss, {1, 0})};
+            t[1][std::size_t(n)] = {found_lobe_width(lorentz, {0, 1}),
+                                    found_height_offset(lorentz, {0, 1})};
+        }
+        return t;
+    }();
+    return table[shape.profile == LineProfile::Lorentz][std::size_t(shape.derivative)];
+}
+
+// The one width of a Gaussian or Lorentzian profile.
+double single_width(const LineShape& shape, const LineWidths& widths) {
+    return shape.profile == LineProfile::Gauss ? widths.gauss : widths.lorentz;
+}
+
+} // namespace
+
+double lobe_width(const LineShape& shape, const LineWidths& widths) {
+    if (shape.profile == LineProfile::Voigt) return found_lobe_width(shape, widths);
+    return single_width(shape, widths) * unit_lobe(shape).lobe;
+}
+
+double height_offset(const LineShape& shape, const LineWidths& widths) {
+    if (shape.profile == LineProfile::Voigt) return found_height_offset(shape, widths);
+    return single_width(shape, widths) * unit_lobe(shape).offset;
 }
 
 LineWidths widths_for_lobe(const LineShape& shape, double width) {
