@@ -255,7 +255,7 @@ bool cholesky_solve(std::span<double> m, std::size_t np, std::span<double> b) {
     return true;
 }
 
-enum class Outcome { Converged, NoProgress, NoProgressAtStart, TooManyIterations };
+enum class Outcome { Converged, NoProgress, NoProgressAtStart, TooManyIterations, AtBound };
 
 // Where the solver stands: the parameters, the residuals and the Jacobian
 // there, the normal matrix and the gradient.
@@ -305,6 +305,8 @@ struct State {
 
 // A step is given up after this many rejected trials in a row.
 constexpr int MAX_REJECTED = 15;
+// A few ulps of a sum of squares of tens to hundreds of terms.
+constexpr double ROUNDING = 1e-13;
 
 // Levenberg-Marquardt with the damping scaled by the columns of the Jacobian
 // (More: each column's largest norm so far) and Nielsen's update of the
@@ -339,6 +341,7 @@ Outcome levenberg_marquardt(const Problem& pr, const ProfileModel& model, State&
                 step[j] = -s.g[j];
             }
             double rho = -1;
+            bool predicted_at_most_rounding = false;
             if (cholesky_solve(m, np, step)) {
                 trial.x = s.x;
                 for (std::size_t j = 0; j < np; ++j)
@@ -350,6 +353,7 @@ Outcome levenberg_marquardt(const Problem& pr, const ProfileModel& model, State&
                     predicted += -s.g[j] * step[j] + mu * scale[j] * scale[j] * step[j] * step[j];
                 if (std::isfinite(trial.rss) && predicted > 0)
                     rho = (s.rss - trial.rss) / predicted;
+                predicted_at_most_rounding = predicted <= ROUNDING * s.rss;
             }
             if (rho > 0) {
                 const double r = 2 * rho - 1;
@@ -359,7 +363,11 @@ Outcome levenberg_marquardt(const Problem& pr, const ProfileModel& model, State&
             }
             mu *= nu;
             nu *= 2;
-            if (++rejected > MAX_REJECTED || !std::isfinite(mu))
+            // A step that promises less than the sum of squares can show in
+            // its last digits only shrinks as the damping grows: what is
+            // left is rounding, and waiting for the limit of rejections
+            // only costs evaluations.
+            if (predicted_at_most_rounding || ++rejected > MAX_REJECTED || !std::isfinite(mu))
                 return iterations == 0 ? Outcome::NoProgressAtStart : Outcome::NoProgress;
         }
         ++iterations;
@@ -368,6 +376,10 @@ Outcome levenberg_marquardt(const Problem& pr, const ProfileModel& model, State&
         std::swap(s.f, trial.f);
         std::swap(s.jac, trial.jac);
         s.rss = trial.rss;
+        // A Voigt width that has reached its bound only creeps on towards
+        // zero, a little each step, against the kink there: the caller
+        // solves the pure profile of the other width from here.
+        if (voigt_width_at_zero(model, s.x)) return Outcome::AtBound;
         s.normal_equations();
         bool small_step = true;
         for (std::size_t j = 0; j < np; ++j)
