@@ -130,8 +130,11 @@ void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t
     std::fill_n(values.begin(), n, 0.0);
     if (want) std::fill_n(jacobian.begin(), n * np, 0.0);
 
-    std::vector<double> u(n);
-    std::vector<ShapePoint> s(n);
+    // Kept per thread: every step of every fit evaluates the model.
+    thread_local std::vector<double> u;
+    thread_local std::vector<ShapePoint> s;
+    u.resize(n);
+    s.resize(n);
     for (std::size_t k = 0; k < k_count; ++k) {
         const LineWidths w = widths(p, int(k));
         const auto gauss_at = width_at(int(k)), lorentz_at = gauss ? gauss_at + 1 : gauss_at;
