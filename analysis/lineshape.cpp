@@ -329,7 +329,17 @@ LineWidths widths_for_lobe(const LineShape& shape, double width) {
     LineWidths unit;
     if (uses_gauss_width(shape.profile)) unit.gauss = 1;
     if (uses_lorentz_width(shape.profile)) unit.lorentz = 1;
-    const double factor = width / lobe_width(shape, unit);
+    // The Voigt of two unit widths, found once like the single widths' lobes.
+    static const std::array<double, 3> unit_voigt = [] {
+        std::array<double, 3> t{};
+        for (int n = 0; n <= 2; ++n)
+            t[std::size_t(n)] = found_lobe_width({LineProfile::Voigt, n}, {1, 1});
+        return t;
+    }();
+    const double unit_lobe = shape.profile == LineProfile::Voigt
+                                 ? unit_voigt[std::size_t(shape.derivative)]
+                                 : lobe_width(shape, unit);
+    const double factor = width / unit_lobe;
     return {unit.gauss * factor, unit.lorentz * factor};
 }
 

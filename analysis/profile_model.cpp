@@ -128,7 +128,15 @@ void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t
     const bool gauss = uses_gauss_width(m_shape.profile);
     const bool lorentz = uses_lorentz_width(m_shape.profile);
     std::fill_n(values.begin(), n, 0.0);
-    if (want) std::fill_n(jacobian.begin(), n * np, 0.0);
+    // Every column is set below but the widths', which each component sharing
+    // them adds to.
+    if (want) {
+        const std::size_t widths_from = 2 * k_count;
+        const std::size_t widths_to = np - std::size_t(m_degree) - 1;
+        for (std::size_t i = 0; i < n; ++i)
+            std::fill(jacobian.begin() + std::ptrdiff_t(i * np + widths_from),
+                      jacobian.begin() + std::ptrdiff_t(i * np + widths_to), 0.0);
+    }
 
     // Kept per thread: every step of every fit evaluates the model.
     thread_local std::vector<double> u;

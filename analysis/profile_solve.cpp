@@ -261,18 +261,34 @@ struct State {
             rss += f[i] * f[i];
         }
     }
-    void normal_equations() {
+    // J^T f and J^T J, four rows at a time, each sum still taken row after
+    // row: the matrix is read and written once for four rows instead of each.
+    // The gradient alone decides whether the solver stops; the matrix is
+    // formed only for a step that follows.
+    void gradient() {
+        const std::size_t np = x.size(), n = f.size();
+        g.assign(np, 0.0);
+        std::size_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            const double* r0 = jac.data() + i * np;
+            const double *r1 = r0 + np, *r2 = r1 + np, *r3 = r2 + np;
+            for (std::size_t j = 0; j < np; ++j)
+                g[j] = g[j] + r0[j] * f[i] + r1[j] * f[i + 1] + r2[j] * f[i + 2] + r3[j] * f[i + 3];
+        }
+        for (; i < n; ++i) {
+            const double* row = jac.data() + i * np;
+            for (std::size_t j = 0; j < np; ++j)
+                g[j] += row[j] * f[i];
+        }
+    }
+    void normal_matrix() {
         const std::size_t np = x.size(), n = f.size();
         ata.assign(np * np, 0.0);
-        g.assign(np, 0.0);
-        // Four rows at a time, each sum still taken row after row: the
-        // matrix is read and written once for four rows instead of each.
         std::size_t i = 0;
         for (; i + 4 <= n; i += 4) {
             const double* r0 = jac.data() + i * np;
             const double *r1 = r0 + np, *r2 = r1 + np, *r3 = r2 + np;
             for (std::size_t j = 0; j < np; ++j) {
-                g[j] = g[j] + r0[j] * f[i] + r1[j] * f[i + 1] + r2[j] * f[i + 2] + r3[j] * f[i + 3];
                 double* out = ata.data() + j * np;
                 for (std::size_t k = 0; k <= j; ++k)
                     out[k] = out[k] + r0[j] * r0[k] + r1[j] * r1[k] + r2[j] * r2[k] + r3[j] * r3[k];
@@ -281,7 +297,6 @@ struct State {
         for (; i < n; ++i) {
             const double* row = jac.data() + i * np;
             for (std::size_t j = 0; j < np; ++j) {
-                g[j] += row[j] * f[i];
                 double* out = ata.data() + j * np;
                 for (std::size_t k = 0; k <= j; ++k)
                     out[k] += row[j] * row[k];
@@ -310,7 +325,8 @@ Outcome levenberg_marquardt(const Problem& pr, const ProfileModel& model, State&
     const std::size_t np = s.x.size(), n = pr.t.size();
     s.evaluate(pr, model);
     if (!std::isfinite(s.rss)) return Outcome::NoProgressAtStart;
-    s.normal_equations();
+    s.gradient();
+    s.normal_matrix();
     std::vector<double> scale(np, 0.0), m(np * np), step(np);
     State trial;
     double mu = 1e-3, nu = 2;
@@ -367,11 +383,11 @@ Outcome levenberg_marquardt(const Problem& pr, const ProfileModel& model, State&
         // zero, a little each step, against the kink there: the caller
         // solves the pure profile of the other width from here.
         if (voigt_width_at_zero(model, s.x)) return Outcome::AtBound;
-        s.normal_equations();
         bool small_step = true;
         for (std::size_t j = 0; j < np; ++j)
             small_step = small_step && std::abs(step[j]) <= XTOL * (std::abs(s.x[j]) + XTOL);
         if (small_step) return Outcome::Converged;
+        s.gradient();
         double gradient = 0;
         for (std::size_t j = 0; j < np; ++j)
             gradient = std::max(gradient, std::abs(s.g[j]) * std::max(std::abs(s.x[j]), 1.0));
@@ -379,6 +395,7 @@ Outcome levenberg_marquardt(const Problem& pr, const ProfileModel& model, State&
         const double variance = s.rss / double(n - np);
         if (before - s.rss <= CHI_SQUARE_STEP * variance && at_minimum(s.jac, s.f, pr))
             return Outcome::Converged;
+        s.normal_matrix();
     }
     return Outcome::TooManyIterations;
 }
