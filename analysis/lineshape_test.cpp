@@ -203,6 +203,11 @@ TEST(LineShape, LobeWidthsAndHeightsOfKnownShapes) {
         for (int n = 0; n <= 2; ++n) {
             const LineShape shape{profile, n};
             EXPECT_EQ(shape, parse_shape(shape_name(shape)));
+            // The lobe of a width found once for the unit width, scaled, and
+            // the Voigt's found each time agree both ways.
+            for (double lobe : {0.004, 1.0, 37.5})
+                EXPECT_NEAR(1, lobe_width(shape, widths_for_lobe(shape, lobe)) / lobe, 1e-12)
+                    << shape_name(shape) << " " << lobe;
         }
     EXPECT_FALSE(parse_shape("lorentz3"));
     EXPECT_FALSE(parse_shape("gaus2"));

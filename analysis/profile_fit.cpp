@@ -183,24 +183,25 @@ double split_signal(const FitContext& ctx, const Problem& pr, const Attempt& a) 
     const LineWidths widths = model.widths(a.p);
     const double centre = a.p[strongest], amplitude = a.p[kc + strongest];
     constexpr double H = 0.02; // points
-    const std::size_t columns = np + 2;
-    std::vector<double> values(n), rows(n * np), m(n * columns), r(n), c;
+    GslPtr<gsl_matrix> m(gsl_matrix_alloc(n, np + 2));
+    GslPtr<gsl_vector> r(gsl_vector_alloc(n)), c(gsl_vector_alloc(np + 2));
+    std::vector<double> values(n), rows(n * np);
     model.evaluate(a.p, pr.t, values, rows);
     double rss = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        std::copy_n(rows.begin() + std::ptrdiff_t(i * np), np,
-                    m.begin() + std::ptrdiff_t(i * columns));
+        for (std::size_t j = 0; j < np; ++j)
+            gsl_matrix_set(m.get(), i, j, rows[i * np + j]);
         const double v = values[i];
         const double u = pr.t[i] - centre;
         const double below = shape_point(ctx.shape, u - H, widths).d_centre;
         const double at = shape_point(ctx.shape, u, widths).d_centre;
         const double above = shape_point(ctx.shape, u + H, widths).d_centre;
-        m[i * columns + np] = amplitude * (above - below) / (2 * H);
-        m[i * columns + np + 1] = amplitude * (above - 2 * at + below) / (H * H);
-        r[i] = pr.y[i] - v;
-        rss += r[i] * r[i];
+        gsl_matrix_set(m.get(), i, np, amplitude * (above - below) / (2 * H));
+        gsl_matrix_set(m.get(), i, np + 1, amplitude * (above - 2 * at + below) / (H * H));
+        gsl_vector_set(r.get(), i, pr.y[i] - v);
+        rss += (pr.y[i] - v) * (pr.y[i] - v);
     }
-    const auto left = normal_least_squares(m, columns, r, c);
+    const auto left = qr_least_squares(m.get(), r.get(), c.get());
     if (!left || !std::isfinite(rss - *left)) return std::numeric_limits<double>::infinity();
     return (rss - *left) / a.variance();
 }

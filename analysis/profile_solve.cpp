@@ -56,6 +56,19 @@ void quiet_gsl() {
 
 } // namespace
 
+std::optional<double> qr_least_squares(gsl_matrix* a, const gsl_vector* b, gsl_vector* x) {
+    GslPtr<gsl_vector> tau(gsl_vector_alloc(a->size2)), r(gsl_vector_alloc(a->size1));
+    if (gsl_linalg_QR_decomp(a, tau.get()) != GSL_SUCCESS ||
+        gsl_linalg_QR_lssolve(a, tau.get(), b, x, r.get()) != GSL_SUCCESS)
+        return std::nullopt;
+    for (std::size_t k = 0; k < x->size; ++k)
+        if (!std::isfinite(gsl_vector_get(x, k))) return std::nullopt;
+    const double norm = gsl_blas_dnrm2(r.get());
+    return norm * norm;
+}
+
+namespace {
+
 // Least squares of the n x `columns` matrix `a` (by rows) against b, by the
 // normal equations factored by Cholesky: the coefficients, and the residual's
 // sum of squares taken from the residuals themselves; nullopt when the columns
@@ -89,6 +102,8 @@ std::optional<double> normal_least_squares(std::span<const double> a, std::size_
     }
     return rss;
 }
+
+} // namespace
 
 std::optional<std::vector<double>> linear_start(const Problem& pr, const ProfileModel& model,
                                                 const LineShape& shape,

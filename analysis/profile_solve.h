@@ -104,12 +104,10 @@ struct Attempt {
     std::size_t points = 0;
 };
 
-// Least squares of the n x `columns` matrix `a` (by rows) against b, by the
-// normal equations factored by Cholesky: the coefficients into `x`, and the
-// residual's sum of squares taken from the residuals themselves; nullopt when
-// the columns are not independent.
-std::optional<double> normal_least_squares(std::span<const double> a, std::size_t columns,
-                                           std::span<const double> b, std::vector<double>& x);
+// Least squares by Householder QR of `a` (overwritten): the coefficients into
+// `x`, and the residual's sum of squares; nullopt when a coefficient is not
+// finite, as when two columns are not independent.
+std::optional<double> qr_least_squares(gsl_matrix* a, const gsl_vector* b, gsl_vector* x);
 
 // The amplitudes and the baseline that fit best for given centres and widths:
 // a linear problem, so the solver starts next to its answer. Its sum of
