@@ -23,11 +23,9 @@ namespace {
 // a noiseless line on its centre far below the 1e-6 of a step asked of it.
 constexpr double XTOL = 1e-10, GTOL = 1e-10;
 // A step that lowers the sum of squares by less than this many residual
-// variances, with the residuals orthogonal to the Jacobian to a hundredth of a
-// standard error (at_minimum), leaves the fit that close to its minimum, far
-// inside what the points determine. At 1e-6 the last step or two polished the
-// fit to a thousandth, a fifth of all the steps of a campaign's fits.
-constexpr double CHI_SQUARE_STEP = 1e-3;
+// variances leaves the fit about sqrt(CHI_SQUARE_STEP) standard errors from
+// its minimum, far inside what the points determine.
+constexpr double CHI_SQUARE_STEP = 1e-6;
 // A column of the Jacobian this much smaller than the largest (after QR) is
 // taken as dependent: its parameter is not determined by the points.
 constexpr double COVARIANCE_EPSREL = 1e-11;
