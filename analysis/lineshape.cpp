@@ -269,8 +269,6 @@ template <class F> double first_root(F f, double step) {
     return (a + b) / 2;
 }
 
-double found_lobe_width(const LineShape& shape, const LineWidths& widths);
-
 double found_height_offset(const LineShape& shape, const LineWidths& widths) {
     if (shape.derivative != 1) return 0;
     // The extreme of the first derivative is the inflection of the profile.
@@ -286,26 +284,35 @@ double found_lobe_width(const LineShape& shape, const LineWidths& widths) {
     return 2 * first_root([&](double u) { return shape_value(shape, u, widths) - half; }, step);
 }
 
-// A profile of one width is one shape stretched: its lobe and offset are the
-// width times those of unit width, found once. The fits ask for them at
-// every test of every trial; the root search costs a hundred evaluations.
+// The widths of one unit each that a profile uses.
+LineWidths unit_widths(LineProfile profile) {
+    LineWidths unit;
+    if (uses_gauss_width(profile)) unit.gauss = 1;
+    if (uses_lorentz_width(profile)) unit.lorentz = 1;
+    return unit;
+}
+
+// The lobe and offset of each profile at its unit widths, found once. A
+// profile of one width is that shape stretched, so its lobe and offset are
+// the width times these; the fits ask for them at every test of every trial,
+// and the root search costs a hundred evaluations.
 struct UnitLobe {
     double lobe, offset;
 };
 
 const UnitLobe& unit_lobe(const LineShape& shape) {
     static const auto table = [] {
-        std::array<std::array<UnitLobe, 3>, 2> t{};
-        for (int n = 0; n <= 2; ++n) {
-            const LineShape gauss{LineProfile::Gauss, n}, lorentz{LineProfile::Lorentz, n};
-            t[0][std::size_t(n)] = {found_lobe_width(gauss, {1, 0}),
-                                    found_height_offset(gauss, {1, 0})};
-            t[1][std::size_t(n)] = {found_lobe_width(lorentz, {0, 1}),
-                                    found_height_offset(lorentz, {0, 1})};
-        }
+        std::array<std::array<UnitLobe, 3>, 3> t{};
+        for (LineProfile profile : {LineProfile::Gauss, LineProfile::Lorentz, LineProfile::Voigt})
+            for (int n = 0; n <= 2; ++n) {
+                const LineShape at{profile, n};
+                const LineWidths unit = unit_widths(profile);
+                t[std::size_t(profile)][std::size_t(n)] = {found_lobe_width(at, unit),
+                                                           found_height_offset(at, unit)};
+            }
         return t;
     }();
-    return table[shape.profile == LineProfile::Lorentz][std::size_t(shape.derivative)];
+    return table[std::size_t(shape.profile)][std::size_t(shape.derivative)];
 }
 
 // The one width of a Gaussian or Lorentzian profile.
@@ -326,20 +333,8 @@ double height_offset(const LineShape& shape, const LineWidths& widths) {
 }
 
 LineWidths widths_for_lobe(const LineShape& shape, double width) {
-    LineWidths unit;
-    if (uses_gauss_width(shape.profile)) unit.gauss = 1;
-    if (uses_lorentz_width(shape.profile)) unit.lorentz = 1;
-    // The Voigt of two unit widths, found once like the single widths' lobes.
-    static const std::array<double, 3> unit_voigt = [] {
-        std::array<double, 3> t{};
-        for (int n = 0; n <= 2; ++n)
-            t[std::size_t(n)] = found_lobe_width({LineProfile::Voigt, n}, {1, 1});
-        return t;
-    }();
-    const double unit_lobe = shape.profile == LineProfile::Voigt
-                                 ? unit_voigt[std::size_t(shape.derivative)]
-                                 : lobe_width(shape, unit);
-    const double factor = width / unit_lobe;
+    const LineWidths unit = unit_widths(shape.profile);
+    const double factor = width / unit_lobe(shape).lobe;
     return {unit.gauss * factor, unit.lorentz * factor};
 }
 
