@@ -387,6 +387,72 @@ TEST(ProfileScan, AWeakLineBesideAStrongOneIsFoundOnce) {
     }
 }
 
+TEST(ProfileScan, AStrongLineTheSmoothingShowsAsTwoLobesIsMeasuredAtItsCentre) {
+    // Smoothing four times as wide as a line shows one a thousand noise
+    // deviations high as lobes either side of it, where weak lines of the
+    // spectrum may stand: fitted first, each reads a window the strong
+    // line's flank cuts, and fits the two as broad lines where neither is.
+    // Every line must be found where it is, the strong ones to three of their
+    // errors and with their own lobe width, and no other.
+    const LineShape shape{LineProfile::Lorentz, 2};
+    const LineWidths w = widths_for_lobe(shape, 6);
+    double unit = 0;
+    for (double u = -30; u <= 30; u += 0.01)
+        unit = std::max(unit, std::abs(shape_value(shape, u, w)));
+    const double top = shape_value(shape, height_offset(shape, w), w) >= 0 ? 1 : -1;
+    Spectrum sp = blank_spectrum(12000);
+    std::mt19937 random(3);
+    constexpr double noise = 12;
+    std::normal_distribution<double> gauss(0.0, noise);
+    std::uniform_real_distribution<double> jitter(-0.5, 0.5);
+    std::vector<double> at, heights;
+    for (int k = 1; k <= 9; ++k) {
+        const double c = 1200.0 * k + jitter(random);
+        for (const auto& [offset, sigmas] : {std::pair{0.0, 1000.0}, {-38.0, 35.0}, {40.0, 25.0}}) {
+            at.push_back(c + offset);
+            heights.push_back(sigmas * noise);
+        }
+    }
+    for (std::int32_t i = 1; i <= sp.npts; ++i) {
+        double v = 500 + gauss(random);
+        for (std::size_t k = 0; k < at.size(); ++k)
+            if (std::abs(i - at[k]) < 400)
+                v += top * heights[k] / unit * shape_value(shape, i - at[k], w);
+        sp.intens[std::size_t(i)] = std::int32_t(std::lround(v));
+    }
+    sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+    sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+    PeaksSettings st;
+    st.smooth = 25;
+    st.baseline = 301;
+    st.cutoff_sigma = 5;
+    st.profile = ProfileFitSettings{shape, 1};
+    const double deviation = noise_deviation(sp.intens, sp.npts, st.smooth);
+    const auto levels = process_spectrum(sp, st);
+    ASSERT_TRUE(levels);
+    const PeakResults res = find_peaks(sp, *levels, st, deviation);
+    std::vector<int> times(at.size());
+    int phantoms = 0;
+    for (const ProfileLine& p : res.profile_lines) {
+        if (p.refusal) continue;
+        bool near = false;
+        for (std::size_t k = 0; k < at.size(); ++k) {
+            const double truth = sp.fstart + (at[k] - 1) * sp.fstep;
+            if (std::abs(p.line.frequency - truth) >= 2 * sp.fstep) continue;
+            ++times[k];
+            near = true;
+            if (k % 3 == 0) {
+                EXPECT_LE(std::abs(p.line.frequency - truth), 3 * p.line.error) << "line " << k;
+                EXPECT_NEAR(6 * sp.fstep, *p.line.fwhh, 0.6 * sp.fstep) << "line " << k;
+            }
+        }
+        if (!near) ++phantoms;
+    }
+    for (std::size_t k = 0; k < at.size(); ++k)
+        EXPECT_EQ(1, times[k]) << "line " << k;
+    EXPECT_EQ(0, phantoms);
+}
+
 TEST(ProfileScan, AStopKeepsTheLinesMeasuredAndSaysWhereItCame) {
     MadeLines m = made_lines({LineProfile::Lorentz, 2}, 8000, 80, 1000, 0, 1);
     PeaksSettings st;

@@ -174,14 +174,50 @@ double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int
     for (double& x : residuals)
         x = std::fabs(x - centre);
     const double mad = median(residuals);
-    double sigma = 1.4826 * mad / std::sqrt(1.0 - double(coef[2]));
-    if (smoothed_by > 0) {
-        std::array<float, 501> table{};
-        const SmoothingWindow w = smoothing_window(1, false, smoothed_by);
-        smoothing_coefficients(w.m, table);
-        sigma *= std::sqrt(double(table[std::size_t(w.m)]));
+    return 1.4826 * mad / std::sqrt(1.0 - double(coef[2])) * smoothed_noise_share(smoothed_by);
+}
+
+double smoothed_noise_share(std::int32_t smoothed_by) {
+    if (smoothed_by <= 0) return 1;
+    std::array<float, 501> table{};
+    const SmoothingWindow w = smoothing_window(1, false, smoothed_by);
+    smoothing_coefficients(w.m, table);
+    return std::sqrt(double(table[std::size_t(w.m)]));
+}
+
+std::vector<FoundLine> strong_tops(std::span<const double> freq,
+                                   std::span<const std::int32_t> intens, std::int32_t npts,
+                                   std::span<const double> level, double least, int sign) {
+    std::vector<FoundLine> tops;
+    if (npts < 1) return tops;
+    // A flat top at the data's extreme may be clipped, and is clipped_tops' own.
+    const auto [low, high] = [&] {
+        const auto e = std::minmax_element(intens.begin() + 1, intens.begin() + 1 + npts);
+        return std::pair{*e.first, *e.second};
+    }();
+    // A top stands above every point this near; a strong line's lobe spans
+    // more points than that, and noise this far below it makes no second top.
+    constexpr std::int32_t NEAR = 3;
+    const auto above = [&](std::int32_t i) {
+        return sign * (double(intens[std::size_t(i)]) - level[std::size_t(i - 1)]);
+    };
+    for (std::int32_t i = 1; i <= npts; ++i) {
+        const double v = above(i);
+        const std::int32_t y = intens[std::size_t(i)];
+        const bool flat = (i > 1 && intens[std::size_t(i - 1)] == y) ||
+                          (i < npts && intens[std::size_t(i + 1)] == y);
+        if (!(v >= least) || y >= 32767 || y <= -32768 || ((y == low || y == high) && flat))
+            continue;
+        bool top = true;
+        for (std::int32_t j = std::max(1, i - NEAR); top && j <= std::min(npts, i + NEAR); ++j)
+            if (j != i && (j < i ? above(j) >= v : above(j) > v)) top = false;
+        if (top)
+            tops.push_back(
+                {freq[std::size_t(i)],
+                 std::abs(freq[std::size_t(std::min(npts, i + 1))] - freq[std::size_t(i)]),
+                 saturate_intensity(std::trunc(v)), std::nullopt, true, false});
     }
-    return sigma;
+    return tops;
 }
 
 PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const PeaksSettings& st,
@@ -252,8 +288,18 @@ PeakResults find_peaks(const Spectrum& sp, const ProcessedLevels& levels, const 
         levels.unsmoothed.empty() ? std::span<const std::int32_t>(sp.intens) : levels.unsmoothed;
     // The clipped tops first: they are the strongest lines, and their fits
     // measure what a candidate on their flanks would.
-    std::vector<FoundLine> clipped = clipped_tops(sp.freq, fitted, sp.npts);
-    res.lines.insert(res.lines.begin(), clipped.begin(), clipped.end());
+    std::vector<FoundLine> first = clipped_tops(sp.freq, fitted, sp.npts);
+    // Then the tops so strong that their wings are taken off the points
+    // beside them (the smoothing may show such a line as lobes either side
+    // of it): a weaker line beside one, fitted first, reads a window cut by
+    // the strong line's flank, and fits the two as a broad misfit.
+    if (noise) {
+        const std::vector<FoundLine> strong =
+            strong_tops(sp.freq, fitted, sp.npts, level,
+                        WING_SIGMAS * *noise / smoothed_noise_share(st.smooth), sign);
+        first.insert(first.end(), strong.begin(), strong.end());
+    }
+    res.lines.insert(res.lines.begin(), first.begin(), first.end());
     RefineControl refine = control;
     refine.examined = &res.examined;
     refine.threads = st.threads;
@@ -582,6 +628,75 @@ std::vector<std::size_t> part_cuts(std::span<const FoundLine> found, std::size_t
     return cuts;
 }
 
+// The found lines from..to (exclusive) into `state`, examined as in their
+// order: how many were examined before a stop. On several processors the run
+// is cut in parts, one a thread, each begun from what the lines before the
+// run left: a part that neither asked about nor read what the parts before it
+// added or changed is what it would have been after them; one that did is
+// run again after them. The results are the same however many processors
+// there are.
+std::size_t examine_run(const Refiner& refiner, std::span<const FoundLine> found, std::size_t from,
+                        std::size_t to, RefineState& state, const RefineControl& control,
+                        std::atomic<std::size_t>& done) {
+    const std::size_t parts =
+        std::min<std::size_t>(std::size_t(std::max(1, control.threads)), (to - from) / PART_FROM);
+    if (parts < 2) return run_part(refiner, found, from, to, state, control, done, true);
+    // Where the parts taken so far end.
+    std::size_t examined = from;
+    const std::vector<std::size_t> cuts = part_cuts(found, from, to, parts);
+    std::vector<RefineState> others(parts - 1);
+    std::vector<std::size_t> counts(parts, 0);
+    // Every part reads the points as the lines before the run left them,
+    // and takes wings off a copy of its own.
+    state.own_peeled = false;
+    state.adding = true;
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t k = 1; k < parts; ++k) {
+            RefineState& part = others[k - 1];
+            part.measured = state.measured;
+            part.blends = state.blends;
+            part.wings = state.wings;
+            part.weak = state.weak;
+            part.peeled = state.peeled;
+            part.asking = part.adding = true;
+            threads.emplace_back([&, k] {
+                counts[k] = run_part(refiner, found, cuts[k], cuts[k + 1], others[k - 1], control,
+                                     done, false);
+            });
+        }
+        counts[0] = run_part(refiner, found, cuts[0], cuts[1], state, control, done, true);
+    }
+    examined += counts[0];
+    // `state` holds the parts taken so far, `before` what they added.
+    RefineState before;
+    before.take_additions(state);
+    for (std::size_t k = 1; k < parts && examined == cuts[k]; ++k) {
+        RefineState& part = others[k - 1];
+        if (part.depends_on(before)) {
+            // Its lines are counted again as they are fitted again.
+            done.fetch_sub(counts[k]);
+            state.clear_additions();
+            counts[k] = run_part(refiner, found, cuts[k], cuts[k + 1], state, control, done, true);
+            before.take_additions(state);
+        } else {
+            state.lines.insert(state.lines.end(), part.lines.begin(), part.lines.end());
+            state.weak.insert(state.weak.end(), part.added_weak.begin(), part.added_weak.end());
+            state.measured.merge(part.measured);
+            state.blends.merge(part.blends);
+            // Its wings off the points as the parts before it left them,
+            // in the order it took them off.
+            for (const auto& [fit, c] : part.peels)
+                refiner.peel(state, fit, c);
+            before.take_additions(part);
+        }
+        examined += counts[k];
+    }
+    state.adding = false;
+    state.clear_additions();
+    return examined - from;
+}
+
 } // namespace
 
 std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::int32_t> intens,
@@ -591,71 +706,17 @@ std::vector<ProfileLine> refine_lines(const Spectrum& sp, std::span<const std::i
     const Refiner refiner(sp, intens, given, min_height, sign);
     RefineState state;
     std::atomic<std::size_t> done{0};
-    // The lines are examined in their order (the clipped tops first, then by
-    // frequency), and what one fit measures decides what later ones do. On
-    // several processors the run by frequency is cut in parts, one a thread,
-    // each begun from what the lines before the run left: a part that neither
-    // asked about nor read what the parts before it added or changed is what
-    // it would have been after them; one that did is run again after them.
-    // The results are the same however many processors there are.
-    std::size_t run = found.size();
-    while (run > 0 && (run == found.size() || found[run - 1].frequency <= found[run].frequency))
-        --run;
-    const std::size_t parts = std::min<std::size_t>(std::size_t(std::max(1, control.threads)),
-                                                    (found.size() - run) / PART_FROM);
-    std::size_t examined =
-        run_part(refiner, found, 0, parts < 2 ? found.size() : run, state, control, done, true);
-    if (parts >= 2 && examined == run) {
-        const std::vector<std::size_t> cuts = part_cuts(found, run, found.size(), parts);
-        std::vector<RefineState> others(parts - 1);
-        std::vector<std::size_t> counts(parts, 0);
-        // Every part reads the points as the lines before the run left them,
-        // and takes wings off a copy of its own.
-        state.own_peeled = false;
-        state.adding = true;
-        {
-            std::vector<std::jthread> threads;
-            for (std::size_t k = 1; k < parts; ++k) {
-                RefineState& part = others[k - 1];
-                part.measured = state.measured;
-                part.blends = state.blends;
-                part.wings = state.wings;
-                part.weak = state.weak;
-                part.peeled = state.peeled;
-                part.asking = part.adding = true;
-                threads.emplace_back([&, k] {
-                    counts[k] = run_part(refiner, found, cuts[k], cuts[k + 1], others[k - 1],
-                                         control, done, false);
-                });
-            }
-            counts[0] = run_part(refiner, found, cuts[0], cuts[1], state, control, done, true);
-        }
-        examined += counts[0];
-        // `state` holds the parts taken so far, `before` what they added.
-        RefineState before;
-        before.take_additions(state);
-        for (std::size_t k = 1; k < parts && examined == cuts[k]; ++k) {
-            RefineState& part = others[k - 1];
-            if (part.depends_on(before)) {
-                // Its lines are counted again as they are fitted again.
-                done.fetch_sub(counts[k]);
-                state.clear_additions();
-                counts[k] =
-                    run_part(refiner, found, cuts[k], cuts[k + 1], state, control, done, true);
-                before.take_additions(state);
-            } else {
-                state.lines.insert(state.lines.end(), part.lines.begin(), part.lines.end());
-                state.weak.insert(state.weak.end(), part.added_weak.begin(), part.added_weak.end());
-                state.measured.merge(part.measured);
-                state.blends.merge(part.blends);
-                // Its wings off the points as the parts before it left them,
-                // in the order it took them off.
-                for (const auto& [fit, c] : part.peels)
-                    refiner.peel(state, fit, c);
-                before.take_additions(part);
-            }
-            examined += counts[k];
-        }
+    // The lines are examined in their order (the clipped tops, the strong
+    // ones, then the rest, each by frequency), and what one fit measures
+    // decides what later ones do; each run by frequency is shared out among
+    // the processors.
+    std::size_t examined = 0;
+    for (std::size_t from = 0; from < found.size() && examined == from;) {
+        std::size_t to = from + 1;
+        while (to < found.size() && found[to - 1].frequency <= found[to].frequency)
+            ++to;
+        examined += examine_run(refiner, found, from, to, state, control, done);
+        from = to;
     }
     if (control.examined) *control.examined = examined;
     if (control.progress) control.progress(examined, found.size());

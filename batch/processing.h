@@ -123,6 +123,18 @@ PeakResults find_peaks(const Spectrum& spectrum, const ProcessedLevels& levels,
 std::vector<FoundLine> clipped_tops(std::span<const double> freq,
                                     std::span<const std::int32_t> intens, std::int32_t npts);
 
+// What of a spectrum's noise is left after smoothing by `smoothed_by` points
+// (1 for none).
+double smoothed_noise_share(std::int32_t smoothed_by);
+
+// The tops of intens[1..npts] that stand at least `least` above `level`
+// (0-based, one a point) the way `sign` points, and above every point within
+// three of them; points at a 16-bit limit, or flat at the data's extreme,
+// are clipped_tops' own. Each as a FoundLine there.
+std::vector<FoundLine> strong_tops(std::span<const double> freq,
+                                   std::span<const std::int32_t> intens, std::int32_t npts,
+                                   std::span<const double> level, double least, int sign);
+
 // The profile fit at every found line in turn, a line that an earlier fit
 // measured (within half its lobe width) left out; by frequency. The lines of a
 // fit whose height above the fitted baseline, times `sign` (0: either way, for
