@@ -506,7 +506,8 @@ FitOutcome fit_at(std::span<const double> x, std::span<const T> y, std::int32_t 
     // baseline the higher one may hide most of a weak line.
     const double shows = std::abs(line->height) + line->level_spread;
     if (shows < settings.least_height || shows < settings.least_noise_units * line->noise ||
-        std::abs(line->centre - position) > settings.farthest_lobe * line->width)
+        std::abs(line->centre - position) > settings.farthest_lobe * line->width ||
+        (settings.lobe_sign != 0 && line->sign != settings.lobe_sign))
         return FitRefusal::NoLine;
     const double reach = settings.window_widths * line->width;
     const std::size_t limit =

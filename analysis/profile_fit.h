@@ -45,6 +45,10 @@ struct ProfileFitSettings {
     // widths from the position a line there: the climb left the position for
     // a stronger lobe beside it, which has a place of its own.
     double farthest_lobe = std::numeric_limits<double>::infinity();
+    // Nor, when not 0, is a lobe that the first look finds pointing against
+    // this sign (1 up, -1 down): at a place found as a lobe one way, a lobe
+    // the other way is a neighbour's flank.
+    int lobe_sign = 0;
     // When given, widened to every point the fit read (a caller running fits
     // side by side tells from it whether one read what another changed).
     PointRange* read = nullptr;

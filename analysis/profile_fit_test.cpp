@@ -273,6 +273,17 @@ TEST(ProfileFit, WhatIsNoLineIsRefused) {
     // A line in a spectrum too short for its parameters.
     const Spectrum short_one = make_spectrum(shape, 2, {{4.0, 9000}}, 7);
     EXPECT_EQ(FitRefusal::TooFewPoints, refusal(short_one, 4));
+    // A dip where a lobe up is asked for, and fitted where either way or down is.
+    settings.shape = {LineProfile::Gauss, 0};
+    const Spectrum dip = make_spectrum(settings.shape, 10, {{300.0, -3000}});
+    settings.lobe_sign = 1;
+    EXPECT_EQ(FitRefusal::NoLine, refusal(dip, 300));
+    for (int sign : {0, -1}) {
+        settings.lobe_sign = sign;
+        const auto fit = fit_profile(dip.x, dip.y, dip.npts, dip.at(300), settings);
+        ASSERT_TRUE(fit) << sign;
+        EXPECT_NEAR(dip.at(300), fit->components.at(0).centre, 1e-6) << sign;
+    }
 }
 
 // Whatever the points, a fit comes back whole or refused: spikes, steps,

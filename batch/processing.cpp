@@ -467,6 +467,12 @@ class Refiner {
         m_tentative.least_height = TENTATIVE_SHOWS * min_height;
         m_tentative.least_noise_units = TENTATIVE_SHOWS * TENTATIVE_SIGMAS;
         m_tentative.farthest_lobe = TENTATIVE_FARTHEST;
+        // Nor is such a place fitted where the first look finds a lobe
+        // pointing against the scan: the flank of a strong neighbour, beside
+        // which the smoothing showed a bump. Fitted, it took a window five
+        // times a line's, and a fifth of one spectrum's fits, to find
+        // nothing the neighbours' own fits had not.
+        m_tentative.lobe_sign = sign;
     }
 
     void examine(const FoundLine& candidate, RefineState& s) const;
