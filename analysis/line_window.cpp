@@ -30,6 +30,9 @@ constexpr double NOISE_EXCLUSION = 4;
 constexpr std::int32_t MIN_NOISE_POINTS = 64;
 // Each third of the surroundings gives a median of the background.
 constexpr std::int32_t MIN_THIRD = 32;
+// The smoothed points this many (and twice the smoothing's half width) either
+// side of a lobe's top hold its crossings, unless it is far wider than a line.
+constexpr std::int32_t NEAR_TOP = 32;
 
 // The points of a stretch as doubles with running sums, so that the smoothed
 // value at any point costs two reads.
@@ -123,20 +126,30 @@ std::int32_t climb(const Stretch& s, std::int32_t i, std::int32_t h, int sign) {
     }
 }
 
-// The smoothed values of the whole stretch, 1-based from its first point (so
-// that the shared workers can take them), with the matching frequencies.
+// The smoothed values of points lo..hi of a stretch, 1-based from lo (so that
+// the shared workers can take them), with the matching frequencies.
 struct SmoothedStretch {
     std::span<const double> x;
     std::vector<double> y;
     std::int32_t offset = 0; // the stretch's point i is element i - offset
     std::int32_t count = 0;
+    // The stretch's ends, and whether lo..hi stops short of either.
+    std::int32_t first = 0, last = 0;
+    bool cut_low = false, cut_high = false;
+    std::span<const double> stretch_x; // 1-based from the stretch's first point
 };
 
-SmoothedStretch smoothed_stretch(const Stretch& s, std::span<const double> x, std::int32_t h) {
+SmoothedStretch smoothed_stretch(const Stretch& s, std::span<const double> x, std::int32_t h,
+                                 std::int32_t lo, std::int32_t hi) {
     SmoothedStretch t;
-    t.offset = s.first() - 1;
-    t.count = s.last() - t.offset;
+    t.offset = lo - 1;
+    t.count = hi - t.offset;
+    t.first = s.first();
+    t.last = s.last();
+    t.cut_low = lo > s.first();
+    t.cut_high = hi < s.last();
     t.x = x.subspan(std::size_t(t.offset));
+    t.stretch_x = x.subspan(std::size_t(s.first() - 1));
     t.y.resize(std::size_t(t.count) + 1);
     for (std::int32_t k = 1; k <= t.count; ++k)
         t.y[std::size_t(k)] = s.smoothed(t.offset + k, h);
@@ -146,18 +159,30 @@ SmoothedStretch smoothed_stretch(const Stretch& s, std::span<const double> x, st
 // The top of the smoothed lobe at point j, finer than a point: the O key's
 // parabola over j - d .. j + d, moved once onto the fitted top, and kept
 // within those points (a flat or noisy top may put the vertex anywhere).
-double vertex(const SmoothedStretch& t, std::int32_t j, std::int32_t h) {
+// Nullopt when the parabola moves to points near where `t` stops short of its
+// stretch: there the whole stretch must give the answer.
+std::optional<double> vertex(const SmoothedStretch& t, std::int32_t j, std::int32_t h) {
     const std::int32_t d = std::max(1, h / 2);
     const std::int32_t at = j - t.offset;
     const double fallback = t.x[std::size_t(at)];
-    if (at - d < 1 || at + d > t.count) return fallback;
+    if (at - d < 1 || at + d > t.count) {
+        if ((at - d < 1 && t.cut_low) || (at + d > t.count && t.cut_high)) return std::nullopt;
+        return fallback;
+    }
     const std::span<const double> y(t.y);
+    bool beyond = false;
     const std::function<std::int64_t(double)> recentre = [&](double f) {
-        return std::int64_t(nearest_point(t.x, t.count, f));
+        // Found among all of the stretch's points, as the whole one would.
+        const std::int32_t whole = t.last - (t.first - 1);
+        const std::int64_t k =
+            std::int64_t(nearest_point(t.stretch_x, whole, f)) + (t.first - 1) - t.offset;
+        if ((k - d < 2 && t.cut_low) || (k + d > t.count - 1 && t.cut_high)) beyond = true;
+        return std::clamp<std::int64_t>(k, 1, t.count);
     };
     LineFit fit;
-    if (fit_and_recentre(t.x, y, t.count, at, d, 2, recentre, fit) != LineFitOutcome::Fitted)
-        return fallback;
+    const LineFitOutcome outcome = fit_and_recentre(t.x, y, t.count, at, d, 2, recentre, fit);
+    if (beyond) return std::nullopt;
+    if (outcome != LineFitOutcome::Fitted) return fallback;
     return std::clamp(fit.FPEAK, t.x[std::size_t(at - d)], t.x[std::size_t(at + d)]);
 }
 
@@ -178,12 +203,14 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
     std::int32_t levels_at = 0;
     double median = 0, bent = 0;
     // The noise is a median of its own and only the estimate returned needs
-    // it: measured for the best pass when it is returned or before its
-    // surroundings give way to the next pass's.
+    // it: measured when it is returned, on the surroundings of the pass that
+    // gave it, kept aside while a later pass reads others.
     std::optional<PointRange> noise_outside;
+    std::optional<Stretch> best_surroundings;
     auto measure_noise = [&] {
         if (!noise_outside) return;
-        best->noise = surroundings->noise(noise_outside->first, noise_outside->last);
+        const Stretch& of = best_surroundings ? *best_surroundings : *surroundings;
+        best->noise = of.noise(noise_outside->first, noise_outside->last);
         // A few counts that mostly repeat give a median difference of 0; the
         // fit's errors and its test for a further line need the noise the
         // rounding leaves at least.
@@ -200,19 +227,12 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
                                               MIN_SURROUNDINGS, MAX_SURROUNDINGS);
         const std::int32_t first = std::max(1, i0 - reach), last = std::min(npts, i0 + reach);
         if (!surroundings || surroundings->first() != first || surroundings->last() != last) {
-            measure_noise();
+            if (noise_outside) best_surroundings = std::move(surroundings);
             surroundings.emplace(y, first, last);
             if (read) widen(*read, first, last);
             levels_at = 0;
         }
         const Stretch& s = *surroundings;
-        const SmoothedStretch smooth = smoothed_stretch(s, x, h);
-        BasicHalfHeightFinder<double> finder(smooth.x, smooth.y, 1, smooth.count);
-        // The crossings of `level` beside point i of the spectrum.
-        const auto crossing = [&](std::int32_t i, int dir, double at) {
-            return dir < 0 ? finder.left(i - smooth.offset, at)
-                           : finder.right(i - smooth.offset, at);
-        };
         // Of the median and the parabola of the thirds, the level nearer the
         // lobe: a bend of the baseline lifts the median's lobe, a strong
         // neighbour's lobes in the middle third the parabola's, and neither
@@ -233,6 +253,32 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         e.peak = climb(s, i0, h, sign);
         const double top = s.smoothed(e.peak, h) - level;
         if (!(top * sign > 0)) return result();
+        // The crossings and the vertex read the smoothed points near the top;
+        // all of the stretch's only when one of them lies beyond those.
+        std::optional<SmoothedStretch> smooth;
+        std::optional<BasicHalfHeightFinder<double>> finder;
+        const auto smooth_over = [&](std::int32_t lo, std::int32_t hi) {
+            smooth = smoothed_stretch(s, x, h, lo, hi);
+            finder.emplace(smooth->x, smooth->y, 1, smooth->count);
+        };
+        const auto smooth_all = [&] {
+            if (smooth->cut_low || smooth->cut_high) smooth_over(s.first(), s.last());
+        };
+        const std::int32_t near = NEAR_TOP + 2 * h;
+        smooth_over(std::max(s.first(), e.peak - near), std::min(s.last(), e.peak + near));
+        // The crossings of `level` beside point i of the spectrum.
+        const auto crossing = [&](std::int32_t i, int dir, double crossed) {
+            const auto find = [&] {
+                return dir < 0 ? finder->left(i - smooth->offset, crossed)
+                               : finder->right(i - smooth->offset, crossed);
+            };
+            auto found = find();
+            if (!found && (dir < 0 ? smooth->cut_low : smooth->cut_high)) {
+                smooth_all();
+                found = find();
+            }
+            return found;
+        };
         auto left = crossing(e.peak, -1, level + top / 2);
         auto right = crossing(e.peak, +1, level + top / 2);
         // A lobe cut by an end of the spectrum has one crossing; the other
@@ -268,7 +314,12 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
             // The height is that of the lobe below the centre.
             e.height = dir > 0 ? top : s.smoothed(other, h) - level;
         } else {
-            e.centre = vertex(smooth, e.peak, h);
+            auto centre = vertex(*smooth, e.peak, h);
+            if (!centre) {
+                smooth_all();
+                centre = vertex(*smooth, e.peak, h);
+            }
+            e.centre = *centre;
             e.width = *right - *left;
             e.height = top;
         }
@@ -278,6 +329,7 @@ std::optional<LineEstimate> estimate(std::span<const double> x, std::span<const 
         const bool settled =
             best && best->peak == e.peak && std::abs(points - width_points) <= 0.05 * width_points;
         best = e;
+        best_surroundings.reset();
         noise_outside = PointRange{e.peak - excluded, e.peak + excluded};
         if (settled) break;
         width_points = points;

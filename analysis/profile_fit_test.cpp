@@ -1,5 +1,7 @@
 #include "analysis/profile_fit.h"
 
+#include "analysis/line_window.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -254,6 +256,25 @@ TEST(ProfileFit, BlendsAndNeighbours) {
         for (std::size_t k = 0; k < c.expected.size(); ++k)
             EXPECT_NEAR(s.at(c.expected[k]), fit->components[k].centre, 1e-4 * STEP);
     }
+}
+
+// The first look reads the smoothed points near a lobe's top, and all of its
+// surroundings only when the lobe reaches beyond them: lines of a few points
+// to hundreds, from a start on their flank, must come out where they are and
+// as wide as they are.
+TEST(ProfileFit, FirstLookFindsNarrowAndWideLobes) {
+    for (const LineShape shape : {LineShape{LineProfile::Lorentz, 2}, {LineProfile::Gauss, 0}})
+        for (const double width : {4.0, 12.0, 60.0, 150.0, 250.0}) {
+            const double centre = 4000.3;
+            const Spectrum s = make_spectrum(shape, width, {{centre, 5000}}, 8000);
+            const auto line =
+                estimate_line(s.x, s.y, s.npts, std::int32_t(std::lround(centre + 0.2 * width)),
+                              shape.derivative);
+            SCOPED_TRACE(shape_name(shape) + " " + std::to_string(width));
+            ASSERT_TRUE(line);
+            EXPECT_NEAR(s.at(centre), line->centre, std::max(0.5, 0.02 * width) * STEP);
+            EXPECT_NEAR(width * STEP, line->width, 0.15 * width * STEP);
+        }
 }
 
 TEST(ProfileFit, WhatIsNoLineIsRefused) {
