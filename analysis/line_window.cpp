@@ -41,13 +41,12 @@ class Stretch {
     template <class T>
     Stretch(std::span<const T> y, std::int32_t first, std::int32_t last)
         : m_first(first), m_last(last) {
-        m_sum.resize(std::size_t(last - first + 2));
-        m_y.resize(std::size_t(last - first + 1));
-        for (std::int32_t i = first; i <= last; ++i) {
-            const double v = double(y[std::size_t(i)]);
-            m_y[std::size_t(i - first)] = v;
-            m_sum[std::size_t(i - first + 1)] = m_sum[std::size_t(i - first)] + v;
-        }
+        // Filled as they grow: cleared first, each would be written twice.
+        m_y.assign(y.begin() + first, y.begin() + last + 1);
+        m_sum.reserve(m_y.size() + 1);
+        m_sum.push_back(0);
+        for (const double v : m_y)
+            m_sum.push_back(m_sum.back() + v);
     }
     std::int32_t first() const { return m_first; }
     std::int32_t last() const { return m_last; }
