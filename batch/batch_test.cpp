@@ -189,6 +189,32 @@ Spectrum blank_spectrum(std::int32_t npts) {
 // A spectrum of lines of one profile in memory, 1-based, every 400 points on
 // a baseline of `level` plus a cosine of `curve` times the height with a
 // period of 4000 points; noise of `noise` counts, rounded to whole counts.
+// A line of `shape` with a lobe `lobe` points wide, scaled so that its
+// largest lobe is `height` high, pointing up for a positive height.
+class ScaledLine {
+  public:
+    ScaledLine(LineShape shape, double lobe) : m_shape(shape), m_w(widths_for_lobe(shape, lobe)) {
+        for (double u = -30; u <= 30; u += 0.01)
+            m_unit = std::max(m_unit, std::abs(shape_value(shape, u, m_w)));
+        m_top = shape_value(shape, height_offset(shape, m_w), m_w) >= 0 ? 1 : -1;
+    }
+    // At `u` points from the centre.
+    double operator()(double u, double height) const {
+        return m_top * height / m_unit * shape_value(m_shape, u, m_w);
+    }
+
+  private:
+    LineShape m_shape;
+    LineWidths m_w;
+    double m_unit = 0, m_top = 1;
+};
+
+// The spectrum's extremes, as a loaded one knows them.
+void set_extremes(Spectrum& sp) {
+    sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+    sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+}
+
 struct MadeLines {
     Spectrum spectrum;
     std::vector<double> centres; // frequencies
@@ -202,25 +228,18 @@ MadeLines made_lines(LineShape shape, double height, double noise, double level,
     std::mt19937 random(5);
     std::normal_distribution<double> gauss(0.0, noise);
     std::uniform_real_distribution<double> jitter(-0.5, 0.5);
-    const LineWidths w = widths_for_lobe(shape, 10);
-    // The largest lobe of a unit line, to scale it to `height`.
-    double unit = 0;
-    for (double u = -30; u <= 30; u += 0.01)
-        unit = std::max(unit, std::abs(shape_value(shape, u, w)));
-    const double top = shape_value(shape, height_offset(shape, w), w) >= 0 ? 1 : -1;
+    const ScaledLine line(shape, 10);
     std::vector<double> at;
     for (int k = 1; k <= lines; ++k)
         at.push_back(400.0 * k + jitter(random));
     for (std::int32_t i = 1; i <= sp.npts; ++i) {
         double v = level + curve * height * std::cos(2 * M_PI * i / 4000.0) + gauss(random);
         for (double c : at)
-            if (std::abs(i - c) < 200)
-                v += sign * top * height / unit * shape_value(shape, i - c, w);
+            if (std::abs(i - c) < 200) v += line(i - c, sign * height);
         // A recording holds 16 bits: the tops of the strongest lines are clipped.
         sp.intens[std::size_t(i)] = std::int32_t(std::lround(std::clamp(v, -32768.0, 32767.0)));
     }
-    sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
-    sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+    set_extremes(sp);
     for (double c : at)
         m.centres.push_back(sp.fstart + (c - 1) * sp.fstep);
     return m;
@@ -336,11 +355,7 @@ TEST(ProfileScan, AWeakLineBesideAStrongOneIsFoundOnce) {
     // baseline that sags under it: the places on the strong line's flank are
     // refused before any fit, the weak line's own is not.
     const LineShape shape{LineProfile::Lorentz, 2};
-    const LineWidths w = widths_for_lobe(shape, 10);
-    double unit = 0;
-    for (double u = -30; u <= 30; u += 0.01)
-        unit = std::max(unit, std::abs(shape_value(shape, u, w)));
-    const double top = shape_value(shape, height_offset(shape, w), w) >= 0 ? 1 : -1;
+    const ScaledLine line(shape, 10);
     for (const double apart : {2.0, 4.0}) {
         Spectrum sp = blank_spectrum(8000);
         std::mt19937 random(11);
@@ -356,12 +371,10 @@ TEST(ProfileScan, AWeakLineBesideAStrongOneIsFoundOnce) {
         for (std::int32_t i = 1; i <= sp.npts; ++i) {
             double v = 1000 + 6 * noise * std::cos(2 * M_PI * i / 1600.0) + gauss(random);
             for (std::size_t k = 0; k < at.size(); ++k)
-                if (std::abs(i - at[k]) < 300)
-                    v += top * heights[k] / unit * shape_value(shape, i - at[k], w);
+                if (std::abs(i - at[k]) < 300) v += line(i - at[k], heights[k]);
             sp.intens[std::size_t(i)] = std::int32_t(std::lround(v));
         }
-        sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
-        sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+        set_extremes(sp);
         PeaksSettings st;
         st.cutoff_sigma = 5;
         st.profile = ProfileFitSettings{shape, 1};
@@ -395,11 +408,7 @@ TEST(ProfileScan, AStrongLineTheSmoothingShowsAsTwoLobesIsMeasuredAtItsCentre) {
     // Every line must be found where it is, the strong ones to three of their
     // errors and with their own lobe width, and no other.
     const LineShape shape{LineProfile::Lorentz, 2};
-    const LineWidths w = widths_for_lobe(shape, 6);
-    double unit = 0;
-    for (double u = -30; u <= 30; u += 0.01)
-        unit = std::max(unit, std::abs(shape_value(shape, u, w)));
-    const double top = shape_value(shape, height_offset(shape, w), w) >= 0 ? 1 : -1;
+    const ScaledLine line(shape, 6);
     Spectrum sp = blank_spectrum(12000);
     std::mt19937 random(3);
     constexpr double noise = 12;
@@ -416,12 +425,10 @@ TEST(ProfileScan, AStrongLineTheSmoothingShowsAsTwoLobesIsMeasuredAtItsCentre) {
     for (std::int32_t i = 1; i <= sp.npts; ++i) {
         double v = 500 + gauss(random);
         for (std::size_t k = 0; k < at.size(); ++k)
-            if (std::abs(i - at[k]) < 400)
-                v += top * heights[k] / unit * shape_value(shape, i - at[k], w);
+            if (std::abs(i - at[k]) < 400) v += line(i - at[k], heights[k]);
         sp.intens[std::size_t(i)] = std::int32_t(std::lround(v));
     }
-    sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
-    sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+    set_extremes(sp);
     PeaksSettings st;
     st.smooth = 25;
     st.baseline = 301;
@@ -516,8 +523,7 @@ TEST(ProfileScan, TheSameLinesOnOneProcessorOrSeveral) {
             sp.intens[std::size_t(i)] = std::int32_t(
                 std::lround(std::clamp(y[std::size_t(i)] + gauss(random), -32768.0, 32767.0)));
         }
-        sp.iymin = *std::min_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
-        sp.iymax = *std::max_element(sp.intens.begin() + 1, sp.intens.begin() + sp.npts + 1);
+        set_extremes(sp);
         const double noise = noise_deviation(sp.intens, sp.npts, 0);
         auto run = [&](int threads, const RefineControl& control = {}) {
             Spectrum copy = sp;
