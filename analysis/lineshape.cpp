@@ -213,8 +213,10 @@ ShapePoint shape_point(const LineShape& shape, double u, const LineWidths& width
     return voigt_point(n, u, voigt_scales(n, widths));
 }
 
-void shape_points(const LineShape& shape, std::span<const double> u, const LineWidths& widths,
-                  std::span<ShapePoint> out) {
+__attribute__((target_clones("avx2", "default"))) void shape_points(const LineShape& shape,
+                                                                    std::span<const double> u,
+                                                                    const LineWidths& widths,
+                                                                    std::span<ShapePoint> out) {
     assert(out.size() >= u.size());
     const int n = shape.derivative;
     assert(n >= 0 && n <= 2 && "line shapes are of derivative order 0, 1 or 2");

@@ -183,25 +183,32 @@ double split_signal(const FitContext& ctx, const Problem& pr, const Attempt& a) 
     const LineWidths widths = model.widths(a.p);
     const double centre = a.p[strongest], amplitude = a.p[kc + strongest];
     constexpr double H = 0.02; // points
-    GslPtr<gsl_matrix> m(gsl_matrix_alloc(n, np + 2));
-    GslPtr<gsl_vector> r(gsl_vector_alloc(n)), c(gsl_vector_alloc(np + 2));
-    std::vector<double> values(n), rows(n * np);
+    // Kept per thread: every line of a scan asks this at least once.
+    thread_local std::vector<double> values, rows, columns, r, u[3];
+    thread_local std::vector<ShapePoint> s[3];
+    values.resize(n);
+    rows.resize(n * np);
+    columns.resize(n * (np + 2));
+    r.resize(n);
     model.evaluate(a.p, pr.t, values, rows);
+    for (int d = 0; d < 3; ++d) {
+        u[d].resize(n);
+        s[d].resize(n);
+        for (std::size_t i = 0; i < n; ++i)
+            u[d][i] = pr.t[i] - centre + (d - 1) * H;
+        shape_points(ctx.shape, u[d], widths, s[d]);
+    }
     double rss = 0;
     for (std::size_t i = 0; i < n; ++i) {
         for (std::size_t j = 0; j < np; ++j)
-            gsl_matrix_set(m.get(), i, j, rows[i * np + j]);
-        const double v = values[i];
-        const double u = pr.t[i] - centre;
-        const double below = shape_point(ctx.shape, u - H, widths).d_centre;
-        const double at = shape_point(ctx.shape, u, widths).d_centre;
-        const double above = shape_point(ctx.shape, u + H, widths).d_centre;
-        gsl_matrix_set(m.get(), i, np, amplitude * (above - below) / (2 * H));
-        gsl_matrix_set(m.get(), i, np + 1, amplitude * (above - 2 * at + below) / (H * H));
-        gsl_vector_set(r.get(), i, pr.y[i] - v);
-        rss += (pr.y[i] - v) * (pr.y[i] - v);
+            columns[j * n + i] = rows[i * np + j];
+        const double below = s[0][i].d_centre, at = s[1][i].d_centre, above = s[2][i].d_centre;
+        columns[np * n + i] = amplitude * (above - below) / (2 * H);
+        columns[(np + 1) * n + i] = amplitude * (above - 2 * at + below) / (H * H);
+        r[i] = pr.y[i] - values[i];
+        rss += r[i] * r[i];
     }
-    const auto left = qr_least_squares(m.get(), r.get(), c.get());
+    const auto left = qr_least_squares(columns, n, np + 2, r);
     if (!left || !std::isfinite(rss - *left)) return std::numeric_limits<double>::infinity();
     return (rss - *left) / a.variance();
 }

@@ -117,8 +117,9 @@ double ProfileModel::value(std::span<const double> p, double t, std::span<double
     return v;
 }
 
-void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t,
-                            std::span<double> values, std::span<double> jacobian) const {
+__attribute__((target_clones("avx2", "default"))) void
+ProfileModel::evaluate(std::span<const double> p, std::span<const double> t,
+                       std::span<double> values, std::span<double> jacobian) const {
     assert(p.size() == std::size_t(parameter_count()));
     assert(values.size() >= t.size());
     const std::size_t n = t.size(), np = p.size();
@@ -128,15 +129,6 @@ void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t
     const bool gauss = uses_gauss_width(m_shape.profile);
     const bool lorentz = uses_lorentz_width(m_shape.profile);
     std::fill_n(values.begin(), n, 0.0);
-    // Every column is set below but the widths', which each component sharing
-    // them adds to.
-    if (want) {
-        const std::size_t widths_from = 2 * k_count;
-        const std::size_t widths_to = np - std::size_t(m_degree) - 1;
-        for (std::size_t i = 0; i < n; ++i)
-            std::fill(jacobian.begin() + std::ptrdiff_t(i * np + widths_from),
-                      jacobian.begin() + std::ptrdiff_t(i * np + widths_to), 0.0);
-    }
 
     // Kept per thread: every step of every fit evaluates the model.
     thread_local std::vector<double> u;
@@ -149,6 +141,9 @@ void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t
         const double gauss_sign = gauss && p[gauss_at] < 0 ? -1 : 1;
         const double lorentz_sign = lorentz && p[lorentz_at] < 0 ? -1 : 1;
         const double amplitude = p[k_count + k];
+        // The first component with a width column sets it, the others sharing
+        // it add to it: no column is cleared first.
+        const bool first = m_free || k == 0;
         for (std::size_t i = 0; i < n; ++i)
             u[i] = t[i] - p[k];
         shape_points(m_shape, u, w, s);
@@ -158,8 +153,14 @@ void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t
             double* gradient = jacobian.data() + i * np;
             gradient[k] = amplitude * s[i].d_centre;
             gradient[k_count + k] = s[i].value;
-            if (gauss) gradient[gauss_at] += amplitude * s[i].d_gauss * gauss_sign;
-            if (lorentz) gradient[lorentz_at] += amplitude * s[i].d_lorentz * lorentz_sign;
+            if (gauss) {
+                const double d = amplitude * s[i].d_gauss * gauss_sign;
+                gradient[gauss_at] = first ? d : gradient[gauss_at] + d;
+            }
+            if (lorentz) {
+                const double d = amplitude * s[i].d_lorentz * lorentz_sign;
+                gradient[lorentz_at] = first ? d : gradient[lorentz_at] + d;
+            }
         }
     }
     const auto base = np - std::size_t(m_degree) - 1;

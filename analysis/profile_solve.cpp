@@ -54,18 +54,130 @@ void quiet_gsl() {
 
 } // namespace
 
-std::optional<double> qr_least_squares(gsl_matrix* a, const gsl_vector* b, gsl_vector* x) {
-    GslPtr<gsl_vector> tau(gsl_vector_alloc(a->size2)), r(gsl_vector_alloc(a->size1));
-    if (gsl_linalg_QR_decomp(a, tau.get()) != GSL_SUCCESS ||
-        gsl_linalg_QR_lssolve(a, tau.get(), b, x, r.get()) != GSL_SUCCESS)
-        return std::nullopt;
-    for (std::size_t k = 0; k < x->size; ++k)
-        if (!std::isfinite(gsl_vector_get(x, k))) return std::nullopt;
-    const double norm = gsl_blas_dnrm2(r.get());
-    return norm * norm;
+std::optional<double> qr_least_squares(std::span<double> a, std::size_t rows, std::size_t columns,
+                                       std::span<double> b) {
+    assert(a.size() >= rows * columns && b.size() >= rows && rows >= columns);
+    // Householder reflections on the columns (stored one after the other), each
+    // applied at once to the columns after it and to b: the problems are a
+    // few columns of tens of points, where a library's general blocks and
+    // allocations cost ten times the arithmetic.
+    thread_local std::vector<double> diagonal;
+    diagonal.resize(columns);
+    for (std::size_t k = 0; k < columns; ++k) {
+        double* v = a.data() + k * rows;
+        double norm = 0;
+        for (std::size_t i = k; i < rows; ++i)
+            norm += v[i] * v[i];
+        norm = std::sqrt(norm);
+        if (!(norm > 0)) return std::nullopt;
+        // The sign that adds, not cancels, to the first element.
+        const double alpha = v[k] > 0 ? -norm : norm;
+        v[k] -= alpha;
+        double vnorm = 0;
+        for (std::size_t i = k; i < rows; ++i)
+            vnorm += v[i] * v[i];
+        diagonal[k] = alpha;
+        auto reflect = [&](double* c) {
+            double dot = 0;
+            for (std::size_t i = k; i < rows; ++i)
+                dot += v[i] * c[i];
+            const double f = 2 * dot / vnorm;
+            for (std::size_t i = k; i < rows; ++i)
+                c[i] -= f * v[i];
+        };
+        for (std::size_t j = k + 1; j < columns; ++j)
+            reflect(a.data() + j * rows);
+        reflect(b.data());
+    }
+    // The coefficients must be finite: R's back substitution tells.
+    thread_local std::vector<double> x;
+    x.resize(columns);
+    for (std::size_t k = columns; k-- > 0;) {
+        double sum = b[k];
+        for (std::size_t j = k + 1; j < columns; ++j)
+            sum -= a[j * rows + k] * x[j];
+        x[k] = sum / diagonal[k];
+        if (!std::isfinite(x[k])) return std::nullopt;
+    }
+    double left = 0;
+    for (std::size_t i = columns; i < rows; ++i)
+        left += b[i] * b[i];
+    return left;
 }
 
 namespace {
+
+// Calls `fixed` with the count of parameters as a constant where a fit has
+// one of the usual counts; false otherwise.
+template <class Fixed> bool with_fixed_count(std::size_t np, Fixed&& fixed) {
+    switch (np) {
+    case 3:
+        fixed.template operator()<3>();
+        return true;
+    case 4:
+        fixed.template operator()<4>();
+        return true;
+    case 5:
+        fixed.template operator()<5>();
+        return true;
+    case 6:
+        fixed.template operator()<6>();
+        return true;
+    case 7:
+        fixed.template operator()<7>();
+        return true;
+    case 8:
+        fixed.template operator()<8>();
+        return true;
+    case 9:
+        fixed.template operator()<9>();
+        return true;
+    case 10:
+        fixed.template operator()<10>();
+        return true;
+    case 11:
+        fixed.template operator()<11>();
+        return true;
+    case 12:
+        fixed.template operator()<12>();
+        return true;
+    case 13:
+        fixed.template operator()<13>();
+        return true;
+    case 14:
+        fixed.template operator()<14>();
+        return true;
+    case 15:
+        fixed.template operator()<15>();
+        return true;
+    case 16:
+        fixed.template operator()<16>();
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The sums of A^T A (lower triangle, rows of NP) and A^T b, row after row
+// in the order of the general loop, kept in registers.
+template <std::size_t NP>
+__attribute__((target_clones("avx2", "default"))) void
+normal_sums_fixed(const double* a, const double* b, std::size_t n, double* ata, double* atb) {
+    double sum[NP][NP] = {}, by[NP] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        const double* row = a + i * NP;
+        for (std::size_t j = 0; j < NP; ++j) {
+            by[j] += row[j] * b[i];
+            for (std::size_t k = 0; k < NP; ++k)
+                sum[j][k] += row[j] * row[k];
+        }
+    }
+    for (std::size_t j = 0; j < NP; ++j) {
+        atb[j] = by[j];
+        for (std::size_t k = 0; k <= j; ++k)
+            ata[j * NP + k] = sum[j][k];
+    }
+}
 
 // Least squares of the n x `columns` matrix `a` (by rows) against b, by the
 // normal equations factored by Cholesky: the coefficients, and the residual's
@@ -77,14 +189,17 @@ std::optional<double> normal_least_squares(std::span<const double> a, std::size_
     const std::size_t n = b.size();
     GslPtr<gsl_matrix> ata(gsl_matrix_calloc(columns, columns));
     GslPtr<gsl_vector> atb(gsl_vector_calloc(columns)), c(gsl_vector_alloc(columns));
-    for (std::size_t i = 0; i < n; ++i) {
-        const double* row = a.data() + i * columns;
-        for (std::size_t j = 0; j < columns; ++j) {
-            atb->data[j] += row[j] * b[i];
-            for (std::size_t k = 0; k <= j; ++k)
-                ata->data[j * ata->tda + k] += row[j] * row[k];
+    if (!with_fixed_count(columns, [&]<std::size_t NP>() {
+            normal_sums_fixed<NP>(a.data(), b.data(), n, ata->data, atb->data);
+        }))
+        for (std::size_t i = 0; i < n; ++i) {
+            const double* row = a.data() + i * columns;
+            for (std::size_t j = 0; j < columns; ++j) {
+                atb->data[j] += row[j] * b[i];
+                for (std::size_t k = 0; k <= j; ++k)
+                    ata->data[j * ata->tda + k] += row[j] * row[k];
+            }
         }
-    }
     if (gsl_linalg_cholesky_decomp1(ata.get()) != GSL_SUCCESS ||
         gsl_linalg_cholesky_solve(ata.get(), atb.get(), c.get()) != GSL_SUCCESS)
         return std::nullopt;
@@ -257,6 +372,103 @@ bool cholesky_solve(std::span<double> m, std::size_t np, std::span<double> b) {
 
 enum class Outcome { Converged, NoProgress, NoProgressAtStart, TooManyIterations, AtBound };
 
+// J^T f and J^T J, four rows at a time, each sum still taken row after
+// row: the matrix is read once for four rows instead of each. Every step of
+// every fit forms them: for the usual counts of parameters the count is a
+// constant, the sums stay in registers, and wider vector units are used where
+// the processor has them, each sum in the order of the general loop (the
+// same bits).
+template <std::size_t NP>
+__attribute__((target_clones("avx2", "default"))) void
+gradient_fixed(const double* jac, const double* f, std::size_t n, double* g) {
+    double sum[NP] = {};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const double* r0 = jac + i * NP;
+        const double *r1 = r0 + NP, *r2 = r1 + NP, *r3 = r2 + NP;
+        for (std::size_t j = 0; j < NP; ++j)
+            sum[j] = sum[j] + r0[j] * f[i] + r1[j] * f[i + 1] + r2[j] * f[i + 2] + r3[j] * f[i + 3];
+    }
+    for (; i < n; ++i) {
+        const double* row = jac + i * NP;
+        for (std::size_t j = 0; j < NP; ++j)
+            sum[j] += row[j] * f[i];
+    }
+    std::copy_n(sum, NP, g);
+}
+
+void gradient_of(const std::vector<double>& jac, const std::vector<double>& f, std::size_t np,
+                 std::vector<double>& g) {
+    const std::size_t n = f.size();
+    g.assign(np, 0.0);
+    if (with_fixed_count(
+            np, [&]<std::size_t NP>() { gradient_fixed<NP>(jac.data(), f.data(), n, g.data()); }))
+        return;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const double* r0 = jac.data() + i * np;
+        const double *r1 = r0 + np, *r2 = r1 + np, *r3 = r2 + np;
+        for (std::size_t j = 0; j < np; ++j)
+            g[j] = g[j] + r0[j] * f[i] + r1[j] * f[i + 1] + r2[j] * f[i + 2] + r3[j] * f[i + 3];
+    }
+    for (; i < n; ++i) {
+        const double* row = jac.data() + i * np;
+        for (std::size_t j = 0; j < np; ++j)
+            g[j] += row[j] * f[i];
+    }
+}
+
+// Only the lower triangle is written.
+template <std::size_t NP>
+__attribute__((target_clones("avx2", "default"))) void
+normal_matrix_fixed(const double* jac, std::size_t n, double* ata) {
+    double sum[NP][NP] = {};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const double* r0 = jac + i * NP;
+        const double *r1 = r0 + NP, *r2 = r1 + NP, *r3 = r2 + NP;
+        for (std::size_t j = 0; j < NP; ++j)
+            for (std::size_t k = 0; k < NP; ++k)
+                sum[j][k] =
+                    sum[j][k] + r0[j] * r0[k] + r1[j] * r1[k] + r2[j] * r2[k] + r3[j] * r3[k];
+    }
+    for (; i < n; ++i) {
+        const double* row = jac + i * NP;
+        for (std::size_t j = 0; j < NP; ++j)
+            for (std::size_t k = 0; k < NP; ++k)
+                sum[j][k] += row[j] * row[k];
+    }
+    for (std::size_t j = 0; j < NP; ++j)
+        for (std::size_t k = 0; k <= j; ++k)
+            ata[j * NP + k] = sum[j][k];
+}
+
+void normal_matrix_of(const std::vector<double>& jac, std::size_t n, std::size_t np,
+                      std::vector<double>& ata) {
+    ata.assign(np * np, 0.0);
+    if (with_fixed_count(
+            np, [&]<std::size_t NP>() { normal_matrix_fixed<NP>(jac.data(), n, ata.data()); }))
+        return;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const double* r0 = jac.data() + i * np;
+        const double *r1 = r0 + np, *r2 = r1 + np, *r3 = r2 + np;
+        for (std::size_t j = 0; j < np; ++j) {
+            double* out = ata.data() + j * np;
+            for (std::size_t k = 0; k <= j; ++k)
+                out[k] = out[k] + r0[j] * r0[k] + r1[j] * r1[k] + r2[j] * r2[k] + r3[j] * r3[k];
+        }
+    }
+    for (; i < n; ++i) {
+        const double* row = jac.data() + i * np;
+        for (std::size_t j = 0; j < np; ++j) {
+            double* out = ata.data() + j * np;
+            for (std::size_t k = 0; k <= j; ++k)
+                out[k] += row[j] * row[k];
+        }
+    }
+}
+
 // Where the solver stands: the parameters, the residuals and the Jacobian
 // there, the normal matrix and the gradient.
 struct State {
@@ -274,48 +486,10 @@ struct State {
             rss += f[i] * f[i];
         }
     }
-    // J^T f and J^T J, four rows at a time, each sum still taken row after
-    // row: the matrix is read and written once for four rows instead of each.
     // The gradient alone decides whether the solver stops; the matrix is
     // formed only for a step that follows.
-    void gradient() {
-        const std::size_t np = x.size(), n = f.size();
-        g.assign(np, 0.0);
-        std::size_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            const double* r0 = jac.data() + i * np;
-            const double *r1 = r0 + np, *r2 = r1 + np, *r3 = r2 + np;
-            for (std::size_t j = 0; j < np; ++j)
-                g[j] = g[j] + r0[j] * f[i] + r1[j] * f[i + 1] + r2[j] * f[i + 2] + r3[j] * f[i + 3];
-        }
-        for (; i < n; ++i) {
-            const double* row = jac.data() + i * np;
-            for (std::size_t j = 0; j < np; ++j)
-                g[j] += row[j] * f[i];
-        }
-    }
-    void normal_matrix() {
-        const std::size_t np = x.size(), n = f.size();
-        ata.assign(np * np, 0.0);
-        std::size_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            const double* r0 = jac.data() + i * np;
-            const double *r1 = r0 + np, *r2 = r1 + np, *r3 = r2 + np;
-            for (std::size_t j = 0; j < np; ++j) {
-                double* out = ata.data() + j * np;
-                for (std::size_t k = 0; k <= j; ++k)
-                    out[k] = out[k] + r0[j] * r0[k] + r1[j] * r1[k] + r2[j] * r2[k] + r3[j] * r3[k];
-            }
-        }
-        for (; i < n; ++i) {
-            const double* row = jac.data() + i * np;
-            for (std::size_t j = 0; j < np; ++j) {
-                double* out = ata.data() + j * np;
-                for (std::size_t k = 0; k <= j; ++k)
-                    out[k] += row[j] * row[k];
-            }
-        }
-    }
+    void gradient() { gradient_of(jac, f, x.size(), g); }
+    void normal_matrix() { normal_matrix_of(jac, f.size(), x.size(), ata); }
 };
 
 // A step is given up after this many rejected trials in a row.

@@ -104,10 +104,12 @@ struct Attempt {
     std::size_t points = 0;
 };
 
-// Least squares by Householder QR of `a` (overwritten): the coefficients into
-// `x`, and the residual's sum of squares; nullopt when a coefficient is not
-// finite, as when two columns are not independent.
-std::optional<double> qr_least_squares(gsl_matrix* a, const gsl_vector* b, gsl_vector* x);
+// Least squares of b on the `columns` columns of `a` (each of `rows` values,
+// one column after the other) by Householder QR; both are overwritten. The
+// residual's sum of squares, or nullopt when a coefficient is not finite, as
+// when two columns are not independent.
+std::optional<double> qr_least_squares(std::span<double> a, std::size_t rows, std::size_t columns,
+                                       std::span<double> b);
 
 // The amplitudes and the baseline that fit best for given centres and widths:
 // a linear problem, so the solver starts next to its answer. Its sum of
