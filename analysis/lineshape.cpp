@@ -77,13 +77,14 @@ constexpr int SERIES_TERMS = 17;
 // common z^-k is taken out at the end. The terms fall off fastest for w itself
 // and slowest for the highest derivative: once that one's term is below 1e-18
 // of its sum, so are the others (far out in a line's wings after a few terms).
-void series_derivatives(std::complex<double> z, std::span<std::complex<double>> out) {
-    const std::size_t count = out.size();
+template <std::size_t COUNT>
+void series_derivatives(std::complex<double> z, std::complex<double>* out) {
+    constexpr std::size_t count = COUNT;
     const std::complex<double> inverse = 1.0 / z, inverse2 = inverse * inverse;
     std::complex<double> power = inverse; // z^-(2m+1)
-    std::complex<double> sum[4] = {};
+    std::complex<double> sum[COUNT] = {};
     double c = 1; // (2m-1)!! / 2^m
-    const std::size_t last = count - 1;
+    constexpr std::size_t last = count - 1;
     for (int m = 0; m < SERIES_TERMS; ++m) {
         double falling = 1; // (2m+1) ... (2m+k)
         double top = 0;
@@ -107,22 +108,39 @@ void series_derivatives(std::complex<double> z, std::span<std::complex<double>> 
     }
 }
 
+// w and its first COUNT - 1 derivatives; the count a constant, as every
+// point of a Voigt fit asks for the same.
+template <std::size_t COUNT>
+void faddeeva_fixed(std::complex<double> z, std::complex<double>* out) {
+    static_assert(COUNT >= 1 && COUNT <= 4);
+    // Beyond the radius above the real axis the series gives w too, to the
+    // same accuracy as the library and without its continued fraction.
+    if (std::norm(z) >= SERIES_RADIUS * SERIES_RADIUS && z.imag() >= 0) {
+        series_derivatives<COUNT>(z, out);
+        return;
+    }
+    out[0] = faddeeva(z);
+    if constexpr (COUNT > 1)
+        out[1] = -2.0 * z * out[0] + std::complex<double>(0, 2 / std::sqrt(std::numbers::pi));
+    // w^(k+1) = -2z w^(k) - 2k w^(k-1), from differentiating w' = -2z w + 2i/sqrt(pi).
+    for (std::size_t k = 1; k + 1 < COUNT; ++k)
+        out[k + 1] = -2.0 * z * out[k] - 2.0 * double(k) * out[k - 1];
+}
+
 } // namespace
 
 void faddeeva_derivatives(std::complex<double> z, std::span<std::complex<double>> out) {
     assert(!out.empty() && out.size() <= 4);
-    // Beyond the radius above the real axis the series gives w too, to the
-    // same accuracy as the library and without its continued fraction.
-    if (std::abs(z) >= SERIES_RADIUS && z.imag() >= 0) {
-        series_derivatives(z, out);
-        return;
+    switch (out.size()) {
+    case 1:
+        return faddeeva_fixed<1>(z, out.data());
+    case 2:
+        return faddeeva_fixed<2>(z, out.data());
+    case 3:
+        return faddeeva_fixed<3>(z, out.data());
+    default:
+        return faddeeva_fixed<4>(z, out.data());
     }
-    out[0] = faddeeva(z);
-    if (out.size() > 1)
-        out[1] = -2.0 * z * out[0] + std::complex<double>(0, 2 / std::sqrt(std::numbers::pi));
-    // w^(k+1) = -2z w^(k) - 2k w^(k-1), from differentiating w' = -2z w + 2i/sqrt(pi).
-    for (std::size_t k = 1; k + 1 < out.size(); ++k)
-        out[k + 1] = -2.0 * z * out[k] - 2.0 * double(k) * out[k - 1];
 }
 
 bool uses_gauss_width(LineProfile profile) {
@@ -174,14 +192,15 @@ VoigtScales voigt_scales(int n, const LineWidths& widths) {
     return c;
 }
 
-ShapePoint voigt_point(int n, double u, const VoigtScales& c) {
+template <int N> ShapePoint voigt_point(double u, const VoigtScales& c) {
+    constexpr int n = N;
     ShapePoint p;
     const double g = c.g, gamma = c.gamma, y = c.y, e = c.e, de = c.de, scale = c.scale;
     const bool limit = c.limit;
     const double v = u / g;
 
     std::array<std::complex<double>, 4> w{};
-    faddeeva_derivatives({v, y}, std::span(w).first(std::size_t(n + 2)));
+    faddeeva_fixed<std::size_t(n + 2)>({v, y}, w.data());
     p.value = scale * w[std::size_t(n)].real() / e;
     const double fv = scale * w[std::size_t(n + 1)].real() / e;
     const double fy = (n > 0 ? c.scale_slope * w[std::size_t(n)].real() / e : 0.0) -
@@ -210,7 +229,10 @@ ShapePoint shape_point(const LineShape& shape, double u, const LineWidths& width
     case LineProfile::Voigt:
         break;
     }
-    return voigt_point(n, u, voigt_scales(n, widths));
+    const VoigtScales scales = voigt_scales(n, widths);
+    if (n == 0) return voigt_point<0>(u, scales);
+    if (n == 1) return voigt_point<1>(u, scales);
+    return voigt_point<2>(u, scales);
 }
 
 __attribute__((target_clones("avx2", "default"))) void shape_points(const LineShape& shape,
@@ -220,21 +242,38 @@ __attribute__((target_clones("avx2", "default"))) void shape_points(const LineSh
     assert(out.size() >= u.size());
     const int n = shape.derivative;
     assert(n >= 0 && n <= 2 && "line shapes are of derivative order 0, 1 or 2");
+    // The order as a constant in each loop: only the two derivatives it
+    // needs are computed at each point.
+    const auto each = [&]<int N>(auto unit, double width, double scale,
+                                 double ShapePoint::*d_width) {
+        for (std::size_t i = 0; i < u.size(); ++i)
+            out[i] = one_width(unit, N, u[i], width, scale, d_width);
+    };
+    const auto of_order = [&](auto unit, double width, double scale, double ShapePoint::*d_width) {
+        if (n == 0) each.template operator()<0>(unit, width, scale, d_width);
+        if (n == 1) each.template operator()<1>(unit, width, scale, d_width);
+        if (n == 2) each.template operator()<2>(unit, width, scale, d_width);
+    };
     switch (shape.profile) {
     case LineProfile::Gauss:
-        for (std::size_t i = 0; i < u.size(); ++i)
-            out[i] =
-                one_width(gauss_unit, n, u[i], widths.gauss, GAUSS_SCALE, &ShapePoint::d_gauss);
+        of_order(
+            [](int k, double v, double& value, double& next) { gauss_unit(k, v, value, next); },
+            widths.gauss, GAUSS_SCALE, &ShapePoint::d_gauss);
         return;
     case LineProfile::Lorentz:
-        for (std::size_t i = 0; i < u.size(); ++i)
-            out[i] = one_width(lorentz_unit, n, u[i], widths.lorentz, LORENTZ_SCALE,
-                               &ShapePoint::d_lorentz);
+        of_order(
+            [](int k, double v, double& value, double& next) { lorentz_unit(k, v, value, next); },
+            widths.lorentz, LORENTZ_SCALE, &ShapePoint::d_lorentz);
         return;
     case LineProfile::Voigt: {
         const VoigtScales scales = voigt_scales(n, widths);
-        for (std::size_t i = 0; i < u.size(); ++i)
-            out[i] = voigt_point(n, u[i], scales);
+        const auto voigt_each = [&]<int N>() {
+            for (std::size_t i = 0; i < u.size(); ++i)
+                out[i] = voigt_point<N>(u[i], scales);
+        };
+        if (n == 0) voigt_each.template operator()<0>();
+        if (n == 1) voigt_each.template operator()<1>();
+        if (n == 2) voigt_each.template operator()<2>();
         return;
     }
     }

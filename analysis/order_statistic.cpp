@@ -23,7 +23,8 @@ double partitioned(std::span<const double> from, std::size_t k, std::vector<doub
 
 } // namespace
 
-double kth_smallest(std::span<const double> v, std::size_t k) {
+__attribute__((target_clones("avx2", "default"))) double kth_smallest(std::span<const double> v,
+                                                                      std::size_t k) {
     assert(k < v.size());
     // Kept per thread: the callers ask again and again with sizes alike.
     thread_local std::vector<double> kept[2];

@@ -100,8 +100,9 @@ namespace {
 
 // The medians of blocks of `block` points of r (0-based) that `use` keeps,
 // joined by straight lines, added to `level`.
-void add_block_medians(std::span<const double> r, std::span<const char> use, std::int32_t block,
-                       std::vector<double>& level) {
+__attribute__((target_clones("avx2", "default"))) void
+add_block_medians(std::span<const double> r, std::span<const char> use, std::int32_t block,
+                  std::vector<double>& level) {
     const auto n = std::int32_t(r.size());
     // Kept per thread, as local_level's buffers.
     thread_local std::vector<double> middle, median, values;
@@ -147,8 +148,8 @@ void add_block_medians(std::span<const double> r, std::span<const char> use, std
 
 } // namespace
 
-std::vector<double> local_level(std::span<const std::int32_t> y, std::int32_t n, std::int32_t block,
-                                double clip) {
+__attribute__((target_clones("avx2", "default"))) std::vector<double>
+local_level(std::span<const std::int32_t> y, std::int32_t n, std::int32_t block, double clip) {
     assert(n >= 1 && y.size() > std::size_t(n) && block >= 1);
     std::vector<double> level(static_cast<std::size_t>(n), 0.0);
     // Kept per thread from one spectrum of a campaign to the next: fresh
