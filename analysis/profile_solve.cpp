@@ -184,26 +184,26 @@ normal_sums_fixed(const double* a, const double* b, std::size_t n, double* ata, 
 // sum of squares taken from the residuals themselves; nullopt when the columns
 // are not independent. Squaring the condition costs digits a start does not
 // need, and the few columns of a start are far from dependent.
+bool cholesky_solve(std::span<double> m, std::size_t np, std::span<double> b);
+
 std::optional<double> normal_least_squares(std::span<const double> a, std::size_t columns,
                                            std::span<const double> b, std::vector<double>& x) {
     const std::size_t n = b.size();
-    GslPtr<gsl_matrix> ata(gsl_matrix_calloc(columns, columns));
-    GslPtr<gsl_vector> atb(gsl_vector_calloc(columns)), c(gsl_vector_alloc(columns));
+    thread_local std::vector<double> ata;
+    ata.assign(columns * columns, 0.0);
+    x.assign(columns, 0.0);
     if (!with_fixed_count(columns, [&]<std::size_t NP>() {
-            normal_sums_fixed<NP>(a.data(), b.data(), n, ata->data, atb->data);
+            normal_sums_fixed<NP>(a.data(), b.data(), n, ata.data(), x.data());
         }))
         for (std::size_t i = 0; i < n; ++i) {
             const double* row = a.data() + i * columns;
             for (std::size_t j = 0; j < columns; ++j) {
-                atb->data[j] += row[j] * b[i];
+                x[j] += row[j] * b[i];
                 for (std::size_t k = 0; k <= j; ++k)
-                    ata->data[j * ata->tda + k] += row[j] * row[k];
+                    ata[j * columns + k] += row[j] * row[k];
             }
         }
-    if (gsl_linalg_cholesky_decomp1(ata.get()) != GSL_SUCCESS ||
-        gsl_linalg_cholesky_solve(ata.get(), atb.get(), c.get()) != GSL_SUCCESS)
-        return std::nullopt;
-    x.assign(c->data, c->data + columns);
+    if (!cholesky_solve(ata, columns, x)) return std::nullopt;
     if (!std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); }))
         return std::nullopt;
     double rss = 0;
