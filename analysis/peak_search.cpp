@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 namespace korax {
@@ -115,11 +116,16 @@ add_block_medians(std::span<const double> r, std::span<const char> use, std::int
         if (n - 1 - last < block / 2) last = n - 1;
         const auto size = std::size_t(last - first + 1);
         const std::span<const double> all = r.subspan(std::size_t(first), size);
-        values.resize(size);
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < size; ++i) {
-            values[kept] = all[i];
-            kept += use[std::size_t(first) + i] != 0;
+        // Most blocks hold no line: all of their points count, uncopied.
+        const char* marks = use.data() + first;
+        std::size_t kept = size;
+        if (std::memchr(marks, 0, size) != nullptr) {
+            values.resize(size);
+            kept = 0;
+            for (std::size_t i = 0; i < size; ++i) {
+                values[kept] = all[i];
+                kept += marks[i] != 0;
+            }
         }
         // A block left with less than half its points is one the level does
         // not yet follow (a steep stretch): all of them count there.
@@ -137,9 +143,13 @@ add_block_medians(std::span<const double> r, std::span<const char> use, std::int
     for (std::size_t b = 0; b + 1 < count; ++b) {
         const double from = middle[b], span = middle[b + 1] - middle[b];
         const double base = median[b], rise = median[b + 1] - median[b];
-        for (; i < n && !(i > middle[b + 1]); ++i) {
+        // The points up to the next middle (a whole or half number), counted
+        // first so that the loop below has no test but its end.
+        const auto end = std::min(n, std::int32_t(std::floor(middle[b + 1])) + 1);
+        double* out = level.data();
+        for (; i < end; ++i) {
             const double f = (i - from) / span;
-            level[std::size_t(i)] += base + f * rise;
+            out[i] += base + f * rise;
         }
     }
     for (; i < n; ++i)
