@@ -77,28 +77,40 @@ constexpr int SERIES_TERMS = 17;
 // common z^-k is taken out at the end. The terms fall off fastest for w itself
 // and slowest for the highest derivative: once that one's term is below 1e-18
 // of its sum, so are the others (far out in a line's wings after a few terms).
+// The series' factors (2m-1)!! / 2^m (2m+1) ... (2m+k), for each term m and
+// derivative k, reckoned once as the terms would reckon them.
+struct SeriesFactors {
+    double f[SERIES_TERMS][4];
+};
+constexpr SeriesFactors SERIES_FACTORS = [] {
+    SeriesFactors t{};
+    double c = 1; // (2m-1)!! / 2^m
+    for (int m = 0; m < SERIES_TERMS; ++m) {
+        double falling = 1; // (2m+1) ... (2m+k)
+        for (std::size_t k = 0; k < 4; ++k) {
+            if (k > 0) falling *= 2 * m + int(k);
+            t.f[m][k] = c * falling;
+        }
+        c *= (2 * m + 1) / 2.0;
+    }
+    return t;
+}();
+
 template <std::size_t COUNT>
 void series_derivatives(std::complex<double> z, std::complex<double>* out) {
     constexpr std::size_t count = COUNT;
     const std::complex<double> inverse = 1.0 / z, inverse2 = inverse * inverse;
     std::complex<double> power = inverse; // z^-(2m+1)
     std::complex<double> sum[COUNT] = {};
-    double c = 1; // (2m-1)!! / 2^m
     constexpr std::size_t last = count - 1;
     for (int m = 0; m < SERIES_TERMS; ++m) {
-        double falling = 1; // (2m+1) ... (2m+k)
-        double top = 0;
-        for (std::size_t k = 0; k < count; ++k) {
-            if (k > 0) falling *= 2 * m + int(k);
-            const double f = c * falling;
-            sum[k] += f * power;
-            if (k == last) top = f;
-        }
+        const double* f = SERIES_FACTORS.f[m];
+        for (std::size_t k = 0; k < count; ++k)
+            sum[k] += f[k] * power;
         // The highest derivative's term against its sum: every lower one's
         // falls faster.
-        if (m > 0 && top * top * std::norm(power) <= 1e-36 * std::norm(sum[last])) break;
+        if (m > 0 && f[last] * f[last] * std::norm(power) <= 1e-36 * std::norm(sum[last])) break;
         power *= inverse2;
-        c *= (2 * m + 1) / 2.0;
     }
     const std::complex<double> i_over_root_pi(0, 1 / std::sqrt(std::numbers::pi));
     std::complex<double> factor = i_over_root_pi;

@@ -177,6 +177,23 @@ double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int
     return 1.4826 * mad / std::sqrt(1.0 - double(coef[2])) * smoothed_noise_share(smoothed_by);
 }
 
+namespace {
+
+// The smallest and largest of points 1..npts (npts >= 1): both scans of the
+// tops read them for every spectrum, so wider vector units are used where the
+// processor has them.
+__attribute__((target_clones("avx2", "default"))) std::pair<std::int32_t, std::int32_t>
+extremes_of(const std::int32_t* y, std::int32_t npts) {
+    std::int32_t lo = y[1], hi = y[1];
+    for (std::int32_t i = 2; i <= npts; ++i) {
+        lo = y[i] < lo ? y[i] : lo;
+        hi = y[i] > hi ? y[i] : hi;
+    }
+    return {lo, hi};
+}
+
+} // namespace
+
 double smoothed_noise_share(std::int32_t smoothed_by) {
     if (smoothed_by <= 0) return 1;
     std::array<float, 501> table{};
@@ -191,10 +208,7 @@ std::vector<FoundLine> strong_tops(std::span<const double> freq,
     std::vector<FoundLine> tops;
     if (npts < 1) return tops;
     // A flat top at the data's extreme may be clipped, and is clipped_tops' own.
-    const auto [low, high] = [&] {
-        const auto e = std::minmax_element(intens.begin() + 1, intens.begin() + 1 + npts);
-        return std::pair{*e.first, *e.second};
-    }();
+    const auto [low, high] = extremes_of(intens.data(), npts);
     // A top stands above every point this near; a strong line's lobe spans
     // more points than that, and noise this far below it makes no second top.
     constexpr std::int32_t NEAR = 3;
@@ -203,11 +217,11 @@ std::vector<FoundLine> strong_tops(std::span<const double> freq,
     };
     for (std::int32_t i = 1; i <= npts; ++i) {
         const double v = above(i);
+        if (!(v >= least)) continue;
         const std::int32_t y = intens[std::size_t(i)];
         const bool flat = (i > 1 && intens[std::size_t(i - 1)] == y) ||
                           (i < npts && intens[std::size_t(i + 1)] == y);
-        if (!(v >= least) || y >= 32767 || y <= -32768 || ((y == low || y == high) && flat))
-            continue;
+        if (y >= 32767 || y <= -32768 || ((y == low || y == high) && flat)) continue;
         bool top = true;
         for (std::int32_t j = std::max(1, i - NEAR); top && j <= std::min(npts, i + NEAR); ++j)
             if (j != i && (j < i ? above(j) >= v : above(j) > v)) top = false;
@@ -335,8 +349,7 @@ std::vector<FoundLine> clipped_tops(std::span<const double> freq,
                                     std::span<const std::int32_t> intens, std::int32_t npts) {
     std::vector<FoundLine> tops;
     if (npts < 1) return tops;
-    const auto extremes = std::minmax_element(intens.begin() + 1, intens.begin() + 1 + npts);
-    const std::int32_t low = *extremes.first, high = *extremes.second;
+    const auto [low, high] = extremes_of(intens.data(), npts);
     // At a 16-bit limit, or at the data's extreme in a run of three or more.
     auto clipped = [&](std::int32_t i, std::int32_t run) {
         const std::int32_t v = intens[std::size_t(i)];
