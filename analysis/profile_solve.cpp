@@ -411,7 +411,10 @@ double slope_of_rss(const Problem& pr, const ProfileModel& model, std::span<cons
 // Cholesky factorisation in place of the symmetric positive definite m (np x
 // np, its lower triangle read), then the solution of m x = b into b; false
 // when m is not positive definite.
-bool cholesky_solve(std::span<double> m, std::size_t np, std::span<double> b) {
+// The Cholesky solve for a count `np` given at run time (NP = 0) or as a
+// constant, each element reckoned in the same order either way.
+template <std::size_t NP> bool cholesky_solve_as(double* m, std::size_t count, double* b) {
+    const std::size_t np = NP > 0 ? NP : count;
     for (std::size_t j = 0; j < np; ++j) {
         double d = m[j * np + j];
         for (std::size_t k = 0; k < j; ++k)
@@ -439,6 +442,14 @@ bool cholesky_solve(std::span<double> m, std::size_t np, std::span<double> b) {
         b[i] = v / m[i * np + i];
     }
     return true;
+}
+
+bool cholesky_solve(std::span<double> m, std::size_t np, std::span<double> b) {
+    bool solved = false;
+    if (with_fixed_count(
+            np, [&]<std::size_t NP>() { solved = cholesky_solve_as<NP>(m.data(), np, b.data()); }))
+        return solved;
+    return cholesky_solve_as<0>(m.data(), np, b.data());
 }
 
 enum class Outcome { Converged, NoProgress, NoProgressAtStart, TooManyIterations, AtBound };
