@@ -13,6 +13,8 @@
 #include <limits>
 #include <vector>
 
+#include <malloc.h>
+
 namespace korax {
 
 namespace {
@@ -404,6 +406,13 @@ int run_batch_command(std::span<const std::string_view> args) {
     // Commands that run over files end at Ctrl-C with their summary, also
     // before the first file; `catalog` just ends.
     if (args[0] != "catalog") catch_stop_signals();
+    // A campaign allocates the same few spectrum-sized buffers for each of
+    // its files. Left to the defaults, each comes fresh from the system and
+    // is freed back to it, and every page of it faults and is cleared again:
+    // a tenth of a profile run's time. Kept in the heap instead, the next
+    // file's buffers reuse those pages; the peak is that of one file's.
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
     if (args[0] == "peaks") return peaks(args);
     if (args[0] == "convert") return convert(args);
     if (args[0] == "diff") return diff(args);
