@@ -2,6 +2,7 @@
 // baseline polynomial, with the partial derivatives by every parameter that
 // the solver's Jacobian needs, and the curve of a finished fit.
 #include "analysis/profile_fit.h"
+#include "base/cloned.h"
 
 #include <algorithm>
 #include <cassert>
@@ -117,9 +118,9 @@ double ProfileModel::value(std::span<const double> p, double t, std::span<double
     return v;
 }
 
-__attribute__((target_clones("avx2", "default"))) void
-ProfileModel::evaluate(std::span<const double> p, std::span<const double> t,
-                       std::span<double> values, std::span<double> jacobian) const {
+KORAX_CLONED void ProfileModel::evaluate(std::span<const double> p, std::span<const double> t,
+                                         std::span<double> values,
+                                         std::span<double> jacobian) const {
     assert(p.size() == std::size_t(parameter_count()));
     assert(values.size() >= t.size());
     const std::size_t n = t.size(), np = p.size();

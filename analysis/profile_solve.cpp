@@ -3,6 +3,7 @@
 // inside a standard error, the Voigt whose width runs to its bound, the
 // covariance, the checks that refuse a solve, and the result with its errors.
 #include "analysis/profile_solve.h"
+#include "base/cloned.h"
 
 #include <gsl/gsl_blas.h>
 #include <gsl/gsl_errno.h>
@@ -161,8 +162,8 @@ template <class Fixed> bool with_fixed_count(std::size_t np, Fixed&& fixed) {
 // The sums of A^T A (lower triangle, rows of NP) and A^T b, row after row
 // in the order of the general loop, kept in registers.
 template <std::size_t NP>
-__attribute__((target_clones("avx2", "default"))) void
-normal_sums_fixed(const double* a, const double* b, std::size_t n, double* ata, double* atb) {
+KORAX_CLONED void normal_sums_fixed(const double* a, const double* b, std::size_t n, double* ata,
+                                    double* atb) {
     double sum[NP][NP] = {}, by[NP] = {};
     for (std::size_t i = 0; i < n; ++i) {
         const double* row = a + i * NP;
@@ -461,8 +462,7 @@ enum class Outcome { Converged, NoProgress, NoProgressAtStart, TooManyIterations
 // the processor has them, each sum in the order of the general loop (the
 // same bits).
 template <std::size_t NP>
-__attribute__((target_clones("avx2", "default"))) void
-gradient_fixed(const double* jac, const double* f, std::size_t n, double* g) {
+KORAX_CLONED void gradient_fixed(const double* jac, const double* f, std::size_t n, double* g) {
     double sum[NP] = {};
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -502,8 +502,7 @@ void gradient_of(const std::vector<double>& jac, const std::vector<double>& f, s
 
 // Only the lower triangle is written.
 template <std::size_t NP>
-__attribute__((target_clones("avx2", "default"))) void
-normal_matrix_fixed(const double* jac, std::size_t n, double* ata) {
+KORAX_CLONED void normal_matrix_fixed(const double* jac, std::size_t n, double* ata) {
     double sum[NP][NP] = {};
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {

@@ -349,7 +349,9 @@ std::vector<FoundLine> clipped_tops(std::span<const double> freq,
                                     std::span<const std::int32_t> intens, std::int32_t npts) {
     std::vector<FoundLine> tops;
     if (npts < 1) return tops;
-    const auto [low, high] = extremes_of(intens.data(), npts);
+    // Plain names, not a structured binding: the lambda below captures them.
+    const auto extremes = extremes_of(intens.data(), npts);
+    const std::int32_t low = extremes.first, high = extremes.second;
     // At a 16-bit limit, or at the data's extreme in a run of three or more.
     auto clipped = [&](std::int32_t i, std::int32_t run) {
         const std::int32_t v = intens[std::size_t(i)];
