@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -40,24 +41,66 @@ __attribute__((target_clones("avx2", "default"))) double kth_smallest(std::span<
         // extremes, so that no comparison waits for the one before; a NaN
         // compares false and leaves them as they are, unless it is the first.
         if (from[0] != from[0]) return partitioned(from, k, to);
-        double low_of[4] = {from[0], from[0], from[0], from[0]};
-        double high_of[4] = {from[0], from[0], from[0], from[0]};
-        for (std::size_t i = 0; i + 4 <= n; i += 4)
-            for (std::size_t j = 0; j < 4; ++j) {
-                const double x = from[i + j];
-                low_of[j] = x < low_of[j] ? x : low_of[j];
-                high_of[j] = x > high_of[j] ? x : high_of[j];
-            }
-        for (std::size_t i = n / 4 * 4; i < n; ++i) {
-            low_of[0] = from[i] < low_of[0] ? from[i] : low_of[0];
-            high_of[0] = from[i] > high_of[0] ? from[i] : high_of[0];
+        // And whether every value is a whole number (counts, and their
+        // differences): (x + M) - M rounds x to one, for |x| below 2^51, and
+        // is always one, so x is whole where it gives x back. Four lanes of
+        // a vector, which the compiler keeps in registers of the width the
+        // processor has.
+        using Lanes = double __attribute__((vector_size(32)));
+        using Masks = std::int64_t __attribute__((vector_size(32)));
+        constexpr double M = 6755399441055744.0; // 1.5 * 2^52
+        Lanes low_of = from[0] + Lanes{}, high_of = low_of;
+        Masks fraction{};
+        for (std::size_t i = 0; i + 4 <= n; i += 4) {
+            Lanes x;
+            std::memcpy(&x, from.data() + i, sizeof x);
+            low_of = x < low_of ? x : low_of;
+            high_of = x > high_of ? x : high_of;
+            fraction |= ((x + M) - M) != x;
         }
+        double low = low_of[0], high = high_of[0];
+        bool whole = fraction[0] == 0 && fraction[1] == 0 && fraction[2] == 0 && fraction[3] == 0;
         for (std::size_t j = 1; j < 4; ++j) {
-            low_of[0] = low_of[j] < low_of[0] ? low_of[j] : low_of[0];
-            high_of[0] = high_of[j] > high_of[0] ? high_of[j] : high_of[0];
+            low = low_of[j] < low ? low_of[j] : low;
+            high = high_of[j] > high ? high_of[j] : high;
         }
-        const double low = low_of[0], high = high_of[0];
+        for (std::size_t i = n / 4 * 4; i < n; ++i) {
+            const double x = from[i];
+            low = x < low ? x : low;
+            high = x > high ? x : high;
+            whole &= (x + M) - M == x;
+        }
         if (!(high > low)) return low; // all equal
+        // Whole numbers, as counts and their differences are: one count for
+        // each number of a window of 2n + 1 around the k-th value's likely
+        // place (all of them when the values span no more), one for all below
+        // and one for all above, and the k-th value is the number where the
+        // counts pass k, in one pass. The window comes from a sample of nine
+        // values, so that the lines among a background leave it as they are;
+        // when the k-th lies outside it, the rounds below find it. The
+        // differences from `base` are whole numbers below 2^53, so exact; a NaN
+        // is not whole and an infinity leaves no finite span.
+        if (round == 0 && whole && high - low < INF) {
+            const auto span = double(2 * n);
+            double base = low;
+            if (high - low > span) {
+                double sample[9];
+                for (std::size_t j = 0; j < 9; ++j)
+                    sample[j] = from[(2 * j + 1) * n / 18];
+                std::sort(sample, sample + 9);
+                const double guess = sample[std::min<std::size_t>(8, k * 9 / n)];
+                base = std::clamp(guess - double(n), low, high - span);
+            }
+            const double top = std::min(high, base + span) - base;
+            counts.assign(std::size_t(top) + 3, 0);
+            for (std::size_t i = 0; i < n; ++i)
+                ++counts[std::size_t(std::int64_t(std::clamp(from[i] - base, -1.0, top + 1) + 1))];
+            std::size_t below = 0, b = 0;
+            while (below + counts[b] <= k)
+                below += counts[b++];
+            if (b > 0 && b < counts.size() - 1)
+                return b == 1 && base == low ? low : base + double(b - 1);
+        }
         // The values fall into n buckets of equal width between the extremes.
         // The bucket is a non-decreasing function of the value (each step of
         // it rounds monotonically), so the k-th value is the one of its rank

@@ -34,6 +34,20 @@ TEST(OrderStatistic, EveryRankIsTheSortedValue) {
         make("noise" + at, n, [&](std::size_t) { return 300 + noise(random); });
         make("counts" + at, n, [&](std::size_t) { return std::round(300 + noise(random)); });
         make("few distinct" + at, n, [&](std::size_t i) { return double(i % 3); });
+        // Whole numbers are counted one by one in a window around the k-th's
+        // likely place: lines outside it, a rank outside it, whole numbers
+        // too large to round, infinities beside them.
+        make("counts with lines" + at, n, [&](std::size_t) {
+            return std::round(300 + noise(random)) +
+                   (unit(random) < 0.1 ? std::round(1e4 * unit(random)) : 0);
+        });
+        make("whole, far apart" + at, n, [&](std::size_t i) { return -double(i * i) * 1000; });
+        make("whole, beyond 2^52" + at, n,
+             [&](std::size_t i) { return 9007199254740992.0 + 2 * double(i % 11); });
+        make("whole and infinite" + at, n, [&](std::size_t i) {
+            constexpr double inf = std::numeric_limits<double>::infinity();
+            return i % 7 == 0 ? (i % 2 ? inf : -inf) : double(i % 13) - 6;
+        });
         make("one apart" + at, n, [&](std::size_t i) { return i == n / 2 ? 1e6 : 5.0; });
         // A strong line among the background: one bucket holds nearly all.
         make("outliers" + at, n, [&](std::size_t) {
