@@ -45,8 +45,19 @@ class Stretch {
         m_y.assign(y.begin() + first, y.begin() + last + 1);
         m_sum.reserve(m_y.size() + 1);
         m_sum.push_back(0);
-        for (const double v : m_y)
-            m_sum.push_back(m_sum.back() + v);
+        if constexpr (std::is_integral_v<T>) {
+            // Sums of counts are whole numbers far below 2^53, which the
+            // doubles' sums hold exactly too: the same values, without the
+            // wait of a floating addition at every point.
+            std::int64_t sum = 0;
+            for (std::int32_t i = first; i <= last; ++i) {
+                sum += y[std::size_t(i)];
+                m_sum.push_back(double(sum));
+            }
+        } else {
+            for (const double v : m_y)
+                m_sum.push_back(m_sum.back() + v);
+        }
     }
     std::int32_t first() const { return m_first; }
     std::int32_t last() const { return m_last; }
