@@ -7,8 +7,10 @@
 #include <cerf.h>
 
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <numbers>
 
@@ -376,8 +378,30 @@ double single_width(const LineShape& shape, const LineWidths& widths) {
 } // namespace
 
 double lobe_width(const LineShape& shape, const LineWidths& widths) {
-    if (shape.profile == LineProfile::Voigt) return found_lobe_width(shape, widths);
-    return single_width(shape, widths) * unit_lobe(shape).lobe;
+    if (shape.profile != LineProfile::Voigt)
+        return single_width(shape, widths) * unit_lobe(shape).lobe;
+    // A Voigt's lobe costs a root search of a hundred evaluations, and the
+    // checks and results of one fit ask for the same widths again and again:
+    // the last few answers are kept per thread.
+    struct Kept {
+        int derivative = -1;
+        LineWidths widths;
+        double lobe = 0;
+    };
+    thread_local std::array<Kept, 16> kept{};
+    thread_local std::size_t next = 0;
+    // The same bits, not merely equal values: a zero's sign moves the profile's limits.
+    const auto same = [](double a, double b) {
+        return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+    };
+    for (const Kept& k : kept)
+        if (k.derivative == shape.derivative && same(k.widths.gauss, widths.gauss) &&
+            same(k.widths.lorentz, widths.lorentz))
+            return k.lobe;
+    const double lobe = found_lobe_width(shape, widths);
+    kept[next] = {shape.derivative, widths, lobe};
+    next = (next + 1) % kept.size();
+    return lobe;
 }
 
 double height_offset(const LineShape& shape, const LineWidths& widths) {

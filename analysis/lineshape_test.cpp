@@ -3,8 +3,10 @@
 #include <cerf.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 namespace korax {
 namespace {
@@ -209,6 +211,26 @@ TEST(LineShape, LobeWidthsAndHeightsOfKnownShapes) {
                 EXPECT_NEAR(1, lobe_width(shape, widths_for_lobe(shape, lobe)) / lobe, 1e-12)
                     << shape_name(shape) << " " << lobe;
         }
+    // A Voigt's lobe is kept for widths asked again: every one of widths that
+    // share one of their two, asked more times and in more orders than are
+    // kept, still reaches half the height at its half lobe.
+    for (int n : {0, 2}) {
+        const LineShape voigt{LineProfile::Voigt, n};
+        std::vector<LineWidths> asked;
+        for (double g : {0.0, 0.5, 1.0, 3.0})
+            for (double l : {0.0, 0.5, 1.0, 3.0, 8.0})
+                if (g + l > 0) asked.push_back({g, l});
+        for (int pass = 0; pass < 3; ++pass) {
+            for (const LineWidths& w : asked) {
+                const double half = lobe_width(voigt, w) / 2;
+                EXPECT_NEAR(shape_value(voigt, 0, w) / 2, shape_value(voigt, half, w),
+                            1e-9 * std::abs(shape_value(voigt, 0, w)))
+                    << "voigt" << n << " gauss " << w.gauss << " lorentz " << w.lorentz;
+            }
+            std::reverse(asked.begin(), asked.end());
+            std::rotate(asked.begin(), asked.begin() + 3, asked.end());
+        }
+    }
     EXPECT_FALSE(parse_shape("lorentz3"));
     EXPECT_FALSE(parse_shape("gaus2"));
     EXPECT_FALSE(parse_shape(""));
