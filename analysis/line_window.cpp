@@ -101,8 +101,13 @@ class Stretch {
         thread_local std::vector<double> d; // kept: every pass of every estimate asks
         d.clear();
         auto take = [&](std::int32_t a, std::int32_t b) {
-            for (std::int32_t i = std::max(a, m_first) + 1; i < std::min(b, m_last); ++i)
-                d.push_back(std::abs(raw(i - 1) - 2 * raw(i) + raw(i + 1)));
+            const std::int32_t from = std::max(a, m_first) + 1, to = std::min(b, m_last);
+            if (from >= to) return;
+            const std::size_t at = d.size();
+            d.resize(at + std::size_t(to - from));
+            const double* y = m_y.data() + (from - 1 - m_first); // the point before `from`
+            for (std::size_t i = 0; i < std::size_t(to - from); ++i)
+                d[at + i] = std::abs(y[i] - 2 * y[i + 1] + y[i + 2]);
         };
         take(m_first, low);
         take(high, m_last);
