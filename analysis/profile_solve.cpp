@@ -594,8 +594,13 @@ Outcome levenberg_marquardt(const Problem& pr, const ProfileModel& model, State&
     if (!std::isfinite(s.rss)) return Outcome::NoProgressAtStart;
     s.gradient();
     s.normal_matrix();
-    std::vector<double> scale(np, 0.0), m(np * np), step(np);
-    State trial;
+    // Kept per thread, as the solver is called for every trial of every
+    // line: the trial point's buffers are every one written before it is read.
+    thread_local std::vector<double> scale, m, step;
+    thread_local State trial;
+    scale.assign(np, 0.0);
+    m.resize(np * np);
+    step.resize(np);
     double mu = 1e-3, nu = 2;
     iterations = 0;
     while (std::size_t(iterations) < max_iterations) {
