@@ -227,8 +227,13 @@ std::optional<std::vector<double>> linear_start(const Problem& pr, const Profile
     const std::size_t k_count = centres.size();
     const std::size_t columns = k_count + std::size_t(degree) + 1;
     if (n < columns) return std::nullopt;
-    std::vector<double> a(n * columns), u(n);
-    std::vector<ShapePoint> s(n);
+    // Kept per thread, as every start of every trial asks; each element of
+    // `a` is written below before it is read.
+    thread_local std::vector<double> a, u;
+    thread_local std::vector<ShapePoint> s;
+    a.resize(n * columns);
+    u.resize(n);
+    s.resize(n);
     for (std::size_t k = 0; k < k_count; ++k) {
         for (std::size_t i = 0; i < n; ++i)
             u[i] = pr.t[i] - centres[k];
