@@ -4,6 +4,8 @@
 // Faddeeva function, taken from libcerf.
 #include "analysis/lineshape.h"
 
+#include "base/cloned.h"
+
 #include <cerf.h>
 
 #include <array>
@@ -249,10 +251,8 @@ ShapePoint shape_point(const LineShape& shape, double u, const LineWidths& width
     return voigt_point<2>(u, scales);
 }
 
-__attribute__((target_clones("avx2", "default"))) void shape_points(const LineShape& shape,
-                                                                    std::span<const double> u,
-                                                                    const LineWidths& widths,
-                                                                    std::span<ShapePoint> out) {
+KORAX_CLONED void shape_points(const LineShape& shape, std::span<const double> u,
+                               const LineWidths& widths, std::span<ShapePoint> out) {
     assert(out.size() >= u.size());
     const int n = shape.derivative;
     assert(n >= 0 && n <= 2 && "line shapes are of derivative order 0, 1 or 2");

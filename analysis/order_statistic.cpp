@@ -1,5 +1,7 @@
 #include "analysis/order_statistic.h"
 
+#include "base/cloned.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
@@ -24,8 +26,7 @@ double partitioned(std::span<const double> from, std::size_t k, std::vector<doub
 
 } // namespace
 
-__attribute__((target_clones("avx2", "default"))) double kth_smallest(std::span<const double> v,
-                                                                      std::size_t k) {
+KORAX_CLONED double kth_smallest(std::span<const double> v, std::size_t k) {
     assert(k < v.size());
     // Kept per thread: the callers ask again and again with sizes alike.
     thread_local std::vector<double> kept[2];

@@ -7,6 +7,7 @@
 #include "analysis/line_fit.h"
 #include "analysis/order_statistic.h"
 #include "analysis/smooth.h"
+#include "base/cloned.h"
 
 #include <algorithm>
 #include <cassert>
@@ -101,9 +102,8 @@ namespace {
 
 // The medians of blocks of `block` points of r (0-based) that `use` keeps,
 // joined by straight lines, added to `level`.
-__attribute__((target_clones("avx2", "default"))) void
-add_block_medians(std::span<const double> r, std::span<const char> use, std::int32_t block,
-                  std::vector<double>& level) {
+KORAX_CLONED void add_block_medians(std::span<const double> r, std::span<const char> use,
+                                    std::int32_t block, std::vector<double>& level) {
     const auto n = std::int32_t(r.size());
     // Kept per thread, as local_level's buffers.
     thread_local std::vector<double> middle, median, values;
@@ -158,8 +158,8 @@ add_block_medians(std::span<const double> r, std::span<const char> use, std::int
 
 } // namespace
 
-__attribute__((target_clones("avx2", "default"))) std::vector<double>
-local_level(std::span<const std::int32_t> y, std::int32_t n, std::int32_t block, double clip) {
+KORAX_CLONED std::vector<double> local_level(std::span<const std::int32_t> y, std::int32_t n,
+                                             std::int32_t block, double clip) {
     assert(n >= 1 && y.size() > std::size_t(n) && block >= 1);
     std::vector<double> level(static_cast<std::size_t>(n), 0.0);
     // Kept per thread from one spectrum of a campaign to the next: fresh

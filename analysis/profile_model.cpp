@@ -2,6 +2,7 @@
 // baseline polynomial, with the partial derivatives by every parameter that
 // the solver's Jacobian needs, and the curve of a finished fit.
 #include "analysis/profile_fit.h"
+
 #include "base/cloned.h"
 
 #include <algorithm>

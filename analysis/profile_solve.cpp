@@ -3,6 +3,7 @@
 // inside a standard error, the Voigt whose width runs to its bound, the
 // covariance, the checks that refuse a solve, and the result with its errors.
 #include "analysis/profile_solve.h"
+
 #include "base/cloned.h"
 
 #include <gsl/gsl_blas.h>

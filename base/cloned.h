@@ -1,7 +1,8 @@
 // Hot loops built twice, for AVX2 and for any x86-64, the clone picked as the
-// program loads. g++ clones templates and member functions declared elsewhere;
-// clang (the fuzzing build) does neither, and there they stay one function with
-// the same arithmetic.
+// program loads; every such loop says so with this one macro. clang (the
+// fuzzing build) cannot clone templates, nor member functions declared
+// without the attribute: there every loop stays one function with the same
+// arithmetic.
 #pragma once
 
 #if defined(__clang__)

@@ -8,6 +8,7 @@
 #include "analysis/lineshape.h"
 #include "analysis/smooth.h"
 #include "analysis/smoothing_passes.h"
+#include "base/cloned.h"
 #include "base/format.h"
 #include "batch/median.h"
 
@@ -182,8 +183,8 @@ namespace {
 // The smallest and largest of points 1..npts (npts >= 1): both scans of the
 // tops read them for every spectrum, so wider vector units are used where the
 // processor has them.
-__attribute__((target_clones("avx2", "default"))) std::pair<std::int32_t, std::int32_t>
-extremes_of(const std::int32_t* y, std::int32_t npts) {
+KORAX_CLONED std::pair<std::int32_t, std::int32_t> extremes_of(const std::int32_t* y,
+                                                               std::int32_t npts) {
     std::int32_t lo = y[1], hi = y[1];
     for (std::int32_t i = 2; i <= npts; ++i) {
         lo = y[i] < lo ? y[i] : lo;

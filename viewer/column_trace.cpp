@@ -1,5 +1,6 @@
 #include "viewer/column_trace.h"
 
+#include "base/cloned.h"
 #include "base/two_halves.h"
 #include "window/window.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 // Smallest and largest of y[first..last]: a display's pass spends its time
 // here, so wider vector units are used where the processor has them.
-__attribute__((target_clones("avx2", "default"))) std::pair<std::int32_t, std::int32_t>
+KORAX_CLONED std::pair<std::int32_t, std::int32_t>
 extremes_of(const std::int32_t* y, std::int32_t first, std::int32_t last) {
     std::int32_t lo = y[first], hi = y[first];
     for (std::int32_t i = first + 1; i <= last; ++i) {

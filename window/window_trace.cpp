@@ -4,6 +4,7 @@
 // other trace takes the general line_to path.
 #include "window/window.h"
 
+#include "base/cloned.h"
 #include "window/raster_rules.h"
 
 #include <algorithm>
@@ -24,8 +25,8 @@ namespace {
 
 // Smallest and largest of n >= 1 values. A long trace spends most of its time
 // here, so wider vector units are used where the processor has them.
-__attribute__((target_clones("avx2", "default"))) void
-min_max(const std::int32_t* v, std::size_t n, std::int32_t& low, std::int32_t& high) {
+KORAX_CLONED void min_max(const std::int32_t* v, std::size_t n, std::int32_t& low,
+                          std::int32_t& high) {
     std::int32_t lo = v[0], hi = v[0];
     for (std::size_t i = 1; i < n; ++i) {
         lo = v[i] < lo ? v[i] : lo;
