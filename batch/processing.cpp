@@ -8,7 +8,7 @@
 #include "analysis/lineshape.h"
 #include "analysis/smooth.h"
 #include "analysis/smoothing_passes.h"
-#include "base/cloned.h"
+#include "base/extremes.h"
 #include "base/format.h"
 #include "batch/median.h"
 
@@ -178,23 +178,6 @@ double noise_deviation(std::span<const std::int32_t> y, std::int32_t n, std::int
     return 1.4826 * mad / std::sqrt(1.0 - double(coef[2])) * smoothed_noise_share(smoothed_by);
 }
 
-namespace {
-
-// The smallest and largest of points 1..npts (npts >= 1): both scans of the
-// tops read them for every spectrum, so wider vector units are used where the
-// processor has them.
-KORAX_CLONED std::pair<std::int32_t, std::int32_t> extremes_of(const std::int32_t* y,
-                                                               std::int32_t npts) {
-    std::int32_t lo = y[1], hi = y[1];
-    for (std::int32_t i = 2; i <= npts; ++i) {
-        lo = y[i] < lo ? y[i] : lo;
-        hi = y[i] > hi ? y[i] : hi;
-    }
-    return {lo, hi};
-}
-
-} // namespace
-
 double smoothed_noise_share(std::int32_t smoothed_by) {
     if (smoothed_by <= 0) return 1;
     std::array<float, 501> table{};
@@ -209,7 +192,7 @@ std::vector<FoundLine> strong_tops(std::span<const double> freq,
     std::vector<FoundLine> tops;
     if (npts < 1) return tops;
     // A flat top at the data's extreme may be clipped, and is clipped_tops' own.
-    const auto [low, high] = extremes_of(intens.data(), npts);
+    const auto [low, high] = extremes_of(intens.subspan(1, std::size_t(npts)));
     // A top stands above every point this near; a strong line's lobe spans
     // more points than that, and noise this far below it makes no second top.
     constexpr std::int32_t NEAR = 3;
@@ -351,7 +334,7 @@ std::vector<FoundLine> clipped_tops(std::span<const double> freq,
     std::vector<FoundLine> tops;
     if (npts < 1) return tops;
     // Plain names, not a structured binding: the lambda below captures them.
-    const auto extremes = extremes_of(intens.data(), npts);
+    const auto extremes = extremes_of(intens.subspan(1, std::size_t(npts)));
     const std::int32_t low = extremes.first, high = extremes.second;
     // At a 16-bit limit, or at the data's extreme in a run of three or more.
     auto clipped = [&](std::int32_t i, std::int32_t run) {

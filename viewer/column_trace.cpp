@@ -1,6 +1,6 @@
 #include "viewer/column_trace.h"
 
-#include "base/cloned.h"
+#include "base/extremes.h"
 #include "base/two_halves.h"
 #include "window/window.h"
 
@@ -8,22 +8,6 @@
 #include <cassert>
 
 namespace korax {
-
-namespace {
-
-// Smallest and largest of y[first..last]: a display's pass spends its time
-// here, so wider vector units are used where the processor has them.
-KORAX_CLONED std::pair<std::int32_t, std::int32_t>
-extremes_of(const std::int32_t* y, std::int32_t first, std::int32_t last) {
-    std::int32_t lo = y[first], hi = y[first];
-    for (std::int32_t i = first + 1; i <= last; ++i) {
-        lo = y[i] < lo ? y[i] : lo;
-        hi = y[i] > hi ? y[i] : hi;
-    }
-    return {lo, hi};
-}
-
-} // namespace
 
 std::vector<PointSpan> column_spans(const std::vector<double>& f, std::int32_t first,
                                     std::int32_t last) {
@@ -62,7 +46,8 @@ void column_extremes(std::span<const std::int32_t> y, std::span<const PointSpan>
     const std::size_t split = half_of_the_points(spans);
     in_two_halves(spans.back().last - spans.front().first + 1, [&](int half) {
         for (std::size_t c = half ? split : 0; c < (half ? spans.size() : split); ++c)
-            out[c] = extremes_of(y.data(), spans[c].first, spans[c].last);
+            out[c] = extremes_of(y.subspan(std::size_t(spans[c].first),
+                                           std::size_t(spans[c].last - spans[c].first + 1)));
     });
 }
 

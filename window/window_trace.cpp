@@ -4,7 +4,7 @@
 // other trace takes the general line_to path.
 #include "window/window.h"
 
-#include "base/cloned.h"
+#include "base/extremes.h"
 #include "window/raster_rules.h"
 
 #include <algorithm>
@@ -22,19 +22,6 @@ using raster::near_margin;
 using raster::round_pixel;
 
 namespace {
-
-// Smallest and largest of n >= 1 values. A long trace spends most of its time
-// here, so wider vector units are used where the processor has them.
-KORAX_CLONED void min_max(const std::int32_t* v, std::size_t n, std::int32_t& low,
-                          std::int32_t& high) {
-    std::int32_t lo = v[0], hi = v[0];
-    for (std::size_t i = 1; i < n; ++i) {
-        lo = v[i] < lo ? v[i] : lo;
-        hi = v[i] > hi ? v[i] : hi;
-    }
-    low = lo;
-    high = hi;
-}
 
 // True when every x lies in [low, high] (a NaN does not).
 bool within(std::span<const double> x, double low, double high) {
@@ -187,8 +174,7 @@ void Window::polyline(std::span<const double> x, std::span<const std::int32_t> y
             else
                 beyond = mid;
         }
-        std::int32_t y_min, y_max;
-        min_max(y.data() + k, j - k + 1, y_min, y_max);
+        const auto [y_min, y_max] = extremes_of(y.subspan(k, j - k + 1));
         const double a = ay2 - (std::min(std::max(double(y_min), y_low), y_high) - wy1) * sy;
         const double b = ay2 - (std::min(std::max(double(y_max), y_low), y_high) - wy1) * sy;
         if (!within(x.subspan(k, j - k + 1), std::min(x[k], x[j]), std::max(x[k], x[j])) ||
